@@ -1,0 +1,16 @@
+#include "status/memory.h"
+
+#include <cstdlib>
+
+namespace nZELSMBUS000 {
+
+void *allocate(size_t size, tStatus &status) noexcept {
+    if (status.isFatal()) return nullptr;
+    void *address = std::malloc(size);
+    if (address == nullptr) ZELSMBUS_SET_CODE(status, -52000);
+    return address;
+}
+
+void release(void *address) noexcept { std::free(address); }
+
+}  // namespace nZELSMBUS000
