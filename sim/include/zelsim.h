@@ -1,0 +1,241 @@
+/*
+ * Control interface of the simulated SMBus driver (libzelsim.so).
+ *
+ * The simulator stands in for the kernel driver: it publishes a driver tree
+ * under /proc/driver/zel/ (redirected into a private temporary directory),
+ * answers open/ioctl/close on the node paths it published, and serves the
+ * chassis list to the stand-in chassis-query library. Tests use the functions
+ * below to choose the world, inject faults, read the command log and look at
+ * or change device state. Every function is thread-safe.
+ *
+ * Nodes are numbered 0, 1, ... in the order of [[device]] in the world file.
+ * Device addresses are 8-bit (the 7-bit address shifted left by one), as the
+ * library passes them; bit 0 is ignored when a target is looked up.
+ * Functions returning int answer 0 on success and -1 when the node, port,
+ * target or command does not exist (or the world text is invalid).
+ */
+#ifndef ZELSIM_H
+#define ZELSIM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Driver status words the simulator answers on its own (see sim/README.md). */
+#define ZELSIM_STATUS_NACK (-52024)        /* the addressed device did not acknowledge */
+#define ZELSIM_STATUS_BUSY (-52031)        /* the bus lock is held by another descriptor */
+#define ZELSIM_STATUS_BAD_PORT (-52005)    /* port index beyond the node's ports */
+#define ZELSIM_STATUS_READ_ONLY (-52005)   /* write to a read-only register */
+
+/* ---- world ------------------------------------------------------------ */
+
+/* Load a world from a TOML file or from TOML text. The driver tree is
+ * rebuilt; descriptors opened before stay open but are stale (their ioctls
+ * fail with ENODEV). On a parse or schema error the current world stays and
+ * -1 is returned; zelsim_last_error() then tells why. */
+int zelsim_load_world_file(const char *path);
+int zelsim_load_world_text(const char *toml_text);
+const char *zelsim_last_error(void);
+
+/* The built-in default world (also a fresh reset of faults, log, counters,
+ * SMBIOS redirect and virtual clock). ZELSIM_WORLD is not consulted again. */
+void zelsim_reset(void);
+/* Forget every pending fault (the world and its state stay). */
+void zelsim_clear_faults(void);
+
+/* The text of the built-in default world (TOML). */
+const char *zelsim_default_world_text(void);
+
+/* Root of the private temporary tree (its proc/driver/zel mirrors
+ * /proc/driver/zel). */
+const char *zelsim_tree_root(void);
+
+unsigned zelsim_node_count(void);
+/* Number of ports the node's numPorts property announces. */
+unsigned zelsim_port_count(unsigned node);
+/* Node path published in the node's interfacePath file; NULL if no node. */
+const char *zelsim_node_path(unsigned node);
+/* Node a simulated descriptor is open on, or -1 when fd is not one. */
+int zelsim_node_of_fd(int fd);
+
+/* ---- faults --------------------------------------------------------------- */
+
+enum zelsim_call {
+  ZELSIM_CALL_OPEN = 0, /* open, open64, __open_2, __open64_2, openat, openat64 */
+  ZELSIM_CALL_CLOSE,
+  ZELSIM_CALL_IOCTL,
+  ZELSIM_CALL_READ,
+  ZELSIM_CALL_WRITE,
+  ZELSIM_CALL_MMAP,
+  ZELSIM_CALL_FOPEN, /* fopen, fopen64 of files in the driver tree */
+  ZELSIM_CALL_GLOB,  /* glob, glob64 of patterns under /proc/driver/zel/ */
+  ZELSIM_CALL_KIND_COUNT
+};
+
+/* The next `count` calls of `kind` on simulated paths or nodes fail with
+ * errno `err` (no effect on the device). A failing close still closes. */
+void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count);
+/* The next `count` ioctls of driver command `command` (0x02..0x2F) fail with
+ * errno `err`; the output buffer is left untouched. */
+void zelsim_fail_command(unsigned command, int err, unsigned count);
+/* The next `count` replies to `command` carry driver status word `word`; the
+ * command still runs and its outputs are still filled. */
+void zelsim_set_driver_status(unsigned command, int32_t word, unsigned count);
+/* The next `count` globs under /proc/driver/zel/ return `result`
+ * (e.g. GLOB_ABORTED, GLOB_NOSPACE) with an empty result. */
+void zelsim_fail_glob(int result, unsigned count);
+
+/* Make a file of a node's directory unopenable: `file` is "interfacePath" or
+ * a property name such as "numPorts". Every fopen of it fails with `err`
+ * (0 makes it openable again). */
+int zelsim_make_unopenable(unsigned node, const char *file, int err);
+/* How many fopen attempts reached that file since the world was loaded. */
+unsigned zelsim_fopen_attempts(unsigned node, const char *file);
+
+/* Command 0x2F on this node: err != 0 makes the ioctl fail with that errno;
+ * otherwise a non-zero `word` is answered as the driver status word with an
+ * empty text. err == 0 and word == 0 restore the normal answer. */
+int zelsim_refuse_device_string(unsigned node, int err, int32_t word);
+
+/* Raw content of a node's interfacePath file / properties/<name> file
+ * (e.g. 255 or 256 bytes of path, 4 or 5 bytes of numPorts). */
+int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length);
+int zelsim_set_property(unsigned node, const char *name, const void *bytes, size_t length);
+/* present == 0: no /proc/driver/zel tree at all (glob finds nothing). */
+void zelsim_set_tree_present(int present);
+
+/* ---- log --------------------------------------------------------------------- */
+
+#define ZELSIM_LOG_BYTES 272
+
+struct zelsim_log_entry {
+  int fd;                /* descriptor the ioctl was made on */
+  int node;              /* node of that descriptor, -1 if stale */
+  uint32_t request;      /* request code as passed to ioctl */
+  unsigned command;      /* its low 8 bits */
+  uint32_t in_size;      /* envelope's input size */
+  uint32_t out_size;     /* envelope's output size */
+  uint8_t in[ZELSIM_LOG_BYTES];  /* first min(in_size, 272) input bytes */
+  uint8_t out[ZELSIM_LOG_BYTES]; /* output bytes written by the simulator */
+  uint32_t out_written;  /* how many output bytes were written (0 on failure) */
+  int err;               /* errno of a failed ioctl, else 0 */
+  int32_t driver_status; /* driver status word answered (0 on failure) */
+};
+
+size_t zelsim_log_count(void);
+int zelsim_log_entry(size_t index, struct zelsim_log_entry *entry);
+void zelsim_log_clear(void);
+
+/* System calls made on simulated paths or nodes, per kind, since the last
+ * clear (for "no system call made" checks). */
+unsigned long zelsim_call_count(enum zelsim_call kind);
+void zelsim_clear_call_counts(void);
+
+/* ---- device state ------------------------------------------------------------ */
+
+/* Bytes of an I2C EEPROM (including the chassis EEPROM at 0xA4); offsets wrap
+ * at 256. */
+int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset,
+                       void *buffer, size_t length);
+int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
+                        const void *buffer, size_t length);
+
+/* SMBus register device: byte registers, word registers (separate), block
+ * data per command (up to 32 bytes). */
+int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
+                       uint8_t *value);
+int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
+                           uint8_t value);
+int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
+                       uint16_t *value);
+int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
+                           uint16_t value);
+int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
+                        uint8_t data[32], uint8_t *count);
+int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
+                            const uint8_t *data, uint8_t count);
+/* PEC flag (0 or 1) of the last transaction that carries one on the port;
+ * -1 before any. */
+int zelsim_last_pec(unsigned node, unsigned port);
+
+/* Per-port attribute values by identifier (10001, 10002, 10003, 10004, 10005,
+ * 2001, 3001, 3002, 1004, 1005). Setting 10004 here is how a test changes the
+ * read-only value. */
+int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t *value);
+int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value);
+
+/* Descriptor holding the port's bus lock, or -1 when free. */
+int zelsim_lock_owner(unsigned node, unsigned port);
+
+/* Controller registers (commands 0x18/0x19), bypassing nothing: the same
+ * register space the commands reach. The return value is the driver status
+ * word the access produced (0 on success); -1 when no such node. */
+int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value);
+int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value);
+
+/* ---- chassis ------------------------------------------------------------ */
+
+#define ZELSIM_TEXT_MAX 256
+
+struct zelsim_chassis_info {
+  uint32_t number;
+  char model[ZELSIM_TEXT_MAX];  /* string attribute 4096 */
+  char vendor[ZELSIM_TEXT_MAX]; /* string attribute 4097 */
+  char serial[ZELSIM_TEXT_MAX]; /* string attribute 4100 */
+  char slot1[ZELSIM_TEXT_MAX];  /* string attribute 8201 of slot 1 */
+};
+
+size_t zelsim_chassis_count(void);
+/* Chassis by position in the world's list (0-based); texts are cut to
+ * ZELSIM_TEXT_MAX - 1 characters. */
+int zelsim_chassis_info(size_t index, struct zelsim_chassis_info *info);
+
+/* ---- virtual time ---------------------------------------------------------- */
+
+/* On (the default): nanosleep returns at once and adds the requested time to
+ * the virtual clock. Off: nanosleep sleeps for real (still counted). */
+void zelsim_set_virtual_time(int on);
+int zelsim_virtual_time(void);
+/* Virtual nanoseconds slept so far and nanosleep calls made (both counted
+ * since the last reset). */
+uint64_t zelsim_virtual_ns(void);
+uint64_t zelsim_nanosleep_calls(void);
+void zelsim_reset_virtual_clock(void);
+
+/* ---- SMBIOS dump ------------------------------------------------------------ */
+
+/* open/fopen of "/run/zelplat/smbios/smbiosdmp" reach this file; NULL (the
+ * default) makes the dump missing (ENOENT). */
+void zelsim_set_smbios_path(const char *path);
+
+/* ---- command table ---------------------------------------------------------- */
+
+struct zelsim_field {
+  const char *name;
+  uint8_t output; /* 0 input buffer, 1 output buffer */
+  uint16_t offset;
+  uint16_t width;
+};
+
+struct zelsim_command_info {
+  unsigned number;
+  uint32_t request;
+  uint32_t in_size;
+  uint32_t out_size;
+  const char *name;                 /* method name, e.g. "readByte" */
+  const struct zelsim_field *fields; /* every input and output field, st included */
+  unsigned field_count;
+};
+
+/* The simulator's own table of the 44 driver commands. -1 for a number
+ * without a command. */
+int zelsim_command_info(unsigned number, struct zelsim_command_info *info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELSIM_H */
