@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Bench check of a board: an AT24C02-style EEPROM at 0x50 and an LM75-style
+temperature sensor at 0x48, written for smbus2 and run on libzelsmbus.
+
+Compared with eeprom_and_sensor_smbus2.py only the import of SMBus and the
+name of the bus (BUS) changed. Run it against the simulated world with
+    build/sim/zelsim -- python3 bindings/python/examples/eeprom_and_sensor.py
+"""
+
+import sys
+import time
+
+from zelsmbus import SMBus
+
+BUS = "ZELSMBUS::SYSTEM::0::0"
+EEPROM_ADDR = 0x50
+SENSOR_ADDR = 0x48
+TEMP_REG = 0x00
+CONFIG_REG = 0x01
+PAGE = 8  # the EEPROM writes at most one 8-byte page at a time
+
+
+def write_eeprom(bus, offset, data):
+    for start in range(0, len(data), PAGE):
+        bus.write_i2c_block_data(EEPROM_ADDR, offset + start, list(data[start:start + PAGE]))
+        time.sleep(0.005)  # write cycle
+
+
+def read_eeprom(bus, offset, length):
+    data = []
+    while len(data) < length:
+        chunk = min(32, length - len(data))
+        data += bus.read_i2c_block_data(EEPROM_ADDR, offset + len(data), chunk)
+    return bytes(data)
+
+
+def read_temperature(bus):
+    raw = bus.read_word_data(SENSOR_ADDR, TEMP_REG)
+    value = ((raw & 0xFF) << 8) | (raw >> 8)  # the sensor sends the high byte first
+    if value & 0x8000:
+        value -= 0x10000
+    return (value >> 7) * 0.5
+
+
+def main():
+    serial = b"SN-2026-0042"
+    with SMBus(BUS) as bus:
+        try:
+            bus.read_byte_data(EEPROM_ADDR, 0)
+        except OSError:
+            print("no EEPROM at 0x%02x" % EEPROM_ADDR)
+            return 1
+
+        write_eeprom(bus, 0x10, serial)
+        stored = read_eeprom(bus, 0x10, len(serial))
+        if stored != serial:
+            print("EEPROM mismatch: %r" % stored)
+            return 1
+        bus.write_byte_data(EEPROM_ADDR, 0x00, 0x5A)
+        if bus.read_byte_data(EEPROM_ADDR, 0x00) != 0x5A:
+            print("EEPROM byte write failed")
+            return 1
+        print("EEPROM ok: %s" % stored.decode())
+
+        config = bus.read_byte_data(SENSOR_ADDR, CONFIG_REG)
+        bus.write_byte_data(SENSOR_ADDR, CONFIG_REG, config & ~0x01)  # leave shutdown mode
+        if bus.read_byte_data(SENSOR_ADDR, CONFIG_REG) != config & ~0x01 & 0xFF:
+            print("sensor config write failed")
+            return 1
+        print("temperature: %.1f C" % read_temperature(bus))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,87 @@
+"""The status and attribute tables against the C header, and how statuses surface."""
+
+import importlib.util
+import warnings
+
+import pytest
+
+import zelsmbus
+from zelsmbus import _codes
+from conftest import ABSENT, EEPROM, PACKAGE_ROOT, SOURCE_ROOT, SYSTEM_PORT
+
+_spec = importlib.util.spec_from_file_location("generate_codes", PACKAGE_ROOT / "tools" / "generate_codes.py")
+generate_codes = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(generate_codes)
+
+HEADER = (SOURCE_ROOT / "include" / "zelsmbus.h").read_text()
+
+
+def test_committed_tables_match_the_header():
+    assert (PACKAGE_ROOT / "zelsmbus" / "_codes.py").read_text() == generate_codes.render(HEADER), \
+        "run tools/generate_codes.py: zelsmbus/_codes.py is out of date"
+    statuses = generate_codes.parse_status_codes(HEADER)
+    # Every enumerator of the header's enum made it into the table, spelled as in C.
+    assert {name for name, _, _ in statuses} == set(zelsmbus.STATUS_CODES)
+    assert zelsmbus.STATUS_CODES["ZELSMBUS_ERROR_PROTECTED"] == (-26983, statuses[
+        [n for n, _, _ in statuses].index("ZELSMBUS_ERROR_PROTECTED")][2])
+    assert zelsmbus.ATTRIBUTES["ZELSMBUS_ATTR_PROTECTED_COUNT"][:2] == (401, 1)
+    assert _codes.ZELSMBUS_I2C_MAX == 256 and _codes.ZELSMBUS_BLOCK_MAX == 32
+
+
+def test_parser_reads_every_row_of_a_macro():
+    text = '''#define ZELSMBUS_STATUS_CODES(X) \\
+    X(A_OK, 0, "fine") \\
+    X(A_BAD, -7, "broken, \\"badly\\"")
+int after;'''
+    assert generate_codes.parse_status_codes(text) == [("A_OK", 0, "fine"), ("A_BAD", -7, 'broken, \\"badly\\"')]
+    with pytest.raises(ValueError):
+        generate_codes.parse_attributes(text)
+
+
+@pytest.mark.parametrize("name", sorted(n for n, (v, _) in zelsmbus.STATUS_CODES.items() if v < 0))
+def test_every_error_code_maps_to_its_name_and_meaning(name):
+    value, meaning = zelsmbus.STATUS_CODES[name]
+    error = zelsmbus.ZELSMBusError(value, "ZELSMBusReadByte")
+    assert (error.code, error.name, error.meaning) == (value, name, meaning)
+    assert isinstance(error, OSError)
+    assert str(error) == f"ZELSMBusReadByte: {name} ({value}): {meaning}"
+
+
+def test_codes_outside_the_table_keep_their_value():
+    error = zelsmbus.ZELSMBusError(-123456)
+    assert (error.code, error.name) == (-123456, "UNKNOWN")
+    assert zelsmbus.describe(50254) == ("ZELSMBUS_WARNING_TRANSFER_DONE", zelsmbus.STATUS_CODES[
+        "ZELSMBUS_WARNING_TRANSFER_DONE"][1])
+
+
+def test_library_errors_raise_with_their_code(sim):
+    with pytest.raises(zelsmbus.ZELSMBusError) as raised:
+        zelsmbus.SMBus("ZELSMBUS::SYSTEM::7::0")
+    assert (raised.value.code, raised.value.name) == (-52006, "ZELSMBUS_ERROR_NOT_FOUND")
+    assert raised.value.function == "ZELSMBusOpen"
+
+    with zelsmbus.SMBus(SYSTEM_PORT) as bus:
+        # smbus2 scripts probe for devices with "except OSError"; that still works.
+        with pytest.raises(OSError) as raised:
+            bus.read_byte_data(ABSENT, 0)
+        assert raised.value.code == bus.last_status < 0
+        bus.read_byte_data(EEPROM, 0)  # the session stays usable
+        assert bus.last_status == 0
+
+
+def test_transfer_done_is_recorded_not_warned(bus):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        bus.write_i2c_block_data(EEPROM, 0x10, [1, 2, 3])
+    assert bus.last_status == zelsmbus.ZELSMBUS_WARNING_TRANSFER_DONE
+    assert bus.last_warning.name == "ZELSMBUS_WARNING_TRANSFER_DONE"
+    bus.read_byte_data(EEPROM, 0x10)
+    assert (bus.last_status, bus.last_warning) == (0, None)
+
+
+def test_other_positive_status_is_a_warning_and_the_value_comes_through(bus, sim):
+    sim.set_eeprom(EEPROM, 0x20, b"\x5a")
+    sim.answer_next(0x0E, 4242)  # readByte answered with a positive driver word
+    with pytest.warns(zelsmbus.ZELSMBusWarning) as caught:
+        assert bus.read_byte_data(EEPROM, 0x20) == 0x5A
+    assert caught[0].message.code == 4242 == bus.last_status

@@ -1,0 +1,205 @@
+"""Sessions: opening and closing, every transaction, lock, attributes, EEPROMs."""
+
+import pytest
+
+import zelsmbus
+from conftest import EEPROM, SENSOR, SYSTEM_PORT
+
+
+# ---- opening and closing -------------------------------------------------------
+
+def test_context_manager_closes_and_close_is_idempotent(sim):
+    with zelsmbus.SMBus(SYSTEM_PORT) as bus:
+        assert not bus.closed
+        bus.read_byte_data(EEPROM, 0)
+    assert bus.closed
+    bus.close()
+    bus.close()
+    with pytest.raises(ValueError):
+        bus.read_byte_data(EEPROM, 0)
+
+
+def test_open_later_like_smbus2(sim):
+    bus = zelsmbus.Session()
+    assert bus.closed
+    bus.open("zelsmbus::system")
+    assert bus.read_byte_data(EEPROM, 0) == sim.eeprom(EEPROM, 0, 1)[0]
+    bus.close()
+
+
+def test_open_takes_names_not_bus_numbers(sim):
+    with pytest.raises(TypeError):
+        zelsmbus.SMBus(1)
+
+
+def test_resource_names_all_open(sim):
+    names = zelsmbus.resource_names()
+    assert SYSTEM_PORT in names and "ZELSMBUS::SYSTEM::0::1" in names
+    assert any(name.startswith("ZELSMBUS::REMOTE::") for name in names)
+    assert any(name.endswith("::BACKPLANE") for name in names)
+    for name in names:
+        with zelsmbus.Session(name) as bus:
+            assert bus.port_string
+
+
+def test_open_all_gives_one_session_per_port(sim):
+    port_names = [n for n in zelsmbus.resource_names() if not n.endswith("::BACKPLANE")]
+    sessions = zelsmbus.open_all()
+    assert len(sessions) == len(port_names)
+    texts = [s.port_string for s in sessions]
+    for name, text in zip(port_names, texts):  # same order as the listing
+        with zelsmbus.Session(name) as bus:
+            assert bus.port_string == text
+    # Closing in any order, twice, leaves the others working.
+    sessions[0].close()
+    sessions[0].close()
+    assert sessions[-1].port_string == texts[-1]
+    for session in reversed(sessions):
+        session.close()
+    assert all(s.closed for s in sessions)
+
+
+# ---- transactions as in smbus2 ---------------------------------------------------
+
+def test_eeprom_byte_and_block_transactions(bus, sim):
+    bus.write_byte_data(EEPROM, 0x05, 0xA5)
+    assert sim.eeprom(EEPROM, 0x05, 1) == b"\xa5"
+    assert bus.read_byte_data(EEPROM, 0x05) == 0xA5
+
+    data = list(range(100, 140))  # longer than smbus2's 32
+    bus.write_i2c_block_data(EEPROM, 0x40, data)
+    assert sim.eeprom(EEPROM, 0x40, len(data)) == bytes(data)
+    assert bus.read_i2c_block_data(EEPROM, 0x40, len(data)) == data
+    assert bus.last_status == zelsmbus.ZELSMBUS_WARNING_TRANSFER_DONE
+
+    bus.write_byte(EEPROM, 0x40)  # set the address pointer, then read from it
+    assert bus.read_byte(EEPROM) == data[0]
+    bus.write_quick(EEPROM)
+    bus.read_quick(EEPROM)
+
+
+def test_register_device_transactions(bus, sim):
+    bus.write_word_data(SENSOR, 0x02, 0x1234)
+    assert bus.read_word_data(SENSOR, 0x02) == 0x1234
+    bus.write_byte_data(SENSOR, 0x03, 0x7E)
+    assert bus.read_byte_data(SENSOR, 0x03) == 0x7E
+    bus.write_block_data(SENSOR, 0x04, [9, 8, 7])
+    assert bus.read_block_data(SENSOR, 0x04) == [9, 8, 7]
+    assert isinstance(bus.process_call(SENSOR, 0x02, 0x00FF), int)
+    reply = bus.block_process_call(SENSOR, 0x04, [1, 2])
+    assert isinstance(reply, list) and len(reply) <= 32
+    assert bus.last_status == zelsmbus.ZELSMBUS_WARNING_TRANSFER_DONE
+
+
+@pytest.mark.parametrize("pec", [False, True])
+def test_pec_reaches_the_driver(bus, sim, pec):
+    bus.pec = pec
+    assert bus.pec is pec
+    bus.read_byte_data(EEPROM, 0)
+    assert sim.last_pec() == int(pec)
+
+
+BAD_CALLS = [
+    ("read_byte_data", (0x80, 0)),
+    ("read_byte_data", (-1, 0)),
+    ("read_byte_data", (EEPROM, 0x100)),
+    ("write_byte_data", (EEPROM, 0, 256)),
+    ("write_byte", (EEPROM, -1)),
+    ("write_word_data", (SENSOR, 0, 0x10000)),
+    ("process_call", (SENSOR, 0, -1)),
+    ("write_block_data", (SENSOR, 0, [0] * 33)),
+    ("block_process_call", (SENSOR, 0, [0] * 33)),
+    ("write_block_data", (SENSOR, 0, [0, 256])),
+    ("write_i2c_block_data", (EEPROM, 0, [0] * 257)),
+    ("read_i2c_block_data", (EEPROM, 0, 257)),
+    ("read_eeprom", (EEPROM, 0, 0)),
+    ("read_eeprom", (EEPROM, 0, 257)),
+    ("chassis_eeprom", (256, 1)),
+    ("write_quick", (0x80,)),
+]
+
+
+@pytest.mark.parametrize("method,args", BAD_CALLS)
+def test_bad_arguments_raise_value_error_before_any_call(bus, sim, method, args):
+    sent = sim.commands_sent()
+    with pytest.raises(ValueError):
+        getattr(bus, method)(*args)
+    assert sim.commands_sent() == sent
+
+
+def test_largest_blocks_are_accepted(bus, sim):
+    bus.write_block_data(SENSOR, 0x06, list(range(32)))
+    assert bus.read_block_data(SENSOR, 0x06) == list(range(32))
+    bus.write_i2c_block_data(EEPROM, 0, [0x33] * 256)
+    assert bus.read_i2c_block_data(EEPROM, 0, 256) == [0x33] * 256
+
+
+# ---- lock ------------------------------------------------------------------------------
+
+def test_lock_unlock_and_locked_section(bus, sim):
+    bus.lock()
+    assert sim.lock_owner() != -1
+    bus.unlock()
+    assert sim.lock_owner() == -1
+
+    with pytest.raises(RuntimeError):
+        with bus.locked() as held:
+            assert held is bus and sim.lock_owner() != -1
+            raise RuntimeError("inside the section")
+    assert sim.lock_owner() == -1  # released on the way out
+
+
+# ---- attributes ---------------------------------------------------------------------------
+
+def test_attributes_by_name_and_number(bus):
+    vendor = bus.get_attribute("VENDOR_ID")
+    assert vendor == bus.get_attribute("zelsmbus_attr_vendor_id") == bus.get_attribute(101)
+    assert bus.get_attribute("PORT") == 0
+    assert isinstance(bus.port_string, str) and bus.port_string
+    with zelsmbus.Session(bus.port_string) as same:  # a port's text opens it
+        assert same.get_attribute("PORT") == 0
+    assert isinstance(bus.device_string, str)
+    assert bus.get_attribute("PROTECTED_COUNT") == len(bus.get_attribute("PROTECTED_LIST"))
+    with pytest.raises(ValueError):
+        bus.get_attribute("NO_SUCH_ATTRIBUTE")
+    with pytest.raises(zelsmbus.ZELSMBusError) as raised:
+        bus.set_attribute("VENDOR_ID", 1)  # read only
+    assert raised.value.name == "ZELSMBUS_ERROR_INVALID_PARAMETER"
+
+
+def test_unrestricted_opens_full_access_attributes(bus):
+    assert bus.unrestricted is False
+    with pytest.raises(zelsmbus.ZELSMBusError) as raised:
+        bus.get_attribute("ZELSMBUS_ATTR_3001")
+    assert raised.value.code == zelsmbus.ZELSMBUS_ERROR_PROTECTED
+    with pytest.raises(zelsmbus.ZELSMBusError):
+        bus.read_register(4)
+
+    bus.unrestricted = True
+    assert bus.unrestricted is True
+    bus.set_attribute("ZELSMBUS_ATTR_3001", 0xCAFE)
+    assert bus.get_attribute(3001) == 0xCAFE
+    assert bus.read_register(4) == bus.firmware_version
+    bus.unrestricted = False
+    with pytest.raises(zelsmbus.ZELSMBusError):
+        bus.get_attribute(3001)
+
+
+# ---- EEPROMs -------------------------------------------------------------------------------
+
+def test_read_eeprom(bus, sim):
+    sim.set_eeprom(EEPROM, 0xF0, bytes(range(16)))
+    assert bus.read_eeprom(EEPROM, 0xF0, 16) == bytes(range(16))
+    assert bus.read_eeprom(EEPROM) == sim.eeprom(EEPROM, 0, 256)
+
+
+def test_chassis_eeprom_on_the_port_that_reaches_it(sim):
+    for session in zelsmbus.open_all():
+        with session:
+            if session.get_attribute("CHASSIS_EEPROM_PORT"):
+                data = session.chassis_eeprom(0, 123)
+                assert len(data) == 123 and any(data)
+            else:
+                with pytest.raises(zelsmbus.ZELSMBusError) as raised:
+                    session.chassis_eeprom()
+                assert raised.value.code == zelsmbus.ZELSMBUS_ERROR_PROTECTED
