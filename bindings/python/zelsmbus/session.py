@@ -62,6 +62,8 @@ def _word(value: int) -> int:
 
 def _block(data: Sequence[int], limit: int) -> Tuple[int, ctypes.Array]:
     """Checks a block of byte values and copies it into a C array of `limit` bytes."""
+    if isinstance(data, (int, str)):
+        raise TypeError(f"block data must be a sequence of byte values, not {type(data).__name__}")
     try:
         raw = bytes(data)
     except (TypeError, ValueError) as error:
