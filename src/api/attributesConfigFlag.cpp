@@ -1,0 +1,76 @@
+#include "api/attributesConfigFlag.h"
+
+#include <boost/shared_array.hpp>
+#include <cstring>
+
+#include "controller/flashAccess.h"
+
+namespace nZELSMBUS000 {
+
+namespace {
+
+// -52002 unless the controller's flash keeps configuration blocks.
+void requireConfigFlash(iSMBusController &controller, tStatus &status) {
+    const uint16_t flashId = identifyFlash(controller, status);
+    if (!status.isFatal() && flashId != kFlashId1010) ZELSMBUS_SET_CODE(status, -52002);
+}
+
+// Object allocation throws std::bad_alloc; the exports turn that into -52000.
+boost::shared_array<uint32_t> makeBlockBuffer() {
+    return boost::shared_array<uint32_t>(new uint32_t[kConfigBlockWords]);
+}
+
+}  // namespace
+
+bool readConfigFlag(iSMBusController &controller, tStatus &status) {
+    requireConfigFlash(controller, status);
+    if (status.isFatal()) return false;
+    boost::shared_array<uint32_t> words = makeBlockBuffer();
+    readConfigBlock(controller, kConfigFlagBlock, words.get(), status);
+    if (status.isFatal()) return false;
+    return (words[kConfigFlagWord] & kConfigFlagMask) == kConfigFlagSet;
+}
+
+void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) {
+    requireConfigFlash(controller, status);
+    if (status.isFatal()) return;
+    boost::shared_array<uint32_t> block = makeBlockBuffer();
+    readConfigBlock(controller, kConfigFlagBlock, block.get(), status);
+    if (status.isFatal()) return;
+
+    const uint32_t flag = block[kConfigFlagWord] & kConfigFlagMask;
+    if ((value && flag == kConfigFlagSet) || (!value && flag == kConfigFlagClear)) return;
+
+    boost::shared_array<uint32_t> original = makeBlockBuffer();
+    std::memcpy(original.get(), block.get(), kConfigBlockBytes);
+
+    uint32_t &word = block[kConfigFlagWord];
+    if (word == 0xFFFFFFFFu) word = 0x100;  // erased: start from the factory default
+    word = (word & ~kConfigFlagMask) | (value ? kConfigFlagSet : kConfigFlagClear);
+    const uint32_t wanted = word;
+
+    // A block that cannot be written back must not be erased in the first place.
+    if (block[0] == 0) {
+        ZELSMBUS_SET_CODE(status, -52005);
+        return;
+    }
+    eraseConfigBlock(controller, kConfigFlagBlock, status);
+    writeConfigBlock(controller, kConfigFlagBlock, block.get(), status);
+    readConfigBlock(controller, kConfigFlagBlock, block.get(), status);
+
+    // The block must read back as written: the old contents with the new flag.
+    const uint32_t oldWord = original[kConfigFlagWord];
+    original[kConfigFlagWord] = wanted;
+    const bool intact = !status.isFatal() &&
+                        std::memcmp(block.get(), original.get(), kConfigBlockBytes) == 0;
+    original[kConfigFlagWord] = oldWord;
+    if (intact) return;
+    // Once the erase has begun, any failure would leave the block empty or
+    // half written: put the old block back under a status of its own.
+    tStatus repairStatus;
+    eraseConfigBlock(controller, kConfigFlagBlock, repairStatus);
+    writeConfigBlock(controller, kConfigFlagBlock, original.get(), repairStatus);
+    ZELSMBUS_SET_CODE(status, -52003);
+}
+
+}  // namespace nZELSMBUS000

@@ -1,0 +1,20 @@
+// Attribute 1006: the configuration flag kept in flash block 2 of device 0x1010.
+#pragma once
+
+#include "controller/iSMBusController.h"
+#include "status/tStatus.h"
+
+namespace nZELSMBUS000 {
+
+constexpr uint32_t kConfigFlagBlock = 2;
+constexpr uint32_t kConfigFlagWord = 8179;
+constexpr uint32_t kConfigFlagMask = 0x300003;
+constexpr uint32_t kConfigFlagSet = 0x200003;
+constexpr uint32_t kConfigFlagClear = 0x200000;
+
+bool readConfigFlag(iSMBusController &controller, tStatus &status);
+// Rewrites block 2 only when the flag changes; a block that does not read back
+// as written is put back as it was and reported as -52003.
+void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status);
+
+}  // namespace nZELSMBUS000

@@ -1,0 +1,73 @@
+// Indirect port of device 0x9D17: control/status at 0x2000, sector erase at
+// 0x2004, transfers through 0x2008 (address), 0x200C (read) and 0x2010
+// (write), device commands and status at 0x2014.
+#include "controller/flashAccess.h"
+
+#include "driver/sleep.h"
+
+namespace nZELSMBUS000 {
+
+using nZELOSAL000::sleepMilliseconds;
+namespace reg = nFlashRegister;
+
+namespace {
+constexpr uint32_t kPortBusy = 1u << 4;
+constexpr uint32_t kResetGranted = 1u << 2;
+}  // namespace
+
+void waitIndirectIdle(iSMBusController &controller, tStatus &status) {
+    if (status.isFatal()) return;
+    for (int poll = 0; poll < 2; ++poll) {
+        uint32_t control = 0;
+        controller.readRegister(reg::kIndirectControl, control, status);
+        if (status.isFatal()) return;
+        if ((control & kPortBusy) == 0) return;
+        sleepMilliseconds(1);
+    }
+    ZELSMBUS_SET_CODE(status, -52007);
+}
+
+uint32_t readIndirectStatus(iSMBusController &controller, tStatus &status) {
+    if (status.isFatal()) return 0;
+    controller.writeRegister(reg::kIndirectCommand, 0x50000, status);
+    waitIndirectIdle(controller, status);
+    uint32_t value = 0;
+    controller.readRegister(reg::kIndirectCommand, value, status);
+    return status.isFatal() ? 0 : value;
+}
+
+void resetIndirectFlash(iSMBusController &controller, tStatus &status) {
+    if (status.isFatal()) return;
+    controller.writeRegister(reg::kIndirectControl, 4, status);
+    for (int poll = 0; poll < 2; ++poll) {
+        uint32_t control = 0;
+        controller.readRegister(reg::kIndirectControl, control, status);
+        if (status.isFatal()) return;
+        if (control & kResetGranted) {
+            controller.writeRegister(reg::kIndirectCommand, 0x660000, status);
+            waitIndirectIdle(controller, status);
+            controller.writeRegister(reg::kIndirectCommand, 0x990000, status);
+            waitIndirectIdle(controller, status);
+            setFlashWriteEnable(controller, kFlashId9D17, false, status);
+            controller.writeRegister(reg::kIndirectControl, 2, status);
+            return;
+        }
+        sleepMilliseconds(1);
+    }
+    ZELSMBUS_SET_CODE(status, -52007);
+}
+
+uint32_t readIndirectWord(iSMBusController &controller, uint32_t address, tStatus &status) {
+    resetIndirectFlash(controller, status);
+    if (status.isFatal()) return 0;
+    controller.writeRegister(reg::kIndirectControl, 1, status);
+    controller.writeRegister(reg::kIndirectAddress, address, status);
+    controller.writeRegister(reg::kIndirectReadData, 0, status);
+    waitIndirectIdle(controller, status);
+    uint32_t value = 0;
+    controller.readRegister(reg::kIndirectReadData, value, status);
+    controller.writeRegister(reg::kIndirectControl, 2, status);
+    return status.isFatal() ? 0 : value;
+}
+
+}  // namespace nZELSMBUS000

@@ -1,0 +1,136 @@
+// Serial command port: register 64 takes a command word (instruction in the
+// top byte), register 68 a transfer control word, register 72 reports the
+// interface ready, register 76 returns what the flash clocked out.
+#include "controller/flashAccess.h"
+
+#include "controller/flashBitOrder.h"
+#include "driver/sleep.h"
+
+namespace nZELSMBUS000 {
+
+using nZELOSAL000::sleepMilliseconds;
+namespace reg = nFlashRegister;
+
+namespace {
+constexpr int kInterfacePolls = 2;
+constexpr int kFlashIdlePolls = 627;
+constexpr int kFlashIdleFastPolls = 30;
+}  // namespace
+
+uint32_t firmwareRegionSize(uint16_t flashId) {
+    switch (flashId) {
+        case kFlashId1010: return 0x10000;
+        case kFlashIdBF8E: return 0x80000;
+        case kFlashId9D17: return 0x300000;
+        default: return 0;
+    }
+}
+
+void waitInterfaceReady(iSMBusController &controller, tStatus &status) {
+    if (status.isFatal()) return;
+    for (int poll = 0; poll < kInterfacePolls; ++poll) {
+        uint32_t value = 0;
+        controller.readRegister(reg::kSerialStatus, value, status);
+        if (status.isFatal()) return;
+        if (value & 1u) return;
+        sleepMilliseconds(1);
+    }
+    ZELSMBUS_SET_CODE(status, -52007);
+}
+
+void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control, tStatus &status) {
+    if (status.isFatal()) return;
+    controller.writeRegister(reg::kSerialCommand, word, status);
+    controller.writeRegister(reg::kSerialControl, control, status);
+    waitInterfaceReady(controller, status);
+}
+
+void waitFlashIdle(iSMBusController &controller, tStatus &status) {
+    if (status.isFatal()) return;
+    for (int poll = 0; poll < kFlashIdlePolls; ++poll) {
+        flashCommand(controller, 0x05000000, 0x202, status);  // read status register
+        uint32_t flashStatus = 0;
+        controller.readRegister(reg::kSerialData, flashStatus, status);
+        if (status.isFatal()) return;
+        if ((flashStatus & 3u) == 0) return;  // neither busy nor write-enabled
+        sleepMilliseconds(poll < kFlashIdleFastPolls ? 1 : 10);
+    }
+    ZELSMBUS_SET_CODE(status, -52007);
+}
+
+uint16_t readFlashId(iSMBusController &controller, tStatus &status) {
+    if (status.isFatal()) return 0;
+    flashCommand(controller, 0xAB000000, 0x304, status);
+    controller.writeRegister(reg::kSerialControl, 0x202, status);
+    waitInterfaceReady(controller, status);
+    uint32_t value = 0;
+    controller.readRegister(reg::kSerialData, value, status);
+    return status.isFatal() ? 0 : static_cast<uint16_t>(value);
+}
+
+uint16_t identifyFlash(iSMBusController &controller, tStatus &status) {
+    uint16_t flashId = readFlashId(controller, status);
+    if (flashId == 0xFFFF) flashId = readFlashId(controller, status);
+    return flashId;
+}
+
+void setFlashWriteEnable(iSMBusController &controller, uint16_t flashId, bool enable,
+                         tStatus &status) {
+    if (status.isFatal()) return;
+    const uint32_t latch = enable ? 0x06000000 : 0x04000000;
+    switch (flashId) {
+        case kFlashId1010:
+            flashCommand(controller, latch, 0x201, status);
+            break;
+        case kFlashIdBF8E:
+            // Status register: cleared to allow writing, 0x3C to protect every block.
+            flashCommand(controller, 0x50000000, 0x201, status);
+            flashCommand(controller, enable ? 0x01000000 : 0x013C0000, 0x202, status);
+            flashCommand(controller, latch, 0x201, status);
+            break;
+        case kFlashId9D17: {
+            controller.writeRegister(reg::kIndirectControl, enable ? 16 : 32, status);
+            waitIndirectIdle(controller, status);
+            uint32_t control = 0;
+            controller.readRegister(reg::kIndirectControl, control, status);
+            if (status.isFatal()) return;
+            if (((control & 2u) != 0) != enable) {
+                ZELSMBUS_SET_CODE(status, -52005);
+                return;
+            }
+            const uint32_t wanted = enable ? 2 : 0;
+            uint32_t deviceStatus = 0;
+            for (int poll = 0; poll < 10; ++poll) {
+                deviceStatus = readIndirectStatus(controller, status);
+                if (status.isFatal()) return;
+                if ((deviceStatus & 0xFFu) == wanted) break;
+                sleepMilliseconds(1);
+            }
+            if (deviceStatus & 0x5Du) ZELSMBUS_SET_CODE(status, -52005);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+uint32_t readFlashWord(iSMBusController &controller, uint32_t address, tStatus &status) {
+    if (status.isFatal()) return 0;
+    flashCommand(controller, (address & 0xFFFFFF) | 0x03000000, 0x304, status);
+    flashCommand(controller, 0, 0x204, status);
+    uint32_t value = 0;
+    controller.readRegister(reg::kSerialData, value, status);
+    return status.isFatal() ? 0 : reverseWordBits(value);
+}
+
+void programFlashPage(iSMBusController &controller, uint32_t address,
+                      const uint8_t (&page)[kFlashPageBytes], tStatus &status) {
+    if (status.isFatal()) return;
+    flashCommand(controller, (address & 0xFFFFC0) | 0x02000000, 0x304, status);
+    for (uint32_t offset = 0; offset < kFlashPageBytes && !status.isFatal(); offset += 4)
+        flashCommand(controller, reverseWordBits(loadLittleEndian(page + offset)), 0x304, status);
+    controller.writeRegister(reg::kSerialControl, 0x200, status);
+    waitFlashIdle(controller, status);
+}
+
+}  // namespace nZELSMBUS000
