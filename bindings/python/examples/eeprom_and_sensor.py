@@ -17,6 +17,8 @@ EEPROM_ADDR = 0x50
 SENSOR_ADDR = 0x48
 TEMP_REG = 0x00
 CONFIG_REG = 0x01
+HYST_REG = 0x02
+OVERTEMP_REG = 0x03
 PAGE = 8  # the EEPROM writes at most one 8-byte page at a time
 
 
@@ -34,9 +36,8 @@ def read_eeprom(bus, offset, length):
     return bytes(data)
 
 
-def read_temperature(bus):
-    raw = bus.read_word_data(SENSOR_ADDR, TEMP_REG)
-    value = ((raw & 0xFF) << 8) | (raw >> 8)  # the sensor sends the high byte first
+def read_celsius(bus, register):
+    value = bus.read_word_data(SENSOR_ADDR, register)  # 9-bit reading in the top bits
     if value & 0x8000:
         value -= 0x10000
     return (value >> 7) * 0.5
@@ -67,7 +68,8 @@ def main():
         if bus.read_byte_data(SENSOR_ADDR, CONFIG_REG) != config & ~0x01 & 0xFF:
             print("sensor config write failed")
             return 1
-        print("temperature: %.1f C" % read_temperature(bus))
+        print("temperature: %.1f C (limits %.1f C / %.1f C)" % (
+            read_celsius(bus, TEMP_REG), read_celsius(bus, HYST_REG), read_celsius(bus, OVERTEMP_REG)))
     return 0
 
 

@@ -30,6 +30,8 @@ SYSTEM_PORT = "ZELSMBUS::SYSTEM::0::0"
 EEPROM = 0x50  # 7-bit address of the EEPROM on the first system port
 SENSOR = 0x48  # 7-bit address of the register device on the first system port
 ABSENT = 0x11  # nobody answers here
+PROTECTED_DEVICE = 0x2C  # 8-bit 0x58, protected on the first system port
+BACKPLANE = "PXI0::1::BACKPLANE"  # the remote controller's port, in chassis 1
 
 
 class Simulator:

@@ -35,4 +35,4 @@ def test_ported_script_runs_against_the_simulated_world(sim):
                             capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stdout + result.stderr
     assert "EEPROM ok: SN-2026-0042" in result.stdout
-    assert "temperature:" in result.stdout
+    assert "temperature: 25.0 C (limits 75.0 C / 80.0 C)" in result.stdout
