@@ -1,0 +1,23 @@
+// Readers of the files in one device-interface directory of the driver tree.
+#pragma once
+
+#include <cstddef>
+
+#include "driver/tDeviceInterfaceIterator.h"
+#include "status/tStatus.h"
+
+namespace nZELSMBUS000::nZELOSAL000 {
+
+// Opening is tried this many times in a row before giving up with -52006.
+inline constexpr int kOpenAttempts = 10;
+// Size of the formatted file names and of the single read of a file.
+inline constexpr size_t kFileBufferSize = 4096;
+
+// <directory>/interfacePath into the record (at most 255 bytes, else -52019).
+void readInterfacePath(const char *directory, tDeviceInterfacePath *record, tStatus &status);
+// <directory>/properties/<name> into destination (at most capacity bytes,
+// else -52019); sizeOut, when given, receives the file's byte count.
+void readProperty(const char *directory, const char *name, void *destination, size_t capacity,
+                  size_t *sizeOut, tStatus &status);
+
+}  // namespace nZELSMBUS000::nZELOSAL000
