@@ -1,0 +1,100 @@
+#include "attributeTable.h"
+
+#include <zelsmbus.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zelsmbus_tool {
+namespace {
+
+struct AttributeRow {
+    const char *constant;
+    uint32_t id;
+    unsigned width;
+    const char *meaning;
+};
+
+#define ZELSMBUS_TOOL_ATTRIBUTE_ROW_(name, value, width, meaning) {#name, value, width, meaning},
+constexpr AttributeRow kAttributeRows[] = {ZELSMBUS_ATTRIBUTES(ZELSMBUS_TOOL_ATTRIBUTE_ROW_)};
+#undef ZELSMBUS_TOOL_ATTRIBUTE_ROW_
+
+constexpr const char *kConstantPrefix = "ZELSMBUS_ATTR_";
+
+// ZELSMBUS_ATTR_VENDOR_ID -> vendor-id; the driver's numbered settings
+// (ZELSMBUS_ATTR_1004) -> setting-1004.
+std::string readableName(const char *constant) {
+    std::string rest = constant + std::strlen(kConstantPrefix);
+    std::string name = std::isdigit(static_cast<unsigned char>(rest[0])) ? "setting-" : "";
+    for (char c : rest) {
+        name += c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+
+bool equalsIgnoreCase(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<unsigned long> wholeNumber(const std::string &text) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
+    if (*end != '\0' || errno == ERANGE) return std::nullopt;
+    return value;
+}
+
+AttributeInfo registerAttribute(uint32_t id) {
+    char name[24];
+    std::snprintf(name, sizeof name, "reg:0x%04x", unsigned(id - ZELSMBUS_ATTR_REGISTER_FIRST));
+    return {id, 4, name, "controller register (32-bit, full access)", false};
+}
+
+}  // namespace
+
+const std::vector<AttributeInfo> &attributeTable() {
+    static const std::vector<AttributeInfo> table = [] {
+        std::vector<AttributeInfo> rows;
+        for (const AttributeRow &row : kAttributeRows) {
+            rows.push_back({row.id, row.width, readableName(row.constant), row.meaning,
+                            std::strstr(row.meaning, "boolean") != nullptr});
+        }
+        return rows;
+    }();
+    return table;
+}
+
+std::optional<AttributeInfo> findAttribute(const std::string &text) {
+    std::optional<unsigned long> id = wholeNumber(text);
+    if (!id && text.size() > 4 && equalsIgnoreCase(text.substr(0, 4), "reg:")) {
+        const std::optional<unsigned long> offset = wholeNumber(text.substr(4));
+        if (!offset || *offset > ZELSMBUS_ATTR_REGISTER_LAST - ZELSMBUS_ATTR_REGISTER_FIRST) {
+            return std::nullopt;
+        }
+        id = ZELSMBUS_ATTR_REGISTER_FIRST + *offset;
+    }
+    for (size_t i = 0; i < attributeTable().size(); ++i) {
+        const AttributeInfo &info = attributeTable()[i];
+        if ((id && *id == info.id) || (!id && (equalsIgnoreCase(text, info.name) ||
+                                               equalsIgnoreCase(text, kAttributeRows[i].constant)))) {
+            return info;
+        }
+    }
+    if (id && *id >= ZELSMBUS_ATTR_REGISTER_FIRST && *id <= ZELSMBUS_ATTR_REGISTER_LAST) {
+        return registerAttribute(static_cast<uint32_t>(*id));
+    }
+    return std::nullopt;
+}
+
+}  // namespace zelsmbus_tool

@@ -1,0 +1,200 @@
+// zelsmbus attr: read every attribute of a port, or read or set one.
+#include <CLI/CLI.hpp>
+#include <zelsmbus.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "attributeTable.h"
+#include "commands.h"
+#include "failure.h"
+#include "jsonWriter.h"
+#include "options.h"
+#include "session.h"
+#include "statusText.h"
+
+namespace zelsmbus_tool {
+namespace {
+
+struct AttrArgs {
+    std::string resource, attribute, value;
+};
+
+// What an attribute reads as: a number, a text, or a list of addresses.
+using AttrValue = std::variant<uint64_t, std::string, std::vector<uint8_t>>;
+
+struct AttrReading {
+    int32_t status = 0;
+    AttrValue value;
+};
+
+AttrReading readAttribute(const Session &session, const AttributeInfo &info) {
+    AttrReading reading;
+    uint64_t raw = 0;  // every width fits; the library writes only the attribute's width
+    reading.status = ZELSMBusGetAttribute(session.handle(), info.id, &raw);
+    if (reading.status < 0) return reading;
+    if (info.id == ZELSMBUS_ATTR_PORT_STRING || info.id == ZELSMBUS_ATTR_DEVICE_STRING) {
+        // The text's address is of no use outside this process: show the text.
+        const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(raw));
+        reading.value = std::string(text ? text : "");
+    } else if (info.id == ZELSMBUS_ATTR_PROTECTED_LIST) {
+        try {
+            reading.value = session.protectedAddresses();
+        } catch (const ToolError &e) {
+            reading.status = e.code().value_or(ZELSMBUS_ERROR_SYSTEM);
+        }
+    } else {
+        reading.value = raw;
+    }
+    return reading;
+}
+
+std::string showNumber(const AttributeInfo &info, uint64_t value) {
+    if (info.boolean || info.width == 1) return std::to_string(value);
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llx", int(info.width * 2),
+                  static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string showValue(const AttributeInfo &info, const AttrReading &reading) {
+    if (reading.status == ZELSMBUS_ERROR_PROTECTED) return "(needs --unrestricted)";
+    if (reading.status < 0) {
+        const StatusText text = describeStatus(reading.status);
+        return "(" + std::to_string(reading.status) + (text.name ? std::string(" ") + text.name : "") +
+               ")";
+    }
+    if (const auto *number = std::get_if<uint64_t>(&reading.value)) return showNumber(info, *number);
+    if (const auto *text = std::get_if<std::string>(&reading.value)) return "\"" + *text + "\"";
+    const auto &addresses = std::get<std::vector<uint8_t>>(reading.value);
+    std::string list;
+    for (uint8_t address : addresses) list += (list.empty() ? "" : " ") + showAddress(address);
+    return list.empty() ? "none" : list;
+}
+
+void writeValue(JsonWriter &json, const AttrReading &reading) {
+    if (reading.status < 0) {
+        json.key("error");
+        writeStatus(json, reading.status);
+        return;
+    }
+    json.key("value");
+    if (const auto *number = std::get_if<uint64_t>(&reading.value)) {
+        json.value(int64_t(*number));
+    } else if (const auto *text = std::get_if<std::string>(&reading.value)) {
+        json.value(*text);
+    } else {
+        json.beginArray();
+        for (uint8_t address : std::get<std::vector<uint8_t>>(reading.value)) {
+            json.value(int64_t(jsonAddress(address)));
+        }
+        json.endArray();
+    }
+}
+
+void beginJsonAttribute(JsonWriter &json, const AttributeInfo &info) {
+    json.beginObject().member("id", info.id).member("name", info.name).member("width", info.width)
+        .member("meaning", info.meaning);
+}
+
+void listAll(const Session &session) {
+    const bool asJson = commonOptions().json;
+    JsonWriter json(std::cout);
+    if (asJson) {
+        json.beginObject().member("resource", session.resource()).key("attributes").beginArray();
+    } else {
+        std::printf("%15s  %-24s %-26s %s\n", "ID", "NAME", "VALUE", "MEANING");
+    }
+    for (const AttributeInfo &info : attributeTable()) {
+        const AttrReading reading = readAttribute(session, info);
+        if (asJson) {
+            beginJsonAttribute(json, info);
+            writeValue(json, reading);
+            json.endObject();
+        } else {
+            std::printf("%15u  %-24s %-26s %s\n", info.id, info.name.c_str(),
+                        showValue(info, reading).c_str(), info.meaning.c_str());
+        }
+    }
+    if (asJson) {
+        json.endArray().key("registers").beginObject()
+            .member("first", int64_t(ZELSMBUS_ATTR_REGISTER_FIRST))
+            .member("last", int64_t(ZELSMBUS_ATTR_REGISTER_LAST))
+            .member("meaning", "controller register at byte offset id - first (32-bit, full access)")
+            .endObject().endObject();
+        json.finish();
+    } else {
+        std::printf("%15s  %-24s %-26s %s\n", "0x20000-0x2ffff", "reg:0x0000-reg:0xffff",
+                    "(name one to read it)",
+                    "controller register at that byte offset (32-bit, full access)");
+    }
+}
+
+void runAttr(const AttrArgs &args) {
+    std::optional<AttributeInfo> info;
+    if (!args.attribute.empty()) {
+        info = findAttribute(args.attribute);
+        if (!info) {
+            throw UsageError("unknown attribute \"" + args.attribute +
+                             "\" ('zelsmbus attr RESOURCE' lists them)");
+        }
+    }
+    std::optional<uint64_t> newValue;
+    if (!args.value.empty()) {
+        const uint32_t largest = info->width == 1 ? 0xFF : info->width == 2 ? 0xFFFF : 0xFFFFFFFF;
+        newValue = parseNumber(args.value, largest, "value");
+    }
+
+    Session session(args.resource, commonOptions().unrestricted);
+    if (!info) {
+        listAll(session);
+        return;
+    }
+    const std::string label = info->name + " (" + std::to_string(info->id) + ")";
+    if (newValue) {
+        checkTransfer(ZELSMBusSetAttribute(session.handle(), info->id, &*newValue),
+                      "cannot set " + label + " on " + args.resource);
+        if (commonOptions().json) {
+            JsonWriter json(std::cout);
+            beginJsonAttribute(json, *info);
+            json.member("set", int64_t(*newValue)).endObject();
+            json.finish();
+        } else {
+            std::cout << label << " set to " << showNumber(*info, *newValue) << '\n';
+        }
+        return;
+    }
+    const AttrReading reading = readAttribute(session, *info);
+    checkTransfer(reading.status, "cannot read " + label + " on " + args.resource);
+    if (commonOptions().json) {
+        JsonWriter json(std::cout);
+        beginJsonAttribute(json, *info);
+        writeValue(json, reading);
+        json.endObject();
+        json.finish();
+    } else {
+        std::cout << label << ": " << showValue(*info, reading) << '\n';
+    }
+}
+
+}  // namespace
+
+Command addAttrCommand(CLI::App &tool) {
+    static AttrArgs args;
+    CLI::App *app = tool.add_subcommand(
+        "attr", "Show every attribute of a port, or read or set one by name or identifier");
+    app->add_option("RESOURCE", args.resource, "Resource name")->required();
+    app->add_option("ATTRIBUTE", args.attribute,
+                    "Name (vendor-id, unrestricted, ...), identifier (101), or reg:OFFSET "
+                    "(register range 0x20000-0x2ffff)");
+    app->add_option("VALUE", args.value, "New value: sets the attribute");
+    addJsonOption(*app);
+    app->add_flag("--8bit", commonOptions().eightBit, "Show protected addresses in 8-bit form");
+    addUnrestrictedOption(*app);
+    return {app, "zelsmbus attr [OPTIONS] RESOURCE [NAME|ID [VALUE]]", [] { runAttr(args); }};
+}
+
+}  // namespace zelsmbus_tool

@@ -1,0 +1,166 @@
+// zelsmbus eeprom and chassis-eeprom: EEPROM contents as a table, raw bytes or fields.
+#include <CLI/CLI.hpp>
+#include <zelsmbus.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "failure.h"
+#include "hexTable.h"
+#include "jsonWriter.h"
+#include "options.h"
+#include "session.h"
+
+namespace zelsmbus_tool {
+namespace {
+
+struct EepromArgs {
+    std::string resource, address, output;
+    uint32_t offset = 0;
+    uint32_t length = 0;  // 0: up to the end of the 256 bytes
+};
+
+void writeByteArray(JsonWriter &json, const std::vector<uint8_t> &bytes) {
+    json.key("bytes").beginArray();
+    for (uint8_t byte : bytes) json.value(int64_t(byte));
+    json.endArray();
+}
+
+void printRange(uint32_t offset, const std::vector<uint8_t> &bytes) {
+    ByteCells cells;
+    cells.fill(kBlank);
+    for (size_t i = 0; i < bytes.size(); ++i) cells[offset + i] = bytes[i];
+    printByteTable(std::cout, cells);
+}
+
+void saveBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (file) file.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    if (file) file.close();
+    if (!file) throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+}
+
+void runEeprom(const EepromArgs &args) {
+    const uint8_t address7 = parseAddress(args.address);
+    if (args.offset > 0xFF) throw UsageError("offset must be 0 to 255");
+    const uint32_t length = args.length ? args.length : 256 - args.offset;
+    if (length > 256 - args.offset) {
+        throw UsageError("offset " + std::to_string(args.offset) + " and length " +
+                         std::to_string(length) + " reach beyond the 256 bytes an 8-bit offset "
+                         "addresses");
+    }
+    Session session(args.resource, commonOptions().unrestricted);
+    std::vector<uint8_t> bytes(length);
+    checkTransfer(ZELSMBusReadI2CEEPROM(session.handle(), toWire(address7), args.offset, length,
+                                        bytes.data()),
+                  "cannot read the EEPROM at " + showAddress(address7) + " on " + args.resource);
+    if (!args.output.empty()) {
+        saveBytes(args.output, bytes);
+        if (!commonOptions().json) {
+            std::cout << "Read " << length << " bytes from " << showAddress(address7) << " offset "
+                      << hex2(args.offset) << " into " << args.output << '\n';
+            return;
+        }
+    }
+    if (commonOptions().json) {
+        JsonWriter json(std::cout);
+        json.beginObject().member("resource", args.resource)
+            .member("address", jsonAddress(address7)).member("offset", args.offset)
+            .member("length", length);
+        writeByteArray(json, bytes);
+        json.endObject();
+        json.finish();
+        return;
+    }
+    printRange(args.offset, bytes);
+}
+
+// The identity texts of the chassis, as the chassis-query library reports them
+// too (its string attributes 4096, 4097 and 4100).
+struct ChassisField {
+    const char *name;
+    uint32_t offset, length;
+    unsigned chassisAttribute;
+};
+
+constexpr ChassisField kChassisFields[] = {
+    {"identity 1", 5, 60, 4096},
+    {"identity 2", 65, 40, 4097},
+    {"identity 3", 106, 13, 4100},
+};
+constexpr uint32_t kChassisImageSize = 123;
+
+// A field ends at its first zero byte or at its length.
+std::string fieldText(const std::vector<uint8_t> &image, const ChassisField &field) {
+    std::string text;
+    for (uint32_t i = field.offset; i < field.offset + field.length && image[i] != 0; ++i) {
+        text += static_cast<char>(image[i]);
+    }
+    return text;
+}
+
+void runChassisEeprom(const std::string &resource, bool raw) {
+    Session session(resource, false);
+    std::vector<uint8_t> image(kChassisImageSize);
+    check(ZELSMBusGetChassisEEPROM(session.handle(), 0, kChassisImageSize, image.data()),
+          "cannot read the chassis EEPROM through " + resource);
+    if (commonOptions().json) {
+        JsonWriter json(std::cout);
+        json.beginObject().member("resource", resource).key("fields").beginArray();
+        for (const ChassisField &field : kChassisFields) {
+            json.beginObject().member("name", field.name).member("offset", field.offset)
+                .member("length", field.length).member("chassis_attribute", field.chassisAttribute)
+                .member("text", fieldText(image, field)).endObject();
+        }
+        json.endArray();
+        writeByteArray(json, image);
+        json.endObject();
+        json.finish();
+        return;
+    }
+    std::cout << "Chassis EEPROM through " << resource << ":\n";
+    for (const ChassisField &field : kChassisFields) {
+        std::cout << "  " << field.name << " (offset " << field.offset << ", " << field.length
+                  << " bytes, chassis attribute " << field.chassisAttribute << "): \""
+                  << fieldText(image, field) << "\"\n";
+    }
+    if (raw) printRange(0, image);
+}
+
+}  // namespace
+
+Command addEepromCommand(CLI::App &tool) {
+    static EepromArgs args;
+    CLI::App *app = tool.add_subcommand(
+        "eeprom", "Read an I2C EEPROM (8-bit offsets) as a table, or its raw bytes into a file");
+    app->add_option("RESOURCE", args.resource, "Resource name")->required();
+    app->add_option("ADDRESS", args.address, "EEPROM address (7-bit unless --8bit)")->required();
+    app->add_option("--offset", args.offset, "First byte (0-255, default 0)");
+    app->add_option("--length", args.length, "Number of bytes (1-256, default: to the end)")
+        ->check(CLI::Range(1u, 256u));
+    app->add_option("-o,--output", args.output, "Write the raw bytes into this file");
+    addJsonOption(*app);
+    addAddressOptions(*app);
+    addUnrestrictedOption(*app);
+    return {app, "zelsmbus eeprom [OPTIONS] RESOURCE ADDRESS [--offset N] [--length N] [-o FILE]",
+            [] { runEeprom(args); }};
+}
+
+Command addChassisEepromCommand(CLI::App &tool) {
+    static std::string resource;
+    static bool raw = false;
+    CLI::App *app = tool.add_subcommand(
+        "chassis-eeprom", "Read the chassis EEPROM (0x52) and decode its identity fields");
+    app->add_option("RESOURCE", resource, "Resource name of a port that reaches the chassis EEPROM")
+        ->required();
+    app->add_flag("--raw", raw, "Also print the 123 bytes as a table");
+    addJsonOption(*app);
+    return {app, "zelsmbus chassis-eeprom [OPTIONS] RESOURCE", [] { runChassisEeprom(resource, raw); }};
+}
+
+}  // namespace zelsmbus_tool

@@ -1,0 +1,170 @@
+// zelsmbus firmware: check an image, then replace a controller's firmware with it.
+#include <CLI/CLI.hpp>
+#include <zelsmbus.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "confirm.h"
+#include "failure.h"
+#include "firmwareImage.h"
+#include "options.h"
+#include "session.h"
+
+namespace zelsmbus_tool {
+namespace {
+
+struct FirmwareArgs {
+    std::string resource, image;
+    bool force = false;
+};
+
+std::string readFile(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw ToolError("cannot read the image " + path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) throw ToolError("cannot read the image " + path);
+    return text.str();
+}
+
+std::string hex8(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+void printHeader(const std::string &path, const FirmwareCheck &check) {
+    const FirmwareHeader &h = check.header;
+    std::cout << "Image " << path << ":\n"
+              << "  header version:   " << h.headerVersion << '\n'
+              << "  update type:      " << h.updateType << '\n'
+              << "  firmware version: " << hex8(h.version) << '\n'
+              << "  subsystem:        " << hex4(h.subsystemId) << '\n'
+              << "  pin-out:          version " << h.pinOutVersion << " at " << hex8(h.pinOutAddress)
+              << '\n'
+              << "  flash offset:     " << hex8(h.offset) << '\n'
+              << "  size:             " << h.byteCount << " bytes, CRC " << hex8(h.crc) << '\n';
+}
+
+// Shows the seconds passed on the terminal while the update runs.
+class ElapsedTime {
+public:
+    explicit ElapsedTime(bool show) : start_(std::chrono::steady_clock::now()) {
+        if (show) thread_ = std::thread([this] { run(); });
+    }
+    ~ElapsedTime() { stop(); }
+
+    void stop() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        std::cerr << "\r\033[K" << std::flush;
+    }
+
+    double seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!done_) {
+            char text[64];
+            std::snprintf(text, sizeof text, "\rUpdating firmware... %.0f s", seconds());
+            std::cerr << text << std::flush;
+            wake_.wait_for(lock, std::chrono::milliseconds(500));
+        }
+    }
+
+    std::chrono::steady_clock::time_point start_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+};
+
+void runFirmware(const FirmwareArgs &args) {
+    const std::string image = readFile(args.image);
+    if (image.size() > UINT32_MAX) throw ToolError("the image " + args.image + " is too large");
+    const FirmwareCheck verdict = checkFirmwareImage(image);
+    printHeader(args.image, verdict);
+    if (!verdict.problems.empty()) {
+        std::string list;
+        for (const std::string &problem : verdict.problems) list += "; " + problem;
+        throw ToolError("the image " + args.image + " is not a sound firmware image: " +
+                        list.substr(2));
+    }
+
+    Session session(args.resource, false);
+    uint16_t subsystem = 0;
+    uint32_t installed = 0;
+    check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_SUBSYSTEM_ID, &subsystem),
+          "cannot read the subsystem of " + args.resource);
+    check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
+          "cannot read the firmware version of " + args.resource);
+    std::cout << "Controller " << args.resource << ": subsystem " << hex4(subsystem)
+              << ", firmware version " << hex8(installed) << '\n';
+    if (verdict.header.subsystemId != subsystem) {
+        throw ToolError("the image is made for subsystem " + hex4(verdict.header.subsystemId) +
+                        ", not for this controller's " + hex4(subsystem));
+    }
+    if (verdict.header.version <= installed && !args.force) {
+        throw ToolError("the image's version " + hex8(verdict.header.version) +
+                            " is not newer than the installed " + hex8(installed),
+                        std::nullopt, "--force installs it anyway");
+    }
+
+    std::cout << std::flush;
+    confirmWrite("I will replace the firmware of " + args.resource + " with " + args.image + ".",
+                 "DANGER! An interrupted or wrong firmware update can leave the controller "
+                 "unusable.\nDo not stop the program or switch the system off while it runs.");
+
+    ElapsedTime elapsed(errorIsTerminal());
+    const int32_t status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()),
+                                                 image.data(),
+                                                 args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
+    elapsed.stop();
+    check(status, "the firmware update of " + args.resource + " failed");
+
+    uint32_t now = 0;
+    const int32_t readStatus =
+        ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &now);
+    std::cout << "Firmware of " << args.resource << " updated and verified";
+    if (readStatus >= 0) std::cout << "; version now " << hex8(now);
+    if (errorIsTerminal()) {
+        char text[32];
+        std::snprintf(text, sizeof text, " (%.1f s)", elapsed.seconds());
+        std::cout << text;
+    }
+    std::cout << '\n';
+}
+
+}  // namespace
+
+Command addFirmwareCommand(CLI::App &tool) {
+    static FirmwareArgs args;
+    CLI::App *app = tool.add_subcommand(
+        "firmware", "Check a firmware image and write it into a controller's flash");
+    app->add_option("RESOURCE", args.resource, "Resource name of the controller")->required();
+    app->add_option("IMAGE", args.image, "Firmware image file")->required();
+    app->add_flag("--force", args.force, "Install an image that is not newer than the firmware");
+    addYesOption(*app);
+    return {app, "zelsmbus firmware [OPTIONS] RESOURCE IMAGE", [] { runFirmware(args); }};
+}
+
+}  // namespace zelsmbus_tool

@@ -1,0 +1,40 @@
+// The two ways a command ends early: a failure (exit 1) and a usage error (exit 2).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace zelsmbus_tool {
+
+// A failed operation; code holds the library's status when one caused it.
+class ToolError : public std::runtime_error {
+public:
+    explicit ToolError(const std::string &message, std::optional<int32_t> code = std::nullopt,
+                       std::string hint = {})
+        : std::runtime_error(message), code_(code), hint_(std::move(hint)) {}
+    std::optional<int32_t> code() const { return code_; }
+    // A second line telling the user what to do instead, or empty.
+    const std::string &hint() const { return hint_; }
+
+private:
+    std::optional<int32_t> code_;
+    std::string hint_;
+};
+
+// A command line that names something impossible (an address out of range, an
+// unknown mode); reported with the command's usage line.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws ToolError when status is an error; warnings pass.
+void check(int32_t status, const std::string &what);
+// As check, for a bus transaction: a refused protected address gets the hint that
+// --unrestricted opens it.
+void checkTransfer(int32_t status, const std::string &what);
+
+}  // namespace zelsmbus_tool

@@ -1,0 +1,116 @@
+#include "jsonWriter.h"
+
+#include <cstdio>
+
+#include "statusText.h"
+
+namespace zelsmbus_tool {
+
+void JsonWriter::separate() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (!first_.empty()) {
+        if (!first_.back()) out_ << ',';
+        first_.back() = false;
+    }
+}
+
+JsonWriter &JsonWriter::beginObject() {
+    separate();
+    out_ << '{';
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter &JsonWriter::endObject() {
+    out_ << '}';
+    first_.pop_back();
+    return *this;
+}
+
+JsonWriter &JsonWriter::beginArray() {
+    separate();
+    out_ << '[';
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter &JsonWriter::endArray() {
+    out_ << ']';
+    first_.pop_back();
+    return *this;
+}
+
+JsonWriter &JsonWriter::key(const std::string &name) {
+    separate();
+    out_ << '"' << escape(name) << "\":";
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(const std::string &text) {
+    separate();
+    out_ << '"' << escape(text) << '"';
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(const char *text) { return value(std::string(text)); }
+
+JsonWriter &JsonWriter::value(int64_t number) {
+    separate();
+    out_ << number;
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(bool flag) {
+    separate();
+    out_ << (flag ? "true" : "false");
+    return *this;
+}
+
+JsonWriter &JsonWriter::null() {
+    separate();
+    out_ << "null";
+    return *this;
+}
+
+void JsonWriter::finish() { out_ << '\n'; }
+
+std::string JsonWriter::escape(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    // Device texts are not promised to be UTF-8; keep the output valid.
+                    char code[8];
+                    std::snprintf(code, sizeof code, "\\u%04x", c);
+                    out += code;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+void writeStatus(JsonWriter &json, int32_t code) {
+    const StatusText text = describeStatus(code);
+    json.beginObject().member("code", int64_t(code));
+    json.key("name");
+    if (text.name) {
+        json.value(text.name);
+    } else {
+        json.null();
+    }
+    json.member("meaning", text.meaning).endObject();
+}
+
+}  // namespace zelsmbus_tool

@@ -1,0 +1,60 @@
+#include "statusText.h"
+
+#include <zelsmbus.h>
+
+#include <cstdio>
+
+#include "failure.h"
+
+namespace zelsmbus_tool {
+namespace {
+
+struct StatusRow {
+    int32_t code;
+    StatusText text;
+};
+
+#define ZELSMBUS_TOOL_STATUS_ROW_(name, value, meaning) {value, {#name, meaning}},
+constexpr StatusRow kStatusRows[] = {ZELSMBUS_STATUS_CODES(ZELSMBUS_TOOL_STATUS_ROW_)};
+#undef ZELSMBUS_TOOL_STATUS_ROW_
+
+}  // namespace
+
+StatusText describeStatus(int32_t code) {
+    for (const StatusRow &row : kStatusRows) {
+        if (row.code == code) return row.text;
+    }
+    // The driver's own status words and the chassis-query library's codes pass
+    // through the library unchanged.
+    if (code < 0) return {nullptr, "error reported by the driver or the chassis-query library"};
+    return {nullptr, "warning reported by the driver or the chassis-query library"};
+}
+
+std::string formatStatus(int32_t code) {
+    const StatusText text = describeStatus(code);
+    std::string out = std::to_string(code);
+    if (text.name) {
+        out += ' ';
+        out += text.name;
+    } else {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, " (0x%08x)", static_cast<uint32_t>(code));
+        out += hex;
+    }
+    out += ": ";
+    out += text.meaning;
+    return out;
+}
+
+void check(int32_t status, const std::string &what) {
+    if (status < 0) throw ToolError(what, status);
+}
+
+void checkTransfer(int32_t status, const std::string &what) {
+    if (status == ZELSMBUS_ERROR_PROTECTED) {
+        throw ToolError(what, status, "the address is protected; --unrestricted opens it");
+    }
+    check(status, what);
+}
+
+}  // namespace zelsmbus_tool
