@@ -1,0 +1,171 @@
+#include "api/controllerSet.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "controller/tProxySMBusController.h"
+#include "driver/tDeviceInterfaceIterator.h"
+#include "status/memory.h"
+
+namespace nZELSMBUS000 {
+
+namespace {
+
+constexpr const char *kInterfaceClass = "zelsmbus_zelsmbus";
+constexpr uint16_t kRemoteVendors[] = {0x1E2D, 0x15BC};
+
+uint16_t vendorOf(iSMBusController &controller) {
+    tStatus ignored;
+    uint16_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
+    controller.getPciIds(vendor, device, subsystemVendor, subsystem, ignored);
+    return vendor;
+}
+
+// Inserts under the set order; a controller equal to one already there is destroyed.
+void insertController(tControllerSet &set, iSMBusController *controller, tStatus &status) noexcept {
+    try {
+        if (!set.insert(controller).second) delete controller;
+    } catch (const std::bad_alloc &) {
+        delete controller;
+        ZELSMBUS_SET_CODE(status, -52000);
+    }
+}
+
+void addPortsOfNode(nZELOSAL000::tDeviceInterfaceIterator &nodes, tControllerSet &set,
+                    tStatus &status) noexcept {
+    uint32_t numPorts = 0;
+    nodes.getProperty("numPorts", &numPorts, sizeof numPorts, nullptr, status);
+    if (status.isFatal() || numPorts == 0) return;
+
+    nZELOSAL000::tDeviceInterfacePath node;
+    nodes.getInterfacePath(&node, status);
+    // Ports are 16-bit numbers: a count beyond 65535 wraps the counter like any 16-bit index.
+    for (uint16_t port = 0; port < numPorts && !status.isFatal(); ++port) {
+        tProxySMBusController *controller = tProxySMBusController::create(node, port, status);
+        if (controller == nullptr) return;
+        insertController(set, controller, status);
+    }
+}
+
+}  // namespace
+
+bool tDeviceIdentity::operator==(const tDeviceIdentity &other) const {
+    return std::memcmp(values, other.values, sizeof values) == 0;
+}
+
+uint64_t identityKey(iSMBusController &controller) {
+    tStatus ignored;
+    uint16_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
+    controller.getPciIds(vendor, device, subsystemVendor, subsystem, ignored);
+    return uint64_t{vendor} | uint64_t{device} << 16 | uint64_t{subsystemVendor} << 32 |
+           uint64_t{subsystem} << 48;
+}
+
+uint64_t locationKey(iSMBusController &controller) {
+    tStatus ignored;
+    uint16_t bus = 0, device = 0, function = 0, port = 0;
+    controller.getPciLocation(bus, device, function, port, ignored);
+    return uint64_t{bus} | uint64_t{device} << 16 | uint64_t{function} << 32 | uint64_t{port} << 48;
+}
+
+bool tControllerOrder::operator()(iSMBusController *left, iSMBusController *right) const {
+    const uint64_t leftIdentity = identityKey(*left), rightIdentity = identityKey(*right);
+    if (leftIdentity != rightIdentity) return leftIdentity < rightIdentity;
+    return locationKey(*left) < locationKey(*right);
+}
+
+bool isRemoteController(iSMBusController &controller) {
+    const uint16_t vendor = vendorOf(controller);
+    for (uint16_t remote : kRemoteVendors)
+        if (vendor == remote) return true;
+    return false;
+}
+
+bool isSystemController(iSMBusController &controller) { return !isRemoteController(controller); }
+
+void discoverControllers(tControllerSet &set, tStatus &status) noexcept {
+    if (status.isFatal()) return;
+    {
+        nZELOSAL000::tDeviceInterfaceIterator nodes(kInterfaceClass, status);
+        for (; !status.isFatal() && !nodes.atEnd(); nodes.next()) addPortsOfNode(nodes, set, status);
+    }
+    if (status.isFatal())
+        destroyControllers(set);
+    else if (set.empty())
+        ZELSMBUS_SET_CODE(status, -52006);
+}
+
+void destroyControllers(tControllerSet &set) noexcept {
+    for (iSMBusController *controller : set) delete controller;
+    set.clear();
+}
+
+tSMBusHandle *makeHandle(iSMBusController *controller, tStatus &status) noexcept {
+    auto *handle = static_cast<tSMBusHandle *>(allocate(sizeof(tSMBusHandle), status));
+    if (handle == nullptr) return nullptr;
+    handle->controller = controller;
+    handle->unrestricted = 0;
+    handle->protectedAddresses[0] = handle->protectedAddresses[1] = 0;
+
+    tStatus listStatus;
+    uint8_t count = 0;
+    const uint8_t *list = nullptr;
+    controller->getProtectedAddresses(count, list, listStatus);
+    if (listStatus.isFatal()) {
+        // Without the list nothing can be known safe: protect every address.
+        handle->protectedAddresses[0] = handle->protectedAddresses[1] = ~uint64_t{0};
+    } else {
+        for (uint8_t i = 0; i < count && list != nullptr; ++i) {
+            const uint8_t address = list[i];
+            handle->protectedAddresses[address >> 7] |= uint64_t{1} << ((address >> 1) & 63);
+        }
+    }
+    return handle;
+}
+
+void releaseHandleRecord(tSMBusHandle *handle) noexcept { release(handle); }
+
+void destroyHandle(tSMBusHandle *handle) noexcept {
+    if (handle == nullptr) return;
+    delete handle->controller;
+    release(handle);
+}
+
+void readDeviceIdentity(iSMBusController &controller, tDeviceIdentity &identity, uint16_t &port,
+                        tStatus &status) {
+    identity = {};
+    port = 0;
+    uint16_t *v = identity.values;
+    controller.getPciIds(v[0], v[1], v[2], v[3], status);
+    controller.getPciLocation(v[4], v[5], v[6], port, status);
+}
+
+int32_t tDeviceNumbering::advance(const tDeviceIdentity &identity) {
+    if (identity != previous_) {
+        ++index_;
+        previous_ = identity;
+    }
+    return index_;
+}
+
+tSMBusHandle *selectNumberedController(tControllerSet &set, tControllerTest test, uint16_t device,
+                                       uint16_t port, tStatus &status) noexcept {
+    if (status.isFatal() || set.empty()) return nullptr;
+    tDeviceNumbering numbering;
+    for (auto it = set.begin(); it != set.end() && !status.isFatal(); ++it) {
+        iSMBusController *controller = *it;
+        if (!test(*controller)) continue;
+        tDeviceIdentity identity;
+        uint16_t controllerPort = 0;
+        readDeviceIdentity(*controller, identity, controllerPort, status);
+        if (numbering.advance(identity) != device || controllerPort != port) continue;
+        tSMBusHandle *handle = makeHandle(controller, status);
+        if (handle != nullptr) set.erase(it);
+        return handle;
+    }
+    return nullptr;
+}
+
+}  // namespace nZELSMBUS000

@@ -1,0 +1,301 @@
+#include "controller/tProxySMBusController.h"
+
+#include <cstring>
+#include <new>
+
+#include "status/memory.h"
+
+namespace nZELSMBUS000 {
+
+namespace {
+
+// Driver texts are 64 bytes ending at their first NUL, or all 64 without one.
+void storeText(char (&destination)[tProxySMBusController::kTextSize + 1],
+               const char (&reply)[tProxySMBusController::kTextSize]) {
+    size_t length = 0;
+    while (length < sizeof reply && reply[length] != '\0') ++length;
+    std::memcpy(destination, reply, length);
+    destination[length] = '\0';
+}
+
+}  // namespace
+
+tProxySMBusController *tProxySMBusController::create(const nZELOSAL000::tDeviceInterfacePath &node,
+                                                     uint16_t port, tStatus &status) noexcept {
+    void *memory = allocate(sizeof(tProxySMBusController), status);
+    if (memory == nullptr) return nullptr;
+    auto *controller = ::new (memory) tProxySMBusController(node, port, status);
+    if (status.isFatal()) {
+        delete controller;
+        return nullptr;
+    }
+    return controller;
+}
+
+void tProxySMBusController::operator delete(void *memory) noexcept { release(memory); }
+
+tProxySMBusController::tProxySMBusController(const nZELOSAL000::tDeviceInterfacePath &node,
+                                             uint16_t port, tStatus &status) noexcept
+    : port_(port),
+      deviceString_{},
+      chassisEepromPort_(0),
+      extendedProtection_(0),
+      portString_{},
+      protectedCount_(0),
+      protectedList_(nullptr) {
+    if (status.isFatal()) return;
+    proxy_.open(node.path, status);
+    if (status.isFatal()) return;
+
+    // A driver without a device text must not make the port unusable: this
+    // query runs under its own status and never reaches the caller's.
+    {
+        tStatus local;
+        char text[kTextSize];
+        proxy_.getDeviceString(text, local);
+        if (!local.isFatal()) storeText(deviceString_, text);
+    }
+
+    proxy_.getPortFlags(port_, chassisEepromPort_, extendedProtection_, status);
+    if (status.isFatal()) return;
+
+    {
+        char text[kTextSize];
+        proxy_.getPortString(port_, text, status);
+        if (status.isFatal()) return;
+        storeText(portString_, text);
+    }
+
+    readProtectedAddresses(status);
+}
+
+void tProxySMBusController::readProtectedAddresses(tStatus &status) noexcept {
+    uint8_t driverCount = 0;
+    uint8_t addresses[32];
+    proxy_.getProtectedAddresses(port_, driverCount, addresses, status);
+    if (status.isFatal()) return;
+    // The reply holds 32 addresses; a larger count from the driver cannot be trusted beyond them.
+    if (driverCount > sizeof addresses) driverCount = sizeof addresses;
+
+    const bool addFixed = chassisEepromPort_ != 0 && extendedProtection_ != 0;
+    const uint8_t size = static_cast<uint8_t>(driverCount + (addFixed ? sizeof kFixedProtected : 0));
+    if (size == 0) return;
+
+    auto *list = static_cast<uint8_t *>(allocate(size, status));
+    if (list == nullptr) return;
+    std::memcpy(list, addresses, driverCount);
+    if (addFixed) std::memcpy(list + size - sizeof kFixedProtected, kFixedProtected, sizeof kFixedProtected);
+
+    release(protectedList_);
+    protectedList_ = list;
+    protectedCount_ = size;
+}
+
+tProxySMBusController::~tProxySMBusController() {
+    if (proxy_.isOpen()) proxy_.close();
+    release(protectedList_);
+    protectedList_ = nullptr;
+}
+
+void tProxySMBusController::getPciIds(uint16_t &vendorId, uint16_t &deviceId,
+                                      uint16_t &subsystemVendorId, uint16_t &subsystemId,
+                                      tStatus &status) {
+    if (status.isFatal()) return;
+    uint16_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
+    proxy_.getPciIds(vendor, device, subsystemVendor, subsystem, status);
+    if (status.isFatal()) return;
+    vendorId = vendor;
+    deviceId = device;
+    subsystemVendorId = subsystemVendor;
+    subsystemId = subsystem;
+}
+
+void tProxySMBusController::getPciLocation(uint16_t &bus, uint16_t &device, uint16_t &function,
+                                           uint16_t &port, tStatus &status) {
+    if (status.isFatal()) return;
+    uint16_t busNumber = 0, deviceNumber = 0, functionNumber = 0;
+    proxy_.getPciLocation(busNumber, deviceNumber, functionNumber, status);
+    if (status.isFatal()) return;
+    bus = busNumber;
+    device = deviceNumber;
+    function = functionNumber;
+    port = port_;
+}
+
+void tProxySMBusController::getDeviceString(const char *&text, tStatus &status) {
+    if (status.isFatal()) return;
+    if (deviceString_[0] == '\0') {
+        ZELSMBUS_SET_CODE(status, -52002);
+        return;
+    }
+    text = deviceString_;
+}
+
+void tProxySMBusController::getPortFlags(uint8_t &chassisEepromPort, uint8_t &extendedProtection,
+                                         tStatus &status) {
+    if (status.isFatal()) return;
+    chassisEepromPort = chassisEepromPort_;
+    extendedProtection = extendedProtection_;
+}
+
+void tProxySMBusController::getPortString(const char *&text, tStatus &status) {
+    if (status.isFatal()) return;
+    text = portString_;
+}
+
+void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t *&list,
+                                                  tStatus &status) {
+    if (status.isFatal()) return;
+    count = protectedCount_;
+    list = protectedList_;
+}
+
+// Every remaining operation is one driver command; the proxy does nothing when
+// the status already holds an error.
+
+void tProxySMBusController::lock(tStatus &status) { proxy_.lock(port_, status); }
+
+void tProxySMBusController::unlock(tStatus &status) { proxy_.unlock(port_, status); }
+
+void tProxySMBusController::quickWrite(uint8_t address, tStatus &status) {
+    proxy_.quickWrite(port_, address, status);
+}
+
+void tProxySMBusController::quickRead(uint8_t address, tStatus &status) {
+    proxy_.quickRead(port_, address, status);
+}
+
+void tProxySMBusController::sendByte(uint8_t address, uint8_t data, uint8_t pec, tStatus &status) {
+    proxy_.sendByte(port_, address, data, pec, status);
+}
+
+void tProxySMBusController::receiveByte(uint8_t address, uint8_t pec, uint8_t &data,
+                                        tStatus &status) {
+    proxy_.receiveByte(port_, address, pec, data, status);
+}
+
+void tProxySMBusController::writeByte(uint8_t address, uint8_t command, uint8_t data, uint8_t pec,
+                                      tStatus &status) {
+    proxy_.writeByte(port_, address, command, data, pec, status);
+}
+
+void tProxySMBusController::readByte(uint8_t address, uint8_t command, uint8_t pec, uint8_t &data,
+                                     tStatus &status) {
+    proxy_.readByte(port_, address, command, pec, data, status);
+}
+
+void tProxySMBusController::writeWord(uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
+                                      tStatus &status) {
+    proxy_.writeWord(port_, address, command, data, pec, status);
+}
+
+void tProxySMBusController::readWord(uint8_t address, uint8_t command, uint8_t pec, uint16_t &data,
+                                     tStatus &status) {
+    proxy_.readWord(port_, address, command, pec, data, status);
+}
+
+void tProxySMBusController::processCall(uint8_t address, uint8_t command, uint16_t data,
+                                        uint8_t pec, uint16_t &reply, tStatus &status) {
+    proxy_.processCall(port_, address, command, data, pec, reply, status);
+}
+
+void tProxySMBusController::writeBlock(uint8_t address, uint8_t command, uint8_t count, uint8_t pec,
+                                       const tBlockData &data, tStatus &status) {
+    proxy_.writeBlock(port_, address, command, count, data, pec, status);
+}
+
+void tProxySMBusController::readBlock(uint8_t address, uint8_t command, uint8_t pec,
+                                      uint8_t &count, tBlockData &data, tStatus &status) {
+    proxy_.readBlock(port_, address, command, pec, count, data, status);
+}
+
+void tProxySMBusController::blockProcessCall(uint8_t address, uint8_t command, uint8_t writeCount,
+                                             uint8_t pec, uint8_t &readCount,
+                                             const tBlockData &writeData, tBlockData &readData,
+                                             tStatus &status) {
+    proxy_.blockProcessCall(port_, address, command, writeCount, writeData, pec, readCount,
+                            readData, status);
+}
+
+void tProxySMBusController::writeBlockI2C(uint8_t address, uint8_t command, uint32_t length,
+                                          const tI2CData &data, tStatus &status) {
+    proxy_.writeBlockI2C(port_, address, command, length, data, status);
+}
+
+void tProxySMBusController::readBlockI2C(uint8_t address, uint8_t command, uint32_t length,
+                                         tI2CData &data, tStatus &status) {
+    proxy_.readBlockI2C(port_, address, command, length, data, status);
+}
+
+void tProxySMBusController::readI2CEEPROM(uint8_t address, uint8_t startOffset, uint32_t length,
+                                          tI2CData &data, tStatus &status) {
+    proxy_.readI2CEEPROM(port_, address, startOffset, length, data, status);
+}
+
+void tProxySMBusController::readRegister(uint32_t offset, uint32_t &value, tStatus &status) {
+    proxy_.readRegister(port_, offset, value, status);
+}
+
+void tProxySMBusController::writeRegister(uint32_t offset, uint32_t value, tStatus &status) {
+    proxy_.writeRegister(port_, offset, value, status);
+}
+
+void tProxySMBusController::getAttribute10001(uint16_t &value, tStatus &status) {
+    proxy_.getAttribute10001(port_, value, status);
+}
+void tProxySMBusController::setAttribute10001(uint16_t value, tStatus &status) {
+    proxy_.setAttribute10001(port_, value, status);
+}
+void tProxySMBusController::getAttribute2001(uint32_t &value, tStatus &status) {
+    proxy_.getAttribute2001(port_, value, status);
+}
+void tProxySMBusController::setAttribute2001(uint32_t value, tStatus &status) {
+    proxy_.setAttribute2001(port_, value, status);
+}
+void tProxySMBusController::getAttribute10002(uint16_t &value, tStatus &status) {
+    proxy_.getAttribute10002(port_, value, status);
+}
+void tProxySMBusController::setAttribute10002(uint16_t value, tStatus &status) {
+    proxy_.setAttribute10002(port_, value, status);
+}
+void tProxySMBusController::getAttribute10003(uint16_t &value, tStatus &status) {
+    proxy_.getAttribute10003(port_, value, status);
+}
+void tProxySMBusController::setAttribute10003(uint16_t value, tStatus &status) {
+    proxy_.setAttribute10003(port_, value, status);
+}
+void tProxySMBusController::getAttribute10004(uint16_t &value, tStatus &status) {
+    proxy_.getAttribute10004(port_, value, status);
+}
+void tProxySMBusController::getAttribute10005(uint16_t &value, tStatus &status) {
+    proxy_.getAttribute10005(port_, value, status);
+}
+void tProxySMBusController::setAttribute10005(uint16_t value, tStatus &status) {
+    proxy_.setAttribute10005(port_, value, status);
+}
+void tProxySMBusController::getAttribute3001(uint32_t &value, tStatus &status) {
+    proxy_.getAttribute3001(port_, value, status);
+}
+void tProxySMBusController::setAttribute3001(uint32_t value, tStatus &status) {
+    proxy_.setAttribute3001(port_, value, status);
+}
+void tProxySMBusController::getAttribute3002(uint32_t &value, tStatus &status) {
+    proxy_.getAttribute3002(port_, value, status);
+}
+void tProxySMBusController::setAttribute3002(uint32_t value, tStatus &status) {
+    proxy_.setAttribute3002(port_, value, status);
+}
+void tProxySMBusController::getAttribute1004(uint8_t &value, tStatus &status) {
+    proxy_.getAttribute1004(port_, value, status);
+}
+void tProxySMBusController::setAttribute1004(uint8_t value, tStatus &status) {
+    proxy_.setAttribute1004(port_, value, status);
+}
+void tProxySMBusController::getAttribute1005(uint32_t &value, tStatus &status) {
+    proxy_.getAttribute1005(port_, value, status);
+}
+void tProxySMBusController::setAttribute1005(uint32_t value, tStatus &status) {
+    proxy_.setAttribute1005(port_, value, status);
+}
+
+}  // namespace nZELSMBUS000
