@@ -25,9 +25,6 @@ static_assert(offsetof(tIoctlRequest, input) == 0 && offsetof(tIoctlRequest, out
 static_assert(offsetof(tIoctlRequest, inputSize) == 16 && offsetof(tIoctlRequest, outputSize) == 20);
 static_assert(offsetof(tIoctlRequest, result) == 24 && offsetof(tIoctlRequest, reserved) == 28);
 
-// Status code for an errno value (0 for 0, -52008 for anything above 130).
-int64_t statusCodeForErrno(int error) noexcept;
-
 class tDeviceInterfaceProxy : public virtual iInterfaceProxy {
 public:
     tDeviceInterfaceProxy() noexcept;
