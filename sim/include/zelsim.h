@@ -111,7 +111,7 @@ void zelsim_set_tree_present(int present);
 
 #define ZELSIM_LOG_BYTES 272
 
-struct zelsim_log_entry {
+struct zelsim_log_record {
   int fd;                /* descriptor the ioctl was made on */
   int node;              /* node of that descriptor, -1 if stale */
   uint32_t request;      /* request code as passed to ioctl */
@@ -126,7 +126,7 @@ struct zelsim_log_entry {
 };
 
 size_t zelsim_log_count(void);
-int zelsim_log_entry(size_t index, struct zelsim_log_entry *entry);
+int zelsim_log_entry(size_t index, struct zelsim_log_record *entry);
 void zelsim_log_clear(void);
 
 /* System calls made on simulated paths or nodes, per kind, since the last
@@ -180,7 +180,7 @@ int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value);
 
 #define ZELSIM_TEXT_MAX 256
 
-struct zelsim_chassis_info {
+struct zelsim_chassis {
   uint32_t number;
   char model[ZELSIM_TEXT_MAX];  /* string attribute 4096 */
   char vendor[ZELSIM_TEXT_MAX]; /* string attribute 4097 */
@@ -191,7 +191,7 @@ struct zelsim_chassis_info {
 size_t zelsim_chassis_count(void);
 /* Chassis by position in the world's list (0-based); texts are cut to
  * ZELSIM_TEXT_MAX - 1 characters. */
-int zelsim_chassis_info(size_t index, struct zelsim_chassis_info *info);
+int zelsim_chassis_info(size_t index, struct zelsim_chassis *info);
 
 /* ---- virtual time ---------------------------------------------------------- */
 
@@ -220,7 +220,7 @@ struct zelsim_field {
   uint16_t width;
 };
 
-struct zelsim_command_info {
+struct zelsim_command {
   unsigned number;
   uint32_t request;
   uint32_t in_size;
@@ -232,7 +232,7 @@ struct zelsim_command_info {
 
 /* The simulator's own table of the 44 driver commands. -1 for a number
  * without a command. */
-int zelsim_command_info(unsigned number, struct zelsim_command_info *info);
+int zelsim_command_info(unsigned number, struct zelsim_command *info);
 
 #ifdef __cplusplus
 }
