@@ -20,6 +20,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#if defined(__GNUC__)
+#define ZELSIM_API __attribute__((visibility("default")))
+#else
+#define ZELSIM_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -36,30 +42,30 @@ extern "C" {
  * rebuilt; descriptors opened before stay open but are stale (their ioctls
  * fail with ENODEV). On a parse or schema error the current world stays and
  * -1 is returned; zelsim_last_error() then tells why. */
-int zelsim_load_world_file(const char *path);
-int zelsim_load_world_text(const char *toml_text);
-const char *zelsim_last_error(void);
+ZELSIM_API int zelsim_load_world_file(const char *path);
+ZELSIM_API int zelsim_load_world_text(const char *toml_text);
+ZELSIM_API const char *zelsim_last_error(void);
 
 /* The built-in default world (also a fresh reset of faults, log, counters,
  * SMBIOS redirect and virtual clock). ZELSIM_WORLD is not consulted again. */
-void zelsim_reset(void);
+ZELSIM_API void zelsim_reset(void);
 /* Forget every pending fault (the world and its state stay). */
-void zelsim_clear_faults(void);
+ZELSIM_API void zelsim_clear_faults(void);
 
 /* The text of the built-in default world (TOML). */
-const char *zelsim_default_world_text(void);
+ZELSIM_API const char *zelsim_default_world_text(void);
 
 /* Root of the private temporary tree (its proc/driver/zel mirrors
  * /proc/driver/zel). */
-const char *zelsim_tree_root(void);
+ZELSIM_API const char *zelsim_tree_root(void);
 
-unsigned zelsim_node_count(void);
+ZELSIM_API unsigned zelsim_node_count(void);
 /* Number of ports the node's numPorts property announces. */
-unsigned zelsim_port_count(unsigned node);
+ZELSIM_API unsigned zelsim_port_count(unsigned node);
 /* Node path published in the node's interfacePath file; NULL if no node. */
-const char *zelsim_node_path(unsigned node);
+ZELSIM_API const char *zelsim_node_path(unsigned node);
 /* Node a simulated descriptor is open on, or -1 when fd is not one. */
-int zelsim_node_of_fd(int fd);
+ZELSIM_API int zelsim_node_of_fd(int fd);
 
 /* ---- faults --------------------------------------------------------------- */
 
@@ -77,35 +83,35 @@ enum zelsim_call {
 
 /* The next `count` calls of `kind` on simulated paths or nodes fail with
  * errno `err` (no effect on the device). A failing close still closes. */
-void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count);
+ZELSIM_API void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count);
 /* The next `count` ioctls of driver command `command` (0x02..0x2F) fail with
  * errno `err`; the output buffer is left untouched. */
-void zelsim_fail_command(unsigned command, int err, unsigned count);
+ZELSIM_API void zelsim_fail_command(unsigned command, int err, unsigned count);
 /* The next `count` replies to `command` carry driver status word `word`; the
  * command still runs and its outputs are still filled. */
-void zelsim_set_driver_status(unsigned command, int32_t word, unsigned count);
+ZELSIM_API void zelsim_set_driver_status(unsigned command, int32_t word, unsigned count);
 /* The next `count` globs under /proc/driver/zel/ return `result`
  * (e.g. GLOB_ABORTED, GLOB_NOSPACE) with an empty result. */
-void zelsim_fail_glob(int result, unsigned count);
+ZELSIM_API void zelsim_fail_glob(int result, unsigned count);
 
 /* Make a file of a node's directory unopenable: `file` is "interfacePath" or
  * a property name such as "numPorts". Every fopen of it fails with `err`
  * (0 makes it openable again). */
-int zelsim_make_unopenable(unsigned node, const char *file, int err);
+ZELSIM_API int zelsim_make_unopenable(unsigned node, const char *file, int err);
 /* How many fopen attempts reached that file since the world was loaded. */
-unsigned zelsim_fopen_attempts(unsigned node, const char *file);
+ZELSIM_API unsigned zelsim_fopen_attempts(unsigned node, const char *file);
 
 /* Command 0x2F on this node: err != 0 makes the ioctl fail with that errno;
  * otherwise a non-zero `word` is answered as the driver status word with an
  * empty text. err == 0 and word == 0 restore the normal answer. */
-int zelsim_refuse_device_string(unsigned node, int err, int32_t word);
+ZELSIM_API int zelsim_refuse_device_string(unsigned node, int err, int32_t word);
 
 /* Raw content of a node's interfacePath file / properties/<name> file
  * (e.g. 255 or 256 bytes of path, 4 or 5 bytes of numPorts). */
-int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length);
-int zelsim_set_property(unsigned node, const char *name, const void *bytes, size_t length);
+ZELSIM_API int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length);
+ZELSIM_API int zelsim_set_property(unsigned node, const char *name, const void *bytes, size_t length);
 /* present == 0: no /proc/driver/zel tree at all (glob finds nothing). */
-void zelsim_set_tree_present(int present);
+ZELSIM_API void zelsim_set_tree_present(int present);
 
 /* ---- log --------------------------------------------------------------------- */
 
@@ -125,56 +131,56 @@ struct zelsim_log_record {
   int32_t driver_status; /* driver status word answered (0 on failure) */
 };
 
-size_t zelsim_log_count(void);
-int zelsim_log_entry(size_t index, struct zelsim_log_record *entry);
-void zelsim_log_clear(void);
+ZELSIM_API size_t zelsim_log_count(void);
+ZELSIM_API int zelsim_log_entry(size_t index, struct zelsim_log_record *entry);
+ZELSIM_API void zelsim_log_clear(void);
 
 /* System calls made on simulated paths or nodes, per kind, since the last
  * clear (for "no system call made" checks). */
-unsigned long zelsim_call_count(enum zelsim_call kind);
-void zelsim_clear_call_counts(void);
+ZELSIM_API unsigned long zelsim_call_count(enum zelsim_call kind);
+ZELSIM_API void zelsim_clear_call_counts(void);
 
 /* ---- device state ------------------------------------------------------------ */
 
 /* Bytes of an I2C EEPROM (including the chassis EEPROM at 0xA4); offsets wrap
  * at 256. */
-int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset,
+ZELSIM_API int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset,
                        void *buffer, size_t length);
-int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
+ZELSIM_API int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
                         const void *buffer, size_t length);
 
 /* SMBus register device: byte registers, word registers (separate), block
  * data per command (up to 32 bytes). */
-int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
+ZELSIM_API int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                        uint8_t *value);
-int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
+ZELSIM_API int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                            uint8_t value);
-int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
+ZELSIM_API int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
                        uint16_t *value);
-int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
+ZELSIM_API int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
                            uint16_t value);
-int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
+ZELSIM_API int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
                         uint8_t data[32], uint8_t *count);
-int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
+ZELSIM_API int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
                             const uint8_t *data, uint8_t count);
 /* PEC flag (0 or 1) of the last transaction that carries one on the port;
  * -1 before any. */
-int zelsim_last_pec(unsigned node, unsigned port);
+ZELSIM_API int zelsim_last_pec(unsigned node, unsigned port);
 
 /* Per-port attribute values by identifier (10001, 10002, 10003, 10004, 10005,
  * 2001, 3001, 3002, 1004, 1005). Setting 10004 here is how a test changes the
  * read-only value. */
-int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t *value);
-int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value);
+ZELSIM_API int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t *value);
+ZELSIM_API int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value);
 
 /* Descriptor holding the port's bus lock, or -1 when free. */
-int zelsim_lock_owner(unsigned node, unsigned port);
+ZELSIM_API int zelsim_lock_owner(unsigned node, unsigned port);
 
 /* Controller registers (commands 0x18/0x19), bypassing nothing: the same
  * register space the commands reach. The return value is the driver status
  * word the access produced (0 on success); -1 when no such node. */
-int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value);
-int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value);
+ZELSIM_API int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value);
+ZELSIM_API int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value);
 
 /* ---- chassis ------------------------------------------------------------ */
 
@@ -188,28 +194,28 @@ struct zelsim_chassis {
   char slot1[ZELSIM_TEXT_MAX];  /* string attribute 8201 of slot 1 */
 };
 
-size_t zelsim_chassis_count(void);
+ZELSIM_API size_t zelsim_chassis_count(void);
 /* Chassis by position in the world's list (0-based); texts are cut to
  * ZELSIM_TEXT_MAX - 1 characters. */
-int zelsim_chassis_info(size_t index, struct zelsim_chassis *info);
+ZELSIM_API int zelsim_chassis_info(size_t index, struct zelsim_chassis *info);
 
 /* ---- virtual time ---------------------------------------------------------- */
 
 /* On (the default): nanosleep returns at once and adds the requested time to
  * the virtual clock. Off: nanosleep sleeps for real (still counted). */
-void zelsim_set_virtual_time(int on);
-int zelsim_virtual_time(void);
+ZELSIM_API void zelsim_set_virtual_time(int on);
+ZELSIM_API int zelsim_virtual_time(void);
 /* Virtual nanoseconds slept so far and nanosleep calls made (both counted
  * since the last reset). */
-uint64_t zelsim_virtual_ns(void);
-uint64_t zelsim_nanosleep_calls(void);
-void zelsim_reset_virtual_clock(void);
+ZELSIM_API uint64_t zelsim_virtual_ns(void);
+ZELSIM_API uint64_t zelsim_nanosleep_calls(void);
+ZELSIM_API void zelsim_reset_virtual_clock(void);
 
 /* ---- SMBIOS dump ------------------------------------------------------------ */
 
 /* open/fopen of "/run/zelplat/smbios/smbiosdmp" reach this file; NULL (the
  * default) makes the dump missing (ENOENT). */
-void zelsim_set_smbios_path(const char *path);
+ZELSIM_API void zelsim_set_smbios_path(const char *path);
 
 /* ---- command table ---------------------------------------------------------- */
 
@@ -232,7 +238,7 @@ struct zelsim_command {
 
 /* The simulator's own table of the 44 driver commands. -1 for a number
  * without a command. */
-int zelsim_command_info(unsigned number, struct zelsim_command *info);
+ZELSIM_API int zelsim_command_info(unsigned number, struct zelsim_command *info);
 
 #ifdef __cplusplus
 }

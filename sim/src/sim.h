@@ -1,0 +1,111 @@
+// The simulator's whole state behind one mutex: the world, the driver tree
+// written for it, the simulated descriptors, pending faults, the command log
+// and the system-call counters.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "model.h"
+#include "zelsim.h"
+
+namespace zelsim {
+
+constexpr const char *kProcPrefix = "/proc/driver/zel/";
+constexpr const char *kNodePrefix = "/dev/zelsmbus";
+constexpr const char *kSmbiosDumpPath = "/run/zelplat/smbios/smbiosdmp";
+constexpr size_t kLogCapacity = 16384;
+
+// The files of one node's interface directory as they stand on disk.
+struct NodeFiles {
+  std::string procDir;   // /proc/driver/zel/<instance>/deviceInterfaces/zelsmbus_zelsmbus\<n>
+  std::string nodePath;  // what interfacePath names; open() of it reaches the device
+  std::string interfacePath;                      // raw content of interfacePath
+  std::map<std::string, std::string> properties;  // raw content of properties/<name>
+  std::map<std::string, int> unopenable;          // file -> errno of every fopen
+  std::map<std::string, unsigned> fopenAttempts;  // file -> attempts
+};
+
+struct OpenNode {
+  unsigned node;
+  uint64_t generation;
+};
+
+struct Countdown {
+  int value = 0;  // errno or driver word
+  unsigned remaining = 0;
+  // True (and counts down) when the fault applies to this call.
+  bool take() {
+    if (remaining == 0) return false;
+    --remaining;
+    return true;
+  }
+};
+
+struct Faults {
+  std::array<Countdown, ZELSIM_CALL_KIND_COUNT> calls;
+  std::map<unsigned, Countdown> commandErrno;
+  std::map<unsigned, Countdown> driverWord;
+  Countdown glob;
+};
+
+struct Sim {
+  std::mutex mutex;
+  std::condition_variable busReleased;
+
+  World world;
+  uint64_t generation = 1;
+
+  std::string root;  // private temporary directory
+  pid_t rootOwner = 0;
+  std::vector<std::string> written;  // files and directories made, in order
+  std::vector<NodeFiles> files;
+  bool treePresent = true;
+
+  std::map<int, OpenNode> openNodes;
+  Faults faults;
+  std::deque<zelsim_log_record> log;
+  std::array<unsigned long, ZELSIM_CALL_KIND_COUNT> counts{};
+  std::string smbiosPath;
+  std::string lastError;
+};
+
+// Number of simulated descriptors open; lets the wrappers of close, read and
+// write skip the mutex in programs that never open a node.
+extern std::atomic<int> gOpenNodeCount;
+
+// The state, created on first use: the world of ZELSIM_WORLD (or the default
+// one) with its tree written. Never destroyed, so late calls stay safe.
+Sim &sim();
+
+// Under the mutex: replace the world, rebuild the tree, make every open
+// descriptor stale.
+void installWorld(Sim &s, World &&world);
+void writeTree(Sim &s);
+void rewriteNodeFile(Sim &s, unsigned node, const std::string &file);
+// Maps a /proc/driver/zel/... path to its file in the private tree.
+std::string treePath(const Sim &s, const char *procPath);
+// Finds which node file a /proc path names; false when it names none.
+bool findNodeFile(const Sim &s, const std::string &procPath, unsigned &node, std::string &file);
+
+// Under the mutex: the device and port a descriptor reaches, or nullptr.
+Device *deviceOf(Sim &s, int fd);
+
+// Command handling (device.cpp): runs one ioctl on a simulated descriptor.
+// Returns 0, or -1 with errno set.
+int deviceIoctl(int fd, unsigned long request, void *argument);
+// Releases every bus lock of a descriptor that is being closed (under mutex).
+void releaseLocks(Sim &s, int fd);
+
+// One bus transaction (targets.cpp) answered from the port's targets.
+class Fields;
+int32_t runTransaction(Port &port, unsigned command, Fields &fields);
+
+}  // namespace zelsim
