@@ -1,0 +1,128 @@
+// A gmock controller whose registers can be routed to the simulator's flash
+// model, so flash procedures run against real flash behaviour in-process.
+#pragma once
+
+#include <gmock/gmock.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "../../sim/src/flash_model.h"
+#include "controller/iSMBusController.h"
+
+namespace flashtest {
+
+using nZELSMBUS000::iSMBusController;
+using nZELSMBUS000::tBlockData;
+using nZELSMBUS000::tI2CData;
+using nZELSMBUS000::tStatus;
+
+// Virtual time shared by the test's nanosleep and the flash model.
+extern uint64_t gClockNs;
+extern uint64_t gSleepCalls;
+
+class tMockController : public iSMBusController {
+public:
+    MOCK_METHOD(void, getPciIds, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, getPciLocation, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, getDeviceString, (const char *&, tStatus &), (override));
+    MOCK_METHOD(void, getPortFlags, (uint8_t &, uint8_t &, tStatus &), (override));
+    MOCK_METHOD(void, getPortString, (const char *&, tStatus &), (override));
+    MOCK_METHOD(void, getProtectedAddresses, (uint8_t &, const uint8_t *&, tStatus &), (override));
+    MOCK_METHOD(void, lock, (tStatus &), (override));
+    MOCK_METHOD(void, unlock, (tStatus &), (override));
+    MOCK_METHOD(void, quickWrite, (uint8_t, tStatus &), (override));
+    MOCK_METHOD(void, quickRead, (uint8_t, tStatus &), (override));
+    MOCK_METHOD(void, sendByte, (uint8_t, uint8_t, uint8_t, tStatus &), (override));
+    MOCK_METHOD(void, receiveByte, (uint8_t, uint8_t, uint8_t &, tStatus &), (override));
+    MOCK_METHOD(void, writeByte, (uint8_t, uint8_t, uint8_t, uint8_t, tStatus &), (override));
+    MOCK_METHOD(void, readByte, (uint8_t, uint8_t, uint8_t, uint8_t &, tStatus &), (override));
+    MOCK_METHOD(void, writeWord, (uint8_t, uint8_t, uint16_t, uint8_t, tStatus &), (override));
+    MOCK_METHOD(void, readWord, (uint8_t, uint8_t, uint8_t, uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, processCall, (uint8_t, uint8_t, uint16_t, uint8_t, uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, writeBlock, (uint8_t, uint8_t, uint8_t, uint8_t, const tBlockData &, tStatus &), (override));
+    MOCK_METHOD(void, readBlock, (uint8_t, uint8_t, uint8_t, uint8_t &, tBlockData &, tStatus &), (override));
+    MOCK_METHOD(void, blockProcessCall,
+                (uint8_t, uint8_t, uint8_t, uint8_t, uint8_t &, const tBlockData &, tBlockData &, tStatus &),
+                (override));
+    MOCK_METHOD(void, writeBlockI2C, (uint8_t, uint8_t, uint32_t, const tI2CData &, tStatus &), (override));
+    MOCK_METHOD(void, readBlockI2C, (uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &), (override));
+    MOCK_METHOD(void, readI2CEEPROM, (uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &), (override));
+    MOCK_METHOD(void, readRegister, (uint32_t, uint32_t &, tStatus &), (override));
+    MOCK_METHOD(void, writeRegister, (uint32_t, uint32_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute10001, (uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute10001, (uint16_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute2001, (uint32_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute2001, (uint32_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute10002, (uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute10002, (uint16_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute10003, (uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute10003, (uint16_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute10004, (uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute10005, (uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute10005, (uint16_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute3001, (uint32_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute3001, (uint32_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute3002, (uint32_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute3002, (uint32_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute1004, (uint8_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute1004, (uint8_t, tStatus &), (override));
+    MOCK_METHOD(void, getAttribute1005, (uint32_t &, tStatus &), (override));
+    MOCK_METHOD(void, setAttribute1005, (uint32_t, tStatus &), (override));
+};
+
+struct tRegisterAccess {
+    bool write;
+    uint32_t offset;
+    uint32_t value;
+    bool operator==(const tRegisterAccess &other) const {
+        return write == other.write && offset == other.offset && value == other.value;
+    }
+};
+
+inline std::ostream &operator<<(std::ostream &out, const tRegisterAccess &access) {
+    return out << (access.write ? "W " : "R ") << std::hex << access.offset << "=" << access.value;
+}
+
+// A controller in front of a flash model, logging every register access.
+class tFlashController : public ::testing::NiceMock<tMockController> {
+public:
+    explicit tFlashController(uint16_t flashId, uint32_t version = 5, uint16_t subsystem = 0x7A11)
+        : model({flashId, 0x727EBABE, version}, [] { return gClockNs; }) {
+        using ::testing::_;
+        ON_CALL(*this, readRegister(_, _, _))
+            .WillByDefault([this](uint32_t offset, uint32_t &value, tStatus &status) {
+                if (status.isFatal()) return;
+                uint32_t result = 0;
+                model.read(offset, result);
+                value = result;
+                if (logging) log.push_back({false, offset, result});
+            });
+        ON_CALL(*this, writeRegister(_, _, _))
+            .WillByDefault([this](uint32_t offset, uint32_t value, tStatus &status) {
+                if (status.isFatal()) return;
+                model.write(offset, value);
+                if (logging) log.push_back({true, offset, value});
+            });
+        ON_CALL(*this, getPciIds(_, _, _, _, _))
+            .WillByDefault([subsystem](uint16_t &v, uint16_t &d, uint16_t &sv, uint16_t &s, tStatus &st) {
+                if (st.isFatal()) return;
+                v = 0x10EE;
+                d = 0x7011;
+                sv = 0x10EE;
+                s = subsystem;
+            });
+    }
+
+    size_t writesTo(uint32_t offset) const {
+        size_t count = 0;
+        for (const auto &access : log) count += access.write && access.offset == offset;
+        return count;
+    }
+
+    zelsim::FlashModel model;
+    bool logging = true;
+    std::vector<tRegisterAccess> log;
+};
+
+}  // namespace flashtest
