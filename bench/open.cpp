@@ -1,0 +1,80 @@
+// The cost of opening: ZELSMBusOpen (by numbered name, and by the port text of
+// the last port) and ZELSMBusOpenList in worlds of 1, 8 and 64 ports, with the
+// driver commands and node opens each call makes.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "zelsim.h"
+#include "zelsmbus.h"
+
+namespace {
+
+constexpr int kPortsPerDevice = 8;
+
+// `ports` ports, eight to a device, every port named "PORT<n>".
+std::string worldOf(int ports) {
+    std::string world;
+    for (int port = 0; port < ports; ++port) {
+        if (port % kPortsPerDevice == 0) {
+            world += "[[device]]\nvendor_id = 0x8086\ndevice_id = 0x1234\nbus = " +
+                     std::to_string(port / kPortsPerDevice + 1) + "\n";
+        }
+        world += "  [[device.port]]\n  text = \"PORT" + std::to_string(port) + "\"\n";
+    }
+    return world;
+}
+
+bool loadWorld(benchmark::State &state) {
+    zelsim_reset();
+    if (zelsim_load_world_text(worldOf(static_cast<int>(state.range(0))).c_str()) != 0) {
+        state.SkipWithError(zelsim_last_error());
+        return false;
+    }
+    return true;
+}
+
+// Counts what one more call costs on the wire, outside the timed loop.
+template <typename Call>
+void countCommands(benchmark::State &state, Call call) {
+    zelsim_clear_call_counts();
+    call();
+    state.counters["ioctls_per_call"] = static_cast<double>(zelsim_call_count(ZELSIM_CALL_IOCTL));
+    state.counters["node_opens_per_call"] = static_cast<double>(zelsim_call_count(ZELSIM_CALL_OPEN));
+}
+
+void openAndClose(benchmark::State &state, const std::string &name) {
+    if (!loadWorld(state)) return;
+    auto call = [&] {
+        tSMBusHandle *handle = nullptr;
+        if (ZELSMBusOpen(name.c_str(), &handle) != 0) state.SkipWithError("open failed");
+        ZELSMBusClose(handle);
+    };
+    for (auto _ : state) call();
+    countCommands(state, call);
+}
+
+void BM_OpenNumbered(benchmark::State &state) { openAndClose(state, "ZELSMBUS::SYSTEM::0::0"); }
+BENCHMARK(BM_OpenNumbered)->Arg(1)->Arg(8)->Arg(64);
+
+void BM_OpenByPortText(benchmark::State &state) {
+    openAndClose(state, "PORT" + std::to_string(state.range(0) - 1));
+}
+BENCHMARK(BM_OpenByPortText)->Arg(1)->Arg(8)->Arg(64);
+
+void BM_OpenList(benchmark::State &state) {
+    if (!loadWorld(state)) return;
+    auto call = [&] {
+        uint32_t count = 0;
+        int32_t status = 0;
+        tSMBusHandle **handles = ZELSMBusOpenList(&count, &status);
+        if (handles == nullptr) state.SkipWithError("open list failed");
+        ZELSMBusCloseList(count, handles);
+    };
+    for (auto _ : state) call();
+    countCommands(state, call);
+    state.counters["ports"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_OpenList)->Arg(1)->Arg(8)->Arg(64);
+
+}  // namespace
