@@ -205,7 +205,7 @@ int zelsim_set_property(unsigned node, const char *name, const void *bytes, size
     return -1;
   }
   s.files[node].properties[name].assign(static_cast<const char *>(bytes), length);
-  writeTree(s);  // a new property may need its file made
+  rewriteNodeFile(s, node, name);
   return 0;
 }
 
