@@ -19,6 +19,8 @@
 namespace zelsmbus_tool {
 namespace {
 
+constexpr const char *kAccessHint = "the attribute needs full access; --unrestricted gives it";
+
 struct AttrArgs {
     std::string resource, attribute, value;
 };
@@ -156,7 +158,7 @@ void runAttr(const AttrArgs &args) {
     const std::string label = info->name + " (" + std::to_string(info->id) + ")";
     if (newValue) {
         checkTransfer(ZELSMBusSetAttribute(session.handle(), info->id, &*newValue),
-                      "cannot set " + label + " on " + args.resource);
+                      "cannot set " + label + " on " + args.resource, kAccessHint);
         if (commonOptions().json) {
             JsonWriter json(std::cout);
             beginJsonAttribute(json, *info);
@@ -168,7 +170,7 @@ void runAttr(const AttrArgs &args) {
         return;
     }
     const AttrReading reading = readAttribute(session, *info);
-    checkTransfer(reading.status, "cannot read " + label + " on " + args.resource);
+    checkTransfer(reading.status, "cannot read " + label + " on " + args.resource, kAccessHint);
     if (commonOptions().json) {
         JsonWriter json(std::cout);
         beginJsonAttribute(json, *info);

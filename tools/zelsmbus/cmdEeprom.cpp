@@ -3,6 +3,7 @@
 #include <zelsmbus.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -89,9 +90,9 @@ struct ChassisField {
 };
 
 constexpr ChassisField kChassisFields[] = {
-    {"identity 1", 5, 60, 4096},
-    {"identity 2", 65, 40, 4097},
-    {"identity 3", 106, 13, 4100},
+    {"model", 5, 60, 4096},
+    {"vendor", 65, 40, 4097},
+    {"serial number", 106, 13, 4100},
 };
 constexpr uint32_t kChassisImageSize = 123;
 
@@ -125,9 +126,10 @@ void runChassisEeprom(const std::string &resource, bool raw) {
     }
     std::cout << "Chassis EEPROM through " << resource << ":\n";
     for (const ChassisField &field : kChassisFields) {
-        std::cout << "  " << field.name << " (offset " << field.offset << ", " << field.length
-                  << " bytes, chassis attribute " << field.chassisAttribute << "): \""
-                  << fieldText(image, field) << "\"\n";
+        char label[64];
+        std::snprintf(label, sizeof label, "  %-14s (offset %3u, %2u bytes): ", field.name,
+                      unsigned(field.offset), unsigned(field.length));
+        std::cout << label << '"' << fieldText(image, field) << "\"\n";
     }
     if (raw) printRange(0, image);
 }

@@ -34,7 +34,8 @@ public:
 // Throws ToolError when status is an error; warnings pass.
 void check(int32_t status, const std::string &what);
 // As check, for a bus transaction: a refused protected address gets the hint that
-// --unrestricted opens it.
-void checkTransfer(int32_t status, const std::string &what);
+// --unrestricted opens it (or the given hint, for what else the flag opens).
+void checkTransfer(int32_t status, const std::string &what,
+                   const char *protectedHint = "the address is protected; --unrestricted opens it");
 
 }  // namespace zelsmbus_tool

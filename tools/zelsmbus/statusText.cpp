@@ -50,9 +50,9 @@ void check(int32_t status, const std::string &what) {
     if (status < 0) throw ToolError(what, status);
 }
 
-void checkTransfer(int32_t status, const std::string &what) {
+void checkTransfer(int32_t status, const std::string &what, const char *protectedHint) {
     if (status == ZELSMBUS_ERROR_PROTECTED) {
-        throw ToolError(what, status, "the address is protected; --unrestricted opens it");
+        throw ToolError(what, status, protectedHint);
     }
     check(status, what);
 }
