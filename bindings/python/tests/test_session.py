@@ -66,7 +66,7 @@ def test_eeprom_byte_and_block_transactions(bus, sim):
     assert sim.eeprom(EEPROM, 0x05, 1) == b"\xa5"
     assert bus.read_byte_data(EEPROM, 0x05) == 0xA5
 
-    data = list(range(100, 140))  # longer than smbus2's 32
+    data = list(range(100, 116))  # one 16-byte page of the EEPROM
     bus.write_i2c_block_data(EEPROM, 0x40, data)
     assert sim.eeprom(EEPROM, 0x40, len(data)) == bytes(data)
     assert bus.read_i2c_block_data(EEPROM, 0x40, len(data)) == data
@@ -85,10 +85,13 @@ def test_register_device_transactions(bus, sim):
     assert bus.read_byte_data(SENSOR, 0x03) == 0x7E
     bus.write_block_data(SENSOR, 0x04, [9, 8, 7])
     assert bus.read_block_data(SENSOR, 0x04) == [9, 8, 7]
-    assert isinstance(bus.process_call(SENSOR, 0x02, 0x00FF), int)
-    reply = bus.block_process_call(SENSOR, 0x04, [1, 2])
-    assert isinstance(reply, list) and len(reply) <= 32
+    # The simulated device answers a process call with the word inverted and a
+    # block process call with the bytes reversed.
+    assert bus.process_call(SENSOR, 0x02, 0x00FF) == 0xFF00
+    assert bus.block_process_call(SENSOR, 0x04, [1, 2, 3]) == [3, 2, 1]
     assert bus.last_status == zelsmbus.ZELSMBUS_WARNING_TRANSFER_DONE
+    bus.write_byte(SENSOR, 0x03)  # register pointer
+    assert bus.read_byte(SENSOR) == 0x7E
 
 
 @pytest.mark.parametrize("pec", [False, True])
@@ -130,8 +133,10 @@ def test_bad_arguments_raise_value_error_before_any_call(bus, sim, method, args)
 def test_largest_blocks_are_accepted(bus, sim):
     bus.write_block_data(SENSOR, 0x06, list(range(32)))
     assert bus.read_block_data(SENSOR, 0x06) == list(range(32))
-    bus.write_i2c_block_data(EEPROM, 0, [0x33] * 256)
-    assert bus.read_i2c_block_data(EEPROM, 0, 256) == [0x33] * 256
+    assert bus.block_process_call(SENSOR, 0x06, list(range(32))) == list(range(31, -1, -1))
+    data = [(7 * i) & 0xFF for i in range(256)]  # far beyond smbus2's 32
+    bus.write_i2c_block_data(SENSOR, 0, data)
+    assert bus.read_i2c_block_data(SENSOR, 0, 256) == data
 
 
 # ---- lock ------------------------------------------------------------------------------

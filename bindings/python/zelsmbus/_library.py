@@ -58,7 +58,10 @@ _library: Optional[ctypes.CDLL] = None
 
 def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     for name, (restype, argtypes) in _PROTOTYPES.items():
-        function = getattr(lib, name)  # AttributeError names a missing export
+        try:
+            function = getattr(lib, name)
+        except AttributeError:
+            continue  # an older library: calling it raises AttributeError naming the symbol
         function.restype = restype
         function.argtypes = argtypes
     return lib
