@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Sets up, builds, and shows the zelsmbus tool at work on the simulator's
+# default world: the resource list, the detect grid of a bus, an EEPROM dump
+# and a sensor read.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/bootstrap.sh
+
+cmake -S . -B build >/dev/null
+cmake --build build -j"$(nproc)"
+
+launcher=build/sim/zelsim
+tool=build/tools/zelsmbus/zelsmbus
+for program in "$launcher" "$tool"; do
+  if [[ ! -x $program ]]; then
+    echo "run-demo: $program was not built" >&2
+    exit 1
+  fi
+done
+
+bus=ZELSMBUS::SYSTEM::0::0
+run() {
+  echo
+  echo "\$ zelsmbus $*"
+  "$launcher" -- "$tool" "$@"
+}
+
+run list -v
+run detect "$bus"
+run dump "$bus" 0x50
+run get "$bus" 0x48 0x00   # the sensor's temperature register (degrees Celsius)
+run get "$bus" 0x48 0x00 w
+run chassis-eeprom PXI0::1::BACKPLANE
