@@ -85,3 +85,4 @@ def test_other_positive_status_is_a_warning_and_the_value_comes_through(bus, sim
     with pytest.warns(zelsmbus.ZELSMBusWarning) as caught:
         assert bus.read_byte_data(EEPROM, 0x20) == 0x5A
     assert caught[0].message.code == 4242 == bus.last_status
+    assert caught[0].filename == __file__  # points at the caller's line

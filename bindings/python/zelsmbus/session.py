@@ -186,7 +186,7 @@ class Session:
 
     # ---- status handling ----------------------------------------------------
 
-    def _result(self, function: str, status: int) -> int:
+    def _result(self, function: str, status: int, stacklevel: int = 3) -> int:
         self.last_status = status
         self.last_warning = None
         if status < 0:
@@ -194,13 +194,14 @@ class Session:
         if status > 0:
             self.last_warning = ZELSMBusWarning(status, function)
             if not (status == TRANSFER_DONE and function in _DONE_MEANS_SUCCESS):
-                warnings.warn(self.last_warning, stacklevel=3)
+                warnings.warn(self.last_warning, stacklevel=stacklevel)
         return status
 
     def _call(self, function: str, *args: object) -> int:
         if self._handle is None:
             raise ValueError("I/O operation on a closed session")
-        return self._result(function, getattr(self._lib, function)(self._handle, *args))
+        # stacklevel 4: the warning points at the caller of the public method
+        return self._result(function, getattr(self._lib, function)(self._handle, *args), stacklevel=4)
 
     # ---- packet error checking ----------------------------------------------
 

@@ -1,0 +1,24 @@
+"""The package installs offline with pip and ships its type marker."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+from conftest import PACKAGE_ROOT
+
+
+def test_pip_installs_the_package_offline(tmp_path):
+    source = tmp_path / "src"  # a copy, so that the build leaves the checkout clean
+    shutil.copytree(PACKAGE_ROOT, source, ignore=shutil.ignore_patterns(
+        "tests", "examples", "build", "*.egg-info", "__pycache__"))
+    target = tmp_path / "site"
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                    "--no-deps", "--target", str(target), str(source)], check=True, timeout=300)
+    installed = {path.name for path in (target / "zelsmbus").iterdir()}
+    assert {"__init__.py", "session.py", "_codes.py", "py.typed"} <= installed
+
+    environment = dict(os.environ, PYTHONPATH=str(target))
+    shown = subprocess.run([sys.executable, "-c", "import zelsmbus; print(zelsmbus.__file__)"],
+                           env=environment, capture_output=True, text=True, check=True, cwd=tmp_path)
+    assert shown.stdout.startswith(str(target))
