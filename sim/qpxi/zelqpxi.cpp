@@ -55,6 +55,7 @@ struct State {
   std::map<uintptr_t, std::vector<ItemInfo>> containers;
   std::map<std::string, unsigned long> calls;
   std::vector<Fault> faults;
+  const char *current = ""; // entry point being served
   unsigned badHandles = 0;
 };
 
@@ -100,6 +101,7 @@ template <typename Result, typename Body>
 Result call(const char *entryPoint, StatusRecord *record, Result failed, Body body) {
   State &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
+  s.current = entryPoint;
   int32_t code = 0;
   if (injected(s, entryPoint, code)) {
     fail(record, entryPoint, code, "injected failure");
@@ -155,12 +157,12 @@ ZELQPXI_EXPORT void *zelqpxi_openChassisByNumber(void *session, uint32_t number,
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     OpenItem *item = lookUp(s, session);
     if (item == nullptr || item->info.kind != Kind::Session) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "not a session");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "not a session");
       return nullptr;
     }
     zelsim_chassis info;
     if (!findChassis(number, info)) {
-      fail(status, __func__, ZELQPXI_SIM_NOT_FOUND, "no such chassis");
+      fail(status, s.current, ZELQPXI_SIM_NOT_FOUND, "no such chassis");
       return nullptr;
     }
     return handOut(s, ItemInfo{Kind::Chassis, number, 0});
@@ -173,12 +175,12 @@ ZELQPXI_EXPORT void *zelqpxi_openSlotByNumber(void *chassis, uint32_t number,
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     OpenItem *item = lookUp(s, chassis);
     if (item == nullptr || item->info.kind != Kind::Chassis) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "not a chassis");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "not a chassis");
       return nullptr;
     }
     zelsim_chassis info;
     if (number < 1 || number > kSlotCount || !findChassis(item->info.chassis, info)) {
-      fail(status, __func__, ZELQPXI_SIM_NOT_FOUND, "no such slot");
+      fail(status, s.current, ZELQPXI_SIM_NOT_FOUND, "no such slot");
       return nullptr;
     }
     return handOut(s, ItemInfo{Kind::Slot, item->info.chassis, number});
@@ -191,10 +193,10 @@ ZELQPXI_EXPORT void *zelqpxi_openDeviceByAddr(void *session, const uint32_t *add
   static_cast<void>(address);
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     if (lookUp(s, session) == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "not a session");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "not a session");
       return nullptr;
     }
-    fail(status, __func__, ZELQPXI_SIM_NOT_FOUND, "no device at this address");
+    fail(status, s.current, ZELQPXI_SIM_NOT_FOUND, "no device at this address");
     return nullptr;
   });
 }
@@ -203,13 +205,13 @@ ZELQPXI_EXPORT void *zelqpxi_openContainingItem(void *item, uint32_t kind, Statu
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     OpenItem *open = lookUp(s, item);
     if (open == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
       return nullptr;
     }
     if (kind == 1 && open->info.kind == Kind::Slot) {
       return handOut(s, ItemInfo{Kind::Chassis, open->info.chassis, 0});
     }
-    fail(status, __func__, ZELQPXI_SIM_NOT_FOUND, "no containing item of this kind");
+    fail(status, s.current, ZELQPXI_SIM_NOT_FOUND, "no containing item of this kind");
     return nullptr;
   });
 }
@@ -219,12 +221,12 @@ ZELQPXI_EXPORT uint32_t zelqpxi_getU32Attribute(void *item, uint32_t attribute,
   return call<uint32_t>(__func__, status, 0u, [&](State &s) -> uint32_t {
     OpenItem *open = lookUp(s, item);
     if (open == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
       return 0;
     }
     if (open->info.kind == Kind::Chassis && attribute == 4096) return open->info.chassis;
     if (open->info.kind == Kind::Slot && attribute == 8192) return open->info.slot;
-    fail(status, __func__, ZELQPXI_SIM_NO_ATTRIBUTE, "no such attribute");
+    fail(status, s.current, ZELQPXI_SIM_NO_ATTRIBUTE, "no such attribute");
     return 0;
   });
 }
@@ -234,7 +236,7 @@ ZELQPXI_EXPORT const char *zelqpxi_getStringAttribute(void *item, uint32_t attri
   return call<const char *>(__func__, status, nullptr, [&](State &s) -> const char * {
     OpenItem *open = lookUp(s, item);
     if (open == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
       return nullptr;
     }
     zelsim_chassis info;
@@ -250,7 +252,7 @@ ZELQPXI_EXPORT const char *zelqpxi_getStringAttribute(void *item, uint32_t attri
       }
     }
     if (text == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_NO_ATTRIBUTE, "no such attribute");
+      fail(status, s.current, ZELQPXI_SIM_NO_ATTRIBUTE, "no such attribute");
       return nullptr;
     }
     open->lastText = text;
@@ -262,7 +264,7 @@ ZELQPXI_EXPORT void *zelqpxi_getItemContainer(void *item, uint32_t kind, StatusR
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     OpenItem *open = lookUp(s, item);
     if (open == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
       return nullptr;
     }
     std::vector<ItemInfo> members;
@@ -280,7 +282,7 @@ ZELQPXI_EXPORT void *zelqpxi_getItemContainer(void *item, uint32_t kind, StatusR
       }
     } else if (!(open->info.kind == Kind::Chassis && kind == 4097) &&
                !(open->info.kind == Kind::Slot && kind == 8192)) {
-      fail(status, __func__, ZELQPXI_SIM_NOT_FOUND, "no container of this kind");
+      fail(status, s.current, ZELQPXI_SIM_NOT_FOUND, "no container of this kind");
       return nullptr;
     }
     const uintptr_t handle = s.nextHandle++;
@@ -293,7 +295,7 @@ ZELQPXI_EXPORT void *zelqpxi_duplicateItemContainer(void *container, StatusRecor
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     std::vector<ItemInfo> *members = lookUpContainer(s, container);
     if (members == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
       return nullptr;
     }
     const uintptr_t handle = s.nextHandle++;
@@ -306,7 +308,7 @@ ZELQPXI_EXPORT void *zelqpxi_duplicateItemContainer(void *container, StatusRecor
 ZELQPXI_EXPORT void *zelqpxi_ItemIterator_begin(void *container, StatusRecord *status) {
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     if (lookUpContainer(s, container) == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
     }
     return nullptr; // position 0
   });
@@ -317,12 +319,12 @@ ZELQPXI_EXPORT void *zelqpxi_ItemIterator_nextItem(void *container, void **itera
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     std::vector<ItemInfo> *members = lookUpContainer(s, container);
     if (members == nullptr || iterator == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
       return nullptr;
     }
     const uintptr_t position = reinterpret_cast<uintptr_t>(*iterator);
     if (position >= members->size()) {
-      fail(status, __func__, ZELQPXI_SIM_ITERATION_DONE, "no more items");
+      fail(status, s.current, ZELQPXI_SIM_ITERATION_DONE, "no more items");
       return nullptr;
     }
     *iterator = reinterpret_cast<void *>(position + 1);
@@ -334,7 +336,7 @@ ZELQPXI_EXPORT void *zelqpxi_ItemIterator_end(void *container, StatusRecord *sta
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     std::vector<ItemInfo> *members = lookUpContainer(s, container);
     if (members == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown container");
       return nullptr;
     }
     return reinterpret_cast<void *>(static_cast<uintptr_t>(members->size()));
@@ -353,7 +355,7 @@ ZELQPXI_EXPORT void *zelqpxi_duplicate(void *item, StatusRecord *status) {
   return call<void *>(__func__, status, nullptr, [&](State &s) -> void * {
     OpenItem *open = lookUp(s, item);
     if (open == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "unknown item");
       return nullptr;
     }
     const ItemInfo info = open->info;
@@ -376,7 +378,7 @@ ZELQPXI_EXPORT uint32_t zelqpxi_waitForSessionInvalidation(void *session, uint32
   static_cast<void>(value);
   return call<uint32_t>(__func__, status, 0u, [&](State &s) -> uint32_t {
     if (lookUp(s, session) == nullptr) {
-      fail(status, __func__, ZELQPXI_SIM_INVALID_HANDLE, "not a session");
+      fail(status, s.current, ZELQPXI_SIM_INVALID_HANDLE, "not a session");
     }
     return 0;
   });
