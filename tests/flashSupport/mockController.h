@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "../../sim/src/flash_model.h"
@@ -102,6 +103,7 @@ public:
             .WillByDefault([this](uint32_t offset, uint32_t value, tStatus &status) {
                 if (status.isFatal()) return;
                 model.write(offset, value);
+                if (onWrite) onWrite(offset, value);
                 if (logging) log.push_back({true, offset, value});
             });
         ON_CALL(*this, getPciIds(_, _, _, _, _))
@@ -121,6 +123,7 @@ public:
     }
 
     zelsim::FlashModel model;
+    std::function<void(uint32_t, uint32_t)> onWrite;  // runs after each register write
     bool logging = true;
     std::vector<tRegisterAccess> log;
 };
