@@ -75,7 +75,7 @@ CASES = {
     "dump_eeprom": (["dump", HOST, "0x50"], {}),
     "dump_sensor_words": (["dump", HOST, "0x48", "w"], {}),
     "dump_absent": (["dump", HOST, "0x33"], {}),
-    "dump_json": (["dump", "--json", HOST, "0x48", "s"], {}),
+    "dump_json": (["dump", "--json", HOST, "0x48"], {}),
     "eeprom": (["eeprom", HOST, "0x50", "--length", "48"], {}),
     "eeprom_range": (["eeprom", HOST, "0x50", "--offset", "0x14", "--length", "20"], {}),
     "eeprom_file": (["eeprom", HOST, "0x50", "--length", "32", "-o", "eeprom.bin"],
@@ -135,8 +135,11 @@ def make_images(kind, mkimage, folder):
     with open(payload, "wb") as f:
         f.write(bytes((i * 7 + 3) & 0xFF for i in range(1024)))
     name = {"new": "new.img", "old": "old.img", "damaged": "damaged.img"}[kind]
-    command = [mkimage, "--flash-id", "0x9D17", "--subsystem-id", "0x7A51",
-               "--version", version, "--output", os.path.join(folder, name), payload]
+    # The pin-out word at 0xFFF0 of the remote controller's flash is erased, so
+    # its version reads as 0xFF.
+    command = [mkimage, "--subsystem-id", "0x7A51", "--pinout-addr", "0xFFF0",
+               "--pinout-ver", "0xFF", "--version", version,
+               "--output", os.path.join(folder, name), payload]
     subprocess.run(command, check=True, capture_output=True)
     if kind == "damaged":
         path = os.path.join(folder, name)

@@ -108,8 +108,10 @@ std::string fieldText(const std::vector<uint8_t> &image, const ChassisField &fie
 void runChassisEeprom(const std::string &resource, bool raw) {
     Session session(resource, false);
     std::vector<uint8_t> image(kChassisImageSize);
-    check(ZELSMBusGetChassisEEPROM(session.handle(), 0, kChassisImageSize, image.data()),
-          "cannot read the chassis EEPROM through " + resource);
+    checkTransfer(ZELSMBusGetChassisEEPROM(session.handle(), 0, kChassisImageSize, image.data()),
+                  "cannot read the chassis EEPROM through " + resource,
+                  "this port does not reach the chassis EEPROM; 'zelsmbus list -v' shows the "
+                  "ports that do");
     if (commonOptions().json) {
         JsonWriter json(std::cout);
         json.beginObject().member("resource", resource).key("fields").beginArray();

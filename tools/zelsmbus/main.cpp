@@ -62,6 +62,7 @@ int main(int argc, char **argv) {
         return kToolUsage;
     };
 
+    if (argc < 2) return usageFailure("no command given", kToolUsage);
     try {
         tool.parse(argc, argv);
     } catch (const CLI::Success &e) {

@@ -17,7 +17,7 @@ Session::Session(const std::string &resource, bool unrestricted) : resource_(res
             throw ToolError("cannot make the session on " + resource + " unrestricted", status);
         }
         unrestricted_ = true;
-        std::cerr << "zelsmbus: unrestricted session on " << resource
+        std::cerr << "zelsmbus: note: unrestricted session on " << resource
                   << ": protected addresses are reachable\n";
     }
 }
