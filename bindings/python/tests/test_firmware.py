@@ -1,5 +1,8 @@
 """Firmware update of the simulated controllers through write_firmware."""
 
+import os
+import subprocess
+
 import pytest
 
 import zelsmbus
@@ -18,11 +21,25 @@ def image_for(bus, version, **changes):
     return make_image(fields.pop("payload", PAYLOAD), **fields)
 
 
+def tool_image(bus, version, directory):
+    """An image made by the project's zelsmbus-mkimage when the build has it."""
+    tool = os.environ.get("ZELSMBUS_MKIMAGE")
+    path = directory / "firmware.img"
+    if not tool:
+        path.write_bytes(image_for(bus, version))
+        return path
+    binary = directory / "firmware.bin"
+    binary.write_bytes(PAYLOAD)
+    subprocess.run([tool, str(binary), "-o", str(path), "--version", str(version),
+                    "--subsystem-id", str(bus.get_attribute("SUBSYSTEM_ID")),
+                    "--pinout-addr", str(PINOUT_ADDRESS), "--pinout-ver", "255"], check=True, timeout=60)
+    return path
+
+
 def test_update_restarts_the_controller_into_the_new_firmware(sim, tmp_path):
     with zelsmbus.Session(REMOTE_PORT) as bus:
         installed = bus.firmware_version
-        image = tmp_path / "remote.img"
-        image.write_bytes(image_for(bus, installed + 0x100))
+        image = tool_image(bus, installed + 0x100, tmp_path)
         bus.write_firmware(image)  # a path works as well as the bytes
         assert bus.last_status == 0
         # The simulated controller counts its restart in the version register.
