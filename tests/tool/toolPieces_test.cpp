@@ -1,0 +1,140 @@
+// The tool's pieces that need no bus: image checks, numbers, attribute names, JSON text.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "attributeTable.h"
+#include "failure.h"
+#include "firmwareImage.h"
+#include "jsonWriter.h"
+#include "options.h"
+#include "statusText.h"
+
+namespace zelsmbus_tool {
+namespace {
+
+TEST(FirmwareCrc, MatchesTheCheckValueOfTheDigits) {
+    const std::string digits = "123456789";
+    EXPECT_EQ(firmwareCrc(reinterpret_cast<const uint8_t *>(digits.data()), digits.size()),
+              0x05440F15u);
+}
+
+// "ABC" in Base64 is "QUJD".
+std::string image(const std::string &crcLine, const std::string &payload = "QUJD",
+                  const std::string &version = "0x10") {
+    return "HeaderVersion::1\r\nSubSystemID::0x7270\r\nPinOutAddr::0x100\r\nPinOutVer::255\r\n"
+           "UpdateType::\"FWUpdate\"\r\nOffset::0\r\nVersion::" + version + "\r\n" + crcLine +
+           "\r\nByteCount::3\r\n\r\n" + payload + "\r\n";
+}
+
+std::string crcOfAbc() {
+    const uint8_t abc[] = {'A', 'B', 'C'};
+    char text[32];
+    std::snprintf(text, sizeof text, "CRC::0x%08x", firmwareCrc(abc, 3));
+    return text;
+}
+
+TEST(FirmwareImageCheck, ASoundImageHasNoProblems) {
+    const FirmwareCheck check = checkFirmwareImage(image(crcOfAbc()));
+    EXPECT_TRUE(check.problems.empty());
+    EXPECT_EQ(check.header.subsystemId, 0x7270u);
+    EXPECT_EQ(check.header.pinOutVersion, 255u);
+    EXPECT_EQ(check.header.version, 0x10u);
+    EXPECT_EQ(check.header.updateType, "FWUpdate");
+    EXPECT_EQ(check.decodedLength, 3u);
+}
+
+TEST(FirmwareImageCheck, NumbersFollowTheImageRules) {
+    // A blank before 0x10 makes it base 10 with the prefix skipped; 0X is not the hex marker.
+    EXPECT_EQ(checkFirmwareImage(image(crcOfAbc(), "QUJD", " 0x10")).header.version, 10u);
+    EXPECT_EQ(checkFirmwareImage(image(crcOfAbc(), "QUJD", "0X10")).header.version, 10u);
+    EXPECT_EQ(checkFirmwareImage(image(crcOfAbc(), "QUJD", "0x1f")).header.version, 0x1Fu);
+}
+
+TEST(FirmwareImageCheck, PaddingAndStrayCharactersAreSkippedInThePayload) {
+    EXPECT_TRUE(checkFirmwareImage(image(crcOfAbc(), "QU JD\n==")).problems.empty());
+}
+
+TEST(FirmwareImageCheck, DefectsAreReported) {
+    struct Case {
+        std::string text;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {image("CRC::0x12345678"), "the payload's CRC does not match the header's"},
+        {image(crcOfAbc(), "QUJDRA"), "the payload holds 4 bytes, the header says 3"},
+        {image("CRQ::1"), "the header has no CRC line"},
+        {"HeaderVersion::1\r\nByteCount::0", "the header does not end with an empty line"},
+    };
+    for (const Case &c : cases) {
+        const FirmwareCheck check = checkFirmwareImage(c.text);
+        bool found = false;
+        for (const std::string &problem : check.problems) found = found || problem == c.problem;
+        EXPECT_TRUE(found) << c.problem;
+    }
+}
+
+TEST(Numbers, AcceptCNotationWithinTheLimit) {
+    EXPECT_EQ(parseNumber("0x1f", 0xFF, "value"), 0x1Fu);
+    EXPECT_EQ(parseNumber("017", 0xFF, "value"), 15u);
+    EXPECT_EQ(parseNumber("255", 0xFF, "value"), 255u);
+    for (const char *bad : {"256", "", "-1", " 1", "0x", "1x", "+3", "99999999999999999999"}) {
+        EXPECT_THROW(parseNumber(bad, 0xFF, "value"), UsageError) << '"' << bad << '"';
+    }
+}
+
+TEST(Addresses, AreSevenBitWithinTheUsualRangeUnlessAsked) {
+    CommonOptions &options = commonOptions();
+    const CommonOptions saved = options;
+    EXPECT_EQ(parseAddress("0x50"), 0x50);
+    EXPECT_THROW(parseAddress("0x07"), UsageError);
+    EXPECT_THROW(parseAddress("0x78"), UsageError);
+    options.eightBit = true;
+    EXPECT_EQ(parseAddress("0xa1"), 0x50);  // bit 0 takes no part
+    EXPECT_EQ(showAddress(0x50), "0xa0");
+    options.eightBit = false;
+    options.allAddresses = true;
+    EXPECT_EQ(parseAddress("0x7f"), 0x7F);
+    EXPECT_THROW(parseAddress("0x80"), UsageError);
+    options = saved;
+}
+
+TEST(Attributes, AreFoundByNameConstantIdentifierOrRegister) {
+    EXPECT_EQ(findAttribute("vendor-id")->id, 101u);
+    EXPECT_EQ(findAttribute("ZELSMBUS_ATTR_UNRESTRICTED")->id, 1001u);
+    EXPECT_EQ(findAttribute("SETTING-10004")->id, 10004u);
+    EXPECT_EQ(findAttribute("303")->name, "firmware-version");
+    EXPECT_EQ(findAttribute("reg:0x10")->id, 0x20010u);
+    EXPECT_EQ(findAttribute("0x2ffff")->name, "reg:0xffff");
+    EXPECT_EQ(findAttribute("1004")->width, 4u);
+    EXPECT_TRUE(findAttribute("unrestricted")->boolean);
+    for (const char *unknown : {"bogus", "999", "reg:0x10000", "0x30000", "reg:"}) {
+        EXPECT_FALSE(findAttribute(unknown)) << unknown;
+    }
+}
+
+TEST(StatusText, ComesFromTheHeaderTable) {
+    EXPECT_EQ(formatStatus(-52006),
+              "-52006 ZELSMBUS_ERROR_NOT_FOUND: no such resource, controller or handle");
+    EXPECT_EQ(formatStatus(-1234), "-1234 (0xfffffb2e): error reported by the driver or the "
+                                   "chassis-query library");
+}
+
+TEST(JsonWriter, SeparatesMembersAndEscapesText) {
+    std::ostringstream out;
+    JsonWriter json(out);
+    json.beginObject().member("text", "a\"b\\c\n\x01\xe9").key("list").beginArray();
+    json.value(int64_t(1)).null().value(true).endArray();
+    json.key("status");
+    writeStatus(json, -26983);
+    json.endObject();
+    json.finish();
+    EXPECT_EQ(out.str(),
+              "{\"text\":\"a\\\"b\\\\c\\n\\u0001\\u00e9\",\"list\":[1,null,true],"
+              "\"status\":{\"code\":-26983,\"name\":\"ZELSMBUS_ERROR_PROTECTED\",\"meaning\":"
+              "\"protected address or attribute on a restricted session\"}}\n");
+}
+
+}  // namespace
+}  // namespace zelsmbus_tool
