@@ -28,6 +28,9 @@ run() {
 run list -v
 run detect "$bus"
 run dump "$bus" 0x50
-run get "$bus" 0x48 0x00   # the sensor's temperature register (degrees Celsius)
-run get "$bus" 0x48 0x00 w
+run get "$bus" 0x48 0x00
+echo "(register 0 of the temperature sensor at 0x48: degrees Celsius)"
+run set -y -r "$bus" 0x48 0x02 0x50
 run chassis-eeprom PXI0::1::BACKPLANE
+echo
+echo "The tool's reference: docs/zelsmbus.md, or 'zelsmbus --help'."
