@@ -240,6 +240,31 @@ struct zelsim_command {
  * without a command. */
 ZELSIM_API int zelsim_command_info(unsigned number, struct zelsim_command *info);
 
+/* ---- controller flash (flash model, see sim/README.md "Flash") ------------
+ * Every node's registers 0, 4, 64-76 and 0x2000-0x2014 are served by a model
+ * of its flash device (world key flash_id). These calls reach its array and
+ * faults directly; -1 when the node does not exist. */
+
+enum zelsim_flash_fault {
+  ZELSIM_FLASH_INTERFACE_STUCK = 0, /* value != 0: serial ready bit never set, indirect port always busy */
+  ZELSIM_FLASH_DEVICE_BUSY,         /* value != 0: the flash reports busy for ever and does nothing */
+  ZELSIM_FLASH_DROP_PROGRAMS,       /* the next `value` program operations leave the array unchanged */
+  ZELSIM_FLASH_STATUS_BITS          /* or'ed into every indirect device status (e.g. 0x40, an error) */
+};
+
+/* Size of the node's flash array in bytes (0: no array, or no node). */
+ZELSIM_API size_t zelsim_flash_size(unsigned node);
+/* Bytes of the flash array; outside it reads give 0xFF and writes do nothing. */
+ZELSIM_API int zelsim_flash_read(unsigned node, uint32_t address, void *buffer, size_t length);
+ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *buffer, size_t length);
+ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, uint32_t value);
+/* What the flash identifies as and what register 0 reads (a wrong identifier or signature). */
+ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint32_t signature);
+/* Register 4, the installed firmware version. */
+ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version);
+/* How often the node's new firmware was started (0x9D17 activation). */
+ZELSIM_API int zelsim_flash_activations(unsigned node, unsigned *count);
+
 #ifdef __cplusplus
 }
 #endif

@@ -67,6 +67,15 @@ void FlashModel::setIdentity(uint16_t flashId, uint32_t signature) {
 
 bool FlashModel::busy() const { return deviceStuckBusy || clock_() < busyUntil_; }
 
+// The clock, noticing when it was set back: whatever busy time was still
+// pending is then counted from the new reading.
+uint64_t FlashModel::now() {
+  const uint64_t reading = clock_();
+  if (reading < lastNow_) busyUntil_ = busyUntil_ > lastNow_ ? reading + (busyUntil_ - lastNow_) : 0;
+  lastNow_ = reading;
+  return reading;
+}
+
 void FlashModel::readArray(uint32_t address, uint8_t *out, size_t length) const {
   for (size_t index = 0; index < length; ++index) {
     const size_t at = size_t(address) + index;
@@ -105,6 +114,7 @@ bool FlashModel::protectedArray() const { return flashId_ == kSerialLarge && (st
 // ---- registers ----------------------------------------------------------------
 
 int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
+  now();
   switch (offset) {
     case 0: value = signature_; break;
     case 4: value = version_; break;
@@ -131,6 +141,7 @@ int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
 }
 
 int32_t FlashModel::write(uint32_t offset, uint32_t value) {
+  now();
   switch (offset) {
     case 0:
     case 4:

@@ -59,6 +59,7 @@ class FlashModel {
   void serialTransfer(uint32_t control);
   uint8_t serialStatus() const;
   bool busy() const;
+  uint64_t now();
   void program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage);
   void erase(uint32_t address, uint32_t blockSize);
   bool protectedArray() const;
@@ -88,6 +89,7 @@ class FlashModel {
   bool autoIncrement_ = false;
   uint32_t autoAddress_ = 0;
   uint64_t busyUntil_ = 0;
+  uint64_t lastNow_ = 0;  // to carry a pending busy time across a clock reset
 
   // indirect
   bool resetGranted_ = false;

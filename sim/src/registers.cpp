@@ -24,6 +24,9 @@ RegisterBlock *RegisterSpace::blockFor(uint32_t offset) const {
 }
 
 int32_t RegisterSpace::read(uint32_t offset, uint32_t &value) {
+  // A block may take over the signature and version too (the flash model
+  // raises the version when new firmware starts).
+  if (RegisterBlock *block = blockFor(offset)) return block->read(offset, value);
   if (offset == kSignatureRegister) {
     value = identity_.signature;
     return 0;
@@ -32,15 +35,14 @@ int32_t RegisterSpace::read(uint32_t offset, uint32_t &value) {
     value = identity_.firmwareVersion;
     return 0;
   }
-  if (RegisterBlock *block = blockFor(offset)) return block->read(offset, value);
   auto it = plain_.find(offset);
   value = it == plain_.end() ? 0 : it->second;
   return 0;
 }
 
 int32_t RegisterSpace::write(uint32_t offset, uint32_t value) {
-  if (offset == kSignatureRegister || offset == kFirmwareVersionRegister) return kStatusReadOnly;
   if (RegisterBlock *block = blockFor(offset)) return block->write(offset, value);
+  if (offset == kSignatureRegister || offset == kFirmwareVersionRegister) return kStatusReadOnly;
   plain_[offset] = value;
   return 0;
 }

@@ -47,6 +47,9 @@ class RegisterSpace {
 
   const RegisterIdentity &identity() const { return identity_; }
   void addBlock(std::unique_ptr<RegisterBlock> block);
+  // The block that claims an offset, or null (the control interface reaches
+  // the flash model this way).
+  RegisterBlock *blockAt(uint32_t offset) const { return blockFor(offset); }
 
  private:
   RegisterBlock *blockFor(uint32_t offset) const;
