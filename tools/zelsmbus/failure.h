@@ -31,7 +31,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Throws ToolError when status is an error; warnings pass.
+// Throws ToolError when status is an error; a warning passes (shown on the
+// standard error stream unless it is the usual 50254).
 void check(int32_t status, const std::string &what);
 // As check, for a bus transaction: a refused protected address gets the hint that
 // --unrestricted opens it (or the given hint, for what else the flag opens).

@@ -3,6 +3,7 @@
 #include <zelsmbus.h>
 
 #include <cstdio>
+#include <iostream>
 
 #include "failure.h"
 
@@ -48,6 +49,11 @@ std::string formatStatus(int32_t code) {
 
 void check(int32_t status, const std::string &what) {
     if (status < 0) throw ToolError(what, status);
+    // 50254 is how an I2C transfer or block process call reports success; any
+    // other warning is worth a line, but the operation did its work.
+    if (status > 0 && status != ZELSMBUS_WARNING_TRANSFER_DONE) {
+        std::cerr << "zelsmbus: warning: " << formatStatus(status) << '\n';
+    }
 }
 
 void checkTransfer(int32_t status, const std::string &what, const char *protectedHint) {
