@@ -7,6 +7,7 @@ import pytest
 
 import zelsmbus
 from zelsmbus import _codes
+from zelsmbus._library import _loaded_path
 from conftest import ABSENT, EEPROM, PACKAGE_ROOT, SOURCE_ROOT, SYSTEM_PORT
 
 _spec = importlib.util.spec_from_file_location("generate_codes", PACKAGE_ROOT / "tools" / "generate_codes.py")
@@ -86,3 +87,12 @@ def test_other_positive_status_is_a_warning_and_the_value_comes_through(bus, sim
         assert bus.read_byte_data(EEPROM, 0x20) == 0x5A
     assert caught[0].message.code == 4242 == bus.last_status
     assert caught[0].filename == __file__  # points at the caller's line
+
+
+def test_load_library_keeps_the_first_library(sim):
+    lib = zelsmbus.load_library()
+    assert zelsmbus.load_library() is lib
+    loaded = _loaded_path(lib)
+    assert zelsmbus.load_library(loaded) is lib
+    with pytest.raises(RuntimeError):
+        zelsmbus.load_library("/nonexistent/libzelsmbus.so.2")

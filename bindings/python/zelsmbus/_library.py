@@ -79,6 +79,21 @@ def _candidates(path: Union[str, "os.PathLike[str]", None]) -> list:
     return [SONAME] + ([found] if found and found != SONAME else [])
 
 
+def _loaded_path(lib: ctypes.CDLL) -> str:
+    """The file a loaded library came from (the loader's search may have found it)."""
+    if "/" in lib._name:
+        return os.path.realpath(lib._name)
+    try:
+        with open("/proc/self/maps") as maps:
+            for line in maps:
+                path = line.split(maxsplit=5)[-1].strip()
+                if os.path.basename(path).startswith("libzelsmbus.so"):
+                    return os.path.realpath(path)
+    except OSError:
+        pass
+    return lib._name
+
+
 def load_library(path: Union[str, "os.PathLike[str]", None] = None) -> ctypes.CDLL:
     """Loads libzelsmbus and returns it; later calls return the same library.
 
@@ -92,8 +107,8 @@ def load_library(path: Union[str, "os.PathLike[str]", None] = None) -> ctypes.CD
     global _library
     with _lock:
         if _library is not None:
-            if path is not None and os.path.realpath(os.fspath(path)) != os.path.realpath(_library._name):
-                raise RuntimeError(f"libzelsmbus is already loaded from {_library._name}")
+            if path is not None and os.path.realpath(os.fspath(path)) != _loaded_path(_library):
+                raise RuntimeError(f"libzelsmbus is already loaded from {_loaded_path(_library)}")
             return _library
         errors = []
         for candidate in _candidates(path):
