@@ -142,10 +142,12 @@ class Session:
         if "\0" in bus:
             raise ValueError("resource name contains a NUL character")
         self.close()
-        handle = c_void_p()
-        self._result("ZELSMBusOpen", self._lib.ZELSMBusOpen(bus.encode("utf-8", "surrogateescape"), byref(handle)))
-        self._handle = handle.value
         self.resource_name = bus
+        handle = c_void_p()
+        status = self._lib.ZELSMBusOpen(bus.encode("utf-8", "surrogateescape"), byref(handle))
+        if status >= 0:
+            self._handle = handle.value  # owned before a warning can turn into an exception
+        self._result("ZELSMBusOpen", status)
 
     @classmethod
     def _adopt(cls, owner: _HandleArray, index: int) -> "Session":
