@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char *kInterfaceClass = "zelsmbus_zelsmbus";
 constexpr uint16_t kRemoteVendors[] = {0x1E2D, 0x15BC};
+constexpr uint32_t kPortLimit = 0x10000;  // port indexes are 16-bit
 
 uint16_t vendorOf(iSMBusController &controller) {
     tStatus ignored;
@@ -41,9 +42,12 @@ void addPortsOfNode(nZELOSAL000::tDeviceInterfaceIterator &nodes, tControllerSet
 
     nZELOSAL000::tDeviceInterfacePath node;
     nodes.getInterfacePath(&node, status);
-    // Ports are 16-bit numbers: a count beyond 65535 wraps the counter like any 16-bit index.
-    for (uint16_t port = 0; port < numPorts && !status.isFatal(); ++port) {
-        tProxySMBusController *controller = tProxySMBusController::create(node, port, status);
+    // Ports are 16-bit numbers; a larger count must not wrap the index and
+    // walk the same ports again forever.
+    const uint32_t portCount = numPorts < kPortLimit ? numPorts : kPortLimit;
+    for (uint32_t port = 0; port < portCount && !status.isFatal(); ++port) {
+        tProxySMBusController *controller =
+            tProxySMBusController::create(node, static_cast<uint16_t>(port), status);
         if (controller == nullptr) return;
         insertController(set, controller, status);
     }

@@ -249,3 +249,21 @@ TEST_F(Open, ADeviceWithoutDeviceTextStillOpens) {
 }
 
 }  // namespace
+
+namespace {
+
+// numPorts is read as four raw bytes into a cleared count: a one-byte file
+// gives that byte, a five-byte file does not fit.
+TEST_F(Open, PortCountComesFromTheRawProperty) {
+    const uint8_t one[1] = {1};
+    ASSERT_EQ(zelsim_set_property(0, "numPorts", one, sizeof one), 0);
+    Session first("HOST::SMBUS0"), second;
+    EXPECT_NE(first.get(), nullptr);
+    EXPECT_EQ(second.open("HOST::SMBUS1"), -52006);
+
+    const uint8_t five[5] = {2, 0, 0, 0, 0};
+    ASSERT_EQ(zelsim_set_property(0, "numPorts", five, sizeof five), 0);
+    EXPECT_EQ(second.open("HOST::SMBUS0"), -52019);
+}
+
+}  // namespace
