@@ -9,7 +9,7 @@ namespace {
 
 // Indexed by errno (Linux x86-64 numbering); -52008 where no specific code exists.
 constexpr std::array<int64_t, kLastMappedErrno + 1> kErrnoCodes = {
-    0,  // 0 no error
+    0,       // 0 no error
     -52026,  // 1 EPERM
     -52006,  // 2 ENOENT
     -52006,  // 3 ESRCH

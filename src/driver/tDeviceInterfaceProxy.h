@@ -12,17 +12,18 @@ namespace nZELSMBUS000::nZELOSAL000 {
 
 // The envelope whose address is the third argument of every driver ioctl.
 struct tIoctlRequest {
-    uint64_t input;        // address of the input buffer
-    uint64_t output;       // address of the output buffer
+    uint64_t input;   // address of the input buffer
+    uint64_t output;  // address of the output buffer
     uint32_t inputSize;
     uint32_t outputSize;
-    uint32_t result;       // driver result word, 0 before the call
-    uint32_t reserved;     // 0
+    uint32_t result;    // driver result word, 0 before the call
+    uint32_t reserved;  // 0
 };
 
 static_assert(sizeof(tIoctlRequest) == 32, "the driver expects a 32-byte envelope");
 static_assert(offsetof(tIoctlRequest, input) == 0 && offsetof(tIoctlRequest, output) == 8);
-static_assert(offsetof(tIoctlRequest, inputSize) == 16 && offsetof(tIoctlRequest, outputSize) == 20);
+static_assert(offsetof(tIoctlRequest, inputSize) == 16 &&
+              offsetof(tIoctlRequest, outputSize) == 20);
 static_assert(offsetof(tIoctlRequest, result) == 24 && offsetof(tIoctlRequest, reserved) == 28);
 
 class tDeviceInterfaceProxy : public virtual iInterfaceProxy {

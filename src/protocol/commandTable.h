@@ -19,7 +19,7 @@ struct tCommand {
     uint32_t inputSize;
     uint32_t outputSize;
     uint8_t inputCount;
-    tField inputs[6];   // in argument order
+    tField inputs[6];  // in argument order
     uint8_t outputCount;
     tField outputs[4];  // in argument order
 };
@@ -50,7 +50,8 @@ inline constexpr tField kPort{0, 2};
 inline constexpr tField kAddress{2, 1};
 inline constexpr tField kCommandCode{3, 1};
 
-//                                   request     in  out   inputs                                      outputs
+// clang-format off
+// Rows: request code, input size, output size, input count and fields, output count and fields.
 inline constexpr tCommand kGetPciIds{0x80202E02, 4, 12, 0, {}, 4, {{0, 2}, {2, 2}, {4, 2}, {6, 2}}};
 inline constexpr tCommand kGetPciLocation{0x80202E03, 4, 12, 0, {}, 3, {{0, 2}, {2, 2}, {4, 2}}};
 inline constexpr tCommand kGetPortFlags{0x80202E04, 8, 8, 1, {kPort}, 2, {{0, 1}, {1, 1}}};
@@ -95,5 +96,6 @@ inline constexpr tCommand kSetAttribute1005{0x40202E2C, 12, 4, 2, {kPort, {4, 4}
 inline constexpr tCommand kGetAttribute3002{0x80202E2D, 8, 8, 1, {kPort}, 1, {{0, 4}}};
 inline constexpr tCommand kSetAttribute3002{0x40202E2E, 12, 4, 2, {kPort, {4, 4}}, 0, {}};
 inline constexpr tCommand kGetDeviceString{0x80202E2F, 4, 68, 0, {}, 1, {{0, 64}}};
+// clang-format on
 
 }  // namespace nZELSMBUS000::command

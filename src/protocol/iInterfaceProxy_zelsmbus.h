@@ -13,9 +13,9 @@ namespace nZELSMBUS000 {
 
 class iInterfaceProxy_zelsmbus : public virtual nZELOSAL000::iInterfaceProxy {
 public:
-    using tBlock = uint8_t[32];   // SMBus block data, always moved whole
-    using tI2C = uint8_t[256];    // I2C block and EEPROM data, always moved whole
-    using tText = char[64];       // NUL-terminated text filled by the driver
+    using tBlock = uint8_t[32];  // SMBus block data, always moved whole
+    using tI2C = uint8_t[256];   // I2C block and EEPROM data, always moved whole
+    using tText = char[64];      // NUL-terminated text filled by the driver
 
     // 0x02 .. 0x06: identity and per-port descriptions
     virtual void getPciIds(uint16_t &vendorId, uint16_t &deviceId, uint16_t &subsystemVendorId,
@@ -57,13 +57,11 @@ public:
                                const tI2C &data, tStatus &status) = 0;
     virtual void readBlockI2C(uint16_t port, uint8_t address, uint8_t command, uint32_t length,
                               tI2C &data, tStatus &status) = 0;
-    virtual void readI2CEEPROM(uint16_t port, uint8_t address, uint8_t startOffset,
-                               uint32_t length, tI2C &data, tStatus &status) = 0;
+    virtual void readI2CEEPROM(uint16_t port, uint8_t address, uint8_t startOffset, uint32_t length,
+                               tI2C &data, tStatus &status) = 0;
     // 0x18, 0x19: controller registers
-    virtual void readRegister(uint16_t port, uint32_t offset, uint32_t &value,
-                              tStatus &status) = 0;
-    virtual void writeRegister(uint16_t port, uint32_t offset, uint32_t value,
-                               tStatus &status) = 0;
+    virtual void readRegister(uint16_t port, uint32_t offset, uint32_t &value, tStatus &status) = 0;
+    virtual void writeRegister(uint16_t port, uint32_t offset, uint32_t value, tStatus &status) = 0;
     // 0x1A .. 0x2E: attributes, named after their identifiers
     virtual void getAttribute10001(uint16_t port, uint16_t &value, tStatus &status) = 0;
     virtual void setAttribute10001(uint16_t port, uint16_t value, tStatus &status) = 0;

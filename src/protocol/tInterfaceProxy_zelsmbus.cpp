@@ -35,7 +35,7 @@ void unpack(const uint8_t *buffer, const command::tField *fields, const Values &
 // the caller's status or copy every output and fold in the driver's word.
 template <const tCommand &Command, typename... Inputs, typename... Outputs>
 void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inputs,
-              std::tuple<Outputs &...> outputs, tStatus &status, uint64_t line) {
+                std::tuple<Outputs &...> outputs, tStatus &status, uint64_t line) {
     using InputIndexes = std::index_sequence_for<Inputs...>;
     using OutputIndexes = std::index_sequence_for<Outputs...>;
     static_assert(command::isWellFormed(Command), "command layout out of bounds or overlapping");
@@ -166,10 +166,9 @@ void tInterfaceProxy_zelsmbus::readBlock(uint16_t port, uint8_t address, uint8_t
     ZELSMBUS_EXCHANGE(kReadBlock, (port, address, commandCode, pec), (count, data));
 }
 
-void tInterfaceProxy_zelsmbus::blockProcessCall(uint16_t port, uint8_t address,
-                                                uint8_t commandCode, uint8_t writeCount,
-                                                const tBlock &writeData, uint8_t pec,
-                                                uint8_t &readCount, tBlock &readData,
+void tInterfaceProxy_zelsmbus::blockProcessCall(uint16_t port, uint8_t address, uint8_t commandCode,
+                                                uint8_t writeCount, const tBlock &writeData,
+                                                uint8_t pec, uint8_t &readCount, tBlock &readData,
                                                 tStatus &status) {
     ZELSMBUS_EXCHANGE(kBlockProcessCall, (port, address, commandCode, writeCount, writeData, pec),
                       (readCount, readData));
@@ -201,15 +200,13 @@ void tInterfaceProxy_zelsmbus::writeRegister(uint16_t port, uint32_t offset, uin
 }
 
 // The attribute commands: a get has the value as its one output, a set as its one input.
-#define ZELSMBUS_ATTRIBUTE_GET(id, type)                                                     \
-    void tInterfaceProxy_zelsmbus::getAttribute##id(uint16_t port, type &value,              \
-                                                    tStatus &status) {                       \
-        ZELSMBUS_EXCHANGE(kGetAttribute##id, (port), (value));                               \
+#define ZELSMBUS_ATTRIBUTE_GET(id, type)                                                           \
+    void tInterfaceProxy_zelsmbus::getAttribute##id(uint16_t port, type &value, tStatus &status) { \
+        ZELSMBUS_EXCHANGE(kGetAttribute##id, (port), (value));                                     \
     }
-#define ZELSMBUS_ATTRIBUTE_SET(id, type)                                                     \
-    void tInterfaceProxy_zelsmbus::setAttribute##id(uint16_t port, type value,               \
-                                                    tStatus &status) {                       \
-        ZELSMBUS_EXCHANGE(kSetAttribute##id, (port, value), ());                             \
+#define ZELSMBUS_ATTRIBUTE_SET(id, type)                                                          \
+    void tInterfaceProxy_zelsmbus::setAttribute##id(uint16_t port, type value, tStatus &status) { \
+        ZELSMBUS_EXCHANGE(kSetAttribute##id, (port, value), ());                                  \
     }
 
 ZELSMBUS_ATTRIBUTE_GET(10001, uint16_t)

@@ -13,7 +13,7 @@
 namespace nZELSMBUS000 {
 
 class tInterfaceProxy_zelsmbus : public nZELOSAL000::tDeviceInterfaceProxy,
-                         public iInterfaceProxy_zelsmbus {
+                                 public iInterfaceProxy_zelsmbus {
 public:
     tInterfaceProxy_zelsmbus() noexcept = default;
     ~tInterfaceProxy_zelsmbus() override = default;
@@ -22,8 +22,8 @@ public:
                    uint16_t &subsystemId, tStatus &status) override;
     void getPciLocation(uint16_t &bus, uint16_t &device, uint16_t &function,
                         tStatus &status) override;
-    void getPortFlags(uint16_t port, uint8_t &chassisEepromPort,
-                      uint8_t &extendedProtection, tStatus &status) override;
+    void getPortFlags(uint16_t port, uint8_t &chassisEepromPort, uint8_t &extendedProtection,
+                      tStatus &status) override;
     void getPortString(uint16_t port, tText &text, tStatus &status) override;
     void getProtectedAddresses(uint16_t port, uint8_t &count, tBlock &addresses,
                                tStatus &status) override;
@@ -35,33 +35,31 @@ public:
                   tStatus &status) override;
     void receiveByte(uint16_t port, uint8_t address, uint8_t pec, uint8_t &data,
                      tStatus &status) override;
-    void writeByte(uint16_t port, uint8_t address, uint8_t command, uint8_t data,
-                   uint8_t pec, tStatus &status) override;
-    void readByte(uint16_t port, uint8_t address, uint8_t command, uint8_t pec,
-                  uint8_t &data, tStatus &status) override;
-    void writeWord(uint16_t port, uint8_t address, uint8_t command, uint16_t data,
-                   uint8_t pec, tStatus &status) override;
-    void readWord(uint16_t port, uint8_t address, uint8_t command, uint8_t pec,
-                  uint16_t &data, tStatus &status) override;
-    void processCall(uint16_t port, uint8_t address, uint8_t command, uint16_t data,
-                     uint8_t pec, uint16_t &reply, tStatus &status) override;
+    void writeByte(uint16_t port, uint8_t address, uint8_t command, uint8_t data, uint8_t pec,
+                   tStatus &status) override;
+    void readByte(uint16_t port, uint8_t address, uint8_t command, uint8_t pec, uint8_t &data,
+                  tStatus &status) override;
+    void writeWord(uint16_t port, uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
+                   tStatus &status) override;
+    void readWord(uint16_t port, uint8_t address, uint8_t command, uint8_t pec, uint16_t &data,
+                  tStatus &status) override;
+    void processCall(uint16_t port, uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
+                     uint16_t &reply, tStatus &status) override;
     void writeBlock(uint16_t port, uint8_t address, uint8_t command, uint8_t count,
                     const tBlock &data, uint8_t pec, tStatus &status) override;
-    void readBlock(uint16_t port, uint8_t address, uint8_t command, uint8_t pec,
-                   uint8_t &count, tBlock &data, tStatus &status) override;
-    void blockProcessCall(uint16_t port, uint8_t address, uint8_t command,
-                          uint8_t writeCount, const tBlock &writeData, uint8_t pec,
-                          uint8_t &readCount, tBlock &readData, tStatus &status) override;
+    void readBlock(uint16_t port, uint8_t address, uint8_t command, uint8_t pec, uint8_t &count,
+                   tBlock &data, tStatus &status) override;
+    void blockProcessCall(uint16_t port, uint8_t address, uint8_t command, uint8_t writeCount,
+                          const tBlock &writeData, uint8_t pec, uint8_t &readCount,
+                          tBlock &readData, tStatus &status) override;
     void writeBlockI2C(uint16_t port, uint8_t address, uint8_t command, uint32_t length,
                        const tI2C &data, tStatus &status) override;
-    void readBlockI2C(uint16_t port, uint8_t address, uint8_t command, uint32_t length,
-                      tI2C &data, tStatus &status) override;
-    void readI2CEEPROM(uint16_t port, uint8_t address, uint8_t startOffset,
-                       uint32_t length, tI2C &data, tStatus &status) override;
-    void readRegister(uint16_t port, uint32_t offset, uint32_t &value,
+    void readBlockI2C(uint16_t port, uint8_t address, uint8_t command, uint32_t length, tI2C &data,
                       tStatus &status) override;
-    void writeRegister(uint16_t port, uint32_t offset, uint32_t value,
-                       tStatus &status) override;
+    void readI2CEEPROM(uint16_t port, uint8_t address, uint8_t startOffset, uint32_t length,
+                       tI2C &data, tStatus &status) override;
+    void readRegister(uint16_t port, uint32_t offset, uint32_t &value, tStatus &status) override;
+    void writeRegister(uint16_t port, uint32_t offset, uint32_t value, tStatus &status) override;
     void getAttribute10001(uint16_t port, uint16_t &value, tStatus &status) override;
     void setAttribute10001(uint16_t port, uint16_t value, tStatus &status) override;
     void getAttribute2001(uint16_t port, uint32_t &value, tStatus &status) override;

@@ -24,9 +24,9 @@ public:
     const char *header() const noexcept { return headerText; }
 
 protected:
-    uint8_t *tableData;                  // owned, from allocate(); null when nothing is loaded
+    uint8_t *tableData;  // owned, from allocate(); null when nothing is loaded
     uint32_t tableSize;
-    char headerText[kHeaderTextSize];    // NUL-terminated
+    char headerText[kHeaderTextSize];  // NUL-terminated
 };
 
 }  // namespace nZELSMBUS000::nZELSMBIOS_1_1

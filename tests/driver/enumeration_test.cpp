@@ -1,12 +1,11 @@
 // Walking the driver's device-interface directories through the simulated tree.
 #include <glob.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "driver/tDeviceInterfaceIterator.h"
 #include "status/tStatus.h"

@@ -1,6 +1,7 @@
 // The device proxy: the system calls on a node and the errno table, through
 // the simulated driver.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,8 +13,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "driver/errnoTable.h"
 #include "driver/tDeviceInterfaceProxy.h"
@@ -33,12 +32,15 @@ constexpr uint32_t kReadPciIds = 0x80202E02;
 // The expected mapping, written out by code rather than by errno.
 int64_t expectedCode(int error) {
     static const std::map<int64_t, std::vector<int>> groups = {
-        {-52000, {12, 23, 24}},     {-52002, {25, 95}},         {-52005, {22}},
-        {-52006, {2, 3, 6, 9, 19}}, {-52007, {110}},            {-52011, {114, 115}},
-        {-52012, {28, 75}},         {-52013, {17, 98}},         {-52014, {130}},
-        {-52015, {35, 37}},         {-52019, {105}},            {-52020, {43}},
-        {-52023, {103}},            {-52024, {5, 32, 74}},      {-52025, {4, 104}},
-        {-52026, {1, 13, 30}},      {-52031, {16}},
+        {-52000, {12, 23, 24}}, {-52002, {25, 95}},
+        {-52005, {22}},         {-52006, {2, 3, 6, 9, 19}},
+        {-52007, {110}},        {-52011, {114, 115}},
+        {-52012, {28, 75}},     {-52013, {17, 98}},
+        {-52014, {130}},        {-52015, {35, 37}},
+        {-52019, {105}},        {-52020, {43}},
+        {-52023, {103}},        {-52024, {5, 32, 74}},
+        {-52025, {4, 104}},     {-52026, {1, 13, 30}},
+        {-52031, {16}},
     };
     if (error == 0) {
         return 0;
@@ -156,24 +158,24 @@ TEST_F(Proxy, EachOperationReportsFromItsOwnLine) {
         tStatus status;
         tDeviceInterfaceProxy other;
         switch (c.kind) {
-        case ZELSIM_CALL_OPEN:
-            other.open(zelsim_node_path(0), status);
-            EXPECT_FALSE(other.isOpen());
-            break;
-        case ZELSIM_CALL_IOCTL:
-            readPciIds(status);
-            break;
-        case ZELSIM_CALL_READ:
-            EXPECT_EQ(proxy.read(buffer, sizeof buffer, status), -1);
-            break;
-        case ZELSIM_CALL_WRITE:
-            EXPECT_EQ(proxy.write(buffer, sizeof buffer, status), -1);
-            break;
-        default:
-            mapping.address = reinterpret_cast<void *>(0x2000);
-            EXPECT_EQ(proxy.mapMemory(0, 4096, 1, mapping, status), nullptr);
-            EXPECT_EQ(mapping.address, nullptr);
-            break;
+            case ZELSIM_CALL_OPEN:
+                other.open(zelsim_node_path(0), status);
+                EXPECT_FALSE(other.isOpen());
+                break;
+            case ZELSIM_CALL_IOCTL:
+                readPciIds(status);
+                break;
+            case ZELSIM_CALL_READ:
+                EXPECT_EQ(proxy.read(buffer, sizeof buffer, status), -1);
+                break;
+            case ZELSIM_CALL_WRITE:
+                EXPECT_EQ(proxy.write(buffer, sizeof buffer, status), -1);
+                break;
+            default:
+                mapping.address = reinterpret_cast<void *>(0x2000);
+                EXPECT_EQ(proxy.mapMemory(0, 4096, 1, mapping, status), nullptr);
+                EXPECT_EQ(mapping.address, nullptr);
+                break;
         }
         EXPECT_EQ(status.code, c.code);
         EXPECT_STREQ(status.component, "zelsmbus");

@@ -1,7 +1,7 @@
 /* The public header in a strict C99 unit: every name it declares is usable. */
-#include "zelsmbus.h"
-
 #include <stddef.h>
+
+#include "zelsmbus.h"
 
 #define ZELSMBUS_CODE_ENTRY_(name, value, meaning) (int32_t)(name) == (value) &&
 static const int codesMatch = ZELSMBUS_STATUS_CODES(ZELSMBUS_CODE_ENTRY_) 1;

@@ -1,7 +1,7 @@
 // The public header in C++: C linkage, and the codes usable as constants.
-#include "zelsmbus.h"
-
 #include <type_traits>
+
+#include "zelsmbus.h"
 
 static_assert(std::is_same<decltype(&ZELSMBusClose), int32_t (*)(tSMBusHandle *)>::value,
               "ZELSMBusClose keeps its C signature");

@@ -1,9 +1,9 @@
 // How a command's outcome reaches the caller: outputs, the driver's status
 // word, and a failing system call.
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "protocol/tInterfaceProxy_zelsmbus.h"
 #include "status/tStatus.h"
@@ -14,7 +14,7 @@ namespace {
 using nZELSMBUS000::tInterfaceProxy_zelsmbus;
 using nZELSMBUS000::tStatus;
 
-constexpr uint8_t kSensor = 0x90;       // register device on node 0, port 0
+constexpr uint8_t kSensor = 0x90;  // register device on node 0, port 0
 constexpr uint8_t kReadByteCommand = 0x0E;
 constexpr uint8_t kReadBlockCommand = 0x13;
 constexpr const char *kProtocolSource = "src/protocol/tInterfaceProxy_zelsmbus.cpp";

@@ -1,6 +1,8 @@
 // The wire format of the 44 driver commands, checked against a table written
 // out here from the command documentation (not taken from src/protocol), on
 // the simulated driver's command log and against the simulator's own table.
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -8,8 +10,6 @@
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "protocol/tInterfaceProxy_zelsmbus.h"
 #include "status/tStatus.h"
@@ -85,9 +85,10 @@ struct Command {
     Call call;
 };
 
-#define CALL(body) [](tInterfaceProxy_zelsmbus & p, Arguments & a, tStatus & s) { body; }
+#define CALL(body) [](tInterfaceProxy_zelsmbus &p, Arguments &a, tStatus &s) { body; }
 
 // Transcribed from the command table of the driver protocol documentation.
+// clang-format off
 const std::vector<Command> &commands() {
     static const std::vector<Command> table = {
         {0x02, 0x80202E02, 4, 12, {}, {{0, 2}, {2, 2}, {4, 2}, {6, 2}}, "getPciIds",
@@ -187,6 +188,7 @@ const std::vector<Command> &commands() {
     };
     return table;
 }
+// clang-format on
 
 #undef CALL
 
@@ -212,9 +214,7 @@ protected:
     tInterfaceProxy_zelsmbus proxy;
 };
 
-TEST_F(Wire, TheTableHoldsFortyFourCommands) {
-    EXPECT_EQ(commands().size(), 44u);
-}
+TEST_F(Wire, TheTableHoldsFortyFourCommands) { EXPECT_EQ(commands().size(), 44u); }
 
 TEST_F(Wire, EveryCommandPutsItsCodeSizesAndFieldsOnTheWire) {
     for (const Command &c : commands()) {

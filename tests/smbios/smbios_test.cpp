@@ -1,6 +1,7 @@
 // Loading the SMBIOS dump through the real file access, the simulator
 // redirecting the dump's fixed path to a file of the test's making.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,8 +10,6 @@
 #include <fstream>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "smbios/cZelSmBiosLinuxProvider.h"
 #include "status/tStatus.h"

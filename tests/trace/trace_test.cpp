@@ -1,10 +1,10 @@
 // The console trace destination, the debug print and the trace object.
+#include <gtest/gtest.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "smbios/cZelSmBiosLinuxProvider.h"
 #include "trace/tConsoleTraceDestination.h"
@@ -58,7 +58,8 @@ TEST_F(Captured, WritePrintsAtMostTheGivenLength) {
         const char *characters;
         size_t length;
         const char *printed;
-    } cases[] = {{"abcdef", 3, "abc"}, {"ab\0def", 5, "ab"}, {"abc", 0, ""}, {"abcdef", 12, "abcdef"}};
+    } cases[] = {
+        {"abcdef", 3, "abc"}, {"ab\0def", 5, "ab"}, {"abc", 0, ""}, {"abcdef", 12, "abcdef"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.length);
         text().clear();
