@@ -15,6 +15,8 @@ tDebugWriter zelsdbg_writer = writeToStandardError;
 
 void zelsdbg_printf(const char *format, ...) {
     char buffer[kDebugPrintBufferSize];
+    // A formatter that fails (e.g. a precision beyond INT_MAX) then prints nothing.
+    buffer[0] = '\0';
     va_list arguments;
     va_start(arguments, format);
     zelsdbg_formatter(buffer, sizeof buffer, format, arguments);
