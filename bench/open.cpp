@@ -40,7 +40,8 @@ void countCommands(benchmark::State &state, Call call) {
     zelsim_clear_call_counts();
     call();
     state.counters["ioctls_per_call"] = static_cast<double>(zelsim_call_count(ZELSIM_CALL_IOCTL));
-    state.counters["node_opens_per_call"] = static_cast<double>(zelsim_call_count(ZELSIM_CALL_OPEN));
+    state.counters["node_opens_per_call"] =
+        static_cast<double>(zelsim_call_count(ZELSIM_CALL_OPEN));
 }
 
 void openAndClose(benchmark::State &state, const std::string &name) {

@@ -3,7 +3,6 @@
 // simulated node. BM_ReadByteOverhead measures both in one run, alternating
 // batches, and reports their ratio.
 #include <benchmark/benchmark.h>
-
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -19,7 +18,7 @@
 
 namespace {
 
-constexpr uint8_t kSensor = 0x90;       // register device on HOST::SMBUS0 of the default world
+constexpr uint8_t kSensor = 0x90;  // register device on HOST::SMBUS0 of the default world
 constexpr uint32_t kReadByte = 0x80202E0Eu;
 constexpr int kBatch = 256;
 
@@ -50,8 +49,12 @@ public:
         ReadByteIn in{};
         in.address = kSensor;
         ReadByteOut out{};
-        Envelope envelope{reinterpret_cast<uintptr_t>(&in), reinterpret_cast<uintptr_t>(&out),
-                          sizeof in, sizeof out, 0, 0};
+        Envelope envelope{reinterpret_cast<uintptr_t>(&in),
+                          reinterpret_cast<uintptr_t>(&out),
+                          sizeof in,
+                          sizeof out,
+                          0,
+                          0};
         if (::ioctl(fd_, kReadByte, &envelope) != 0) return -1;
         value = out.data;
         return out.status;

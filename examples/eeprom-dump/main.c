@@ -7,7 +7,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
 #include <zelsmbus.h>
 
 static void dump(const uint8_t *data, uint32_t length) {
@@ -20,7 +19,8 @@ static void dump(const uint8_t *data, uint32_t length) {
                 printf("   ");
         }
         printf("  ");
-        for (uint32_t i = row; i < row + 16 && i < length; ++i) putchar(isprint(data[i]) ? data[i] : '.');
+        for (uint32_t i = row; i < row + 16 && i < length; ++i)
+            putchar(isprint(data[i]) ? data[i] : '.');
         putchar('\n');
     }
 }

@@ -5,7 +5,6 @@
  */
 #include <stdio.h>
 #include <stdlib.h>
-
 #include <zelsmbus.h>
 
 int main(int argc, char **argv) {

@@ -93,7 +93,8 @@ void discoverControllers(tControllerSet &set, tStatus &status) noexcept {
     if (status.isFatal()) return;
     {
         nZELOSAL000::tDeviceInterfaceIterator nodes(kInterfaceClass, status);
-        for (; !status.isFatal() && !nodes.atEnd(); nodes.next()) addPortsOfNode(nodes, set, status);
+        for (; !status.isFatal() && !nodes.atEnd(); nodes.next())
+            addPortsOfNode(nodes, set, status);
     }
     if (status.isFatal())
         destroyControllers(set);

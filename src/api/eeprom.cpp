@@ -62,8 +62,8 @@ int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t offset, uint32_t
         ZELSMBUS_SET_CODE(status, -26983);
         return status.result();
     }
-    readInto(*handle->controller, kChassisEepromAddress, static_cast<uint8_t>(offset), length, buffer,
-             status);
+    readInto(*handle->controller, kChassisEepromAddress, static_cast<uint8_t>(offset), length,
+             buffer, status);
     return status.result();
 }
 

@@ -49,7 +49,8 @@ tSMBusHandle *openByName(const char *name, tControllerSet &set, tStatus &status)
     if (handle != nullptr || status.isFatal()) return handle;
 
     int32_t chassisNumber = 0;
-    if (isBackplaneName(name, chassisNumber)) return openBackplaneController(chassisNumber, set, status);
+    if (isBackplaneName(name, chassisNumber))
+        return openBackplaneController(chassisNumber, set, status);
     return nullptr;
 }
 

@@ -162,8 +162,8 @@ int32_t ZELSMBusBlockProcessCall(tSMBusHandle *handle, uint8_t address, uint8_t 
                                  uint8_t writeCount, const uint8_t *writeData, int32_t pec,
                                  uint8_t *readCount, uint8_t *readData) {
     tStatus status;
-    const bool valid = validInput(writeData, writeCount, kBlockMax) && readCount != nullptr &&
-                       readData != nullptr;
+    const bool valid =
+        validInput(writeData, writeCount, kBlockMax) && readCount != nullptr && readData != nullptr;
     if (admit(handle, valid, address, status)) {
         tBlockData written, read;
         if (writeCount != 0) std::memcpy(written, writeData, writeCount);

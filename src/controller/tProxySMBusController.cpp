@@ -78,13 +78,15 @@ void tProxySMBusController::readProtectedAddresses(tStatus &status) noexcept {
     if (driverCount > sizeof addresses) driverCount = sizeof addresses;
 
     const bool addFixed = chassisEepromPort_ != 0 && extendedProtection_ != 0;
-    const uint8_t size = static_cast<uint8_t>(driverCount + (addFixed ? sizeof kFixedProtected : 0));
+    const uint8_t size =
+        static_cast<uint8_t>(driverCount + (addFixed ? sizeof kFixedProtected : 0));
     if (size == 0) return;
 
     auto *list = static_cast<uint8_t *>(allocate(size, status));
     if (list == nullptr) return;
     std::memcpy(list, addresses, driverCount);
-    if (addFixed) std::memcpy(list + size - sizeof kFixedProtected, kFixedProtected, sizeof kFixedProtected);
+    if (addFixed)
+        std::memcpy(list + size - sizeof kFixedProtected, kFixedProtected, sizeof kFixedProtected);
 
     release(protectedList_);
     protectedList_ = list;
@@ -204,8 +206,8 @@ void tProxySMBusController::writeBlock(uint8_t address, uint8_t command, uint8_t
     proxy_.writeBlock(port_, address, command, count, data, pec, status);
 }
 
-void tProxySMBusController::readBlock(uint8_t address, uint8_t command, uint8_t pec,
-                                      uint8_t &count, tBlockData &data, tStatus &status) {
+void tProxySMBusController::readBlock(uint8_t address, uint8_t command, uint8_t pec, uint8_t &count,
+                                      tBlockData &data, tStatus &status) {
     proxy_.readBlock(port_, address, command, pec, count, data, status);
 }
 

@@ -55,12 +55,12 @@ public:
                    tStatus &status) override;
     void readWord(uint8_t address, uint8_t command, uint8_t pec, uint16_t &data,
                   tStatus &status) override;
-    void processCall(uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
-                     uint16_t &reply, tStatus &status) override;
+    void processCall(uint8_t address, uint8_t command, uint16_t data, uint8_t pec, uint16_t &reply,
+                     tStatus &status) override;
     void writeBlock(uint8_t address, uint8_t command, uint8_t count, uint8_t pec,
                     const tBlockData &data, tStatus &status) override;
-    void readBlock(uint8_t address, uint8_t command, uint8_t pec, uint8_t &count,
-                   tBlockData &data, tStatus &status) override;
+    void readBlock(uint8_t address, uint8_t command, uint8_t pec, uint8_t &count, tBlockData &data,
+                   tStatus &status) override;
     void blockProcessCall(uint8_t address, uint8_t command, uint8_t writeCount, uint8_t pec,
                           uint8_t &readCount, const tBlockData &writeData, tBlockData &readData,
                           tStatus &status) override;

@@ -109,7 +109,8 @@ TEST_F(Controller, IdentityOutputsFollowTheDriverWord) {
     controller->getPciIds(ids[0], ids[1], ids[2], ids[3], warned);
     controller->getPciLocation(location[0], location[1], location[2], location[3], warned);
     EXPECT_EQ(warned.code, 77);
-    EXPECT_EQ(std::vector<uint16_t>(ids, ids + 4), (std::vector<uint16_t>{0x8086, 0x1234, 0x8087, 7}));
+    EXPECT_EQ(std::vector<uint16_t>(ids, ids + 4),
+              (std::vector<uint16_t>{0x8086, 0x1234, 0x8087, 7}));
     EXPECT_EQ(std::vector<uint16_t>(location, location + 4), (std::vector<uint16_t>{3, 4, 5, 1}));
     // The warning travels to the driver as the caller's status word.
     EXPECT_EQ(apitest::field(apitest::wireLog().back().in, 0, 4), 77u);

@@ -33,12 +33,13 @@ public:
 // Reports a block count of 200 while sending 32 bytes, as a faulty driver might.
 class OverlongBlockController : public apitest::StubController {
 public:
-    void readBlock(uint8_t, uint8_t, uint8_t, uint8_t &count, tBlockData &data, tStatus &) override {
+    void readBlock(uint8_t, uint8_t, uint8_t, uint8_t &count, tBlockData &data,
+                   tStatus &) override {
         count = 200;
         std::memset(data, 0x5A, sizeof data);
     }
-    void blockProcessCall(uint8_t, uint8_t, uint8_t, uint8_t, uint8_t &readCount, const tBlockData &,
-                          tBlockData &readData, tStatus &) override {
+    void blockProcessCall(uint8_t, uint8_t, uint8_t, uint8_t, uint8_t &readCount,
+                          const tBlockData &, tBlockData &readData, tStatus &) override {
         readCount = 200;
         std::memset(readData, 0x5A, sizeof readData);
     }

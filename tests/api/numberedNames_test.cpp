@@ -30,27 +30,24 @@ TEST_P(NumberedName, ParsesAsTheScanFormatReadsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Spellings, NumberedName,
-    ::testing::Values(NameCase{"ZELSMBUS::SYSTEM", true, 0, 0},
-                      NameCase{"zelsmbus::system::0", true, 0, 0},
-                      NameCase{"ZelSMBus::System::0::0", true, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::2", true, 2, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::3::7", true, 3, 7},
-                      NameCase{"ZELSMBUS::SYSTEM::65537", true, 1, 0},      // 16-bit truncation
-                      NameCase{"ZELSMBUS::SYSTEM::1::65536", true, 1, 0},
-                      NameCase{"ZELSMBUS::SYSTEM:: 1", true, 1, 0},         // %u skips blanks
-                      NameCase{"ZELSMBUS::SYSTEM::+1::+2", true, 1, 2},     // and takes a sign
-                      NameCase{"ZELSMBUS::SYSTEM::0::", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::0x1", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::1x", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::1::", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::1 ", false, 0, 0},        // trailing blank
-                      NameCase{"ZELSMBUS::SYSTEM::1::2 ", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::1::2::3", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEM::", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYSTEMX", false, 0, 0},
-                      NameCase{"ZELSMBUS::SYST", false, 0, 0},              // shorter than the prefix
-                      NameCase{"ZELSMBUS::REMOTE::0::0", false, 0, 0},
-                      NameCase{"", false, 0, 0}));
+    ::testing::Values(
+        NameCase{"ZELSMBUS::SYSTEM", true, 0, 0}, NameCase{"zelsmbus::system::0", true, 0, 0},
+        NameCase{"ZelSMBus::System::0::0", true, 0, 0}, NameCase{"ZELSMBUS::SYSTEM::2", true, 2, 0},
+        NameCase{"ZELSMBUS::SYSTEM::3::7", true, 3, 7},
+        NameCase{"ZELSMBUS::SYSTEM::65537", true, 1, 0},  // 16-bit truncation
+        NameCase{"ZELSMBUS::SYSTEM::1::65536", true, 1, 0},
+        NameCase{"ZELSMBUS::SYSTEM:: 1", true, 1, 0},      // %u skips blanks
+        NameCase{"ZELSMBUS::SYSTEM::+1::+2", true, 1, 2},  // and takes a sign
+        NameCase{"ZELSMBUS::SYSTEM::0::", false, 0, 0},
+        NameCase{"ZELSMBUS::SYSTEM::0x1", false, 0, 0},
+        NameCase{"ZELSMBUS::SYSTEM::1x", false, 0, 0},
+        NameCase{"ZELSMBUS::SYSTEM::1::", false, 0, 0},
+        NameCase{"ZELSMBUS::SYSTEM::1 ", false, 0, 0},  // trailing blank
+        NameCase{"ZELSMBUS::SYSTEM::1::2 ", false, 0, 0},
+        NameCase{"ZELSMBUS::SYSTEM::1::2::3", false, 0, 0},
+        NameCase{"ZELSMBUS::SYSTEM::", false, 0, 0}, NameCase{"ZELSMBUS::SYSTEMX", false, 0, 0},
+        NameCase{"ZELSMBUS::SYST", false, 0, 0},  // shorter than the prefix
+        NameCase{"ZELSMBUS::REMOTE::0::0", false, 0, 0}, NameCase{"", false, 0, 0}));
 
 TEST(NumberedNameRemote, UsesTheGivenPrefix) {
     uint16_t device = 0, port = 0;

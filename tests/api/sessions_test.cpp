@@ -1,7 +1,6 @@
 // Opening and closing sessions through the exports, against the simulated driver.
-#include <gtest/gtest.h>
-
 #include <glob.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
@@ -63,7 +62,8 @@ TEST_P(OpenByName, SelectsThePortTheNameDenotes) {
 INSTANTIATE_TEST_SUITE_P(
     Names, OpenByName,
     ::testing::Values(NameCase{"ZELSMBUS::SYSTEM", 2, 0}, NameCase{"zelsmbus::system::0", 2, 0},
-                      NameCase{"ZelSMBus::System::0::0", 2, 0}, NameCase{"ZELSMBUS::SYSTEM::0::1", 2, 1},
+                      NameCase{"ZelSMBus::System::0::0", 2, 0},
+                      NameCase{"ZELSMBUS::SYSTEM::0::1", 2, 1},
                       NameCase{"ZELSMBUS::SYSTEM::1", 0, 0},
                       NameCase{"ZELSMBUS::SYSTEM::65537", 0, 0},  // device numbers are 16-bit
                       NameCase{"ZELSMBUS::REMOTE::0::0", 1, 0}, NameCase{"zelsmbus::remote", 1, 0},
@@ -71,9 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Open, RefusesNamesThatFitNoFormOrNoPort) {
     loadWorld(kThreeDevices);
-    for (const char *name : {"ZELSMBUS::SYSTEM::0::", "ZELSMBUS::SYSTEM::0x1", "ZELSMBUS::SYSTEM::1x",
-                             "ZELSMBUS::SYSTEM::0 ", "ZELSMBUS::SYSTEM::2", "ZELSMBUS::SYSTEM::1::1",
-                             "ZELSMBUS::REMOTE::1", "EARLY::PORT", "",
+    for (const char *name : {"ZELSMBUS::SYSTEM::0::", "ZELSMBUS::SYSTEM::0x1",
+                             "ZELSMBUS::SYSTEM::1x", "ZELSMBUS::SYSTEM::0 ", "ZELSMBUS::SYSTEM::2",
+                             "ZELSMBUS::SYSTEM::1::1", "ZELSMBUS::REMOTE::1", "EARLY::PORT", "",
                              // a numbered name is never taken as a port text
                              "ZELSMBUS::SYSTEM::5"}) {
         tSMBusHandle *handle = reinterpret_cast<tSMBusHandle *>(0x1);
@@ -214,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailure{"search", [] { zelsim_fail_glob(GLOB_ABORTED, 1); }, -52003},
         OpenFailure{"no driver", [] { zelsim_set_tree_present(0); }, -52006},
         OpenFailure{"numPorts", [] { zelsim_make_unopenable(1, "numPorts", EACCES); }, -52006},
-        OpenFailure{"node path", [] { zelsim_make_unopenable(2, "interfacePath", EACCES); }, -52006},
+        OpenFailure{"node path", [] { zelsim_make_unopenable(2, "interfacePath", EACCES); },
+                    -52006},
         OpenFailure{"node open", [] { zelsim_fail_call(ZELSIM_CALL_OPEN, EMFILE, 1); }, -52000, 1},
         OpenFailure{"port flags", [] { zelsim_fail_command(0x04, EIO, 1); }, -52024},
         OpenFailure{"port text", [] { zelsim_set_driver_status(0x05, -52031, 1); }, -52031},

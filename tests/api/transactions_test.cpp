@@ -32,8 +32,8 @@ struct TransactionCase {
     unsigned command;
     // Runs the transaction on `handle` to `address`.
     std::function<int32_t(tSMBusHandle *handle, uint8_t address)> run;
-    int32_t success;                 // what a successful call returns
-    std::vector<Field> input;        // besides port and address, which every case checks
+    int32_t success;                    // what a successful call returns
+    std::vector<Field> input;           // besides port and address, which every case checks
     std::function<void()> checkResult;  // results against the device state (may be empty)
 };
 
@@ -44,74 +44,124 @@ const uint8_t kWrite[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 
 std::vector<TransactionCase> transactionCases() {
     return {
-        {"QuickRead", 0x0A, [](tSMBusHandle *h, uint8_t a) { return ZELSMBusQuickRead(h, a); }, 0, {}, {}},
-        {"QuickWrite", 0x09, [](tSMBusHandle *h, uint8_t a) { return ZELSMBusQuickWrite(h, a); }, 0, {}, {}},
-        {"SendByte", 0x0B, [](tSMBusHandle *h, uint8_t a) { return ZELSMBusSendByte(h, a, 0x03, 7); }, 0,
-         {{3, 1, 0x03}, {4, 1, 1}, {8, 4, 0}}, {}},
-        {"ReceiveByte", 0x0C, [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReceiveByte(h, a, 0, &byteOut); },
-         0, {{3, 1, 0}, {4, 4, 0}}, [] {
+        {"QuickRead",
+         0x0A,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusQuickRead(h, a); },
+         0,
+         {},
+         {}},
+        {"QuickWrite",
+         0x09,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusQuickWrite(h, a); },
+         0,
+         {},
+         {}},
+        {"SendByte",
+         0x0B,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusSendByte(h, a, 0x03, 7); },
+         0,
+         {{3, 1, 0x03}, {4, 1, 1}, {8, 4, 0}},
+         {}},
+        {"ReceiveByte",
+         0x0C,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReceiveByte(h, a, 0, &byteOut); },
+         0,
+         {{3, 1, 0}, {4, 4, 0}},
+         [] {
              const zelsim_log_record last = wireLog().back();
              EXPECT_EQ(byteOut, last.out[0]);
          }},
-        {"WriteByte", 0x0D,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteByte(h, a, 0x02, 77, 2); }, 0,
-         {{3, 1, 0x02}, {4, 1, 77}, {5, 1, 1}, {8, 4, 0}}, [] {
+        {"WriteByte",
+         0x0D,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteByte(h, a, 0x02, 77, 2); },
+         0,
+         {{3, 1, 0x02}, {4, 1, 77}, {5, 1, 1}, {8, 4, 0}},
+         [] {
              uint8_t value = 0;
              zelsim_target_byte(kNode, kPort, kRegisters, 0x02, &value);
              EXPECT_EQ(value, 77);
          }},
-        {"ReadByte", 0x0E,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadByte(h, a, 0x00, 0, &byteOut); }, 0,
-         {{3, 1, 0x00}, {4, 1, 0}, {8, 4, 0}}, [] { EXPECT_EQ(byteOut, 25); }},
-        {"WriteWord", 0x0F,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteWord(h, a, 0x01, 0xBEEF, 0); }, 0,
-         {{3, 1, 0x01}, {4, 2, 0xBEEF}, {6, 1, 0}, {8, 4, 0}}, [] {
+        {"ReadByte",
+         0x0E,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadByte(h, a, 0x00, 0, &byteOut); },
+         0,
+         {{3, 1, 0x00}, {4, 1, 0}, {8, 4, 0}},
+         [] { EXPECT_EQ(byteOut, 25); }},
+        {"WriteWord",
+         0x0F,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteWord(h, a, 0x01, 0xBEEF, 0); },
+         0,
+         {{3, 1, 0x01}, {4, 2, 0xBEEF}, {6, 1, 0}, {8, 4, 0}},
+         [] {
              uint16_t value = 0;
              zelsim_target_word(kNode, kPort, kRegisters, 0x01, &value);
              EXPECT_EQ(value, 0xBEEF);
          }},
-        {"ReadWord", 0x10,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadWord(h, a, 0x00, -1, &wordOut); }, 0,
-         {{3, 1, 0x00}, {4, 1, 1}, {8, 4, 0}}, [] { EXPECT_EQ(wordOut, 0x1900); }},
-        {"ProcessCall", 0x11,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusProcessCall(h, a, 0x02, 0x1234, 0, &wordOut); }, 0,
-         {{3, 1, 0x02}, {4, 2, 0x1234}, {6, 1, 0}, {8, 4, 0}}, [] {
-             EXPECT_EQ(wordOut, field(wireLog().back().out, 0, 2));
-         }},
-        {"WriteBlock", 0x12,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteBlock(h, a, 0x21, 3, kWrite, 1); }, 0,
-         {{3, 1, 0x21}, {4, 1, 3}, {5, 3, 0x332211}, {37, 1, 1}, {40, 4, 0}}, [] {
+        {"ReadWord",
+         0x10,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadWord(h, a, 0x00, -1, &wordOut); },
+         0,
+         {{3, 1, 0x00}, {4, 1, 1}, {8, 4, 0}},
+         [] { EXPECT_EQ(wordOut, 0x1900); }},
+        {"ProcessCall",
+         0x11,
+         [](tSMBusHandle *h, uint8_t a) {
+             return ZELSMBusProcessCall(h, a, 0x02, 0x1234, 0, &wordOut);
+         },
+         0,
+         {{3, 1, 0x02}, {4, 2, 0x1234}, {6, 1, 0}, {8, 4, 0}},
+         [] { EXPECT_EQ(wordOut, field(wireLog().back().out, 0, 2)); }},
+        {"WriteBlock",
+         0x12,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteBlock(h, a, 0x21, 3, kWrite, 1); },
+         0,
+         {{3, 1, 0x21}, {4, 1, 3}, {5, 3, 0x332211}, {37, 1, 1}, {40, 4, 0}},
+         [] {
              uint8_t data[32] = {}, count = 0;
              zelsim_target_block(kNode, kPort, kRegisters, 0x21, data, &count);
              ASSERT_EQ(count, 3);
              EXPECT_EQ(0, std::memcmp(data, kWrite, 3));
          }},
-        {"ReadBlock", 0x13,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadBlock(h, a, 0x20, 0, &countOut, blockOut); }, 0,
-         {{3, 1, 0x20}, {4, 1, 0}, {8, 4, 0}}, [] {
+        {"ReadBlock",
+         0x13,
+         [](tSMBusHandle *h, uint8_t a) {
+             return ZELSMBusReadBlock(h, a, 0x20, 0, &countOut, blockOut);
+         },
+         0,
+         {{3, 1, 0x20}, {4, 1, 0}, {8, 4, 0}},
+         [] {
              ASSERT_EQ(countOut, 4);
              const uint8_t expected[4] = {0x5A, 0x45, 0x4C, 0x01};
              EXPECT_EQ(0, std::memcmp(blockOut, expected, 4));
          }},
-        {"BlockProcessCall", 0x14,
+        {"BlockProcessCall",
+         0x14,
          [](tSMBusHandle *h, uint8_t a) {
              return ZELSMBusBlockProcessCall(h, a, 0x22, 2, kWrite, 0, &countOut, blockOut);
          },
-         50254, {{3, 1, 0x22}, {4, 1, 2}, {5, 2, 0x2211}, {37, 1, 0}, {40, 4, 0}}, [] {
+         50254,
+         {{3, 1, 0x22}, {4, 1, 2}, {5, 2, 0x2211}, {37, 1, 0}, {40, 4, 0}},
+         [] {
              const zelsim_log_record last = wireLog().back();
              ASSERT_EQ(countOut, last.out[0]);
              EXPECT_EQ(0, std::memcmp(blockOut, last.out + 1, countOut));
          }},
-        {"WriteBlockI2C", 0x15,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteBlockI2C(h, a, 0x10, 5, kWrite); }, 50254,
-         {{3, 1, 0x10}, {4, 4, 5}, {8, 4, 0x44332211}, {12, 1, 0x55}, {264, 4, 0}}, [] {
+        {"WriteBlockI2C",
+         0x15,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusWriteBlockI2C(h, a, 0x10, 5, kWrite); },
+         50254,
+         {{3, 1, 0x10}, {4, 4, 5}, {8, 4, 0x44332211}, {12, 1, 0x55}, {264, 4, 0}},
+         [] {
              uint8_t data[5] = {};
              zelsim_eeprom_read(kNode, kPort, kEeprom, 0x10, data, 5);
              EXPECT_EQ(0, std::memcmp(data, kWrite, 5));
          }},
-        {"ReadBlockI2C", 0x16,
-         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadBlockI2C(h, a, 0x00, 8, i2cOut); }, 50254,
-         {{3, 1, 0x00}, {4, 4, 8}, {8, 4, 0}}, [] {
+        {"ReadBlockI2C",
+         0x16,
+         [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadBlockI2C(h, a, 0x00, 8, i2cOut); },
+         50254,
+         {{3, 1, 0x00}, {4, 4, 8}, {8, 4, 0}},
+         [] {
              uint8_t data[8] = {};
              zelsim_eeprom_read(kNode, kPort, kEeprom, 0x00, data, 8);
              EXPECT_EQ(0, std::memcmp(i2cOut, data, 8));
@@ -307,9 +357,10 @@ TEST_F(TransactionRules, ProtectedSetCoversBothHalvesAndIgnoresBitZero) {
     EXPECT_EQ(protectedOf("EDGES"),
               (std::vector<uint8_t>{0x00, 0x01, 0x7E, 0x7F, 0x80, 0x81, 0xFE, 0xFF}));
     // Both flags add the five fixed addresses to an empty driver list.
-    EXPECT_EQ(protectedOf("BOTH.FLAGS"), (std::vector<uint8_t>{0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D,
-                                                               0xC6, 0xC7, 0xC8, 0xC9}));
-    EXPECT_EQ(protectedOf("CHASSIS.FLAG"), (std::vector<uint8_t>{0x10, 0x11, 0x12, 0x13, 0xA4, 0xA5}));
+    EXPECT_EQ(protectedOf("BOTH.FLAGS"),
+              (std::vector<uint8_t>{0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0xC6, 0xC7, 0xC8, 0xC9}));
+    EXPECT_EQ(protectedOf("CHASSIS.FLAG"),
+              (std::vector<uint8_t>{0x10, 0x11, 0x12, 0x13, 0xA4, 0xA5}));
 }
 
 TEST_F(TransactionRules, ChassisEepromStaysReadableOnItsPort) {
