@@ -32,13 +32,14 @@ protected:
 };
 
 TEST_F(BackplaneOpen, WithoutTheChassisQueryLibraryOnlyBackplaneNamesFail) {
-    zelsim_reset();
+    loadWorld(device(kRemoteVendor, 2, 0, 1, "CHASSIS", "  chassis = 1\n  chassis_eeprom = true\n") +
+              chassis(1, "ZELSMBUS"));
     tSMBusHandle *handle = nullptr;
     EXPECT_EQ(ZELSMBusOpen("PXI0::1::BACKPLANE", &handle), -52005);
     EXPECT_EQ(handle, nullptr);
     ASSERT_EQ(ZELSMBusOpen("ZELSMBUS::REMOTE::0::0", &handle), 0);
     ZELSMBusClose(handle);
-    ASSERT_EQ(ZELSMBusOpen("CHASSIS1::BACKPLANE", &handle), 0);
+    ASSERT_EQ(ZELSMBusOpen("chassis0", &handle), 0);
     ZELSMBusClose(handle);
 }
 

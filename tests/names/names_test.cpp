@@ -46,7 +46,7 @@ protected:
 };
 
 TEST_F(ResourceNameList, WithoutTheChassisQueryLibraryThereIsNoList) {
-    zelsim_reset();  // the default world has controllers
+    loadWorld(device(kSystemVendor, 1, 0, 1, "P") + chassis(1, "ZELSMBUS"));
     ZELSMBusPutResourceNameList(nullptr);
     EXPECT_EQ(ZELSMBusGetResourceNameList(), nullptr);
 }

@@ -17,8 +17,8 @@ inline std::string device(unsigned vendor, unsigned subsystem, unsigned bus, uns
                        "\nbus = " + std::to_string(bus) +
                        "\ndevice = 0\nfunction = 0\ndevice_string = \"test device\"\n";
     for (unsigned p = 0; p < ports; ++p) {
-        text += "  [[device.port]]\n  text = \"" + portPrefix + std::to_string(p) + "\"\n" +
-                portExtra;
+        text += "  [[device.port]]\n  text = \"" + portPrefix + std::to_string(p) +
+                "\"\n  protected = [0x10]\n" + portExtra;
     }
     return text + "\n";
 }
