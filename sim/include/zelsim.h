@@ -62,7 +62,8 @@ ZELSIM_API const char *zelsim_tree_root(void);
 ZELSIM_API unsigned zelsim_node_count(void);
 /* Number of ports the node's numPorts property announces. */
 ZELSIM_API unsigned zelsim_port_count(unsigned node);
-/* Node path published in the node's interfacePath file; NULL if no node. */
+/* Node path published in the node's interfacePath file; NULL if no node.
+ * The text stays valid until the next call of this function in the thread. */
 ZELSIM_API const char *zelsim_node_path(unsigned node);
 /* Node a simulated descriptor is open on, or -1 when fd is not one. */
 ZELSIM_API int zelsim_node_of_fd(int fd);
@@ -101,7 +102,10 @@ ZELSIM_API int zelsim_make_unopenable(unsigned node, const char *file, int err);
 /* How many fopen attempts reached that file since the world was loaded. */
 ZELSIM_API unsigned zelsim_fopen_attempts(unsigned node, const char *file);
 
-/* Command 0x2F on this node: err != 0 makes the ioctl fail with that errno;
+/* The settings below (0x2F refusal, raw file contents, no tree) last until
+ * the world is loaded again or reset; zelsim_clear_faults leaves them alone.
+ *
+ * Command 0x2F on this node: err != 0 makes the ioctl fail with that errno;
  * otherwise a non-zero `word` is answered as the driver status word with an
  * empty text. err == 0 and word == 0 restore the normal answer. */
 ZELSIM_API int zelsim_refuse_device_string(unsigned node, int err, int32_t word);

@@ -147,7 +147,9 @@ void remember(Sim &s, zelsim_log_record &entry) {
 
 }  // namespace
 
-int deviceIoctl(int fd, unsigned long request, void *argument) {
+int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
+  // The kernel takes the request code as 32 bits; a sign-extended code is the same request.
+  const uint32_t request = static_cast<uint32_t>(requestArgument);
   Sim &s = sim();
   std::unique_lock<std::mutex> lock(s.mutex);
   ++s.counts[ZELSIM_CALL_IOCTL];
@@ -158,7 +160,7 @@ int deviceIoctl(int fd, unsigned long request, void *argument) {
   entry.node = open != s.openNodes.end() && open->second.generation == s.generation
                    ? static_cast<int>(open->second.node)
                    : -1;
-  entry.request = static_cast<uint32_t>(request);
+  entry.request = request;
   entry.command = static_cast<unsigned>(request & 0xFF);
 
   auto failWith = [&](int err) {

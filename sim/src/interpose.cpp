@@ -216,7 +216,8 @@ int globAny(const char *pattern, int flags, int (*errfunc)(const char *, int), g
 }
 
 mode_t modeArgument(int flags, va_list args) {
-  return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
 }  // namespace

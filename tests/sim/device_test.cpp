@@ -82,6 +82,21 @@ TEST_F(Device, EnvelopeChecks) {
   }
 }
 
+TEST_F(Device, RequestCodeCountsAs32BitsLikeTheKernelTakesIt) {
+  Node host(kHost);
+  uint8_t in[4] = {}, out[12] = {};
+  uint8_t envelope[32] = {};
+  void *inAddress = in, *outAddress = out;
+  uint32_t inSize = 4, outSize = 12;
+  std::memcpy(envelope, &inAddress, 8);
+  std::memcpy(envelope + 8, &outAddress, 8);
+  std::memcpy(envelope + 16, &inSize, 4);
+  std::memcpy(envelope + 20, &outSize, 4);
+  unsigned long signExtended = static_cast<unsigned long>(static_cast<long>(static_cast<int32_t>(0x80202E02u)));
+  ASSERT_EQ(::ioctl(host.fd(), signExtended, envelope), 0);
+  EXPECT_EQ(out[0] | (out[1] << 8), 0x8086);
+}
+
 TEST_F(Device, EepromReadsWrapAndPageWritesWrapWithinThePage) {
   Node host(kHost);
   // readI2CEEPROM of port 1's counter EEPROM at 0xA2, 8 bytes from 0xFC.
