@@ -31,10 +31,10 @@ extern "C" {
 #endif
 
 /* Driver status words the simulator answers on its own (see sim/README.md). */
-#define ZELSIM_STATUS_NACK (-52024)        /* the addressed device did not acknowledge */
-#define ZELSIM_STATUS_BUSY (-52031)        /* the bus lock is held by another descriptor */
-#define ZELSIM_STATUS_BAD_PORT (-52005)    /* port index beyond the node's ports */
-#define ZELSIM_STATUS_READ_ONLY (-52005)   /* write to a read-only register */
+#define ZELSIM_STATUS_NACK (-52024)      /* the addressed device did not acknowledge */
+#define ZELSIM_STATUS_BUSY (-52031)      /* the bus lock is held by another descriptor */
+#define ZELSIM_STATUS_BAD_PORT (-52005)  /* port index beyond the node's ports */
+#define ZELSIM_STATUS_READ_ONLY (-52005) /* write to a read-only register */
 
 /* ---- world ------------------------------------------------------------ */
 
@@ -71,15 +71,15 @@ ZELSIM_API int zelsim_node_of_fd(int fd);
 /* ---- faults --------------------------------------------------------------- */
 
 enum zelsim_call {
-  ZELSIM_CALL_OPEN = 0, /* open, open64, __open_2, __open64_2, openat, openat64 */
-  ZELSIM_CALL_CLOSE,
-  ZELSIM_CALL_IOCTL,
-  ZELSIM_CALL_READ,
-  ZELSIM_CALL_WRITE,
-  ZELSIM_CALL_MMAP,
-  ZELSIM_CALL_FOPEN, /* fopen, fopen64 of files in the driver tree */
-  ZELSIM_CALL_GLOB,  /* glob, glob64 of patterns under /proc/driver/zel/ */
-  ZELSIM_CALL_KIND_COUNT
+    ZELSIM_CALL_OPEN = 0, /* open, open64, __open_2, __open64_2, openat, openat64 */
+    ZELSIM_CALL_CLOSE,
+    ZELSIM_CALL_IOCTL,
+    ZELSIM_CALL_READ,
+    ZELSIM_CALL_WRITE,
+    ZELSIM_CALL_MMAP,
+    ZELSIM_CALL_FOPEN, /* fopen, fopen64 of files in the driver tree */
+    ZELSIM_CALL_GLOB,  /* glob, glob64 of patterns under /proc/driver/zel/ */
+    ZELSIM_CALL_KIND_COUNT
 };
 
 /* The next `count` calls of `kind` on simulated paths or nodes fail with
@@ -113,7 +113,8 @@ ZELSIM_API int zelsim_refuse_device_string(unsigned node, int err, int32_t word)
 /* Raw content of a node's interfacePath file / properties/<name> file
  * (e.g. 255 or 256 bytes of path, 4 or 5 bytes of numPorts). */
 ZELSIM_API int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length);
-ZELSIM_API int zelsim_set_property(unsigned node, const char *name, const void *bytes, size_t length);
+ZELSIM_API int zelsim_set_property(unsigned node, const char *name, const void *bytes,
+                                   size_t length);
 /* present == 0: no /proc/driver/zel tree at all (glob finds nothing). */
 ZELSIM_API void zelsim_set_tree_present(int present);
 
@@ -122,17 +123,17 @@ ZELSIM_API void zelsim_set_tree_present(int present);
 #define ZELSIM_LOG_BYTES 272
 
 struct zelsim_log_record {
-  int fd;                /* descriptor the ioctl was made on */
-  int node;              /* node of that descriptor, -1 if stale */
-  uint32_t request;      /* request code as passed to ioctl */
-  unsigned command;      /* its low 8 bits */
-  uint32_t in_size;      /* envelope's input size */
-  uint32_t out_size;     /* envelope's output size */
-  uint8_t in[ZELSIM_LOG_BYTES];  /* first min(in_size, 272) input bytes */
-  uint8_t out[ZELSIM_LOG_BYTES]; /* output bytes written by the simulator */
-  uint32_t out_written;  /* how many output bytes were written (0 on failure) */
-  int err;               /* errno of a failed ioctl, else 0 */
-  int32_t driver_status; /* driver status word answered (0 on failure) */
+    int fd;                        /* descriptor the ioctl was made on */
+    int node;                      /* node of that descriptor, -1 if stale */
+    uint32_t request;              /* request code as passed to ioctl */
+    unsigned command;              /* its low 8 bits */
+    uint32_t in_size;              /* envelope's input size */
+    uint32_t out_size;             /* envelope's output size */
+    uint8_t in[ZELSIM_LOG_BYTES];  /* first min(in_size, 272) input bytes */
+    uint8_t out[ZELSIM_LOG_BYTES]; /* output bytes written by the simulator */
+    uint32_t out_written;          /* how many output bytes were written (0 on failure) */
+    int err;                       /* errno of a failed ioctl, else 0 */
+    int32_t driver_status;         /* driver status word answered (0 on failure) */
 };
 
 ZELSIM_API size_t zelsim_log_count(void);
@@ -149,24 +150,24 @@ ZELSIM_API void zelsim_clear_call_counts(void);
 /* Bytes of an I2C EEPROM (including the chassis EEPROM at 0xA4); offsets wrap
  * at 256. */
 ZELSIM_API int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset,
-                       void *buffer, size_t length);
+                                  void *buffer, size_t length);
 ZELSIM_API int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
-                        const void *buffer, size_t length);
+                                   const void *buffer, size_t length);
 
 /* SMBus register device: byte registers, word registers (separate), block
  * data per command (up to 32 bytes). */
 ZELSIM_API int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
-                       uint8_t *value);
-ZELSIM_API int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
-                           uint8_t value);
+                                  uint8_t *value);
+ZELSIM_API int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address,
+                                      unsigned command, uint8_t value);
 ZELSIM_API int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
-                       uint16_t *value);
-ZELSIM_API int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
-                           uint16_t value);
+                                  uint16_t *value);
+ZELSIM_API int zelsim_set_target_word(unsigned node, unsigned port, unsigned address,
+                                      unsigned command, uint16_t value);
 ZELSIM_API int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
-                        uint8_t data[32], uint8_t *count);
-ZELSIM_API int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
-                            const uint8_t *data, uint8_t count);
+                                   uint8_t data[32], uint8_t *count);
+ZELSIM_API int zelsim_set_target_block(unsigned node, unsigned port, unsigned address,
+                                       unsigned command, const uint8_t *data, uint8_t count);
 /* PEC flag (0 or 1) of the last transaction that carries one on the port;
  * -1 before any. */
 ZELSIM_API int zelsim_last_pec(unsigned node, unsigned port);
@@ -174,8 +175,10 @@ ZELSIM_API int zelsim_last_pec(unsigned node, unsigned port);
 /* Per-port attribute values by identifier (10001, 10002, 10003, 10004, 10005,
  * 2001, 3001, 3002, 1004, 1005). Setting 10004 here is how a test changes the
  * read-only value. */
-ZELSIM_API int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t *value);
-ZELSIM_API int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value);
+ZELSIM_API int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute,
+                                     uint32_t *value);
+ZELSIM_API int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute,
+                                         uint32_t value);
 
 /* Descriptor holding the port's bus lock, or -1 when free. */
 ZELSIM_API int zelsim_lock_owner(unsigned node, unsigned port);
@@ -191,11 +194,11 @@ ZELSIM_API int zelsim_register_write(unsigned node, uint32_t offset, uint32_t va
 #define ZELSIM_TEXT_MAX 256
 
 struct zelsim_chassis {
-  uint32_t number;
-  char model[ZELSIM_TEXT_MAX];  /* string attribute 4096 */
-  char vendor[ZELSIM_TEXT_MAX]; /* string attribute 4097 */
-  char serial[ZELSIM_TEXT_MAX]; /* string attribute 4100 */
-  char slot1[ZELSIM_TEXT_MAX];  /* string attribute 8201 of slot 1 */
+    uint32_t number;
+    char model[ZELSIM_TEXT_MAX];  /* string attribute 4096 */
+    char vendor[ZELSIM_TEXT_MAX]; /* string attribute 4097 */
+    char serial[ZELSIM_TEXT_MAX]; /* string attribute 4100 */
+    char slot1[ZELSIM_TEXT_MAX];  /* string attribute 8201 of slot 1 */
 };
 
 ZELSIM_API size_t zelsim_chassis_count(void);
@@ -224,20 +227,20 @@ ZELSIM_API void zelsim_set_smbios_path(const char *path);
 /* ---- command table ---------------------------------------------------------- */
 
 struct zelsim_field {
-  const char *name;
-  uint8_t output; /* 0 input buffer, 1 output buffer */
-  uint16_t offset;
-  uint16_t width;
+    const char *name;
+    uint8_t output; /* 0 input buffer, 1 output buffer */
+    uint16_t offset;
+    uint16_t width;
 };
 
 struct zelsim_command {
-  unsigned number;
-  uint32_t request;
-  uint32_t in_size;
-  uint32_t out_size;
-  const char *name;                 /* method name, e.g. "readByte" */
-  const struct zelsim_field *fields; /* every input and output field, st included */
-  unsigned field_count;
+    unsigned number;
+    uint32_t request;
+    uint32_t in_size;
+    uint32_t out_size;
+    const char *name;                  /* method name, e.g. "readByte" */
+    const struct zelsim_field *fields; /* every input and output field, st included */
+    unsigned field_count;
 };
 
 /* The simulator's own table of the 44 driver commands. -1 for a number
@@ -250,17 +253,19 @@ ZELSIM_API int zelsim_command_info(unsigned number, struct zelsim_command *info)
  * faults directly; -1 when the node does not exist. */
 
 enum zelsim_flash_fault {
-  ZELSIM_FLASH_INTERFACE_STUCK = 0, /* value != 0: serial ready bit never set, indirect port always busy */
-  ZELSIM_FLASH_DEVICE_BUSY,         /* value != 0: the flash reports busy for ever and does nothing */
-  ZELSIM_FLASH_DROP_PROGRAMS,       /* the next `value` program operations leave the array unchanged */
-  ZELSIM_FLASH_STATUS_BITS          /* or'ed into every indirect device status (e.g. 0x40, an error) */
+    ZELSIM_FLASH_INTERFACE_STUCK =
+        0, /* value != 0: serial ready bit never set, indirect port always busy */
+    ZELSIM_FLASH_DEVICE_BUSY,   /* value != 0: the flash reports busy for ever and does nothing */
+    ZELSIM_FLASH_DROP_PROGRAMS, /* the next `value` program operations leave the array unchanged */
+    ZELSIM_FLASH_STATUS_BITS    /* or'ed into every indirect device status (e.g. 0x40, an error) */
 };
 
 /* Size of the node's flash array in bytes (0: no array, or no node). */
 ZELSIM_API size_t zelsim_flash_size(unsigned node);
 /* Bytes of the flash array; outside it reads give 0xFF and writes do nothing. */
 ZELSIM_API int zelsim_flash_read(unsigned node, uint32_t address, void *buffer, size_t length);
-ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *buffer, size_t length);
+ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *buffer,
+                                  size_t length);
 ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, uint32_t value);
 /* What the flash identifies as and what register 0 reads (a wrong identifier or signature). */
 ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint32_t signature);

@@ -59,24 +59,24 @@ const Command kCommands[] = {
 }  // namespace
 
 const Command *findCommand(unsigned number) {
-  for (const Command &command : kCommands) {
-    if (command.number == number) return &command;
-  }
-  return nullptr;
+    for (const Command &command : kCommands) {
+        if (command.number == number) return &command;
+    }
+    return nullptr;
 }
 
 const Field *Command::field(const char *fieldName, bool output) const {
-  for (const Field &f : fields) {
-    if (f.name == nullptr) break;
-    if (f.output == (output ? 1 : 0) && std::strcmp(f.name, fieldName) == 0) return &f;
-  }
-  return nullptr;
+    for (const Field &f : fields) {
+        if (f.name == nullptr) break;
+        if (f.output == (output ? 1 : 0) && std::strcmp(f.name, fieldName) == 0) return &f;
+    }
+    return nullptr;
 }
 
 unsigned Command::fieldCount() const {
-  unsigned n = 0;
-  while (n < kMaxFields && fields[n].name != nullptr) ++n;
-  return n;
+    unsigned n = 0;
+    while (n < kMaxFields && fields[n].name != nullptr) ++n;
+    return n;
 }
 
 }  // namespace zelsim

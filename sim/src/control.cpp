@@ -13,40 +13,41 @@ namespace {
 using Lock = std::lock_guard<std::mutex>;
 
 Port *portOf(Sim &s, unsigned node, unsigned port) {
-  if (node >= s.world.devices.size() || port >= s.world.devices[node].ports.size()) return nullptr;
-  return &s.world.devices[node].ports[port];
+    if (node >= s.world.devices.size() || port >= s.world.devices[node].ports.size())
+        return nullptr;
+    return &s.world.devices[node].ports[port];
 }
 
 Target *targetOf(Sim &s, unsigned node, unsigned port, unsigned address, TargetKind kind) {
-  Port *p = portOf(s, node, port);
-  Target *t = p == nullptr ? nullptr : p->target(address);
-  return t != nullptr && t->kind == kind ? t : nullptr;
+    Port *p = portOf(s, node, port);
+    Target *t = p == nullptr ? nullptr : p->target(address);
+    return t != nullptr && t->kind == kind ? t : nullptr;
 }
 
 int loadText(const std::string &text) {
-  Sim &s = sim();
-  World world;
-  std::string error;
-  bool ok = parseWorld(text, world, error);
-  Lock lock(s.mutex);
-  if (!ok) {
-    s.lastError = error;
-    return -1;
-  }
-  s.lastError.clear();
-  installWorld(s, std::move(world));
-  return 0;
+    Sim &s = sim();
+    World world;
+    std::string error;
+    bool ok = parseWorld(text, world, error);
+    Lock lock(s.mutex);
+    if (!ok) {
+        s.lastError = error;
+        return -1;
+    }
+    s.lastError.clear();
+    installWorld(s, std::move(world));
+    return 0;
 }
 
 void clearFaults(Sim &s) {
-  s.faults = Faults{};
-  for (NodeFiles &files : s.files) files.unopenable.clear();
+    s.faults = Faults{};
+    for (NodeFiles &files : s.files) files.unopenable.clear();
 }
 
 void copyText(char *destination, const std::string &text) {
-  size_t n = std::min<size_t>(text.size(), ZELSIM_TEXT_MAX - 1);
-  std::memcpy(destination, text.data(), n);
-  destination[n] = '\0';
+    size_t n = std::min<size_t>(text.size(), ZELSIM_TEXT_MAX - 1);
+    std::memcpy(destination, text.data(), n);
+    destination[n] = '\0';
 }
 
 }  // namespace
@@ -54,54 +55,54 @@ void copyText(char *destination, const std::string &text) {
 extern "C" {
 
 int zelsim_load_world_file(const char *path) {
-  if (path == nullptr) return -1;
-  FILE *file = fopen(path, "re");
-  if (file == nullptr) {
-    Sim &s = sim();
-    Lock lock(s.mutex);
-    s.lastError = std::string("cannot open ") + path + ": " + std::strerror(errno);
-    return -1;
-  }
-  std::string text;
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-  fclose(file);
-  return loadText(text);
+    if (path == nullptr) return -1;
+    FILE *file = fopen(path, "re");
+    if (file == nullptr) {
+        Sim &s = sim();
+        Lock lock(s.mutex);
+        s.lastError = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    std::string text;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    fclose(file);
+    return loadText(text);
 }
 
 int zelsim_load_world_text(const char *toml_text) {
-  return toml_text == nullptr ? -1 : loadText(toml_text);
+    return toml_text == nullptr ? -1 : loadText(toml_text);
 }
 
 const char *zelsim_last_error(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  thread_local std::string copy;
-  copy = s.lastError;
-  return copy.c_str();
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    thread_local std::string copy;
+    copy = s.lastError;
+    return copy.c_str();
 }
 
 void zelsim_reset(void) {
-  Sim &s = sim();
-  World world;
-  std::string error;
-  parseWorld(defaultWorldText(), world, error);
-  Lock lock(s.mutex);
-  s.treePresent = true;
-  installWorld(s, std::move(world));
-  clearFaults(s);
-  s.log.clear();
-  s.counts.fill(0);
-  s.smbiosPath.clear();
-  s.lastError.clear();
-  resetVirtualClock();
+    Sim &s = sim();
+    World world;
+    std::string error;
+    parseWorld(defaultWorldText(), world, error);
+    Lock lock(s.mutex);
+    s.treePresent = true;
+    installWorld(s, std::move(world));
+    clearFaults(s);
+    s.log.clear();
+    s.counts.fill(0);
+    s.smbiosPath.clear();
+    s.lastError.clear();
+    resetVirtualClock();
 }
 
 void zelsim_clear_faults(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  clearFaults(s);
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    clearFaults(s);
 }
 
 const char *zelsim_default_world_text(void) { return defaultWorldText(); }
@@ -109,319 +110,362 @@ const char *zelsim_default_world_text(void) { return defaultWorldText(); }
 const char *zelsim_tree_root(void) { return sim().root.c_str(); }
 
 unsigned zelsim_node_count(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  return static_cast<unsigned>(s.world.devices.size());
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    return static_cast<unsigned>(s.world.devices.size());
 }
 
 unsigned zelsim_port_count(unsigned node) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  return node < s.world.devices.size() ? static_cast<unsigned>(s.world.devices[node].ports.size()) : 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    return node < s.world.devices.size() ? static_cast<unsigned>(s.world.devices[node].ports.size())
+                                         : 0;
 }
 
 const char *zelsim_node_path(unsigned node) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.files.size()) return nullptr;
-  thread_local std::string copy;
-  copy = s.files[node].nodePath;
-  return copy.c_str();
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.files.size()) return nullptr;
+    thread_local std::string copy;
+    copy = s.files[node].nodePath;
+    return copy.c_str();
 }
 
 int zelsim_node_of_fd(int fd) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  auto it = s.openNodes.find(fd);
-  return it == s.openNodes.end() || it->second.generation != s.generation
-             ? -1
-             : static_cast<int>(it->second.node);
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    auto it = s.openNodes.find(fd);
+    return it == s.openNodes.end() || it->second.generation != s.generation
+               ? -1
+               : static_cast<int>(it->second.node);
 }
 
 void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count) {
-  if (kind < 0 || kind >= ZELSIM_CALL_KIND_COUNT) return;
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.faults.calls[kind] = Countdown{err, count};
+    if (kind < 0 || kind >= ZELSIM_CALL_KIND_COUNT) return;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.faults.calls[kind] = Countdown{err, count};
 }
 
 void zelsim_fail_command(unsigned command, int err, unsigned count) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.faults.commandErrno[command] = Countdown{err, count};
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.faults.commandErrno[command] = Countdown{err, count};
 }
 
 void zelsim_set_driver_status(unsigned command, int32_t word, unsigned count) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.faults.driverWord[command] = Countdown{word, count};
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.faults.driverWord[command] = Countdown{word, count};
 }
 
 void zelsim_fail_glob(int result, unsigned count) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.faults.glob = Countdown{result, count};
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.faults.glob = Countdown{result, count};
 }
 
 int zelsim_make_unopenable(unsigned node, const char *file, int err) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.files.size() || file == nullptr) return -1;
-  s.files[node].unopenable[file] = err;
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.files.size() || file == nullptr) return -1;
+    s.files[node].unopenable[file] = err;
+    return 0;
 }
 
 unsigned zelsim_fopen_attempts(unsigned node, const char *file) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.files.size() || file == nullptr) return 0;
-  auto it = s.files[node].fopenAttempts.find(file);
-  return it == s.files[node].fopenAttempts.end() ? 0 : it->second;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.files.size() || file == nullptr) return 0;
+    auto it = s.files[node].fopenAttempts.find(file);
+    return it == s.files[node].fopenAttempts.end() ? 0 : it->second;
 }
 
 int zelsim_refuse_device_string(unsigned node, int err, int32_t word) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.world.devices.size()) return -1;
-  s.world.devices[node].refuseDeviceStringErrno = err;
-  s.world.devices[node].refuseDeviceStringWord = err != 0 ? 0 : word;
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.world.devices.size()) return -1;
+    s.world.devices[node].refuseDeviceStringErrno = err;
+    s.world.devices[node].refuseDeviceStringWord = err != 0 ? 0 : word;
+    return 0;
 }
 
 int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.files.size() || (bytes == nullptr && length != 0)) return -1;
-  s.files[node].interfacePath.assign(static_cast<const char *>(bytes), length);
-  rewriteNodeFile(s, node, "interfacePath");
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.files.size() || (bytes == nullptr && length != 0)) return -1;
+    s.files[node].interfacePath.assign(static_cast<const char *>(bytes), length);
+    rewriteNodeFile(s, node, "interfacePath");
+    return 0;
 }
 
 int zelsim_set_property(unsigned node, const char *name, const void *bytes, size_t length) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.files.size() || name == nullptr || *name == '\0' || std::strchr(name, '/') != nullptr ||
-      (bytes == nullptr && length != 0)) {
-    return -1;
-  }
-  s.files[node].properties[name].assign(static_cast<const char *>(bytes), length);
-  rewriteNodeFile(s, node, name);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.files.size() || name == nullptr || *name == '\0' ||
+        std::strchr(name, '/') != nullptr || (bytes == nullptr && length != 0)) {
+        return -1;
+    }
+    s.files[node].properties[name].assign(static_cast<const char *>(bytes), length);
+    rewriteNodeFile(s, node, name);
+    return 0;
 }
 
 void zelsim_set_tree_present(int present) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.treePresent = present != 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.treePresent = present != 0;
 }
 
 size_t zelsim_log_count(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  return s.log.size();
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    return s.log.size();
 }
 
 int zelsim_log_entry(size_t index, struct zelsim_log_record *entry) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (entry == nullptr || index >= s.log.size()) return -1;
-  *entry = s.log[index];
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (entry == nullptr || index >= s.log.size()) return -1;
+    *entry = s.log[index];
+    return 0;
 }
 
 void zelsim_log_clear(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.log.clear();
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.log.clear();
 }
 
 unsigned long zelsim_call_count(enum zelsim_call kind) {
-  if (kind < 0 || kind >= ZELSIM_CALL_KIND_COUNT) return 0;
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  return s.counts[kind];
+    if (kind < 0 || kind >= ZELSIM_CALL_KIND_COUNT) return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    return s.counts[kind];
 }
 
 void zelsim_clear_call_counts(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.counts.fill(0);
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.counts.fill(0);
 }
 
-int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset, void *buffer,
-                       size_t length) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Eeprom);
-  if (t == nullptr || (buffer == nullptr && length != 0)) return -1;
-  for (size_t i = 0; i < length; ++i) {
-    static_cast<uint8_t *>(buffer)[i] = t->memory[(offset + i) & 0xFF];
-  }
-  return 0;
+int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset,
+                       void *buffer, size_t length) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Eeprom);
+    if (t == nullptr || (buffer == nullptr && length != 0)) return -1;
+    for (size_t i = 0; i < length; ++i) {
+        static_cast<uint8_t *>(buffer)[i] = t->memory[(offset + i) & 0xFF];
+    }
+    return 0;
 }
 
 int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
                         const void *buffer, size_t length) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Eeprom);
-  if (t == nullptr || (buffer == nullptr && length != 0)) return -1;
-  for (size_t i = 0; i < length; ++i) {
-    t->memory[(offset + i) & 0xFF] = static_cast<const uint8_t *>(buffer)[i];
-  }
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Eeprom);
+    if (t == nullptr || (buffer == nullptr && length != 0)) return -1;
+    for (size_t i = 0; i < length; ++i) {
+        t->memory[(offset + i) & 0xFF] = static_cast<const uint8_t *>(buffer)[i];
+    }
+    return 0;
 }
 
 int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                        uint8_t *value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Registers);
-  if (t == nullptr || value == nullptr) return -1;
-  *value = t->byteRegisters[command & 0xFF];
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Registers);
+    if (t == nullptr || value == nullptr) return -1;
+    *value = t->byteRegisters[command & 0xFF];
+    return 0;
 }
 
 int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                            uint8_t value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Registers);
-  if (t == nullptr) return -1;
-  t->byteRegisters[command & 0xFF] = value;
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Registers);
+    if (t == nullptr) return -1;
+    t->byteRegisters[command & 0xFF] = value;
+    return 0;
 }
 
 int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
                        uint16_t *value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Registers);
-  if (t == nullptr || value == nullptr) return -1;
-  *value = t->wordRegisters[command & 0xFF];
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Registers);
+    if (t == nullptr || value == nullptr) return -1;
+    *value = t->wordRegisters[command & 0xFF];
+    return 0;
 }
 
 int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
                            uint16_t value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Registers);
-  if (t == nullptr) return -1;
-  t->wordRegisters[command & 0xFF] = value;
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Registers);
+    if (t == nullptr) return -1;
+    t->wordRegisters[command & 0xFF] = value;
+    return 0;
 }
 
 int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
                         uint8_t data[32], uint8_t *count) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Registers);
-  if (t == nullptr || data == nullptr || count == nullptr) return -1;
-  std::memset(data, 0, 32);
-  auto it = t->blocks.find(static_cast<uint8_t>(command));
-  *count = it == t->blocks.end() ? 0 : static_cast<uint8_t>(it->second.size());
-  if (*count != 0) std::memcpy(data, it->second.data(), *count);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Registers);
+    if (t == nullptr || data == nullptr || count == nullptr) return -1;
+    std::memset(data, 0, 32);
+    auto it = t->blocks.find(static_cast<uint8_t>(command));
+    *count = it == t->blocks.end() ? 0 : static_cast<uint8_t>(it->second.size());
+    if (*count != 0) std::memcpy(data, it->second.data(), *count);
+    return 0;
 }
 
 int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
                             const uint8_t *data, uint8_t count) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Target *t = targetOf(s, node, port, address, TargetKind::Registers);
-  if (t == nullptr || count > 32 || (data == nullptr && count != 0)) return -1;
-  t->blocks[static_cast<uint8_t>(command)].assign(data, data + count);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Target *t = targetOf(s, node, port, address, TargetKind::Registers);
+    if (t == nullptr || count > 32 || (data == nullptr && count != 0)) return -1;
+    t->blocks[static_cast<uint8_t>(command)].assign(data, data + count);
+    return 0;
 }
 
 int zelsim_last_pec(unsigned node, unsigned port) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Port *p = portOf(s, node, port);
-  return p == nullptr ? -1 : p->lastPec;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    return p == nullptr ? -1 : p->lastPec;
 }
 
 int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t *value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Port *p = portOf(s, node, port);
-  if (p == nullptr || value == nullptr) return -1;
-  const PortAttributes &a = p->attributes;
-  switch (attribute) {
-    case 10001: *value = a.a10001; return 0;
-    case 10002: *value = a.a10002; return 0;
-    case 10003: *value = a.a10003; return 0;
-    case 10004: *value = a.a10004; return 0;
-    case 10005: *value = a.a10005; return 0;
-    case 2001: *value = a.a2001; return 0;
-    case 3001: *value = a.a3001; return 0;
-    case 3002: *value = a.a3002; return 0;
-    case 1004: *value = a.a1004; return 0;
-    case 1005: *value = a.a1005; return 0;
-    default: return -1;
-  }
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    if (p == nullptr || value == nullptr) return -1;
+    const PortAttributes &a = p->attributes;
+    switch (attribute) {
+        case 10001:
+            *value = a.a10001;
+            return 0;
+        case 10002:
+            *value = a.a10002;
+            return 0;
+        case 10003:
+            *value = a.a10003;
+            return 0;
+        case 10004:
+            *value = a.a10004;
+            return 0;
+        case 10005:
+            *value = a.a10005;
+            return 0;
+        case 2001:
+            *value = a.a2001;
+            return 0;
+        case 3001:
+            *value = a.a3001;
+            return 0;
+        case 3002:
+            *value = a.a3002;
+            return 0;
+        case 1004:
+            *value = a.a1004;
+            return 0;
+        case 1005:
+            *value = a.a1005;
+            return 0;
+        default:
+            return -1;
+    }
 }
 
 int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Port *p = portOf(s, node, port);
-  if (p == nullptr) return -1;
-  PortAttributes &a = p->attributes;
-  switch (attribute) {
-    case 10001: a.a10001 = static_cast<uint16_t>(value); return 0;
-    case 10002: a.a10002 = static_cast<uint16_t>(value); return 0;
-    case 10003: a.a10003 = static_cast<uint16_t>(value); return 0;
-    case 10004: a.a10004 = static_cast<uint16_t>(value); return 0;
-    case 10005: a.a10005 = static_cast<uint16_t>(value); return 0;
-    case 2001: a.a2001 = value; return 0;
-    case 3001: a.a3001 = value; return 0;
-    case 3002: a.a3002 = value; return 0;
-    case 1004: a.a1004 = static_cast<uint8_t>(value); return 0;
-    case 1005: a.a1005 = value; return 0;
-    default: return -1;
-  }
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    if (p == nullptr) return -1;
+    PortAttributes &a = p->attributes;
+    switch (attribute) {
+        case 10001:
+            a.a10001 = static_cast<uint16_t>(value);
+            return 0;
+        case 10002:
+            a.a10002 = static_cast<uint16_t>(value);
+            return 0;
+        case 10003:
+            a.a10003 = static_cast<uint16_t>(value);
+            return 0;
+        case 10004:
+            a.a10004 = static_cast<uint16_t>(value);
+            return 0;
+        case 10005:
+            a.a10005 = static_cast<uint16_t>(value);
+            return 0;
+        case 2001:
+            a.a2001 = value;
+            return 0;
+        case 3001:
+            a.a3001 = value;
+            return 0;
+        case 3002:
+            a.a3002 = value;
+            return 0;
+        case 1004:
+            a.a1004 = static_cast<uint8_t>(value);
+            return 0;
+        case 1005:
+            a.a1005 = value;
+            return 0;
+        default:
+            return -1;
+    }
 }
 
 int zelsim_lock_owner(unsigned node, unsigned port) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  Port *p = portOf(s, node, port);
-  return p == nullptr ? -1 : p->lockOwner;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    return p == nullptr ? -1 : p->lockOwner;
 }
 
 int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.world.devices.size() || value == nullptr) return -1;
-  return s.world.devices[node].registers->read(offset, *value);
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.world.devices.size() || value == nullptr) return -1;
+    return s.world.devices[node].registers->read(offset, *value);
 }
 
 int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (node >= s.world.devices.size()) return -1;
-  return s.world.devices[node].registers->write(offset, value);
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (node >= s.world.devices.size()) return -1;
+    return s.world.devices[node].registers->write(offset, value);
 }
 
 size_t zelsim_chassis_count(void) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  return s.world.chassis.size();
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    return s.world.chassis.size();
 }
 
 int zelsim_chassis_info(size_t index, struct zelsim_chassis *info) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  if (info == nullptr || index >= s.world.chassis.size()) return -1;
-  const Chassis &c = s.world.chassis[index];
-  info->number = c.number;
-  copyText(info->model, c.model);
-  copyText(info->vendor, c.vendor);
-  copyText(info->serial, c.serial);
-  copyText(info->slot1, c.slot1);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    if (info == nullptr || index >= s.world.chassis.size()) return -1;
+    const Chassis &c = s.world.chassis[index];
+    info->number = c.number;
+    copyText(info->model, c.model);
+    copyText(info->vendor, c.vendor);
+    copyText(info->serial, c.serial);
+    copyText(info->slot1, c.slot1);
+    return 0;
 }
 
 void zelsim_set_virtual_time(int on) { setVirtualTime(on != 0); }
@@ -431,22 +475,22 @@ uint64_t zelsim_nanosleep_calls(void) { return nanosleepCalls(); }
 void zelsim_reset_virtual_clock(void) { resetVirtualClock(); }
 
 void zelsim_set_smbios_path(const char *path) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  s.smbiosPath = path == nullptr ? "" : path;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    s.smbiosPath = path == nullptr ? "" : path;
 }
 
 int zelsim_command_info(unsigned number, struct zelsim_command *info) {
-  const Command *command = findCommand(number);
-  if (command == nullptr || info == nullptr) return -1;
-  info->number = command->number;
-  info->request = command->request;
-  info->in_size = command->inSize;
-  info->out_size = command->outSize;
-  info->name = command->name;
-  info->fields = command->fields;
-  info->field_count = command->fieldCount();
-  return 0;
+    const Command *command = findCommand(number);
+    if (command == nullptr || info == nullptr) return -1;
+    info->number = command->number;
+    info->request = command->request;
+    info->in_size = command->inSize;
+    info->out_size = command->outSize;
+    info->name = command->name;
+    info->fields = command->fields;
+    info->field_count = command->fieldCount();
+    return 0;
 }
 
 }  // extern "C"

@@ -5,7 +5,7 @@
 namespace zelsim {
 
 const char *defaultWorldText() {
-  return R"toml(
+    return R"toml(
 [simulator]
 lock_timeout_ms = 100
 virtual_time = true

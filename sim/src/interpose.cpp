@@ -1,16 +1,17 @@
 // The wrapped C library calls. Paths under /proc/driver/zel/, the node paths
 // the tree publishes (/dev/zelsmbus<n>) and the SMBIOS dump path are
 // simulated; everything else goes to the C library untouched.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "real.h"
 #include "sim.h"
@@ -23,130 +24,131 @@ std::atomic<int> gOpenNodeCount{0};
 namespace {
 
 bool startsWith(const char *text, const char *prefix) {
-  return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
 bool simulatedPath(const char *path) {
-  return startsWith(path, kProcPrefix) || startsWith(path, kNodePrefix) ||
-         (path != nullptr && std::strcmp(path, kSmbiosDumpPath) == 0);
+    return startsWith(path, kProcPrefix) || startsWith(path, kNodePrefix) ||
+           (path != nullptr && std::strcmp(path, kSmbiosDumpPath) == 0);
 }
 
 // Counts a call of `kind` and tells whether a pending fault fails it.
 bool faulted(Sim &s, zelsim_call kind) {
-  ++s.counts[kind];
-  if (!s.faults.calls[kind].take()) return false;
-  errno = s.faults.calls[kind].value;
-  return true;
+    ++s.counts[kind];
+    if (!s.faults.calls[kind].take()) return false;
+    errno = s.faults.calls[kind].value;
+    return true;
 }
 
 int fail(int err) {
-  errno = err;
-  return -1;
+    errno = err;
+    return -1;
 }
 
 bool isNode(int fd) {
-  if (gOpenNodeCount.load() == 0) return false;
-  Sim &s = sim();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.openNodes.count(fd) != 0;
+    if (gOpenNodeCount.load() == 0) return false;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.openNodes.count(fd) != 0;
 }
 
 // A descriptor number the C library hands out again cannot still be a node
 // (it was closed behind our back, e.g. by close_range).
 void forgetReused(int fd) {
-  if (fd < 0 || gOpenNodeCount.load() == 0) return;
-  Sim &s = sim();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
+    if (fd < 0 || gOpenNodeCount.load() == 0) return;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
 }
 
 int openNode(const char *path, int flags) {
-  Sim &s = sim();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
-  for (size_t n = 0; n < s.files.size(); ++n) {
-    if (!s.treePresent || s.files[n].nodePath != path) continue;
-    int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
-    if (fd < 0) return -1;
-    if (s.openNodes.count(fd) == 0) ++gOpenNodeCount;
-    s.openNodes[fd] = OpenNode{static_cast<unsigned>(n), s.generation};
-    return fd;
-  }
-  return fail(ENOENT);
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
+    for (size_t n = 0; n < s.files.size(); ++n) {
+        if (!s.treePresent || s.files[n].nodePath != path) continue;
+        int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
+        if (fd < 0) return -1;
+        if (s.openNodes.count(fd) == 0) ++gOpenNodeCount;
+        s.openNodes[fd] = OpenNode{static_cast<unsigned>(n), s.generation};
+        return fd;
+    }
+    return fail(ENOENT);
 }
 
 int openSimulated(const char *path, int flags, mode_t mode) {
-  if (startsWith(path, kNodePrefix)) return openNode(path, flags);
-  Sim &s = sim();
-  std::string target;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
-    if (startsWith(path, kProcPrefix)) {
-      if (!s.treePresent) return fail(ENOENT);
-      target = treePath(s, path);
-    } else {
-      if (s.smbiosPath.empty()) return fail(ENOENT);
-      target = s.smbiosPath;
+    if (startsWith(path, kNodePrefix)) return openNode(path, flags);
+    Sim &s = sim();
+    std::string target;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
+        if (startsWith(path, kProcPrefix)) {
+            if (!s.treePresent) return fail(ENOENT);
+            target = treePath(s, path);
+        } else {
+            if (s.smbiosPath.empty()) return fail(ENOENT);
+            target = s.smbiosPath;
+        }
     }
-  }
-  int fd = real::open(target.c_str(), flags, mode);
-  forgetReused(fd);
-  return fd;
+    int fd = real::open(target.c_str(), flags, mode);
+    forgetReused(fd);
+    return fd;
 }
 
 int openAny(const char *path, int flags, mode_t mode) {
-  if (simulatedPath(path)) return openSimulated(path, flags, mode);
-  int fd = real::open(path, flags, mode);
-  forgetReused(fd);
-  return fd;
+    if (simulatedPath(path)) return openSimulated(path, flags, mode);
+    int fd = real::open(path, flags, mode);
+    forgetReused(fd);
+    return fd;
 }
 
 int openAt(int dirfd, const char *path, int flags, mode_t mode) {
-  if (path != nullptr && path[0] == '/') return openAny(path, flags, mode);
-  using OpenAt = int (*)(int, const char *, int, ...);
-  static OpenAt realOpenAt = reinterpret_cast<OpenAt>(real::next("openat"));
-  int fd = realOpenAt(dirfd, path, flags, mode);
-  forgetReused(fd);
-  return fd;
+    if (path != nullptr && path[0] == '/') return openAny(path, flags, mode);
+    using OpenAt = int (*)(int, const char *, int, ...);
+    static OpenAt realOpenAt = reinterpret_cast<OpenAt>(real::next("openat"));
+    int fd = realOpenAt(dirfd, path, flags, mode);
+    forgetReused(fd);
+    return fd;
 }
 
 FILE *fopenAny(const char *path, const char *mode) {
-  if (!startsWith(path, kProcPrefix) && (path == nullptr || std::strcmp(path, kSmbiosDumpPath) != 0)) {
-    return real::fopen(path, mode);
-  }
-  Sim &s = sim();
-  std::string target;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (startsWith(path, kProcPrefix)) {
-      unsigned node = 0;
-      std::string file;
-      bool known = findNodeFile(s, path, node, file);
-      if (known) ++s.files[node].fopenAttempts[file];
-      if (faulted(s, ZELSIM_CALL_FOPEN)) return nullptr;
-      if (!s.treePresent) {
-        errno = ENOENT;
-        return nullptr;
-      }
-      if (known) {
-        auto it = s.files[node].unopenable.find(file);
-        if (it != s.files[node].unopenable.end() && it->second != 0) {
-          errno = it->second;
-          return nullptr;
-        }
-      }
-      target = treePath(s, path);
-    } else {
-      if (faulted(s, ZELSIM_CALL_FOPEN)) return nullptr;
-      if (s.smbiosPath.empty()) {
-        errno = ENOENT;
-        return nullptr;
-      }
-      target = s.smbiosPath;
+    if (!startsWith(path, kProcPrefix) &&
+        (path == nullptr || std::strcmp(path, kSmbiosDumpPath) != 0)) {
+        return real::fopen(path, mode);
     }
-  }
-  return real::fopen(target.c_str(), mode);
+    Sim &s = sim();
+    std::string target;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (startsWith(path, kProcPrefix)) {
+            unsigned node = 0;
+            std::string file;
+            bool known = findNodeFile(s, path, node, file);
+            if (known) ++s.files[node].fopenAttempts[file];
+            if (faulted(s, ZELSIM_CALL_FOPEN)) return nullptr;
+            if (!s.treePresent) {
+                errno = ENOENT;
+                return nullptr;
+            }
+            if (known) {
+                auto it = s.files[node].unopenable.find(file);
+                if (it != s.files[node].unopenable.end() && it->second != 0) {
+                    errno = it->second;
+                    return nullptr;
+                }
+            }
+            target = treePath(s, path);
+        } else {
+            if (faulted(s, ZELSIM_CALL_FOPEN)) return nullptr;
+            if (s.smbiosPath.empty()) {
+                errno = ENOENT;
+                return nullptr;
+            }
+            target = s.smbiosPath;
+        }
+    }
+    return real::fopen(target.c_str(), mode);
 }
 
 // glob results made by the simulator (their path arrays), freed by globfree.
@@ -155,69 +157,70 @@ std::set<char **> *gOurGlobs = new std::set<char **>;
 
 int globSimulated(const char *pattern, int flags, int (*errfunc)(const char *, int),
                   glob_t *result) {
-  Sim &s = sim();
-  size_t offs = (flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
-  std::vector<std::string> paths;
-  int answer = 0;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    ++s.counts[ZELSIM_CALL_GLOB];
-    if (s.faults.calls[ZELSIM_CALL_GLOB].take()) {
-      errno = s.faults.calls[ZELSIM_CALL_GLOB].value;
-      answer = GLOB_ABORTED;
-    } else if (s.faults.glob.take()) {
-      answer = s.faults.glob.value;
-    } else if (!s.treePresent || s.root.empty()) {
-      answer = GLOB_NOMATCH;
-    } else {
-      std::string redirected = s.root + pattern;
-      glob_t found{};
-      answer = real::glob(redirected.c_str(), flags & ~(GLOB_DOOFFS | GLOB_APPEND), errfunc, &found);
-      for (size_t i = 0; answer == 0 && i < found.gl_pathc; ++i) {
-        paths.emplace_back(found.gl_pathv[i] + s.root.size());
-      }
-      real::globfree(&found);
+    Sim &s = sim();
+    size_t offs = (flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
+    std::vector<std::string> paths;
+    int answer = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        ++s.counts[ZELSIM_CALL_GLOB];
+        if (s.faults.calls[ZELSIM_CALL_GLOB].take()) {
+            errno = s.faults.calls[ZELSIM_CALL_GLOB].value;
+            answer = GLOB_ABORTED;
+        } else if (s.faults.glob.take()) {
+            answer = s.faults.glob.value;
+        } else if (!s.treePresent || s.root.empty()) {
+            answer = GLOB_NOMATCH;
+        } else {
+            std::string redirected = s.root + pattern;
+            glob_t found{};
+            answer = real::glob(redirected.c_str(), flags & ~(GLOB_DOOFFS | GLOB_APPEND), errfunc,
+                                &found);
+            for (size_t i = 0; answer == 0 && i < found.gl_pathc; ++i) {
+                paths.emplace_back(found.gl_pathv[i] + s.root.size());
+            }
+            real::globfree(&found);
+        }
     }
-  }
-  result->gl_pathc = 0;
-  result->gl_pathv = nullptr;
-  if (answer != 0) return answer;
-  char **vector = static_cast<char **>(std::calloc(offs + paths.size() + 1, sizeof(char *)));
-  if (vector == nullptr) return GLOB_NOSPACE;
-  for (size_t i = 0; i < paths.size(); ++i) vector[offs + i] = strdup(paths[i].c_str());
-  result->gl_pathc = paths.size();
-  result->gl_pathv = vector;
-  std::lock_guard<std::mutex> lock(gGlobMutex);
-  gOurGlobs->insert(vector);
-  return 0;
+    result->gl_pathc = 0;
+    result->gl_pathv = nullptr;
+    if (answer != 0) return answer;
+    char **vector = static_cast<char **>(std::calloc(offs + paths.size() + 1, sizeof(char *)));
+    if (vector == nullptr) return GLOB_NOSPACE;
+    for (size_t i = 0; i < paths.size(); ++i) vector[offs + i] = strdup(paths[i].c_str());
+    result->gl_pathc = paths.size();
+    result->gl_pathv = vector;
+    std::lock_guard<std::mutex> lock(gGlobMutex);
+    gOurGlobs->insert(vector);
+    return 0;
 }
 
 bool freeOurGlob(glob_t *result) {
-  if (result == nullptr || result->gl_pathv == nullptr) return false;
-  {
-    std::lock_guard<std::mutex> lock(gGlobMutex);
-    if (gOurGlobs->erase(result->gl_pathv) == 0) return false;
-  }
-  size_t offs = (result->gl_flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
-  for (size_t i = 0; i < result->gl_pathc; ++i) std::free(result->gl_pathv[offs + i]);
-  std::free(result->gl_pathv);
-  result->gl_pathv = nullptr;
-  result->gl_pathc = 0;
-  return true;
+    if (result == nullptr || result->gl_pathv == nullptr) return false;
+    {
+        std::lock_guard<std::mutex> lock(gGlobMutex);
+        if (gOurGlobs->erase(result->gl_pathv) == 0) return false;
+    }
+    size_t offs = (result->gl_flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
+    for (size_t i = 0; i < result->gl_pathc; ++i) std::free(result->gl_pathv[offs + i]);
+    std::free(result->gl_pathv);
+    result->gl_pathv = nullptr;
+    result->gl_pathc = 0;
+    return true;
 }
 
 int globAny(const char *pattern, int flags, int (*errfunc)(const char *, int), glob_t *result) {
-  if (startsWith(pattern, kProcPrefix)) {
-    int answer = globSimulated(pattern, flags, errfunc, result);
-    result->gl_flags = flags;
-    return answer;
-  }
-  return real::glob(pattern, flags, errfunc, result);
+    if (startsWith(pattern, kProcPrefix)) {
+        int answer = globSimulated(pattern, flags, errfunc, result);
+        result->gl_flags = flags;
+        return answer;
+    }
+    return real::glob(pattern, flags, errfunc, result);
 }
 
 mode_t modeArgument(int flags, va_list args) {
-  bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-  return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
+    bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
 }  // namespace
@@ -231,38 +234,38 @@ static_assert(sizeof(glob_t) == sizeof(glob64_t), "glob64_t must share glob_t's 
 extern "C" {
 
 int open(const char *path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = modeArgument(flags, args);
-  va_end(args);
-  return openAny(path, flags, mode);
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = modeArgument(flags, args);
+    va_end(args);
+    return openAny(path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = modeArgument(flags, args);
-  va_end(args);
-  return openAny(path, flags, mode);
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = modeArgument(flags, args);
+    va_end(args);
+    return openAny(path, flags, mode);
 }
 
 int __open_2(const char *path, int flags) { return openAny(path, flags, 0); }
 int __open64_2(const char *path, int flags) { return openAny(path, flags, 0); }
 
 int openat(int dirfd, const char *path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = modeArgument(flags, args);
-  va_end(args);
-  return openAt(dirfd, path, flags, mode);
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = modeArgument(flags, args);
+    va_end(args);
+    return openAt(dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = modeArgument(flags, args);
-  va_end(args);
-  return openAt(dirfd, path, flags, mode);
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = modeArgument(flags, args);
+    va_end(args);
+    return openAt(dirfd, path, flags, mode);
 }
 
 int __openat_2(int dirfd, const char *path, int flags) { return openAt(dirfd, path, flags, 0); }
@@ -272,100 +275,104 @@ FILE *fopen(const char *path, const char *mode) { return fopenAny(path, mode); }
 FILE *fopen64(const char *path, const char *mode) { return fopenAny(path, mode); }
 
 int fclose(FILE *stream) {
-  using Fclose = int (*)(FILE *);
-  static Fclose realFclose = reinterpret_cast<Fclose>(real::next("fclose"));
-  return realFclose(stream);
+    using Fclose = int (*)(FILE *);
+    static Fclose realFclose = reinterpret_cast<Fclose>(real::next("fclose"));
+    return realFclose(stream);
 }
 
-int glob(const char *pattern, int flags, int (*errfunc)(const char *, int), glob_t *result) __THROW {
-  return globAny(pattern, flags, errfunc, result);
+int glob(const char *pattern, int flags, int (*errfunc)(const char *, int),
+         glob_t *result) __THROW {
+    return globAny(pattern, flags, errfunc, result);
 }
 
-int glob64(const char *pattern, int flags, int (*errfunc)(const char *, int), glob64_t *result) __THROW {
-  return globAny(pattern, flags, errfunc, reinterpret_cast<glob_t *>(result));
+int glob64(const char *pattern, int flags, int (*errfunc)(const char *, int),
+           glob64_t *result) __THROW {
+    return globAny(pattern, flags, errfunc, reinterpret_cast<glob_t *>(result));
 }
 
 void globfree(glob_t *result) __THROW {
-  if (!freeOurGlob(result)) real::globfree(result);
+    if (!freeOurGlob(result)) real::globfree(result);
 }
 
 void globfree64(glob64_t *result) __THROW {
-  if (!freeOurGlob(reinterpret_cast<glob_t *>(result))) real::globfree(reinterpret_cast<glob_t *>(result));
+    if (!freeOurGlob(reinterpret_cast<glob_t *>(result)))
+        real::globfree(reinterpret_cast<glob_t *>(result));
 }
 
 int ioctl(int fd, unsigned long request, ...) __THROW {
-  va_list args;
-  va_start(args, request);
-  void *argument = va_arg(args, void *);
-  va_end(args);
-  if (!isNode(fd)) return real::ioctl(fd, request, argument);
-  return deviceIoctl(fd, request, argument);
+    va_list args;
+    va_start(args, request);
+    void *argument = va_arg(args, void *);
+    va_end(args);
+    if (!isNode(fd)) return real::ioctl(fd, request, argument);
+    return deviceIoctl(fd, request, argument);
 }
 
 int close(int fd) {
-  if (isNode(fd)) {
-    Sim &s = sim();
-    bool failed = false;
-    int err = 0;
-    {
-      std::lock_guard<std::mutex> lock(s.mutex);
-      failed = faulted(s, ZELSIM_CALL_CLOSE);
-      err = errno;
-      releaseLocks(s, fd);
-      if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
+    if (isNode(fd)) {
+        Sim &s = sim();
+        bool failed = false;
+        int err = 0;
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            failed = faulted(s, ZELSIM_CALL_CLOSE);
+            err = errno;
+            releaseLocks(s, fd);
+            if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
+        }
+        real::close(fd);  // the descriptor is gone even when the close "fails"
+        if (failed) return fail(err);
+        return 0;
     }
-    real::close(fd);  // the descriptor is gone even when the close "fails"
-    if (failed) return fail(err);
-    return 0;
-  }
-  return real::close(fd);
+    return real::close(fd);
 }
 
 ssize_t read(int fd, void *buffer, size_t count) {
-  if (!isNode(fd)) return real::read(fd, buffer, count);
-  Sim &s = sim();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (faulted(s, ZELSIM_CALL_READ)) return -1;
-  return 0;  // the node has no byte stream: end of file
+    if (!isNode(fd)) return real::read(fd, buffer, count);
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (faulted(s, ZELSIM_CALL_READ)) return -1;
+    return 0;  // the node has no byte stream: end of file
 }
 
 ssize_t __read_chk(int fd, void *buffer, size_t count, size_t) { return read(fd, buffer, count); }
 
 ssize_t write(int fd, const void *buffer, size_t count) {
-  if (!isNode(fd)) return real::write(fd, buffer, count);
-  Sim &s = sim();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (faulted(s, ZELSIM_CALL_WRITE)) return -1;
-  return static_cast<ssize_t>(count);  // accepted and discarded
+    if (!isNode(fd)) return real::write(fd, buffer, count);
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (faulted(s, ZELSIM_CALL_WRITE)) return -1;
+    return static_cast<ssize_t>(count);  // accepted and discarded
 }
 
 void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) __THROW {
-  if (!isNode(fd)) return real::mmap(address, length, protection, flags, fd, offset);
-  {
-    Sim &s = sim();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (faulted(s, ZELSIM_CALL_MMAP)) return MAP_FAILED;
-  }
-  // A window of the node: zero-filled shared memory of the asked length.
-  return real::mmap(address, length, protection, (flags & ~MAP_PRIVATE) | MAP_SHARED | MAP_ANONYMOUS,
-                    -1, 0);
+    if (!isNode(fd)) return real::mmap(address, length, protection, flags, fd, offset);
+    {
+        Sim &s = sim();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (faulted(s, ZELSIM_CALL_MMAP)) return MAP_FAILED;
+    }
+    // A window of the node: zero-filled shared memory of the asked length.
+    return real::mmap(address, length, protection,
+                      (flags & ~MAP_PRIVATE) | MAP_SHARED | MAP_ANONYMOUS, -1, 0);
 }
 
-void *mmap64(void *address, size_t length, int protection, int flags, int fd, off_t offset) __THROW {
-  return mmap(address, length, protection, flags, fd, offset);
+void *mmap64(void *address, size_t length, int protection, int flags, int fd,
+             off_t offset) __THROW {
+    return mmap(address, length, protection, flags, fd, offset);
 }
 
 int nanosleep(const struct timespec *request, struct timespec *remaining) {
-  if (request != nullptr && request->tv_sec >= 0 && request->tv_nsec >= 0 &&
-      request->tv_nsec < 1000000000L) {
-    uint64_t ns = static_cast<uint64_t>(request->tv_sec) * 1000000000ull +
-                  static_cast<uint64_t>(request->tv_nsec);
-    if (accountSleep(ns)) {
-      if (remaining != nullptr) *remaining = timespec{0, 0};
-      return 0;
+    if (request != nullptr && request->tv_sec >= 0 && request->tv_nsec >= 0 &&
+        request->tv_nsec < 1000000000L) {
+        uint64_t ns = static_cast<uint64_t>(request->tv_sec) * 1000000000ull +
+                      static_cast<uint64_t>(request->tv_nsec);
+        if (accountSleep(ns)) {
+            if (remaining != nullptr) *remaining = timespec{0, 0};
+            return 0;
+        }
     }
-  }
-  return real::nanosleep(request, remaining);
+    return real::nanosleep(request, remaining);
 }
 
 }  // extern "C"

@@ -16,61 +16,61 @@ namespace zelsim {
 enum class TargetKind { Eeprom, Registers, Nack };
 
 struct Target {
-  TargetKind kind = TargetKind::Nack;
-  uint8_t address = 0;  // 8-bit form, bit 0 clear
-  // EEPROM
-  std::array<uint8_t, 256> memory{};
-  unsigned pageSize = 16;
-  uint8_t pointer = 0;  // current address of the EEPROM or register pointer
-  // register device
-  std::array<uint8_t, 256> byteRegisters{};
-  std::array<uint16_t, 256> wordRegisters{};
-  std::map<uint8_t, std::vector<uint8_t>> blocks;
+    TargetKind kind = TargetKind::Nack;
+    uint8_t address = 0;  // 8-bit form, bit 0 clear
+    // EEPROM
+    std::array<uint8_t, 256> memory{};
+    unsigned pageSize = 16;
+    uint8_t pointer = 0;  // current address of the EEPROM or register pointer
+    // register device
+    std::array<uint8_t, 256> byteRegisters{};
+    std::array<uint16_t, 256> wordRegisters{};
+    std::map<uint8_t, std::vector<uint8_t>> blocks;
 };
 
 struct PortAttributes {
-  uint16_t a10001 = 100, a10002 = 0, a10003 = 0, a10004 = 0, a10005 = 0;
-  uint32_t a2001 = 0, a3001 = 0, a3002 = 0, a1005 = 0;
-  uint8_t a1004 = 0;
+    uint16_t a10001 = 100, a10002 = 0, a10003 = 0, a10004 = 0, a10005 = 0;
+    uint32_t a2001 = 0, a3001 = 0, a3002 = 0, a1005 = 0;
+    uint8_t a1004 = 0;
 };
 
 struct Port {
-  bool chassisEeprom = false;
-  bool extendedProtection = false;
-  std::string text;
-  std::vector<uint8_t> protectedAddresses;
-  uint32_t chassis = 0;  // 0: belongs to no chassis
-  std::vector<Target> targets;
-  PortAttributes attributes;
-  int lockOwner = -1;  // descriptor holding the bus lock
-  int lastPec = -1;
+    bool chassisEeprom = false;
+    bool extendedProtection = false;
+    std::string text;
+    std::vector<uint8_t> protectedAddresses;
+    uint32_t chassis = 0;  // 0: belongs to no chassis
+    std::vector<Target> targets;
+    PortAttributes attributes;
+    int lockOwner = -1;  // descriptor holding the bus lock
+    int lastPec = -1;
 
-  Target *target(unsigned address);
+    Target *target(unsigned address);
 };
 
 struct Device {
-  std::string instance = "zel0";
-  uint16_t vendorId = 0, deviceId = 0, subsystemVendorId = 0, subsystemId = 0;
-  uint16_t bus = 0, device = 0, function = 0;
-  std::string deviceString;
-  RegisterIdentity identity;
-  std::vector<Port> ports;
-  std::unique_ptr<RegisterSpace> registers;
-  // Answer of command 0x2F: errno to fail with, or a driver word to refuse with.
-  int refuseDeviceStringErrno = 0;
-  int32_t refuseDeviceStringWord = 0;
+    std::string instance = "zel0";
+    uint16_t vendorId = 0, deviceId = 0, subsystemVendorId = 0, subsystemId = 0;
+    uint16_t bus = 0, device = 0, function = 0;
+    std::string deviceString;
+    RegisterIdentity identity;
+    std::vector<Port> ports;
+    std::unique_ptr<RegisterSpace> registers;
+    // Answer of command 0x2F: errno to fail with, or a driver word to refuse with.
+    int refuseDeviceStringErrno = 0;
+    int32_t refuseDeviceStringWord = 0;
 };
 
 struct Chassis {
-  uint32_t number = 0;
-  std::string model, vendor, serial, slot1;
+    uint32_t number = 0;
+    std::string model, vendor, serial, slot1;
 };
 
 struct World {
-  std::vector<Device> devices;
-  std::vector<Chassis> chassis;
-  unsigned lockTimeoutMs = 100;
-  bool virtualTime = true;
+    std::vector<Device> devices;
+    std::vector<Chassis> chassis;
+    unsigned lockTimeoutMs = 100;
+    bool virtualTime = true;
 };
 
 // Parses a world from TOML text; on failure returns false with a message.

@@ -3,11 +3,12 @@
 // these so it never re-enters its wrappers.
 #pragma once
 
+#include <glob.h>
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
-#include <glob.h>
-#include <sys/types.h>
 
 namespace zelsim::real {
 

@@ -17,20 +17,20 @@ constexpr uint32_t kFirmwareVersionRegister = 4;
 
 // What a device's registers are built from (taken from the world file).
 struct RegisterIdentity {
-  uint16_t flashId = 0;
-  uint32_t signature = 0x727EBABE;
-  uint32_t firmwareVersion = 0;
-  uint16_t subsystemId = 0;
+    uint16_t flashId = 0;
+    uint32_t signature = 0x727EBABE;
+    uint32_t firmwareVersion = 0;
+    uint16_t subsystemId = 0;
 };
 
 // A group of registers with behaviour of its own. Every call runs under the
 // simulator's state mutex; results are driver status words (0 = success).
 class RegisterBlock {
- public:
-  virtual ~RegisterBlock() = default;
-  virtual bool claims(uint32_t offset) const = 0;
-  virtual int32_t read(uint32_t offset, uint32_t &value) = 0;
-  virtual int32_t write(uint32_t offset, uint32_t value) = 0;
+public:
+    virtual ~RegisterBlock() = default;
+    virtual bool claims(uint32_t offset) const = 0;
+    virtual int32_t read(uint32_t offset, uint32_t &value) = 0;
+    virtual int32_t write(uint32_t offset, uint32_t value) = 0;
 };
 
 // Called once per device when its register space is built. The plain
@@ -39,24 +39,24 @@ class RegisterBlock {
 std::unique_ptr<RegisterBlock> makeFlashRegisters(const RegisterIdentity &identity);
 
 class RegisterSpace {
- public:
-  explicit RegisterSpace(const RegisterIdentity &identity);
+public:
+    explicit RegisterSpace(const RegisterIdentity &identity);
 
-  int32_t read(uint32_t offset, uint32_t &value);
-  int32_t write(uint32_t offset, uint32_t value);
+    int32_t read(uint32_t offset, uint32_t &value);
+    int32_t write(uint32_t offset, uint32_t value);
 
-  const RegisterIdentity &identity() const { return identity_; }
-  void addBlock(std::unique_ptr<RegisterBlock> block);
-  // The block that claims an offset, or null (the control interface reaches
-  // the flash model this way).
-  RegisterBlock *blockAt(uint32_t offset) const { return blockFor(offset); }
+    const RegisterIdentity &identity() const { return identity_; }
+    void addBlock(std::unique_ptr<RegisterBlock> block);
+    // The block that claims an offset, or null (the control interface reaches
+    // the flash model this way).
+    RegisterBlock *blockAt(uint32_t offset) const { return blockFor(offset); }
 
- private:
-  RegisterBlock *blockFor(uint32_t offset) const;
+private:
+    RegisterBlock *blockFor(uint32_t offset) const;
 
-  RegisterIdentity identity_;
-  std::map<uint32_t, uint32_t> plain_;
-  std::vector<std::unique_ptr<RegisterBlock>> blocks_;
+    RegisterIdentity identity_;
+    std::map<uint32_t, uint32_t> plain_;
+    std::vector<std::unique_ptr<RegisterBlock>> blocks_;
 };
 
 }  // namespace zelsim

@@ -25,56 +25,56 @@ constexpr size_t kLogCapacity = 16384;
 
 // The files of one node's interface directory as they stand on disk.
 struct NodeFiles {
-  std::string procDir;   // /proc/driver/zel/<instance>/deviceInterfaces/zelsmbus_zelsmbus\<n>
-  std::string nodePath;  // what interfacePath names; open() of it reaches the device
-  std::string interfacePath;                      // raw content of interfacePath
-  std::map<std::string, std::string> properties;  // raw content of properties/<name>
-  std::map<std::string, int> unopenable;          // file -> errno of every fopen
-  std::map<std::string, unsigned> fopenAttempts;  // file -> attempts
+    std::string procDir;   // /proc/driver/zel/<instance>/deviceInterfaces/zelsmbus_zelsmbus\<n>
+    std::string nodePath;  // what interfacePath names; open() of it reaches the device
+    std::string interfacePath;                      // raw content of interfacePath
+    std::map<std::string, std::string> properties;  // raw content of properties/<name>
+    std::map<std::string, int> unopenable;          // file -> errno of every fopen
+    std::map<std::string, unsigned> fopenAttempts;  // file -> attempts
 };
 
 struct OpenNode {
-  unsigned node;
-  uint64_t generation;
+    unsigned node;
+    uint64_t generation;
 };
 
 struct Countdown {
-  int value = 0;  // errno or driver word
-  unsigned remaining = 0;
-  // True (and counts down) when the fault applies to this call.
-  bool take() {
-    if (remaining == 0) return false;
-    --remaining;
-    return true;
-  }
+    int value = 0;  // errno or driver word
+    unsigned remaining = 0;
+    // True (and counts down) when the fault applies to this call.
+    bool take() {
+        if (remaining == 0) return false;
+        --remaining;
+        return true;
+    }
 };
 
 struct Faults {
-  std::array<Countdown, ZELSIM_CALL_KIND_COUNT> calls;
-  std::map<unsigned, Countdown> commandErrno;
-  std::map<unsigned, Countdown> driverWord;
-  Countdown glob;
+    std::array<Countdown, ZELSIM_CALL_KIND_COUNT> calls;
+    std::map<unsigned, Countdown> commandErrno;
+    std::map<unsigned, Countdown> driverWord;
+    Countdown glob;
 };
 
 struct Sim {
-  std::mutex mutex;
-  std::condition_variable busReleased;
+    std::mutex mutex;
+    std::condition_variable busReleased;
 
-  World world;
-  uint64_t generation = 1;
+    World world;
+    uint64_t generation = 1;
 
-  std::string root;  // private temporary directory
-  pid_t rootOwner = 0;
-  std::vector<std::string> written;  // files and directories made, in order
-  std::vector<NodeFiles> files;
-  bool treePresent = true;
+    std::string root;  // private temporary directory
+    pid_t rootOwner = 0;
+    std::vector<std::string> written;  // files and directories made, in order
+    std::vector<NodeFiles> files;
+    bool treePresent = true;
 
-  std::map<int, OpenNode> openNodes;
-  Faults faults;
-  std::deque<zelsim_log_record> log;
-  std::array<unsigned long, ZELSIM_CALL_KIND_COUNT> counts{};
-  std::string smbiosPath;
-  std::string lastError;
+    std::map<int, OpenNode> openNodes;
+    Faults faults;
+    std::deque<zelsim_log_record> log;
+    std::array<unsigned long, ZELSIM_CALL_KIND_COUNT> counts{};
+    std::string smbiosPath;
+    std::string lastError;
 };
 
 // Number of simulated descriptors open; lets the wrappers of close, read and

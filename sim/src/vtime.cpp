@@ -15,15 +15,15 @@ uint64_t virtualNow() { return gSlept.load(); }
 uint64_t nanosleepCalls() { return gCalls.load(); }
 
 void resetVirtualClock() {
-  gSlept.store(0);
-  gCalls.store(0);
+    gSlept.store(0);
+    gCalls.store(0);
 }
 
 bool accountSleep(uint64_t nanoseconds) {
-  gCalls.fetch_add(1);
-  if (!gVirtual.load()) return false;
-  gSlept.fetch_add(nanoseconds);
-  return true;
+    gCalls.fetch_add(1);
+    if (!gVirtual.load()) return false;
+    gSlept.fetch_add(nanoseconds);
+    return true;
 }
 
 }  // namespace zelsim

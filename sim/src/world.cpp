@@ -1,7 +1,8 @@
 // Reading a world file (TOML) into the simulator's model.
+#include <toml++/toml.h>
+
 #include <cstdlib>
 #include <sstream>
-#include <toml++/toml.h>
 
 #include "model.h"
 
@@ -9,237 +10,249 @@ namespace zelsim {
 namespace {
 
 struct SchemaError {
-  std::string message;
+    std::string message;
 };
 
 [[noreturn]] void fail(const std::string &message) { throw SchemaError{message}; }
 
 template <typename T>
 T number(const toml::table &table, const char *key, T fallback, uint64_t max) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return fallback;
-  auto value = node->value<int64_t>();
-  if (!value || *value < 0 || static_cast<uint64_t>(*value) > max) {
-    fail(std::string("'") + key + "' must be an integer from 0 to " + std::to_string(max));
-  }
-  return static_cast<T>(*value);
+    const toml::node *node = table.get(key);
+    if (node == nullptr) return fallback;
+    auto value = node->value<int64_t>();
+    if (!value || *value < 0 || static_cast<uint64_t>(*value) > max) {
+        fail(std::string("'") + key + "' must be an integer from 0 to " + std::to_string(max));
+    }
+    return static_cast<T>(*value);
 }
 
 std::string text(const toml::table &table, const char *key) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return {};
-  auto value = node->value<std::string>();
-  if (!value) fail(std::string("'") + key + "' must be a string");
-  return *value;
+    const toml::node *node = table.get(key);
+    if (node == nullptr) return {};
+    auto value = node->value<std::string>();
+    if (!value) fail(std::string("'") + key + "' must be a string");
+    return *value;
 }
 
 bool flag(const toml::table &table, const char *key) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return false;
-  auto value = node->value<bool>();
-  if (!value) fail(std::string("'") + key + "' must be true or false");
-  return *value;
+    const toml::node *node = table.get(key);
+    if (node == nullptr) return false;
+    auto value = node->value<bool>();
+    if (!value) fail(std::string("'") + key + "' must be true or false");
+    return *value;
 }
 
 template <typename T>
 std::vector<T> numbers(const toml::table &table, const char *key, uint64_t max) {
-  std::vector<T> result;
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return result;
-  const toml::array *array = node->as_array();
-  if (array == nullptr) fail(std::string("'") + key + "' must be an array of integers");
-  for (const toml::node &element : *array) {
-    auto value = element.value<int64_t>();
-    if (!value || *value < 0 || static_cast<uint64_t>(*value) > max) {
-      fail(std::string("'") + key + "' holds a value outside 0 to " + std::to_string(max));
+    std::vector<T> result;
+    const toml::node *node = table.get(key);
+    if (node == nullptr) return result;
+    const toml::array *array = node->as_array();
+    if (array == nullptr) fail(std::string("'") + key + "' must be an array of integers");
+    for (const toml::node &element : *array) {
+        auto value = element.value<int64_t>();
+        if (!value || *value < 0 || static_cast<uint64_t>(*value) > max) {
+            fail(std::string("'") + key + "' holds a value outside 0 to " + std::to_string(max));
+        }
+        result.push_back(static_cast<T>(*value));
     }
-    result.push_back(static_cast<T>(*value));
-  }
-  return result;
+    return result;
 }
 
 const toml::array *tableArray(const toml::table &table, const char *key) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return nullptr;
-  const toml::array *array = node->as_array();
-  if (array == nullptr || !array->is_array_of_tables()) {
-    fail(std::string("'") + key + "' must be an array of tables ([[" + key + "]])");
-  }
-  return array;
+    const toml::node *node = table.get(key);
+    if (node == nullptr) return nullptr;
+    const toml::array *array = node->as_array();
+    if (array == nullptr || !array->is_array_of_tables()) {
+        fail(std::string("'") + key + "' must be an array of tables ([[" + key + "]])");
+    }
+    return array;
 }
 
 // EEPROM contents: a byte list, or "ascii:TEXT", "counter" (byte i holds i),
 // "fill:N". Bytes not given hold 0xFF, as in an erased part.
 void fillContents(const toml::table &table, std::array<uint8_t, 256> &memory) {
-  memory.fill(0xFF);
-  const toml::node *node = table.get("contents");
-  if (node == nullptr) return;
-  if (node->is_array()) {
-    std::vector<uint8_t> bytes = numbers<uint8_t>(table, "contents", 0xFF);
-    if (bytes.size() > memory.size()) fail("'contents' holds more than 256 bytes");
-    std::copy(bytes.begin(), bytes.end(), memory.begin());
-    return;
-  }
-  std::string pattern = text(table, "contents");
-  if (pattern.rfind("ascii:", 0) == 0) {
-    std::string body = pattern.substr(6);
-    if (body.size() > memory.size()) fail("'contents' text is longer than 256 bytes");
-    std::copy(body.begin(), body.end(), memory.begin());
-  } else if (pattern == "counter") {
-    for (size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<uint8_t>(i);
-  } else if (pattern.rfind("fill:", 0) == 0) {
-    char *end = nullptr;
-    unsigned long value = std::strtoul(pattern.c_str() + 5, &end, 0);
-    if (*end != '\0' || value > 0xFF) fail("'contents' fill value must be a byte");
-    memory.fill(static_cast<uint8_t>(value));
-  } else {
-    fail("'contents' must be a byte list, \"ascii:...\", \"counter\" or \"fill:N\"");
-  }
+    memory.fill(0xFF);
+    const toml::node *node = table.get("contents");
+    if (node == nullptr) return;
+    if (node->is_array()) {
+        std::vector<uint8_t> bytes = numbers<uint8_t>(table, "contents", 0xFF);
+        if (bytes.size() > memory.size()) fail("'contents' holds more than 256 bytes");
+        std::copy(bytes.begin(), bytes.end(), memory.begin());
+        return;
+    }
+    std::string pattern = text(table, "contents");
+    if (pattern.rfind("ascii:", 0) == 0) {
+        std::string body = pattern.substr(6);
+        if (body.size() > memory.size()) fail("'contents' text is longer than 256 bytes");
+        std::copy(body.begin(), body.end(), memory.begin());
+    } else if (pattern == "counter") {
+        for (size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<uint8_t>(i);
+    } else if (pattern.rfind("fill:", 0) == 0) {
+        char *end = nullptr;
+        unsigned long value = std::strtoul(pattern.c_str() + 5, &end, 0);
+        if (*end != '\0' || value > 0xFF) fail("'contents' fill value must be a byte");
+        memory.fill(static_cast<uint8_t>(value));
+    } else {
+        fail("'contents' must be a byte list, \"ascii:...\", \"counter\" or \"fill:N\"");
+    }
 }
 
 Target readTarget(const toml::table &table) {
-  Target target;
-  target.address = number<uint8_t>(table, "address", 0, 0xFF) & 0xFE;
-  if (table.get("address") == nullptr) fail("a target needs an 'address'");
-  std::string kind = text(table, "kind");
-  if (kind == "eeprom" || kind == "chassis_eeprom") {
-    target.kind = TargetKind::Eeprom;
-    target.pageSize = number<unsigned>(table, "page_size", 16, 256);
-    if (target.pageSize == 0 || (target.pageSize & (target.pageSize - 1)) != 0) {
-      fail("'page_size' must be a power of two from 1 to 256");
+    Target target;
+    target.address = number<uint8_t>(table, "address", 0, 0xFF) & 0xFE;
+    if (table.get("address") == nullptr) fail("a target needs an 'address'");
+    std::string kind = text(table, "kind");
+    if (kind == "eeprom" || kind == "chassis_eeprom") {
+        target.kind = TargetKind::Eeprom;
+        target.pageSize = number<unsigned>(table, "page_size", 16, 256);
+        if (target.pageSize == 0 || (target.pageSize & (target.pageSize - 1)) != 0) {
+            fail("'page_size' must be a power of two from 1 to 256");
+        }
+        fillContents(table, target.memory);
+    } else if (kind == "registers") {
+        target.kind = TargetKind::Registers;
+        std::vector<uint8_t> bytes = numbers<uint8_t>(table, "bytes", 0xFF);
+        std::vector<uint16_t> words = numbers<uint16_t>(table, "words", 0xFFFF);
+        if (bytes.size() > 256 || words.size() > 256) fail("more than 256 registers");
+        std::copy(bytes.begin(), bytes.end(), target.byteRegisters.begin());
+        std::copy(words.begin(), words.end(), target.wordRegisters.begin());
+        if (const toml::array *blocks = tableArray(table, "blocks")) {
+            for (const toml::node &block : *blocks) {
+                const toml::table &b = *block.as_table();
+                uint8_t command = number<uint8_t>(b, "command", 0, 0xFF);
+                std::vector<uint8_t> data = numbers<uint8_t>(b, "data", 0xFF);
+                if (data.size() > 32) fail("block data holds more than 32 bytes");
+                target.blocks[command] = data;
+            }
+        }
+    } else if (kind == "nack") {
+        target.kind = TargetKind::Nack;
+    } else {
+        fail("target kind must be \"eeprom\", \"chassis_eeprom\", \"registers\" or \"nack\"");
     }
-    fillContents(table, target.memory);
-  } else if (kind == "registers") {
-    target.kind = TargetKind::Registers;
-    std::vector<uint8_t> bytes = numbers<uint8_t>(table, "bytes", 0xFF);
-    std::vector<uint16_t> words = numbers<uint16_t>(table, "words", 0xFFFF);
-    if (bytes.size() > 256 || words.size() > 256) fail("more than 256 registers");
-    std::copy(bytes.begin(), bytes.end(), target.byteRegisters.begin());
-    std::copy(words.begin(), words.end(), target.wordRegisters.begin());
-    if (const toml::array *blocks = tableArray(table, "blocks")) {
-      for (const toml::node &block : *blocks) {
-        const toml::table &b = *block.as_table();
-        uint8_t command = number<uint8_t>(b, "command", 0, 0xFF);
-        std::vector<uint8_t> data = numbers<uint8_t>(b, "data", 0xFF);
-        if (data.size() > 32) fail("block data holds more than 32 bytes");
-        target.blocks[command] = data;
-      }
-    }
-  } else if (kind == "nack") {
-    target.kind = TargetKind::Nack;
-  } else {
-    fail("target kind must be \"eeprom\", \"chassis_eeprom\", \"registers\" or \"nack\"");
-  }
-  return target;
+    return target;
 }
 
 void readAttributes(const toml::table &table, PortAttributes &a) {
-  const toml::node *node = table.get("attributes");
-  if (node == nullptr) return;
-  const toml::table *attributes = node->as_table();
-  if (attributes == nullptr) fail("'attributes' must be a table");
-  for (const auto &[key, value] : *attributes) {
-    auto v = value.value<int64_t>();
-    if (!v || *v < 0 || *v > 0xFFFFFFFFll) fail("attribute values must be unsigned integers");
-    uint32_t x = static_cast<uint32_t>(*v);
-    std::string id(key.str());
-    if (id == "10001") a.a10001 = static_cast<uint16_t>(x);
-    else if (id == "10002") a.a10002 = static_cast<uint16_t>(x);
-    else if (id == "10003") a.a10003 = static_cast<uint16_t>(x);
-    else if (id == "10004") a.a10004 = static_cast<uint16_t>(x);
-    else if (id == "10005") a.a10005 = static_cast<uint16_t>(x);
-    else if (id == "2001") a.a2001 = x;
-    else if (id == "3001") a.a3001 = x;
-    else if (id == "3002") a.a3002 = x;
-    else if (id == "1004") a.a1004 = static_cast<uint8_t>(x);
-    else if (id == "1005") a.a1005 = x;
-    else fail("unknown port attribute '" + id + "'");
-  }
+    const toml::node *node = table.get("attributes");
+    if (node == nullptr) return;
+    const toml::table *attributes = node->as_table();
+    if (attributes == nullptr) fail("'attributes' must be a table");
+    for (const auto &[key, value] : *attributes) {
+        auto v = value.value<int64_t>();
+        if (!v || *v < 0 || *v > 0xFFFFFFFFll) fail("attribute values must be unsigned integers");
+        uint32_t x = static_cast<uint32_t>(*v);
+        std::string id(key.str());
+        if (id == "10001")
+            a.a10001 = static_cast<uint16_t>(x);
+        else if (id == "10002")
+            a.a10002 = static_cast<uint16_t>(x);
+        else if (id == "10003")
+            a.a10003 = static_cast<uint16_t>(x);
+        else if (id == "10004")
+            a.a10004 = static_cast<uint16_t>(x);
+        else if (id == "10005")
+            a.a10005 = static_cast<uint16_t>(x);
+        else if (id == "2001")
+            a.a2001 = x;
+        else if (id == "3001")
+            a.a3001 = x;
+        else if (id == "3002")
+            a.a3002 = x;
+        else if (id == "1004")
+            a.a1004 = static_cast<uint8_t>(x);
+        else if (id == "1005")
+            a.a1005 = x;
+        else
+            fail("unknown port attribute '" + id + "'");
+    }
 }
 
 Port readPort(const toml::table &table) {
-  Port port;
-  port.text = text(table, "text");
-  port.chassisEeprom = flag(table, "chassis_eeprom");
-  port.extendedProtection = flag(table, "extended_protection");
-  port.protectedAddresses = numbers<uint8_t>(table, "protected", 0xFF);
-  if (port.protectedAddresses.size() > 32) fail("a port protects at most 32 addresses");
-  port.chassis = number<uint32_t>(table, "chassis", 0, 0xFFFFFFFFu);
-  readAttributes(table, port.attributes);
-  if (const toml::array *targets = tableArray(table, "target")) {
-    for (const toml::node &t : *targets) port.targets.push_back(readTarget(*t.as_table()));
-  }
-  return port;
+    Port port;
+    port.text = text(table, "text");
+    port.chassisEeprom = flag(table, "chassis_eeprom");
+    port.extendedProtection = flag(table, "extended_protection");
+    port.protectedAddresses = numbers<uint8_t>(table, "protected", 0xFF);
+    if (port.protectedAddresses.size() > 32) fail("a port protects at most 32 addresses");
+    port.chassis = number<uint32_t>(table, "chassis", 0, 0xFFFFFFFFu);
+    readAttributes(table, port.attributes);
+    if (const toml::array *targets = tableArray(table, "target")) {
+        for (const toml::node &t : *targets) port.targets.push_back(readTarget(*t.as_table()));
+    }
+    return port;
 }
 
 Device readDevice(const toml::table &table) {
-  Device device;
-  device.instance = table.get("instance") ? text(table, "instance") : "zel0";
-  if (device.instance.empty() || device.instance.find('/') != std::string::npos) {
-    fail("'instance' must be a plain directory name");
-  }
-  device.vendorId = number<uint16_t>(table, "vendor_id", 0, 0xFFFF);
-  device.deviceId = number<uint16_t>(table, "device_id", 0, 0xFFFF);
-  device.subsystemVendorId = number<uint16_t>(table, "subsystem_vendor_id", 0, 0xFFFF);
-  device.subsystemId = number<uint16_t>(table, "subsystem_id", 0, 0xFFFF);
-  device.bus = number<uint16_t>(table, "bus", 0, 0xFFFF);
-  device.device = number<uint16_t>(table, "device", 0, 0xFFFF);
-  device.function = number<uint16_t>(table, "function", 0, 0xFFFF);
-  device.deviceString = text(table, "device_string");
-  device.identity.flashId = number<uint16_t>(table, "flash_id", 0, 0xFFFF);
-  device.identity.signature = number<uint32_t>(table, "signature", 0x727EBABE, 0xFFFFFFFFu);
-  device.identity.firmwareVersion = number<uint32_t>(table, "firmware_version", 0, 0xFFFFFFFFu);
-  device.identity.subsystemId = device.subsystemId;
-  if (flag(table, "refuse_device_string")) device.refuseDeviceStringErrno = 25;  // ENOTTY
-  if (const toml::array *ports = tableArray(table, "port")) {
-    for (const toml::node &p : *ports) device.ports.push_back(readPort(*p.as_table()));
-  }
-  return device;
+    Device device;
+    device.instance = table.get("instance") ? text(table, "instance") : "zel0";
+    if (device.instance.empty() || device.instance.find('/') != std::string::npos) {
+        fail("'instance' must be a plain directory name");
+    }
+    device.vendorId = number<uint16_t>(table, "vendor_id", 0, 0xFFFF);
+    device.deviceId = number<uint16_t>(table, "device_id", 0, 0xFFFF);
+    device.subsystemVendorId = number<uint16_t>(table, "subsystem_vendor_id", 0, 0xFFFF);
+    device.subsystemId = number<uint16_t>(table, "subsystem_id", 0, 0xFFFF);
+    device.bus = number<uint16_t>(table, "bus", 0, 0xFFFF);
+    device.device = number<uint16_t>(table, "device", 0, 0xFFFF);
+    device.function = number<uint16_t>(table, "function", 0, 0xFFFF);
+    device.deviceString = text(table, "device_string");
+    device.identity.flashId = number<uint16_t>(table, "flash_id", 0, 0xFFFF);
+    device.identity.signature = number<uint32_t>(table, "signature", 0x727EBABE, 0xFFFFFFFFu);
+    device.identity.firmwareVersion = number<uint32_t>(table, "firmware_version", 0, 0xFFFFFFFFu);
+    device.identity.subsystemId = device.subsystemId;
+    if (flag(table, "refuse_device_string")) device.refuseDeviceStringErrno = 25;  // ENOTTY
+    if (const toml::array *ports = tableArray(table, "port")) {
+        for (const toml::node &p : *ports) device.ports.push_back(readPort(*p.as_table()));
+    }
+    return device;
 }
 
 }  // namespace
 
 bool parseWorld(const std::string &source, World &world, std::string &error) {
-  try {
-    toml::table root = toml::parse(source);
-    World result;
-    if (const toml::node *node = root.get("simulator")) {
-      const toml::table *sim = node->as_table();
-      if (sim == nullptr) fail("[simulator] must be a table");
-      result.lockTimeoutMs = number<unsigned>(*sim, "lock_timeout_ms", 100, 600000);
-      result.virtualTime = sim->get("virtual_time") ? flag(*sim, "virtual_time") : true;
+    try {
+        toml::table root = toml::parse(source);
+        World result;
+        if (const toml::node *node = root.get("simulator")) {
+            const toml::table *sim = node->as_table();
+            if (sim == nullptr) fail("[simulator] must be a table");
+            result.lockTimeoutMs = number<unsigned>(*sim, "lock_timeout_ms", 100, 600000);
+            result.virtualTime = sim->get("virtual_time") ? flag(*sim, "virtual_time") : true;
+        }
+        if (const toml::array *devices = tableArray(root, "device")) {
+            for (const toml::node &d : *devices)
+                result.devices.push_back(readDevice(*d.as_table()));
+        }
+        if (const toml::array *chassis = tableArray(root, "chassis")) {
+            for (const toml::node &c : *chassis) {
+                const toml::table &t = *c.as_table();
+                Chassis entry;
+                entry.number = number<uint32_t>(t, "number", 0, 0xFFFFFFFFu);
+                entry.model = text(t, "model");
+                entry.vendor = text(t, "vendor");
+                entry.serial = text(t, "serial");
+                entry.slot1 = text(t, "slot1");
+                result.chassis.push_back(entry);
+            }
+        }
+        for (Device &device : result.devices) {
+            device.registers = std::make_unique<RegisterSpace>(device.identity);
+        }
+        placeChassisEeproms(result);
+        world = std::move(result);
+        return true;
+    } catch (const toml::parse_error &e) {
+        std::ostringstream message;
+        message << "TOML: " << e.description() << " at line " << e.source().begin.line;
+        error = message.str();
+    } catch (const SchemaError &e) {
+        error = e.message;
+    } catch (const std::exception &e) {
+        error = e.what();
     }
-    if (const toml::array *devices = tableArray(root, "device")) {
-      for (const toml::node &d : *devices) result.devices.push_back(readDevice(*d.as_table()));
-    }
-    if (const toml::array *chassis = tableArray(root, "chassis")) {
-      for (const toml::node &c : *chassis) {
-        const toml::table &t = *c.as_table();
-        Chassis entry;
-        entry.number = number<uint32_t>(t, "number", 0, 0xFFFFFFFFu);
-        entry.model = text(t, "model");
-        entry.vendor = text(t, "vendor");
-        entry.serial = text(t, "serial");
-        entry.slot1 = text(t, "slot1");
-        result.chassis.push_back(entry);
-      }
-    }
-    for (Device &device : result.devices) {
-      device.registers = std::make_unique<RegisterSpace>(device.identity);
-    }
-    placeChassisEeproms(result);
-    world = std::move(result);
-    return true;
-  } catch (const toml::parse_error &e) {
-    std::ostringstream message;
-    message << "TOML: " << e.description() << " at line " << e.source().begin.line;
-    error = message.str();
-  } catch (const SchemaError &e) {
-    error = e.message;
-  } catch (const std::exception &e) {
-    error = e.what();
-  }
-  return false;
+    return false;
 }
 
 }  // namespace zelsim

@@ -1,10 +1,10 @@
 // The driver tree as the library walks it: glob, fopen of the node files,
 // open of the node path, and the faults that break each step.
+#include <glob.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdio>
-#include <glob.h>
-#include <sys/mman.h>
 #include <string>
 
 #include "wire.h"
@@ -14,168 +14,168 @@ namespace {
 const char *kPattern = "/proc/driver/zel/*/deviceInterfaces/zelsmbus_zelsmbus\\\\*";
 
 std::string readFile(const std::string &path, int *err = nullptr) {
-  errno = 0;
-  FILE *file = std::fopen(path.c_str(), "re");
-  if (err != nullptr) *err = file == nullptr ? errno : 0;
-  if (file == nullptr) return {};
-  char buffer[4096];
-  size_t n = std::fread(buffer, 1, sizeof buffer, file);
-  std::fclose(file);
-  return std::string(buffer, n);
+    errno = 0;
+    FILE *file = std::fopen(path.c_str(), "re");
+    if (err != nullptr) *err = file == nullptr ? errno : 0;
+    if (file == nullptr) return {};
+    char buffer[4096];
+    size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    return std::string(buffer, n);
 }
 
 std::vector<std::string> nodeDirectories(int *result = nullptr) {
-  glob_t matches{};
-  int r = glob(kPattern, GLOB_ONLYDIR, nullptr, &matches);
-  if (result != nullptr) *result = r;
-  std::vector<std::string> dirs(matches.gl_pathv, matches.gl_pathv + matches.gl_pathc);
-  globfree(&matches);
-  return dirs;
+    glob_t matches{};
+    int r = glob(kPattern, GLOB_ONLYDIR, nullptr, &matches);
+    if (result != nullptr) *result = r;
+    std::vector<std::string> dirs(matches.gl_pathv, matches.gl_pathv + matches.gl_pathc);
+    globfree(&matches);
+    return dirs;
 }
 
 class Tree : public ::testing::Test {
- protected:
-  void SetUp() override { zelsim_reset(); }
+protected:
+    void SetUp() override { zelsim_reset(); }
 };
 
 TEST_F(Tree, GlobListsEveryNodeUnderProcAndItsFilesLeadToTheDevice) {
-  std::vector<std::string> dirs = nodeDirectories();
-  ASSERT_EQ(dirs.size(), zelsim_node_count());
-  ASSERT_EQ(dirs.size(), 2u);
-  for (size_t n = 0; n < dirs.size(); ++n) {
-    EXPECT_EQ(dirs[n].rfind("/proc/driver/zel/", 0), 0u) << dirs[n];
-    EXPECT_NE(dirs[n].find("/deviceInterfaces/zelsmbus_zelsmbus\\"), std::string::npos);
-    std::string nodePath = readFile(dirs[n] + "/interfacePath");
-    EXPECT_EQ(nodePath, zelsim_node_path(static_cast<unsigned>(n)));
-    std::string ports = readFile(dirs[n] + "/properties/numPorts");
-    ASSERT_EQ(ports.size(), 4u);
-    uint32_t count;
-    std::memcpy(&count, ports.data(), 4);
-    EXPECT_EQ(count, zelsim_port_count(static_cast<unsigned>(n)));
+    std::vector<std::string> dirs = nodeDirectories();
+    ASSERT_EQ(dirs.size(), zelsim_node_count());
+    ASSERT_EQ(dirs.size(), 2u);
+    for (size_t n = 0; n < dirs.size(); ++n) {
+        EXPECT_EQ(dirs[n].rfind("/proc/driver/zel/", 0), 0u) << dirs[n];
+        EXPECT_NE(dirs[n].find("/deviceInterfaces/zelsmbus_zelsmbus\\"), std::string::npos);
+        std::string nodePath = readFile(dirs[n] + "/interfacePath");
+        EXPECT_EQ(nodePath, zelsim_node_path(static_cast<unsigned>(n)));
+        std::string ports = readFile(dirs[n] + "/properties/numPorts");
+        ASSERT_EQ(ports.size(), 4u);
+        uint32_t count;
+        std::memcpy(&count, ports.data(), 4);
+        EXPECT_EQ(count, zelsim_port_count(static_cast<unsigned>(n)));
 
-    int fd = ::open(nodePath.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(zelsim_node_of_fd(fd), static_cast<int>(n));
-    EXPECT_EQ(::close(fd), 0);
-    EXPECT_EQ(zelsim_node_of_fd(fd), -1);
-  }
+        int fd = ::open(nodePath.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(zelsim_node_of_fd(fd), static_cast<int>(n));
+        EXPECT_EQ(::close(fd), 0);
+        EXPECT_EQ(zelsim_node_of_fd(fd), -1);
+    }
 }
 
 TEST_F(Tree, OpenOfAnUnpublishedNodePathFails) {
-  errno = 0;
-  EXPECT_EQ(::open("/dev/zelsmbus9", O_RDWR | O_CLOEXEC), -1);
-  EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(::open("/dev/zelsmbus9", O_RDWR | O_CLOEXEC), -1);
+    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(Tree, NoTreeMeansNoMatchAndMissingFiles) {
-  zelsim_set_tree_present(0);
-  int result = 0;
-  EXPECT_TRUE(nodeDirectories(&result).empty());
-  EXPECT_EQ(result, GLOB_NOMATCH);
-  int err = 0;
-  readFile("/proc/driver/zel/zel0/deviceInterfaces/zelsmbus_zelsmbus\\0/interfacePath", &err);
-  EXPECT_EQ(err, ENOENT);
+    zelsim_set_tree_present(0);
+    int result = 0;
+    EXPECT_TRUE(nodeDirectories(&result).empty());
+    EXPECT_EQ(result, GLOB_NOMATCH);
+    int err = 0;
+    readFile("/proc/driver/zel/zel0/deviceInterfaces/zelsmbus_zelsmbus\\0/interfacePath", &err);
+    EXPECT_EQ(err, ENOENT);
 }
 
 TEST_F(Tree, GlobFaultsAnswerTheChosenResultOnce) {
-  for (int failure : {GLOB_ABORTED, GLOB_NOSPACE}) {
-    zelsim_fail_glob(failure, 1);
-    int result = 0;
-    EXPECT_TRUE(nodeDirectories(&result).empty());
-    EXPECT_EQ(result, failure);
-    EXPECT_EQ(nodeDirectories(&result).size(), 2u);
-    EXPECT_EQ(result, 0);
-  }
+    for (int failure : {GLOB_ABORTED, GLOB_NOSPACE}) {
+        zelsim_fail_glob(failure, 1);
+        int result = 0;
+        EXPECT_TRUE(nodeDirectories(&result).empty());
+        EXPECT_EQ(result, failure);
+        EXPECT_EQ(nodeDirectories(&result).size(), 2u);
+        EXPECT_EQ(result, 0);
+    }
 }
 
 TEST_F(Tree, UnopenableFileFailsEveryAttemptAndCountsThem) {
-  std::string dir = nodeDirectories().at(1);
-  ASSERT_EQ(zelsim_make_unopenable(1, "numPorts", EACCES), 0);
-  for (int i = 0; i < 3; ++i) {
-    int err = 0;
-    readFile(dir + "/properties/numPorts", &err);
-    EXPECT_EQ(err, EACCES);
-  }
-  EXPECT_EQ(zelsim_fopen_attempts(1, "numPorts"), 3u);
-  EXPECT_EQ(readFile(dir + "/interfacePath"), zelsim_node_path(1));
-  zelsim_clear_faults();
-  EXPECT_EQ(readFile(dir + "/properties/numPorts").size(), 4u);
+    std::string dir = nodeDirectories().at(1);
+    ASSERT_EQ(zelsim_make_unopenable(1, "numPorts", EACCES), 0);
+    for (int i = 0; i < 3; ++i) {
+        int err = 0;
+        readFile(dir + "/properties/numPorts", &err);
+        EXPECT_EQ(err, EACCES);
+    }
+    EXPECT_EQ(zelsim_fopen_attempts(1, "numPorts"), 3u);
+    EXPECT_EQ(readFile(dir + "/interfacePath"), zelsim_node_path(1));
+    zelsim_clear_faults();
+    EXPECT_EQ(readFile(dir + "/properties/numPorts").size(), 4u);
 }
 
 TEST_F(Tree, RawFileContentsAreServedByteForByte) {
-  std::string dir = nodeDirectories().at(0);
-  std::string longPath(256, 'p');
-  ASSERT_EQ(zelsim_set_interface_path(0, longPath.data(), longPath.size()), 0);
-  EXPECT_EQ(readFile(dir + "/interfacePath"), longPath);
-  const uint8_t five[5] = {2, 0, 0, 0, 9};
-  ASSERT_EQ(zelsim_set_property(0, "numPorts", five, sizeof five), 0);
-  EXPECT_EQ(readFile(dir + "/properties/numPorts"), std::string("\2\0\0\0\x09", 5));
+    std::string dir = nodeDirectories().at(0);
+    std::string longPath(256, 'p');
+    ASSERT_EQ(zelsim_set_interface_path(0, longPath.data(), longPath.size()), 0);
+    EXPECT_EQ(readFile(dir + "/interfacePath"), longPath);
+    const uint8_t five[5] = {2, 0, 0, 0, 9};
+    ASSERT_EQ(zelsim_set_property(0, "numPorts", five, sizeof five), 0);
+    EXPECT_EQ(readFile(dir + "/properties/numPorts"), std::string("\2\0\0\0\x09", 5));
 }
 
 TEST_F(Tree, CallFaultsFailTheNextCallsOnSimulatedPathsOnly) {
-  zelsim_fail_call(ZELSIM_CALL_OPEN, EMFILE, 1);
-  errno = 0;
-  EXPECT_EQ(::open(zelsim_node_path(0), O_RDWR | O_CLOEXEC), -1);
-  EXPECT_EQ(errno, EMFILE);
-  int fd = ::open(zelsim_node_path(0), O_RDWR | O_CLOEXEC);
-  EXPECT_GE(fd, 0);
+    zelsim_fail_call(ZELSIM_CALL_OPEN, EMFILE, 1);
+    errno = 0;
+    EXPECT_EQ(::open(zelsim_node_path(0), O_RDWR | O_CLOEXEC), -1);
+    EXPECT_EQ(errno, EMFILE);
+    int fd = ::open(zelsim_node_path(0), O_RDWR | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
 
-  zelsim_fail_call(ZELSIM_CALL_CLOSE, EIO, 1);
-  int plain = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  EXPECT_EQ(::close(plain), 0);  // not simulated: untouched by the fault
-  errno = 0;
-  EXPECT_EQ(::close(fd), -1);
-  EXPECT_EQ(errno, EIO);
-  EXPECT_EQ(zelsim_node_of_fd(fd), -1);  // closed all the same
+    zelsim_fail_call(ZELSIM_CALL_CLOSE, EIO, 1);
+    int plain = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::close(plain), 0);  // not simulated: untouched by the fault
+    errno = 0;
+    EXPECT_EQ(::close(fd), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(zelsim_node_of_fd(fd), -1);  // closed all the same
 }
 
 TEST_F(Tree, CallCountersSeeOnlySimulatedCalls) {
-  zelsim_clear_call_counts();
-  int plain = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ::close(plain);
-  EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_OPEN), 0u);
-  EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_CLOSE), 0u);
-  nodeDirectories();
-  {
-    simtest::Node node(0);
-    node.call(0x02, {});
-  }
-  EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_GLOB), 1u);
-  EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_OPEN), 1u);
-  EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_IOCTL), 1u);
-  EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_CLOSE), 1u);
+    zelsim_clear_call_counts();
+    int plain = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(plain);
+    EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_OPEN), 0u);
+    EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_CLOSE), 0u);
+    nodeDirectories();
+    {
+        simtest::Node node(0);
+        node.call(0x02, {});
+    }
+    EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_GLOB), 1u);
+    EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_OPEN), 1u);
+    EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_IOCTL), 1u);
+    EXPECT_EQ(zelsim_call_count(ZELSIM_CALL_CLOSE), 1u);
 }
 
 TEST_F(Tree, SmbiosDumpIsMissingUntilRedirected) {
-  int err = 0;
-  readFile("/run/zelplat/smbios/smbiosdmp", &err);
-  EXPECT_EQ(err, ENOENT);
-  char name[] = "/tmp/zelsim-smbios-XXXXXX";
-  int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "DUMP", 4), 4);
-  ::close(fd);
-  zelsim_set_smbios_path(name);
-  EXPECT_EQ(readFile("/run/zelplat/smbios/smbiosdmp"), "DUMP");
-  int raw = ::open("/run/zelplat/smbios/smbiosdmp", O_RDONLY | O_CLOEXEC);
-  EXPECT_GE(raw, 0);
-  ::close(raw);
-  ::unlink(name);
+    int err = 0;
+    readFile("/run/zelplat/smbios/smbiosdmp", &err);
+    EXPECT_EQ(err, ENOENT);
+    char name[] = "/tmp/zelsim-smbios-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "DUMP", 4), 4);
+    ::close(fd);
+    zelsim_set_smbios_path(name);
+    EXPECT_EQ(readFile("/run/zelplat/smbios/smbiosdmp"), "DUMP");
+    int raw = ::open("/run/zelplat/smbios/smbiosdmp", O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(raw, 0);
+    ::close(raw);
+    ::unlink(name);
 }
 
 TEST_F(Tree, NodeReadWriteAndMapAreHarmless) {
-  simtest::Node node(0);
-  char byte;
-  EXPECT_EQ(::read(node.fd(), &byte, 1), 0);
-  EXPECT_EQ(::write(node.fd(), "x", 1), 1);
-  long page = sysconf(_SC_PAGESIZE);
-  void *window = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_SHARED, node.fd(), 0);
-  ASSERT_NE(window, MAP_FAILED);
-  EXPECT_EQ(static_cast<char *>(window)[0], 0);
-  munmap(window, page);
-  zelsim_fail_call(ZELSIM_CALL_MMAP, ENOMEM, 1);
-  EXPECT_EQ(mmap(nullptr, page, PROT_READ, MAP_SHARED, node.fd(), 0), MAP_FAILED);
-  EXPECT_EQ(errno, ENOMEM);
+    simtest::Node node(0);
+    char byte;
+    EXPECT_EQ(::read(node.fd(), &byte, 1), 0);
+    EXPECT_EQ(::write(node.fd(), "x", 1), 1);
+    long page = sysconf(_SC_PAGESIZE);
+    void *window = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_SHARED, node.fd(), 0);
+    ASSERT_NE(window, MAP_FAILED);
+    EXPECT_EQ(static_cast<char *>(window)[0], 0);
+    munmap(window, page);
+    zelsim_fail_call(ZELSIM_CALL_MMAP, ENOMEM, 1);
+    EXPECT_EQ(mmap(nullptr, page, PROT_READ, MAP_SHARED, node.fd(), 0), MAP_FAILED);
+    EXPECT_EQ(errno, ENOMEM);
 }
 
 }  // namespace

@@ -50,117 +50,117 @@ slot1 = "ZELSMBUS slot"
 )toml";
 
 class World : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(zelsim_load_world_text(kWorld), 0) << zelsim_last_error(); }
-  void TearDown() override { zelsim_reset(); }
+protected:
+    void SetUp() override { ASSERT_EQ(zelsim_load_world_text(kWorld), 0) << zelsim_last_error(); }
+    void TearDown() override { zelsim_reset(); }
 };
 
 TEST_F(World, NodesPortsAndTargetsFollowTheFile) {
-  EXPECT_EQ(zelsim_node_count(), 1u);
-  EXPECT_EQ(zelsim_port_count(0), 2u);
-  Node node(0);
-  Reply ids = node.call(0x02, {0, 0, 0, 0});
-  EXPECT_EQ(ids.at(0, 2), 0x1E2Du);
-  EXPECT_EQ(ids.at(6, 2), 0x7777u);
-  std::vector<uint8_t> flags(8, 0);
-  Reply f = node.call(0x04, flags);
-  EXPECT_EQ(f.at(0, 2), 0x0101u);
+    EXPECT_EQ(zelsim_node_count(), 1u);
+    EXPECT_EQ(zelsim_port_count(0), 2u);
+    Node node(0);
+    Reply ids = node.call(0x02, {0, 0, 0, 0});
+    EXPECT_EQ(ids.at(0, 2), 0x1E2Du);
+    EXPECT_EQ(ids.at(6, 2), 0x7777u);
+    std::vector<uint8_t> flags(8, 0);
+    Reply f = node.call(0x04, flags);
+    EXPECT_EQ(f.at(0, 2), 0x0101u);
 
-  std::vector<uint8_t> quick(8, 0);
-  put(quick, 0, 1, 2);
-  put(quick, 2, 0x60, 1);
-  EXPECT_EQ(node.call(0x09, quick).status(), ZELSIM_STATUS_NACK);
-  uint8_t bytes[4];
-  ASSERT_EQ(zelsim_eeprom_read(0, 1, 0xA0, 0, bytes, 4), 0);
-  EXPECT_EQ(bytes[2], 3);
-  EXPECT_EQ(bytes[3], 0xFF);  // not given: erased
+    std::vector<uint8_t> quick(8, 0);
+    put(quick, 0, 1, 2);
+    put(quick, 2, 0x60, 1);
+    EXPECT_EQ(node.call(0x09, quick).status(), ZELSIM_STATUS_NACK);
+    uint8_t bytes[4];
+    ASSERT_EQ(zelsim_eeprom_read(0, 1, 0xA0, 0, bytes, 4), 0);
+    EXPECT_EQ(bytes[2], 3);
+    EXPECT_EQ(bytes[3], 0xFF);  // not given: erased
 }
 
 TEST_F(World, ChassisEepromCarriesTheChassisTextsCutToTheirFields) {
-  zelsim_chassis chassis{};
-  ASSERT_EQ(zelsim_chassis_count(), 1u);
-  ASSERT_EQ(zelsim_chassis_info(0, &chassis), 0);
-  EXPECT_EQ(chassis.number, 3u);
-  EXPECT_STREQ(chassis.slot1, "ZELSMBUS slot");
+    zelsim_chassis chassis{};
+    ASSERT_EQ(zelsim_chassis_count(), 1u);
+    ASSERT_EQ(zelsim_chassis_info(0, &chassis), 0);
+    EXPECT_EQ(chassis.number, 3u);
+    EXPECT_STREQ(chassis.slot1, "ZELSMBUS slot");
 
-  Node node(0);
-  std::vector<uint8_t> in(12, 0);
-  put(in, 2, 0xA4, 1);
-  put(in, 4, 123, 4);
-  Reply image = node.call(0x17, in);
-  ASSERT_EQ(image.status(), 0);
-  const char *data = reinterpret_cast<const char *>(image.out.data());
-  EXPECT_EQ(std::string(data + 5, 60), std::string(chassis.model, 60));  // no terminator
-  EXPECT_STREQ(data + 65, "Vendor");
-  EXPECT_EQ(std::string(data + 106, 13), "SERIAL-012345");
-  EXPECT_EQ(zelsim_eeprom_read(0, 0, 0xA5, 0, nullptr, 0), 0);  // same device as 0xA4
+    Node node(0);
+    std::vector<uint8_t> in(12, 0);
+    put(in, 2, 0xA4, 1);
+    put(in, 4, 123, 4);
+    Reply image = node.call(0x17, in);
+    ASSERT_EQ(image.status(), 0);
+    const char *data = reinterpret_cast<const char *>(image.out.data());
+    EXPECT_EQ(std::string(data + 5, 60), std::string(chassis.model, 60));  // no terminator
+    EXPECT_STREQ(data + 65, "Vendor");
+    EXPECT_EQ(std::string(data + 106, 13), "SERIAL-012345");
+    EXPECT_EQ(zelsim_eeprom_read(0, 0, 0xA5, 0, nullptr, 0), 0);  // same device as 0xA4
 }
 
 TEST_F(World, ReloadMakesOpenDescriptorsStale) {
-  Node node(0);
-  zelsim_reset();
-  Reply reply = node.call(0x02, {0, 0, 0, 0});
-  EXPECT_EQ(reply.result, -1);
-  EXPECT_EQ(reply.err, ENODEV);
-  Node fresh(0);
-  EXPECT_EQ(fresh.call(0x02, {0, 0, 0, 0}).at(0, 2), 0x8086u);
+    Node node(0);
+    zelsim_reset();
+    Reply reply = node.call(0x02, {0, 0, 0, 0});
+    EXPECT_EQ(reply.result, -1);
+    EXPECT_EQ(reply.err, ENODEV);
+    Node fresh(0);
+    EXPECT_EQ(fresh.call(0x02, {0, 0, 0, 0}).at(0, 2), 0x8086u);
 }
 
 TEST_F(World, BadWorldTextKeepsTheCurrentWorld) {
-  const char *bad[] = {
-      "[[device]]\nvendor_id = 0x10000\n",
-      "[[device]]\n[[device.port]]\n[[device.port.target]]\naddress = 0xA0\nkind = \"toaster\"\n",
-      "[[device]\n",
-      "[[device]]\n[[device.port]]\nattributes = { 9999 = 1 }\n",
-  };
-  for (const char *text : bad) {
-    EXPECT_EQ(zelsim_load_world_text(text), -1) << text;
-    EXPECT_STRNE(zelsim_last_error(), "") << text;
-    EXPECT_EQ(zelsim_node_count(), 1u);
-  }
-  EXPECT_EQ(zelsim_load_world_file("/nonexistent/world.toml"), -1);
+    const char *bad[] = {
+        "[[device]]\nvendor_id = 0x10000\n",
+        "[[device]]\n[[device.port]]\n[[device.port.target]]\naddress = 0xA0\nkind = \"toaster\"\n",
+        "[[device]\n",
+        "[[device]]\n[[device.port]]\nattributes = { 9999 = 1 }\n",
+    };
+    for (const char *text : bad) {
+        EXPECT_EQ(zelsim_load_world_text(text), -1) << text;
+        EXPECT_STRNE(zelsim_last_error(), "") << text;
+        EXPECT_EQ(zelsim_node_count(), 1u);
+    }
+    EXPECT_EQ(zelsim_load_world_file("/nonexistent/world.toml"), -1);
 }
 
 TEST_F(World, VirtualTimeCountsSleepsWithoutSleeping) {
-  zelsim_reset_virtual_clock();
-  ASSERT_EQ(zelsim_virtual_time(), 1);
-  timespec ten{10, 5};
-  EXPECT_EQ(nanosleep(&ten, nullptr), 0);  // would take ten seconds for real
-  EXPECT_EQ(zelsim_virtual_ns(), 10000000005ull);
-  EXPECT_EQ(zelsim_nanosleep_calls(), 1u);
-  zelsim_set_virtual_time(0);
-  timespec tiny{0, 1000};
-  EXPECT_EQ(nanosleep(&tiny, nullptr), 0);
-  EXPECT_EQ(zelsim_virtual_ns(), 10000000005ull);
-  EXPECT_EQ(zelsim_nanosleep_calls(), 2u);
-  zelsim_set_virtual_time(1);
+    zelsim_reset_virtual_clock();
+    ASSERT_EQ(zelsim_virtual_time(), 1);
+    timespec ten{10, 5};
+    EXPECT_EQ(nanosleep(&ten, nullptr), 0);  // would take ten seconds for real
+    EXPECT_EQ(zelsim_virtual_ns(), 10000000005ull);
+    EXPECT_EQ(zelsim_nanosleep_calls(), 1u);
+    zelsim_set_virtual_time(0);
+    timespec tiny{0, 1000};
+    EXPECT_EQ(nanosleep(&tiny, nullptr), 0);
+    EXPECT_EQ(zelsim_virtual_ns(), 10000000005ull);
+    EXPECT_EQ(zelsim_nanosleep_calls(), 2u);
+    zelsim_set_virtual_time(1);
 }
 
 TEST(CommandTable, FortyFourCommandsInTheDriverCodeSpace) {
-  std::set<unsigned> numbers;
-  for (unsigned n = 0; n < 0x100; ++n) {
-    zelsim_command info{};
-    if (zelsim_command_info(n, &info) != 0) continue;
-    numbers.insert(n);
-    EXPECT_EQ(info.request & 0x3FFFFFFFu, 0x00202E00u | n) << n;
-    unsigned direction = info.request >> 30;
-    EXPECT_TRUE(direction >= 1 && direction <= 3) << n;
-    // Every buffer ends with its status word; no field leaves its buffer.
-    bool inStatus = false, outStatus = false;
-    for (unsigned i = 0; i < info.field_count; ++i) {
-      const zelsim_field &f = info.fields[i];
-      uint32_t size = f.output ? info.out_size : info.in_size;
-      EXPECT_LE(f.offset + f.width, size) << n << " " << f.name;
-      if (std::string(f.name) == "status" && f.offset + 4u == size) {
-        (f.output ? outStatus : inStatus) = true;
-      }
+    std::set<unsigned> numbers;
+    for (unsigned n = 0; n < 0x100; ++n) {
+        zelsim_command info{};
+        if (zelsim_command_info(n, &info) != 0) continue;
+        numbers.insert(n);
+        EXPECT_EQ(info.request & 0x3FFFFFFFu, 0x00202E00u | n) << n;
+        unsigned direction = info.request >> 30;
+        EXPECT_TRUE(direction >= 1 && direction <= 3) << n;
+        // Every buffer ends with its status word; no field leaves its buffer.
+        bool inStatus = false, outStatus = false;
+        for (unsigned i = 0; i < info.field_count; ++i) {
+            const zelsim_field &f = info.fields[i];
+            uint32_t size = f.output ? info.out_size : info.in_size;
+            EXPECT_LE(f.offset + f.width, size) << n << " " << f.name;
+            if (std::string(f.name) == "status" && f.offset + 4u == size) {
+                (f.output ? outStatus : inStatus) = true;
+            }
+        }
+        EXPECT_TRUE(inStatus && outStatus) << n;
     }
-    EXPECT_TRUE(inStatus && outStatus) << n;
-  }
-  EXPECT_EQ(numbers.size(), 44u);
-  EXPECT_EQ(numbers.count(0x1E) + numbers.count(0x1F) + numbers.count(0x01), 0u);
-  EXPECT_EQ(*numbers.begin(), 0x02u);
-  EXPECT_EQ(*numbers.rbegin(), 0x2Fu);
+    EXPECT_EQ(numbers.size(), 44u);
+    EXPECT_EQ(numbers.count(0x1E) + numbers.count(0x1F) + numbers.count(0x01), 0u);
+    EXPECT_EQ(*numbers.begin(), 0x02u);
+    EXPECT_EQ(*numbers.rbegin(), 0x2Fu);
 }
 
 }  // namespace
