@@ -31,7 +31,9 @@ struct tChassisIdentity {
     std::string serial;  // string attribute 4100
 };
 
-std::string copyText(const char *text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string copyText(const char *text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
 
 // Reads the identity texts of chassis `number`; items and binding are gone
 // again when it returns. Failures arrive as zelerr::Exception.

@@ -70,9 +70,11 @@ void appendPortNames(std::vector<std::string> &names) {
             uint16_t port = 0;
             readDeviceIdentity(*controller, identity, port, readStatus);
             if (isSystemController(*controller)) {
-                appendPortName(names, "%s::SYSTEM::%hu::%hu", systemDevices.advance(identity), port);
+                appendPortName(names, "%s::SYSTEM::%hu::%hu", systemDevices.advance(identity),
+                               port);
             } else if (isRemoteController(*controller)) {
-                appendPortName(names, "%s::REMOTE::%hu::%hu", remoteDevices.advance(identity), port);
+                appendPortName(names, "%s::REMOTE::%hu::%hu", remoteDevices.advance(identity),
+                               port);
             }
         }
     } catch (...) {

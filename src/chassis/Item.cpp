@@ -28,8 +28,8 @@ Item &Item::operator=(Item &&other) noexcept {
 }
 
 Item &Item::operator=(const Item &other) {
-    // Duplicate before closing (the old handle goes back to the binding it came from): a failure keeps the old handle, and
-    // self-assignment never closes the handle it is about to copy.
+    // Duplicate before closing (the old handle goes back to the binding it came from): a failure
+    // keeps the old handle, and self-assignment never closes the handle it is about to copy.
     QPXILibrary *previousLibrary = library_;
     tItemHandle replacement = other.duplicateHandle();
     previousLibrary->close(handle_);

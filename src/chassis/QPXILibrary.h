@@ -35,8 +35,7 @@ public:
                                          tJsonStatus *status) = 0;
     virtual tItemHandle openContainingItem(tItemHandle item, uint32_t kind,
                                            tJsonStatus *status) = 0;
-    virtual uint32_t getU32Attribute(tItemHandle item, uint32_t attribute,
-                                     tJsonStatus *status) = 0;
+    virtual uint32_t getU32Attribute(tItemHandle item, uint32_t attribute, tJsonStatus *status) = 0;
     virtual const char *getStringAttribute(tItemHandle item, uint32_t attribute,
                                            tJsonStatus *status) = 0;
     virtual tContainerHandle getItemContainer(tItemHandle item, uint32_t kind,

@@ -87,7 +87,9 @@ const char *Slot::getStringAttribute(tStringAttribute attribute) {
     return Item::getStringAttribute(static_cast<uint32_t>(attribute));
 }
 std::vector<Device> Slot::getDevices() { return enumerate<Device>(kDevicesInSlot); }
-Chassis Slot::getChassis() { return openContaining<Chassis>(library_, handle_, kContainingChassis); }
+Chassis Slot::getChassis() {
+    return openContaining<Chassis>(library_, handle_, kContainingChassis);
+}
 
 Slot Device::getSlot() { return openContaining<Slot>(library_, handle_, kContainingSlot); }
 Chassis Device::getChassis() {

@@ -47,9 +47,9 @@ public:
     enum tU32Attribute : uint32_t { kNumber = 4096 };
     enum tStringAttribute : uint32_t { kModel = 4096, kVendor = 4097, kSerialNumber = 4100 };
 
-    using Item::Item;
     using Item::getStringAttribute;
     using Item::getU32Attribute;
+    using Item::Item;
     virtual uint32_t getU32Attribute(tU32Attribute attribute);
     virtual const char *getStringAttribute(tStringAttribute attribute);
     virtual std::vector<Slot> getSlots();
@@ -63,9 +63,9 @@ public:
     enum tU32Attribute : uint32_t {};
     enum tStringAttribute : uint32_t { kControllerText = 8201 };
 
-    using Item::Item;
     using Item::getStringAttribute;
     using Item::getU32Attribute;
+    using Item::Item;
     virtual uint32_t getU32Attribute(tU32Attribute attribute);
     virtual const char *getStringAttribute(tStringAttribute attribute);
     virtual std::vector<Device> getDevices();
@@ -74,7 +74,11 @@ public:
 
 class Device : public Item {
 public:
-    enum tU32Attribute : uint32_t { kAddressWord1 = 12288, kAddressWord2 = 12289, kAddressWord3 = 12290 };
+    enum tU32Attribute : uint32_t {
+        kAddressWord1 = 12288,
+        kAddressWord2 = 12289,
+        kAddressWord3 = 12290
+    };
     enum tStringAttribute : uint32_t {};
 
     using Item::Item;
@@ -92,9 +96,9 @@ public:
     enum tU32Attribute : uint32_t {};
     enum tStringAttribute : uint32_t {};
 
-    using Item::Item;
     using Item::getStringAttribute;
     using Item::getU32Attribute;
+    using Item::Item;
     virtual uint32_t getU32Attribute(tU32Attribute attribute);
     virtual const char *getStringAttribute(tStringAttribute attribute);
     virtual Chassis getChassis();

@@ -11,14 +11,22 @@ bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r
 // Two-byte escape letter for a byte, or 0 when it has none.
 char shortEscape(unsigned char c) {
     switch (c) {
-        case '\b': return 'b';
-        case '\t': return 't';
-        case '\n': return 'n';
-        case '\f': return 'f';
-        case '\r': return 'r';
-        case '"': return '"';
-        case '\\': return '\\';
-        default: return 0;
+        case '\b':
+            return 'b';
+        case '\t':
+            return 't';
+        case '\n':
+            return 'n';
+        case '\f':
+            return 'f';
+        case '\r':
+            return 'r';
+        case '"':
+            return '"';
+        case '\\':
+            return '\\';
+        default:
+            return 0;
     }
 }
 
@@ -141,7 +149,8 @@ char *insertGrowing(char *position, tJsonGrow grow, void *argument, Insert inser
 
 }  // namespace
 
-char *addString(char *position, const char *key, const char *value, tJsonGrow grow, void *argument) {
+char *addString(char *position, const char *key, const char *value, tJsonGrow grow,
+                void *argument) {
     return insertGrowing(position, grow, argument,
                          [&](char *at) { return addString(at, key, value); });
 }

@@ -49,13 +49,15 @@ TEST_F(Binding, WithoutALibraryFailsDescribedAndNeverCloses) {
     EXPECT_EQ(loaderCalls().dlsyms, 0u);
     EXPECT_EQ(loaderCalls().dlcloses, 0u);
     ASSERT_NE(status.text, nullptr);
-    EXPECT_THAT(status.text,
-                MatchesRegex("\\{\"error_constant\":\"zelosalerr_invalidParameter\","
-                             "\"file\":\"src/chassis/zeldynlib\\.cpp\",\"line\":[0-9]+,"
-                             "\"component\":\"zelsmbus\","
-                             "\"zeldynlib_debug\":\\{\"debug\":\"failed to zeldynlib_load library\","
-                             "\"path\":\"libzelqpxi\\.so\\.1\"\\},"
-                             "\"internal_error\":\\{\"api\":\"dlerror\",\"string\":\".*libzelqpxi.*\"\\}\\}"));
+    EXPECT_THAT(
+        status.text,
+        MatchesRegex(
+            "\\{\"error_constant\":\"zelosalerr_invalidParameter\","
+            "\"file\":\"src/chassis/zeldynlib\\.cpp\",\"line\":[0-9]+,"
+            "\"component\":\"zelsmbus\","
+            "\"zeldynlib_debug\":\\{\"debug\":\"failed to zeldynlib_load library\","
+            "\"path\":\"libzelqpxi\\.so\\.1\"\\},"
+            "\"internal_error\":\\{\"api\":\"dlerror\",\"string\":\".*libzelqpxi.*\"\\}\\}"));
     // Nothing is left pending for the next caller of dlerror.
     EXPECT_EQ(dlerror(), nullptr);
 }
@@ -99,9 +101,9 @@ TEST(ZelDynLib, MissingSymbolIsDescribedWithAnEmptyLoaderTextWhenThereIsNone) {
 
 struct tVariantCase {
     const char *variant;
-    int bound;              // entry points bound, from the first row
-    unsigned lookups;       // dlsym calls made
-    const char *missing;    // symbol named in the description, or null
+    int bound;            // entry points bound, from the first row
+    unsigned lookups;     // dlsym calls made
+    const char *missing;  // symbol named in the description, or null
 };
 
 class BindingVariants : public Binding, public ::testing::WithParamInterface<tVariantCase> {};
@@ -126,23 +128,27 @@ TEST_P(BindingVariants, BindInTableOrderUntilTheFirstMissingSymbol) {
     } else {
         EXPECT_EQ(status.code, -52005);
         EXPECT_EQ(loaderCalls().lastSymbol, c.missing);
-        EXPECT_THAT(status.text, HasSubstr(std::string("\"zeldynlib_symbol\":\"") + c.missing + "\""));
-        EXPECT_THAT(status.text, HasSubstr("\"internal_error\":{\"api\":\"dlerror\",\"string\":\""));
+        EXPECT_THAT(status.text,
+                    HasSubstr(std::string("\"zeldynlib_symbol\":\"") + c.missing + "\""));
+        EXPECT_THAT(status.text,
+                    HasSubstr("\"internal_error\":{\"api\":\"dlerror\",\"string\":\""));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StandIns, BindingVariants,
-    ::testing::Values(tVariantCase{"", 17, 17, nullptr},
-                      tVariantCase{"missing-cancel-wait", 16, 17, "zelqpxi_cancelWaitForInvalidation"},
-                      tVariantCase{"missing-open-slot", 2, 3, "zelqpxi_openSlotByNumber"}),
-    [](const auto &info) {
-        std::string name = info.param.variant[0] ? info.param.variant : "complete";
-        for (char &ch : name) {
-            if (ch == '-') ch = '_';
-        }
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(StandIns, BindingVariants,
+                         ::testing::Values(tVariantCase{"", 17, 17, nullptr},
+                                           tVariantCase{"missing-cancel-wait", 16, 17,
+                                                        "zelqpxi_cancelWaitForInvalidation"},
+                                           tVariantCase{"missing-open-slot", 2, 3,
+                                                        "zelqpxi_openSlotByNumber"}),
+                         [](const auto &info) {
+                             std::string name =
+                                 info.param.variant[0] ? info.param.variant : "complete";
+                             for (char &ch : name) {
+                                 if (ch == '-') ch = '_';
+                             }
+                             return name;
+                         });
 
 TEST_F(Binding, ItemsWalkTheSimulatedChassisAndCloseEveryHandle) {
     ASSERT_EQ(zelsim_load_world_text(R"toml(
@@ -159,13 +165,16 @@ model = "Model nine"
 vendor = "Vendor"
 serial = "S9"
 slot1 = "a ZELSMBUS controller"
-)toml"), 0) << zelsim_last_error();
+)toml"),
+              0)
+        << zelsim_last_error();
     tStandIn standIn("");
     ASSERT_TRUE(standIn.loaded());
     auto openItems = standIn.function<decltype(&zelqpxi_sim_open_items)>("zelqpxi_sim_open_items");
     auto openContainers =
         standIn.function<decltype(&zelqpxi_sim_open_containers)>("zelqpxi_sim_open_containers");
-    auto badHandles = standIn.function<decltype(&zelqpxi_sim_bad_handles)>("zelqpxi_sim_bad_handles");
+    auto badHandles =
+        standIn.function<decltype(&zelqpxi_sim_bad_handles)>("zelqpxi_sim_bad_handles");
     auto reset = standIn.function<decltype(&zelqpxi_sim_reset)>("zelqpxi_sim_reset");
     reset();
     {

@@ -1,8 +1,9 @@
 // The item classes over a fake chassis-query library: value semantics,
 // container enumeration, failures raised as exceptions, nothing leaked.
+#include "chassis/items.h"
+
 #include <gtest/gtest.h>
 
-#include "chassis/items.h"
 #include "fakeQpxiLibrary.h"
 
 namespace zelqpxi {
@@ -70,11 +71,15 @@ TEST_P(ItemLists, UseTheirContainerKind) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ItemLists,
     ::testing::Values(
-        tListCase{"slots", 4096, [](FakeQPXILibrary &l) { return Chassis(nullptr, &l).getSlots().size(); }},
-        tListCase{"bridges", 4097,
-                  [](FakeQPXILibrary &l) { return Chassis(nullptr, &l).getTriggerBridges().size(); }},
-        tListCase{"devices", 8192, [](FakeQPXILibrary &l) { return Slot(nullptr, &l).getDevices().size(); }},
-        tListCase{"items", 12345, [](FakeQPXILibrary &l) { return Item(nullptr, &l).getItems(12345).size(); }}),
+        tListCase{"slots", 4096,
+                  [](FakeQPXILibrary &l) { return Chassis(nullptr, &l).getSlots().size(); }},
+        tListCase{
+            "bridges", 4097,
+            [](FakeQPXILibrary &l) { return Chassis(nullptr, &l).getTriggerBridges().size(); }},
+        tListCase{"devices", 8192,
+                  [](FakeQPXILibrary &l) { return Slot(nullptr, &l).getDevices().size(); }},
+        tListCase{"items", 12345,
+                  [](FakeQPXILibrary &l) { return Item(nullptr, &l).getItems(12345).size(); }}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct tFailureCase {

@@ -1,11 +1,12 @@
 // The in-place JSON writer and the scanner over tJsonStatus buffers.
+#include "status/jsonWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "status/jsonScanner.h"
-#include "status/jsonWriter.h"
 #include "status/tJsonStatus.h"
 
 namespace nZELSMBUS000 {
@@ -38,8 +39,7 @@ TEST(JsonWriter, MembersGoIntoTheObjectInOrderWithCommas) {
     position = closeObject(position);
     position = addString(position, "c", "");
     ASSERT_NE(position, nullptr);
-    EXPECT_STREQ(record.text,
-                 R"({"a":"x","n":-42,"inner":{"b":"y","m":7},"empty":{},"c":""})");
+    EXPECT_STREQ(record.text, R"({"a":"x","n":-42,"inner":{"b":"y","m":7},"empty":{},"c":""})");
     EXPECT_EQ(*position, '}');
     EXPECT_EQ(position, record.text + std::strlen(record.text) - 1);
     expectLaidOut(record);
@@ -65,19 +65,19 @@ TEST_P(JsonEscaping, KeysAndValuesAreEscapedAlike) {
     char *position = record.setText(nullptr);
     position = addString(position, c.raw, c.raw);
     ASSERT_NE(position, nullptr);
-    const std::string expected =
-        std::string("{\"") + c.escaped + "\":\"" + c.escaped + "\"}";
+    const std::string expected = std::string("{\"") + c.escaped + "\":\"" + c.escaped + "\"}";
     EXPECT_EQ(record.text, expected);
     EXPECT_EQ(escapedLength(c.raw), std::strlen(c.escaped));
     EXPECT_NE(scanJsonContainer(record.text), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, JsonEscaping,
-    ::testing::Values(tEscapeCase{"a\"b", "a\\\"b"}, tEscapeCase{"\x01", "\\u0001"},
-                      tEscapeCase{"\\", "\\\\"}, tEscapeCase{"\b\t\n\f\r", "\\b\\t\\n\\f\\r"},
-                      tEscapeCase{"\x1f\x7f", "\\u001f\\u007f"},
-                      tEscapeCase{"/\xc3\xa9~", "/\xc3\xa9~"}));
+INSTANTIATE_TEST_SUITE_P(Bytes, JsonEscaping,
+                         ::testing::Values(tEscapeCase{"a\"b", "a\\\"b"},
+                                           tEscapeCase{"\x01", "\\u0001"},
+                                           tEscapeCase{"\\", "\\\\"},
+                                           tEscapeCase{"\b\t\n\f\r", "\\b\\t\\n\\f\\r"},
+                                           tEscapeCase{"\x1f\x7f", "\\u001f\\u007f"},
+                                           tEscapeCase{"/\xc3\xa9~", "/\xc3\xa9~"}));
 
 TEST(JsonWriter, NoRoomLeavesTheTextUnchangedAndGrowingDoublesTheBuffer) {
     tOwnedStatus record;
@@ -145,17 +145,17 @@ TEST_P(JsonScanner, FindsTheClosingBracketOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, JsonScanner,
-    ::testing::Values(
-        tScanCase{"{}", 1}, tScanCase{"[]", 1}, tScanCase{"{} trailing junk", 1},
-        tScanCase{R"({"a":1,"b":[true,false,null,-1.5e+3,"s"],"c":{"d":{}}})", 53},
-        tScanCase{" { \"a\" : [ 1 , 2 ] } ", -1},  // white space before the bracket
-        tScanCase{"{ \"a\" : [ 1 , 2 ] }", 18}, tScanCase{R"(["\"\/\\\b\f\n\r\t\u00aF"])", 25},
-        tScanCase{R"({"a":1,})", -1}, tScanCase{"[1,]", -1}, tScanCase{R"({"a" 1})", -1},
-        tScanCase{"[1 2]", -1}, tScanCase{R"({"a":1)", -1}, tScanCase{"[", -1},
-        tScanCase{R"(["\x"])", -1}, tScanCase{R"(["\u12g4"])", -1}, tScanCase{"[\"a\x01\"]", -1},
-        tScanCase{"[1.]", -1}, tScanCase{"[-]", -1}, tScanCase{"[1e]", -1},
-        tScanCase{"[tru]", -1}, tScanCase{"{1:2}", -1}, tScanCase{"\"a\"", -1},
-        tScanCase{"", -1}));
+    ::testing::Values(tScanCase{"{}", 1}, tScanCase{"[]", 1}, tScanCase{"{} trailing junk", 1},
+                      tScanCase{R"({"a":1,"b":[true,false,null,-1.5e+3,"s"],"c":{"d":{}}})", 53},
+                      tScanCase{" { \"a\" : [ 1 , 2 ] } ", -1},  // white space before the bracket
+                      tScanCase{"{ \"a\" : [ 1 , 2 ] }", 18},
+                      tScanCase{R"(["\"\/\\\b\f\n\r\t\u00aF"])", 25}, tScanCase{R"({"a":1,})", -1},
+                      tScanCase{"[1,]", -1}, tScanCase{R"({"a" 1})", -1}, tScanCase{"[1 2]", -1},
+                      tScanCase{R"({"a":1)", -1}, tScanCase{"[", -1}, tScanCase{R"(["\x"])", -1},
+                      tScanCase{R"(["\u12g4"])", -1}, tScanCase{"[\"a\x01\"]", -1},
+                      tScanCase{"[1.]", -1}, tScanCase{"[-]", -1}, tScanCase{"[1e]", -1},
+                      tScanCase{"[tru]", -1}, tScanCase{"{1:2}", -1}, tScanCase{"\"a\"", -1},
+                      tScanCase{"", -1}));
 
 TEST(JsonScanner, RefusesNestingBeyondItsDepthLimit) {
     std::string deep(10000, '[');

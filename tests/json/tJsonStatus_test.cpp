@@ -1,11 +1,12 @@
 // The described status record, its guard and the exceptions that carry it.
+#include "status/tJsonStatus.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "status/tJsonStatus.h"
 #include "status/zelerrException.h"
 
 namespace nZELSMBUS000 {
@@ -81,14 +82,12 @@ TEST_P(JsonStatusPrecedence, FollowsTheStatusRule) {
     EXPECT_STREQ(record.text, c.changes ? "{}" : R"({"old":1})");
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, JsonStatusPrecedence,
-                         ::testing::Values(tPrecedenceCase{0, -1, true}, tPrecedenceCase{0, 5, true},
-                                           tPrecedenceCase{0, 0, false},
-                                           tPrecedenceCase{5, -1, true},
-                                           tPrecedenceCase{5, 6, false},
-                                           tPrecedenceCase{5, 0, false},
-                                           tPrecedenceCase{-1, -2, false},
-                                           tPrecedenceCase{-1, 3, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Codes, JsonStatusPrecedence,
+    ::testing::Values(tPrecedenceCase{0, -1, true}, tPrecedenceCase{0, 5, true},
+                      tPrecedenceCase{0, 0, false}, tPrecedenceCase{5, -1, true},
+                      tPrecedenceCase{5, 6, false}, tPrecedenceCase{5, 0, false},
+                      tPrecedenceCase{-1, -2, false}, tPrecedenceCase{-1, 3, false}));
 
 TEST(JsonStatus, ResizeFollowsItsSizeRules) {
     tOwnedStatus record;

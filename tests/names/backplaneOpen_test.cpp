@@ -32,8 +32,9 @@ protected:
 };
 
 TEST_F(BackplaneOpen, WithoutTheChassisQueryLibraryOnlyBackplaneNamesFail) {
-    loadWorld(device(kRemoteVendor, 2, 0, 1, "CHASSIS", "  chassis = 1\n  chassis_eeprom = true\n") +
-              chassis(1, "ZELSMBUS"));
+    loadWorld(
+        device(kRemoteVendor, 2, 0, 1, "CHASSIS", "  chassis = 1\n  chassis_eeprom = true\n") +
+        chassis(1, "ZELSMBUS"));
     tSMBusHandle *handle = nullptr;
     EXPECT_EQ(ZELSMBusOpen("PXI0::1::BACKPLANE", &handle), -52005);
     EXPECT_EQ(handle, nullptr);
@@ -52,7 +53,8 @@ protected:
         standIn.function<decltype(&zelqpxi_sim_reset)>("zelqpxi_sim_reset")();
     }
     void TearDown() override {
-        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_items)>("zelqpxi_sim_open_items")(), 0u);
+        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_items)>("zelqpxi_sim_open_items")(),
+                  0u);
         EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_bad_handles)>("zelqpxi_sim_bad_handles")(),
                   0u);
         BackplaneOpen::TearDown();
@@ -127,7 +129,7 @@ TEST_F(BackplaneOpenWithChassis, ChassisQueryFailuresGiveTheirCode) {
     open("PXI0::9::BACKPLANE", code);
     EXPECT_EQ(code, ZELQPXI_SIM_NOT_FOUND);
     standIn.function<decltype(&zelqpxi_sim_fail)>("zelqpxi_sim_fail")("zelqpxi_getStringAttribute",
-                                                                       -777, 3);
+                                                                      -777, 3);
     open("PXI0::4::BACKPLANE", code);
     EXPECT_EQ(code, -777);
 }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "api/tSMBusHandle.h"
-
 #include "worlds.h"
 #include "zelsim.h"
 #include "zelsmbus.h"
@@ -61,10 +60,11 @@ protected:
     }
     void TearDown() override {
         // Every item and container the listing obtained was given back once.
-        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_items)>("zelqpxi_sim_open_items")(), 0u);
-        EXPECT_EQ(
-            standIn.function<decltype(&zelqpxi_sim_open_containers)>("zelqpxi_sim_open_containers")(),
-            0u);
+        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_items)>("zelqpxi_sim_open_items")(),
+                  0u);
+        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_containers)>(
+                      "zelqpxi_sim_open_containers")(),
+                  0u);
         EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_bad_handles)>("zelqpxi_sim_bad_handles")(),
                   0u);
         ResourceNameList::TearDown();
@@ -127,17 +127,18 @@ TEST_P(ResourceNameListFailure, AnyOtherChassisQueryFailureGivesNoList) {
     EXPECT_EQ(list(), "(null)");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, ResourceNameListFailure,
-    ::testing::Values(tFailureCase{"zelqpxi_openPXISession", 1},
-                      tFailureCase{"zelqpxi_getItemContainer", 1},
-                      tFailureCase{"zelqpxi_ItemIterator_nextItem", 2},
-                      tFailureCase{"zelqpxi_openSlotByNumber", 2},
-                      tFailureCase{"zelqpxi_getStringAttribute", 2},  // a slot's text
-                      tFailureCase{"zelqpxi_getU32Attribute", 1}),
-    [](const auto &info) {
-        return std::string(info.param.entryPoint + 8) + "_" + std::to_string(info.param.nth);
-    });
+INSTANTIATE_TEST_SUITE_P(Calls, ResourceNameListFailure,
+                         ::testing::Values(tFailureCase{"zelqpxi_openPXISession", 1},
+                                           tFailureCase{"zelqpxi_getItemContainer", 1},
+                                           tFailureCase{"zelqpxi_ItemIterator_nextItem", 2},
+                                           tFailureCase{"zelqpxi_openSlotByNumber", 2},
+                                           tFailureCase{"zelqpxi_getStringAttribute",
+                                                        2},  // a slot's text
+                                           tFailureCase{"zelqpxi_getU32Attribute", 1}),
+                         [](const auto &info) {
+                             return std::string(info.param.entryPoint + 8) + "_" +
+                                    std::to_string(info.param.nth);
+                         });
 
 TEST_F(ResourceNameListWithChassis, ADriverWithoutControllersStillListsBackplanes) {
     loadWorld(chassis(2, "ZELSMBUS"));

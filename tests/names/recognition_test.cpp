@@ -24,24 +24,17 @@ TEST_P(BackplaneNames, AreRecognisedWithTheirChassisNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BackplaneNames,
-    ::testing::Values(tNameCase{"PXI0::1::BACKPLANE", true, 1},
-                      tNameCase{"pxi::1::backplane", true, 1},
-                      tNameCase{"PXI0::1::BACKPLANE::", true, 1},
-                      tNameCase{"PXI7::2::Backplane", true, 2},
-                      tNameCase{"PXI-3::+4::BackPlane", true, 4},
-                      tNameCase{"PXI 1:: 12::BACKPLANE", true, 12},
-                      tNameCase{"PXI0::-1::BACKPLANE", true, -1},
-                      tNameCase{"PXI0x::1::BACKPLANE", false, 0},
-                      tNameCase{"PXI0::::BACKPLANE", false, 0},
-                      tNameCase{"PXI0::1::BACKPLANE::X", false, 0},
-                      tNameCase{"::PXI0::1::BACKPLANE", false, 0},
-                      tNameCase{"PX::1::BACKPLANE", false, 0},
-                      tNameCase{"PXI0::1 ::BACKPLANE", false, 0},
-                      tNameCase{"PXI0::1x::BACKPLANE", false, 0},
-                      tNameCase{"PXI0::1::BACKPLANES", false, 0},
-                      tNameCase{"PXI0::4294967297::BACKPLANE", false, 0},
-                      tNameCase{"PXI0::1", false, 0},
-                      tNameCase{"", false, 0}));
+    ::testing::Values(
+        tNameCase{"PXI0::1::BACKPLANE", true, 1}, tNameCase{"pxi::1::backplane", true, 1},
+        tNameCase{"PXI0::1::BACKPLANE::", true, 1}, tNameCase{"PXI7::2::Backplane", true, 2},
+        tNameCase{"PXI-3::+4::BackPlane", true, 4}, tNameCase{"PXI 1:: 12::BACKPLANE", true, 12},
+        tNameCase{"PXI0::-1::BACKPLANE", true, -1}, tNameCase{"PXI0x::1::BACKPLANE", false, 0},
+        tNameCase{"PXI0::::BACKPLANE", false, 0}, tNameCase{"PXI0::1::BACKPLANE::X", false, 0},
+        tNameCase{"::PXI0::1::BACKPLANE", false, 0}, tNameCase{"PX::1::BACKPLANE", false, 0},
+        tNameCase{"PXI0::1 ::BACKPLANE", false, 0}, tNameCase{"PXI0::1x::BACKPLANE", false, 0},
+        tNameCase{"PXI0::1::BACKPLANES", false, 0},
+        tNameCase{"PXI0::4294967297::BACKPLANE", false, 0}, tNameCase{"PXI0::1", false, 0},
+        tNameCase{"", false, 0}));
 
 TEST(BackplaneNames, NullIsNotAName) {
     int32_t chassis = 0;
@@ -65,8 +58,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SplitResourceName,
                                            tSplitCase{"::a", {"", "a"}},
                                            tSplitCase{"a::::b", {"a", "", "b"}},
                                            tSplitCase{"a:b", {"a:b"}},
-                                           tSplitCase{"a:::b", {"a", ":b"}},
-                                           tSplitCase{"", {}}));
+                                           tSplitCase{"a:::b", {"a", ":b"}}, tSplitCase{"", {}}));
 
 TEST(EqualsIgnoreCase, ComparesLengthAndLowerCase) {
     EXPECT_TRUE(equalsIgnoreCase("BackPlane", "backplane"));
