@@ -7,6 +7,7 @@
 #include "../flashSupport/virtualSleep.inc"
 #include "controller/flashAccess.h"
 #include "controller/flashBitOrder.h"
+#include "driver/sleep.h"
 
 using namespace nZELSMBUS000;
 using flashtest::gClockNs;
@@ -268,6 +269,39 @@ TEST_F(FlashPrimitives, AnErrorAlreadyHeldStopsEveryPrimitive) {
     readIndirectWord(controller, 0, status);
     EXPECT_TRUE(controller.log.empty());
     EXPECT_EQ(status.code, -52024);
+}
+
+}  // namespace
+
+namespace {
+
+using flashtest::gNextSleepError;
+using flashtest::gRemainingOnError;
+using flashtest::gRequests;
+
+TEST(Sleep, SplitsMillisecondsIntoSecondsAndNanoseconds) {
+    gRequests.clear();
+    nZELOSAL000::sleepMilliseconds(1500);
+    ASSERT_EQ(gRequests.size(), 1u);
+    EXPECT_EQ(gRequests[0].tv_sec, 1);
+    EXPECT_EQ(gRequests[0].tv_nsec, 500000000L);
+}
+
+TEST(Sleep, ResumesWithTheRemainingTimeAfterASignal) {
+    gRequests.clear();
+    gRemainingOnError = {0, 300000000L};
+    gNextSleepError = EINTR;
+    nZELOSAL000::sleepMilliseconds(1000);
+    ASSERT_EQ(gRequests.size(), 2u);
+    EXPECT_EQ(gRequests[1].tv_sec, 0);
+    EXPECT_EQ(gRequests[1].tv_nsec, 300000000L);
+}
+
+TEST(Sleep, AnyOtherFailureEndsTheSleep) {
+    gRequests.clear();
+    gNextSleepError = EINVAL;
+    nZELOSAL000::sleepMilliseconds(10);
+    EXPECT_EQ(gRequests.size(), 1u);
 }
 
 }  // namespace
