@@ -129,7 +129,7 @@ struct zelsim_log_record {
     unsigned command;              /* its low 8 bits */
     uint32_t in_size;              /* envelope's input size */
     uint32_t out_size;             /* envelope's output size */
-    uint8_t in[ZELSIM_LOG_BYTES];  /* first min(in_size, 272) input bytes */
+    uint8_t in[ZELSIM_LOG_BYTES];  /* input bytes (zero unless the sizes fit the command) */
     uint8_t out[ZELSIM_LOG_BYTES]; /* output bytes written by the simulator */
     uint32_t out_written;          /* how many output bytes were written (0 on failure) */
     int err;                       /* errno of a failed ioctl, else 0 */
