@@ -137,7 +137,9 @@ int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Comman
     if (number == 0x06) {
         size_t count = std::min<size_t>(port->protectedAddresses.size(), 32);
         f.set("count", count);
-        std::memcpy(f.outBytes("addresses"), port->protectedAddresses.data(), count);
+        if (count != 0) {
+            std::memcpy(f.outBytes("addresses"), port->protectedAddresses.data(), count);
+        }
         return 0;
     }
     if (number == 0x18) {
