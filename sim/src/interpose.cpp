@@ -46,7 +46,7 @@ int fail(int err) {
 }
 
 bool isNode(int fd) {
-    if (gOpenNodeCount.load() == 0) return false;
+    if (fd < 0 || gOpenNodeCount.load() == 0) return false;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     return s.openNodes.count(fd) != 0;
