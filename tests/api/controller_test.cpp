@@ -27,6 +27,7 @@ function = 5
 device_string = "Test controller"
   [[device.port]]
   text = "FIRST"
+  protected = [0xEE]
   [[device.port]]
   text = "0123456789012345678901234567890123456789012345678901234567890123"
   chassis_eeprom = true
@@ -69,7 +70,7 @@ TEST_F(Controller, CachesPortDataAndAddsTheFixedAddressesWhenBothFlagsAreSet) {
     ASSERT_TRUE(first && both && one) << status.code;
 
     zelsim_clear_call_counts();
-    EXPECT_EQ(protectedList(*first), std::vector<uint8_t>{});
+    EXPECT_EQ(protectedList(*first), std::vector<uint8_t>{0xEE});
     EXPECT_EQ(protectedList(*both),
               (std::vector<uint8_t>{0x10, 0x20, 0x58, 0x5A, 0x5C, 0xC6, 0xC8}));
     EXPECT_EQ(protectedList(*one), (std::vector<uint8_t>{0x10, 0x20}));

@@ -23,22 +23,27 @@ vendor_id = 0x0002
 subsystem_id = 0x0002
   [[device.port]]
   text = "LATE::PORT"
+  protected = [0xEE]
 
 [[device]]
 vendor_id = 0x1E2D
 subsystem_id = 0x0001
   [[device.port]]
   text = "REMOTE::PORT"
+  protected = [0xEE]
 
 [[device]]
 vendor_id = 0xFFFF
 subsystem_id = 0x0000
   [[device.port]]
   text = "EARLY::PORT0"
+  protected = [0xEE]
   [[device.port]]
   text = "EARLY::PORT1"
+  protected = [0xEE]
   [[device.port]]
   text = "ZELSMBUS::SYSTEM::5"
+  protected = [0xEE]
 )";
 
 class Open : public apitest::SimTest {};
@@ -98,12 +103,16 @@ TEST_F(Open, ListOrdersPortBeforeBus) {
 vendor_id = 0x8086
 bus = 5
   [[device.port]]
+  protected = [0xEE]
   [[device.port]]
+  protected = [0xEE]
 [[device]]
 vendor_id = 0x8086
 bus = 1
   [[device.port]]
+  protected = [0xEE]
   [[device.port]]
+  protected = [0xEE]
 )");
     uint32_t count = 0;
     int32_t status = 0;

@@ -58,7 +58,18 @@ inline std::pair<int, int> locate(tSMBusHandle *handle) {
 
 class SimTest : public ::testing::Test {
 protected:
-    void SetUp() override { zelsim_reset(); }
+    // The built-in world, except that every port protects at least one address:
+    // only the tests about an empty driver list depend on one.
+    void SetUp() override {
+        zelsim_reset();
+        std::string world = zelsim_default_world_text();
+        const std::string port = "text = \"HOST::SMBUS1\"";
+        const size_t at = world.find(port);
+        ASSERT_NE(at, std::string::npos);
+        world.insert(at + port.size(), "\n  protected = [0xEE]");
+        loadWorld(world);
+        zelsim_clear_call_counts();
+    }
     void TearDown() override { zelsim_reset(); }
 
     static void loadWorld(const std::string &toml) {

@@ -326,10 +326,6 @@ vendor_id = 0x8086
   text = "EDGES"
   protected = [0x00, 0x7E, 0x80, 0xFE]
   [[device.port]]
-  text = "BOTH.FLAGS"
-  chassis_eeprom = true
-  extended_protection = true
-  [[device.port]]
   text = "CHASSIS.FLAG"
   chassis_eeprom = true
   chassis = 1
@@ -356,11 +352,20 @@ TEST_F(TransactionRules, ProtectedSetCoversBothHalvesAndIgnoresBitZero) {
     loadWorld(kProtectionWorld);
     EXPECT_EQ(protectedOf("EDGES"),
               (std::vector<uint8_t>{0x00, 0x01, 0x7E, 0x7F, 0x80, 0x81, 0xFE, 0xFF}));
-    // Both flags add the five fixed addresses to an empty driver list.
-    EXPECT_EQ(protectedOf("BOTH.FLAGS"),
-              (std::vector<uint8_t>{0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0xC6, 0xC7, 0xC8, 0xC9}));
     EXPECT_EQ(protectedOf("CHASSIS.FLAG"),
               (std::vector<uint8_t>{0x10, 0x11, 0x12, 0x13, 0xA4, 0xA5}));
+}
+
+TEST_F(TransactionRules, BothPortFlagsAddTheFixedAddressesToAnEmptyDriverList) {
+    loadWorld(R"(
+[[device]]
+  [[device.port]]
+  text = "BOTH.FLAGS"
+  chassis_eeprom = true
+  extended_protection = true
+)");
+    EXPECT_EQ(protectedOf("BOTH.FLAGS"),
+              (std::vector<uint8_t>{0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0xC6, 0xC7, 0xC8, 0xC9}));
 }
 
 TEST_F(TransactionRules, ChassisEepromStaysReadableOnItsPort) {
