@@ -61,6 +61,28 @@ TEST_F(Tree, GlobListsEveryNodeUnderProcAndItsFilesLeadToTheDevice) {
     }
 }
 
+extern "C" int __open_2(const char *, int);
+extern "C" int __open64_2(const char *, int);
+
+TEST_F(Tree, EveryOpenVariantReachesTheNode) {
+    const char *path = zelsim_node_path(1);
+    const int flags = O_RDWR | O_CLOEXEC;
+    const int fds[] = {::open(path, flags),
+                       ::open64(path, flags),
+                       ::openat(AT_FDCWD, path, flags),
+                       ::openat64(AT_FDCWD, path, flags),
+                       __open_2(path, flags),
+                       __open64_2(path, flags)};
+    for (int fd : fds) {
+        EXPECT_EQ(zelsim_node_of_fd(fd), 1) << fd;
+        ::close(fd);
+    }
+    FILE *file =
+        fopen64("/proc/driver/zel/zel0/deviceInterfaces/zelsmbus_zelsmbus\\1/interfacePath", "re");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+}
+
 TEST_F(Tree, OpenOfAnUnpublishedNodePathFails) {
     errno = 0;
     EXPECT_EQ(::open("/dev/zelsmbus9", O_RDWR | O_CLOEXEC), -1);
