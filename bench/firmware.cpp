@@ -56,8 +56,10 @@ const Device kDevices[] = {{"FLASH::1010", 0, 0x1010, 0x10000, 0},
 constexpr double kReady = 1, kCommand = 3, kFlashIdle = kCommand + 1, kIdentify = kCommand + 3;
 constexpr double kPage = kCommand + 64 * kCommand + 1 + kFlashIdle;
 constexpr double kIndirectStatus = 3;
-constexpr double kEnable1010 = kCommand, kEnableBF8E = 3 * kCommand, kEnable9D17 = 3 + kIndirectStatus;
-constexpr double kIndirectWord = (1 + 1 + 1 + 1 + 1 + 1 + (3 + kIndirectStatus) + 1) + 3 + 1 + 1 + 1;
+constexpr double kEnable1010 = kCommand, kEnableBF8E = 3 * kCommand,
+                 kEnable9D17 = 3 + kIndirectStatus;
+constexpr double kIndirectWord =
+    (1 + 1 + 1 + 1 + 1 + 1 + (3 + kIndirectStatus) + 1) + 3 + 1 + 1 + 1;
 
 double minimumCommands(const Device &d, uint32_t bytes) {
     const double checks = 1 /*signature*/ + 1 /*version*/ + kIdentify + 1 /*ids*/ + kReady +
@@ -66,17 +68,19 @@ double minimumCommands(const Device &d, uint32_t bytes) {
     const double serialRead = 1 + kCommand + d.region / 4.0 * 2 + d.region / 4.0 + 2;
     switch (d.flashId) {
         case 0x1010:
-            return checks + serialRead /*backup*/ + writeStart + 2 * (kEnable1010 + 2 + kFlashIdle) +
-                   d.region / 256.0 * (kEnable1010 + kPage) + kEnable1010 + serialRead;
+            return checks + serialRead /*backup*/ + writeStart +
+                   2 * (kEnable1010 + 2 + kFlashIdle) + d.region / 256.0 * (kEnable1010 + kPage) +
+                   kEnable1010 + serialRead;
         case 0xBF8E:
-            return checks + writeStart + 8 * (kEnableBF8E + kCommand) + kCommand + kEnableBF8E + kCommand +
-                   d.region / 2.0 * kCommand + kEnableBF8E + kCommand + serialRead;
+            return checks + writeStart + 8 * (kEnableBF8E + kCommand) + kCommand + kEnableBF8E +
+                   kCommand + d.region / 2.0 * kCommand + kEnableBF8E + kCommand + serialRead;
         default: {
             double pages = bytes / 256 + 1;
             if (pages > d.region / 256.0) pages = d.region / 256.0;
             const double indirectRead = 1 + 3 + 1 + d.region / 2.0 * 2 + 1;
             return checks + writeStart + 49 * (kEnable9D17 + 1 + 1 + kIndirectStatus) +
-                   pages * (kEnable9D17 + 2 + 128 * 2 + 1) + indirectRead + (kEnable9D17 + 2 + 18 * 2 + 1);
+                   pages * (kEnable9D17 + 2 + 128 * 2 + 1) + indirectRead +
+                   (kEnable9D17 + 2 + 18 * 2 + 1);
         }
     }
 }

@@ -9,60 +9,62 @@ namespace {
 
 constexpr int32_t kReadOnly = -52005;
 
-constexpr uint16_t kSerialSmall = 0x1010;   // 128 KiB, 32 KiB blocks, page program
-constexpr uint16_t kSerialLarge = 0xBF8E;   // 1 MiB, 64 KiB blocks, auto-increment programming
-constexpr uint16_t kIndirect = 0x9D17;      // 6 MiB, 64 KiB sectors behind the indirect port
+constexpr uint16_t kSerialSmall = 0x1010;  // 128 KiB, 32 KiB blocks, page program
+constexpr uint16_t kSerialLarge = 0xBF8E;  // 1 MiB, 64 KiB blocks, auto-increment programming
+constexpr uint16_t kIndirect = 0x9D17;     // 6 MiB, 64 KiB sectors behind the indirect port
 
 uint8_t reverse(uint8_t value) {
-  uint8_t result = 0;
-  for (int bit = 0; bit < 8; ++bit)
-    if (value & (1u << bit)) result |= uint8_t(0x80u >> bit);
-  return result;
+    uint8_t result = 0;
+    for (int bit = 0; bit < 8; ++bit)
+        if (value & (1u << bit)) result |= uint8_t(0x80u >> bit);
+    return result;
 }
 
 uint32_t address24(const std::vector<uint8_t> &frame, size_t at) {
-  return uint32_t(frame[at]) << 16 | uint32_t(frame[at + 1]) << 8 | frame[at + 2];
+    return uint32_t(frame[at]) << 16 | uint32_t(frame[at + 1]) << 8 | frame[at + 2];
 }
 
 }  // namespace
 
 FlashModel::FlashModel(const FlashSetup &setup, Clock clock)
-    : flashId_(setup.flashId), signature_(setup.signature), version_(setup.firmwareVersion),
+    : flashId_(setup.flashId),
+      signature_(setup.signature),
+      version_(setup.firmwareVersion),
       clock_(std::move(clock)) {
-  switch (flashId_) {
-    case kSerialSmall:
-      memory_.assign(0x20000, 0xFF);
-      eraseBlock_ = 0x8000;
-      // Configuration block 2: a written block whose flag word holds the factory value.
-      for (uint32_t word = 0; word < 8192; ++word) {
-        const uint32_t value = word == 8179 ? 0x00200100u : 0x5A000000u | (word * 0x10001u);
-        const uint32_t at = 0x10000 + word * 4;
-        memory_[at] = uint8_t(value >> 24);
-        memory_[at + 1] = uint8_t(value >> 16);
-        memory_[at + 2] = uint8_t(value >> 8);
-        memory_[at + 3] = uint8_t(value);
-      }
-      break;
-    case kSerialLarge:
-      memory_.assign(0x100000, 0xFF);
-      statusBits_ = 0x3C;  // comes up with every block protected
-      break;
-    case kIndirect:
-      memory_.assign(0x600000, 0xFF);
-      break;
-    default:
-      break;  // an unknown device: identifies itself and holds nothing
-  }
+    switch (flashId_) {
+        case kSerialSmall:
+            memory_.assign(0x20000, 0xFF);
+            eraseBlock_ = 0x8000;
+            // Configuration block 2: a written block whose flag word holds the factory value.
+            for (uint32_t word = 0; word < 8192; ++word) {
+                const uint32_t value = word == 8179 ? 0x00200100u : 0x5A000000u | (word * 0x10001u);
+                const uint32_t at = 0x10000 + word * 4;
+                memory_[at] = uint8_t(value >> 24);
+                memory_[at + 1] = uint8_t(value >> 16);
+                memory_[at + 2] = uint8_t(value >> 8);
+                memory_[at + 3] = uint8_t(value);
+            }
+            break;
+        case kSerialLarge:
+            memory_.assign(0x100000, 0xFF);
+            statusBits_ = 0x3C;  // comes up with every block protected
+            break;
+        case kIndirect:
+            memory_.assign(0x600000, 0xFF);
+            break;
+        default:
+            break;  // an unknown device: identifies itself and holds nothing
+    }
 }
 
 bool FlashModel::claims(uint32_t offset) {
-  return offset == 0 || offset == 4 || (offset >= 64 && offset <= 76 && offset % 4 == 0) ||
-         (offset >= 0x2000 && offset <= 0x2014 && offset % 4 == 0);
+    return offset == 0 || offset == 4 || (offset >= 64 && offset <= 76 && offset % 4 == 0) ||
+           (offset >= 0x2000 && offset <= 0x2014 && offset % 4 == 0);
 }
 
 void FlashModel::setIdentity(uint16_t flashId, uint32_t signature) {
-  flashId_ = flashId;
-  signature_ = signature;
+    flashId_ = flashId;
+    signature_ = signature;
 }
 
 bool FlashModel::busy() const { return deviceStuckBusy || clock_() < busyUntil_; }
@@ -70,43 +72,44 @@ bool FlashModel::busy() const { return deviceStuckBusy || clock_() < busyUntil_;
 // The clock, noticing when it was set back: whatever busy time was still
 // pending is then counted from the new reading.
 uint64_t FlashModel::now() {
-  const uint64_t reading = clock_();
-  if (reading < lastNow_) busyUntil_ = busyUntil_ > lastNow_ ? reading + (busyUntil_ - lastNow_) : 0;
-  lastNow_ = reading;
-  return reading;
+    const uint64_t reading = clock_();
+    if (reading < lastNow_)
+        busyUntil_ = busyUntil_ > lastNow_ ? reading + (busyUntil_ - lastNow_) : 0;
+    lastNow_ = reading;
+    return reading;
 }
 
 void FlashModel::readArray(uint32_t address, uint8_t *out, size_t length) const {
-  for (size_t index = 0; index < length; ++index) {
-    const size_t at = size_t(address) + index;
-    out[index] = at < memory_.size() ? memory_[at] : 0xFF;
-  }
+    for (size_t index = 0; index < length; ++index) {
+        const size_t at = size_t(address) + index;
+        out[index] = at < memory_.size() ? memory_[at] : 0xFF;
+    }
 }
 
 void FlashModel::writeArray(uint32_t address, const uint8_t *bytes, size_t length) {
-  for (size_t index = 0; index < length; ++index) {
-    const size_t at = size_t(address) + index;
-    if (at < memory_.size()) memory_[at] = bytes[index];
-  }
+    for (size_t index = 0; index < length; ++index) {
+        const size_t at = size_t(address) + index;
+        if (at < memory_.size()) memory_[at] = bytes[index];
+    }
 }
 
 void FlashModel::program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage) {
-  if (dropPrograms > 0) {
-    --dropPrograms;
-    return;
-  }
-  for (size_t index = 0; index < length; ++index) {
-    size_t at = size_t(address) + index;
-    if (wrapInPage) at = (address & ~0xFFu) | ((address + index) & 0xFFu);
-    if (at < memory_.size()) memory_[at] &= bytes[index];  // programming only clears bits
-  }
+    if (dropPrograms > 0) {
+        --dropPrograms;
+        return;
+    }
+    for (size_t index = 0; index < length; ++index) {
+        size_t at = size_t(address) + index;
+        if (wrapInPage) at = (address & ~0xFFu) | ((address + index) & 0xFFu);
+        if (at < memory_.size()) memory_[at] &= bytes[index];  // programming only clears bits
+    }
 }
 
 void FlashModel::erase(uint32_t address, uint32_t blockSize) {
-  const size_t start = address / blockSize * size_t(blockSize);
-  if (start >= memory_.size()) return;
-  std::fill_n(memory_.begin() + long(start), std::min<size_t>(blockSize, memory_.size() - start),
-              uint8_t(0xFF));
+    const size_t start = address / blockSize * size_t(blockSize);
+    if (start >= memory_.size()) return;
+    std::fill_n(memory_.begin() + long(start), std::min<size_t>(blockSize, memory_.size() - start),
+                uint8_t(0xFF));
 }
 
 bool FlashModel::protectedArray() const { return flashId_ == kSerialLarge && (statusBits_ & 0x3C); }
@@ -114,61 +117,93 @@ bool FlashModel::protectedArray() const { return flashId_ == kSerialLarge && (st
 // ---- registers ----------------------------------------------------------------
 
 int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
-  now();
-  switch (offset) {
-    case 0: value = signature_; break;
-    case 4: value = version_; break;
-    case 64: value = command_; break;
-    case 68: value = 0; break;
-    case 72: value = interfaceStuck ? 0u : 1u; break;
-    case 76: value = received_; break;
-    case 0x2000:
-      value = (interfaceStuck ? 0x10u : 0u) | (resetGranted_ ? 4u : 0u) | (writeEnabled_ ? 2u : 0u) |
-              (transferOpen_ ? 1u : 0u);
-      break;
-    case 0x2008: value = address_; break;
-    case 0x200C: {
-      uint8_t bytes[2];
-      readArray(readPointer_, bytes, 2);
-      value = uint32_t(bytes[0]) << 8 | bytes[1];
-      readPointer_ += 2;
-      break;
+    now();
+    switch (offset) {
+        case 0:
+            value = signature_;
+            break;
+        case 4:
+            value = version_;
+            break;
+        case 64:
+            value = command_;
+            break;
+        case 68:
+            value = 0;
+            break;
+        case 72:
+            value = interfaceStuck ? 0u : 1u;
+            break;
+        case 76:
+            value = received_;
+            break;
+        case 0x2000:
+            value = (interfaceStuck ? 0x10u : 0u) | (resetGranted_ ? 4u : 0u) |
+                    (writeEnabled_ ? 2u : 0u) | (transferOpen_ ? 1u : 0u);
+            break;
+        case 0x2008:
+            value = address_;
+            break;
+        case 0x200C: {
+            uint8_t bytes[2];
+            readArray(readPointer_, bytes, 2);
+            value = uint32_t(bytes[0]) << 8 | bytes[1];
+            readPointer_ += 2;
+            break;
+        }
+        case 0x2014:
+            value = statusLatch_;
+            break;
+        default:
+            value = 0;
+            break;
     }
-    case 0x2014: value = statusLatch_; break;
-    default: value = 0; break;
-  }
-  return 0;
+    return 0;
 }
 
 int32_t FlashModel::write(uint32_t offset, uint32_t value) {
-  now();
-  switch (offset) {
-    case 0:
-    case 4:
-    case 72:
-    case 76: return kReadOnly;
-    case 64: command_ = value; break;
-    case 68: serialTransfer(value); break;
-    case 0x2000: indirectControl(value); break;
-    case 0x2004:
-      if (writeEnabled_ && !busy() && !interfaceStuck) {
-        erase(value * 0x10000u, 0x10000);
-        writeEnabled_ = false;
-        busyUntil_ = clock_() + kSectorEraseNs9D17;
-      }
-      break;
-    case 0x2008: address_ = value; break;
-    case 0x200C: readPointer_ = address_; break;
-    case 0x2010:
-      if (transferOpen_) {
-        transferData_.push_back(uint8_t(value >> 8));
-        transferData_.push_back(uint8_t(value));
-      }
-      break;
-    case 0x2014: indirectCommand(value); break;
-    default: break;
-  }
-  return 0;
+    now();
+    switch (offset) {
+        case 0:
+        case 4:
+        case 72:
+        case 76:
+            return kReadOnly;
+        case 64:
+            command_ = value;
+            break;
+        case 68:
+            serialTransfer(value);
+            break;
+        case 0x2000:
+            indirectControl(value);
+            break;
+        case 0x2004:
+            if (writeEnabled_ && !busy() && !interfaceStuck) {
+                erase(value * 0x10000u, 0x10000);
+                writeEnabled_ = false;
+                busyUntil_ = clock_() + kSectorEraseNs9D17;
+            }
+            break;
+        case 0x2008:
+            address_ = value;
+            break;
+        case 0x200C:
+            readPointer_ = address_;
+            break;
+        case 0x2010:
+            if (transferOpen_) {
+                transferData_.push_back(uint8_t(value >> 8));
+                transferData_.push_back(uint8_t(value));
+            }
+            break;
+        case 0x2014:
+            indirectCommand(value);
+            break;
+        default:
+            break;
+    }
+    return 0;
 }
 
 // ---- serial port --------------------------------------------------------------
@@ -176,165 +211,177 @@ int32_t FlashModel::write(uint32_t offset, uint32_t value) {
 // the command word), bit 8 = keep the flash selected afterwards.
 
 void FlashModel::serialTransfer(uint32_t control) {
-  if (interfaceStuck) return;
-  const unsigned count = std::min<unsigned>(control & 0xFFu, 4);
-  if (count > 0) received_ = 0;
-  for (unsigned index = 0; index < count; ++index)
-    received_ = received_ << 8 | clockByte(uint8_t(command_ >> (24 - 8 * index)));
-  if ((control & 0x100u) == 0) endFrame();
+    if (interfaceStuck) return;
+    const unsigned count = std::min<unsigned>(control & 0xFFu, 4);
+    if (count > 0) received_ = 0;
+    for (unsigned index = 0; index < count; ++index)
+        received_ = received_ << 8 | clockByte(uint8_t(command_ >> (24 - 8 * index)));
+    if ((control & 0x100u) == 0) endFrame();
 }
 
 uint8_t FlashModel::serialStatus() const {
-  uint8_t status = statusBits_;
-  if (busy()) status |= 1;
-  if (writeEnabled_) status |= 2;
-  if (autoIncrement_) status |= 0x40;
-  return status;
+    uint8_t status = statusBits_;
+    if (busy()) status |= 1;
+    if (writeEnabled_) status |= 2;
+    if (autoIncrement_) status |= 0x40;
+    return status;
 }
 
 // One byte on the wire: what the flash answers while the host shifts `out`.
 uint8_t FlashModel::clockByte(uint8_t out) {
-  if (!selected_) {
-    selected_ = true;
-    frame_.clear();
-    frameIgnored_ = busy() && out != 0x05;  // a busy flash only answers its status
-  }
-  frame_.push_back(out);
-  const size_t position = frame_.size() - 1;
-  if (position == 0 || frameIgnored_) return 0xFF;
-  switch (frame_[0]) {
-    case 0x05: return serialStatus();
-    case 0xAB:
-      if (position < 4) return 0xFF;
-      return (position - 4) % 2 == 0 ? uint8_t(flashId_ >> 8) : uint8_t(flashId_);
-    case 0x03: {
-      if (position < 4) return 0xFF;
-      uint8_t data;
-      readArray(address24(frame_, 1) + uint32_t(position - 4), &data, 1);
-      return reverse(data);  // array data leaves the port bit-reversed
+    if (!selected_) {
+        selected_ = true;
+        frame_.clear();
+        frameIgnored_ = busy() && out != 0x05;  // a busy flash only answers its status
     }
-    default: return 0xFF;
-  }
+    frame_.push_back(out);
+    const size_t position = frame_.size() - 1;
+    if (position == 0 || frameIgnored_) return 0xFF;
+    switch (frame_[0]) {
+        case 0x05:
+            return serialStatus();
+        case 0xAB:
+            if (position < 4) return 0xFF;
+            return (position - 4) % 2 == 0 ? uint8_t(flashId_ >> 8) : uint8_t(flashId_);
+        case 0x03: {
+            if (position < 4) return 0xFF;
+            uint8_t data;
+            readArray(address24(frame_, 1) + uint32_t(position - 4), &data, 1);
+            return reverse(data);  // array data leaves the port bit-reversed
+        }
+        default:
+            return 0xFF;
+    }
 }
 
 void FlashModel::endFrame() {
-  if (!selected_) return;
-  selected_ = false;
-  if (frameIgnored_ || frame_.empty()) return;
-  const std::vector<uint8_t> &f = frame_;
-  const uint64_t now = clock_();
-  std::vector<uint8_t> data;
-  switch (f[0]) {
-    case 0x06: writeEnabled_ = true; break;
-    case 0x04:
-      writeEnabled_ = false;
-      autoIncrement_ = false;
-      break;
-    case 0x50: statusWriteEnabled_ = true; break;
-    case 0x01:
-      if (f.size() >= 2 && (statusWriteEnabled_ || writeEnabled_)) {
-        statusBits_ = f[1] & 0xBC;
-        statusWriteEnabled_ = false;
-        writeEnabled_ = false;
-      }
-      break;
-    case 0x02:
-      if (writeEnabled_ && f.size() > 4 && !protectedArray()) {
-        for (size_t at = 4; at < f.size(); ++at) data.push_back(reverse(f[at]));
-        program(address24(f, 1), data.data(), std::min<size_t>(data.size(), 256), true);
-        busyUntil_ = now + kPageProgramNs;
-      }
-      writeEnabled_ = false;
-      break;
-    case 0xD8:
-      if (writeEnabled_ && f.size() >= 4 && !protectedArray()) {
-        erase(address24(f, 1), eraseBlock_);
-        busyUntil_ = now + (flashId_ == kSerialLarge ? kEraseNsBF8E : kEraseNs1010);
-      }
-      writeEnabled_ = false;
-      break;
-    case 0xAD: {
-      // Auto-increment programming (0xBF8E only): address and two bytes
-      // first, then two bytes per command. The controller holds each
-      // transfer until the flash is ready, so no busy time shows.
-      if (flashId_ != kSerialLarge) break;
-      size_t at = 1;
-      if (!autoIncrement_) {
-        if (!writeEnabled_ || f.size() < 6 || protectedArray()) break;
-        autoAddress_ = address24(f, 1);
-        autoIncrement_ = true;
-        at = 4;
-      }
-      if (f.size() < at + 2) break;
-      const uint8_t pair[2] = {reverse(f[at]), reverse(f[at + 1])};
-      program(autoAddress_, pair, 2, false);
-      autoAddress_ += 2;
-      break;
+    if (!selected_) return;
+    selected_ = false;
+    if (frameIgnored_ || frame_.empty()) return;
+    const std::vector<uint8_t> &f = frame_;
+    const uint64_t now = clock_();
+    std::vector<uint8_t> data;
+    switch (f[0]) {
+        case 0x06:
+            writeEnabled_ = true;
+            break;
+        case 0x04:
+            writeEnabled_ = false;
+            autoIncrement_ = false;
+            break;
+        case 0x50:
+            statusWriteEnabled_ = true;
+            break;
+        case 0x01:
+            if (f.size() >= 2 && (statusWriteEnabled_ || writeEnabled_)) {
+                statusBits_ = f[1] & 0xBC;
+                statusWriteEnabled_ = false;
+                writeEnabled_ = false;
+            }
+            break;
+        case 0x02:
+            if (writeEnabled_ && f.size() > 4 && !protectedArray()) {
+                for (size_t at = 4; at < f.size(); ++at) data.push_back(reverse(f[at]));
+                program(address24(f, 1), data.data(), std::min<size_t>(data.size(), 256), true);
+                busyUntil_ = now + kPageProgramNs;
+            }
+            writeEnabled_ = false;
+            break;
+        case 0xD8:
+            if (writeEnabled_ && f.size() >= 4 && !protectedArray()) {
+                erase(address24(f, 1), eraseBlock_);
+                busyUntil_ = now + (flashId_ == kSerialLarge ? kEraseNsBF8E : kEraseNs1010);
+            }
+            writeEnabled_ = false;
+            break;
+        case 0xAD: {
+            // Auto-increment programming (0xBF8E only): address and two bytes
+            // first, then two bytes per command. The controller holds each
+            // transfer until the flash is ready, so no busy time shows.
+            if (flashId_ != kSerialLarge) break;
+            size_t at = 1;
+            if (!autoIncrement_) {
+                if (!writeEnabled_ || f.size() < 6 || protectedArray()) break;
+                autoAddress_ = address24(f, 1);
+                autoIncrement_ = true;
+                at = 4;
+            }
+            if (f.size() < at + 2) break;
+            const uint8_t pair[2] = {reverse(f[at]), reverse(f[at + 1])};
+            program(autoAddress_, pair, 2, false);
+            autoAddress_ += 2;
+            break;
+        }
+        default:
+            break;  // 0x70/0x80 (busy output on/off) and anything else: no state
     }
-    default: break;  // 0x70/0x80 (busy output on/off) and anything else: no state
-  }
 }
 
 // ---- indirect port ------------------------------------------------------------
 
 uint32_t FlashModel::indirectDeviceStatus() const {
-  return (busy() ? 1u : 0u) | (writeEnabled_ ? 2u : 0u) | extraStatusBits;
+    return (busy() ? 1u : 0u) | (writeEnabled_ ? 2u : 0u) | extraStatusBits;
 }
 
 void FlashModel::indirectControl(uint32_t value) {
-  if (interfaceStuck) return;
-  switch (value) {
-    case 1:
-      transferOpen_ = true;
-      transferData_.clear();
-      break;
-    case 2:
-      closeTransfer();
-      resetGranted_ = false;
-      break;
-    case 4: resetGranted_ = true; break;
-    case 16:
-      if (!busy()) writeEnabled_ = true;
-      break;
-    case 32: writeEnabled_ = false; break;
-    default: break;
-  }
+    if (interfaceStuck) return;
+    switch (value) {
+        case 1:
+            transferOpen_ = true;
+            transferData_.clear();
+            break;
+        case 2:
+            closeTransfer();
+            resetGranted_ = false;
+            break;
+        case 4:
+            resetGranted_ = true;
+            break;
+        case 16:
+            if (!busy()) writeEnabled_ = true;
+            break;
+        case 32:
+            writeEnabled_ = false;
+            break;
+        default:
+            break;
+    }
 }
 
 void FlashModel::indirectCommand(uint32_t value) {
-  if (interfaceStuck) return;
-  if (value == 0x50000) {
-    statusLatch_ = indirectDeviceStatus();
-  } else if (value == 0x660000 || value == 0x990000) {
-    if (resetGranted_ && value == 0x990000 && lastCommand_ == 0x660000) {
-      writeEnabled_ = false;
-      transferOpen_ = false;
-      transferData_.clear();
+    if (interfaceStuck) return;
+    if (value == 0x50000) {
+        statusLatch_ = indirectDeviceStatus();
+    } else if (value == 0x660000 || value == 0x990000) {
+        if (resetGranted_ && value == 0x990000 && lastCommand_ == 0x660000) {
+            writeEnabled_ = false;
+            transferOpen_ = false;
+            transferData_.clear();
+        }
     }
-  }
-  lastCommand_ = value;
+    lastCommand_ = value;
 }
 
 // Closing a transfer that carried data programs it as one page. A boot header
 // written at address 0 whose words hold the restart command makes the device
 // restart into its new firmware.
 void FlashModel::closeTransfer() {
-  if (!transferOpen_) return;
-  transferOpen_ = false;
-  if (transferData_.empty()) return;
-  if (!writeEnabled_ || busy()) return;
-  program(address_, transferData_.data(), std::min<size_t>(transferData_.size(), 256), true);
-  writeEnabled_ = false;
-  busyUntil_ = clock_() + kPageProgramNs;
-  if (address_ != 0 || transferData_.size() < 4) return;
-  static const uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
-  static const uint8_t kRestart[] = {0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x0F};
-  const auto begin = transferData_.begin();
-  if (std::equal(kSync, kSync + 4, begin) &&
-      std::search(begin, transferData_.end(), kRestart, kRestart + 8) != transferData_.end()) {
-    ++activations_;
-    ++version_;
-  }
+    if (!transferOpen_) return;
+    transferOpen_ = false;
+    if (transferData_.empty()) return;
+    if (!writeEnabled_ || busy()) return;
+    program(address_, transferData_.data(), std::min<size_t>(transferData_.size(), 256), true);
+    writeEnabled_ = false;
+    busyUntil_ = clock_() + kPageProgramNs;
+    if (address_ != 0 || transferData_.size() < 4) return;
+    static const uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
+    static const uint8_t kRestart[] = {0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x0F};
+    const auto begin = transferData_.begin();
+    if (std::equal(kSync, kSync + 4, begin) &&
+        std::search(begin, transferData_.end(), kRestart, kRestart + 8) != transferData_.end()) {
+        ++activations_;
+        ++version_;
+    }
 }
 
 }  // namespace zelsim

@@ -14,92 +14,92 @@
 namespace zelsim {
 
 struct FlashSetup {
-  uint16_t flashId = 0;
-  uint32_t signature = 0x727EBABE;
-  uint32_t firmwareVersion = 0;
+    uint16_t flashId = 0;
+    uint32_t signature = 0x727EBABE;
+    uint32_t firmwareVersion = 0;
 };
 
 class FlashModel {
- public:
-  using Clock = std::function<uint64_t()>;  // nanoseconds
+public:
+    using Clock = std::function<uint64_t()>;  // nanoseconds
 
-  FlashModel(const FlashSetup &setup, Clock clock);
+    FlashModel(const FlashSetup &setup, Clock clock);
 
-  static bool claims(uint32_t offset);
-  // Driver status word: 0, or -52005 for a write to a read-only register.
-  int32_t read(uint32_t offset, uint32_t &value);
-  int32_t write(uint32_t offset, uint32_t value);
+    static bool claims(uint32_t offset);
+    // Driver status word: 0, or -52005 for a write to a read-only register.
+    int32_t read(uint32_t offset, uint32_t &value);
+    int32_t write(uint32_t offset, uint32_t value);
 
-  // ---- state for the control interface ----
-  size_t size() const { return memory_.size(); }
-  // Bytes outside the array read as 0xFF and are not written.
-  void readArray(uint32_t address, uint8_t *out, size_t length) const;
-  void writeArray(uint32_t address, const uint8_t *bytes, size_t length);
-  uint32_t firmwareVersion() const { return version_; }
-  void setFirmwareVersion(uint32_t version) { version_ = version; }
-  void setIdentity(uint16_t flashId, uint32_t signature);
-  unsigned activations() const { return activations_; }
+    // ---- state for the control interface ----
+    size_t size() const { return memory_.size(); }
+    // Bytes outside the array read as 0xFF and are not written.
+    void readArray(uint32_t address, uint8_t *out, size_t length) const;
+    void writeArray(uint32_t address, const uint8_t *bytes, size_t length);
+    uint32_t firmwareVersion() const { return version_; }
+    void setFirmwareVersion(uint32_t version) { version_ = version; }
+    void setIdentity(uint16_t flashId, uint32_t signature);
+    unsigned activations() const { return activations_; }
 
-  // Faults.
-  bool interfaceStuck = false;      // serial ready bit never set, indirect port always busy
-  bool deviceStuckBusy = false;     // the flash reports busy for ever and does nothing
-  unsigned dropPrograms = 0;        // the next n program operations leave the array as it was
-  uint32_t extraStatusBits = 0;     // or'ed into every indirect device status (e.g. 0x40)
+    // Faults.
+    bool interfaceStuck = false;   // serial ready bit never set, indirect port always busy
+    bool deviceStuckBusy = false;  // the flash reports busy for ever and does nothing
+    unsigned dropPrograms = 0;     // the next n program operations leave the array as it was
+    uint32_t extraStatusBits = 0;  // or'ed into every indirect device status (e.g. 0x40)
 
-  // Virtual durations of the flash's own work.
-  static constexpr uint64_t kPageProgramNs = 700'000;
-  static constexpr uint64_t kEraseNs1010 = 45'000'000;
-  static constexpr uint64_t kEraseNsBF8E = 18'000'000;
-  static constexpr uint64_t kSectorEraseNs9D17 = 150'000'000;
+    // Virtual durations of the flash's own work.
+    static constexpr uint64_t kPageProgramNs = 700'000;
+    static constexpr uint64_t kEraseNs1010 = 45'000'000;
+    static constexpr uint64_t kEraseNsBF8E = 18'000'000;
+    static constexpr uint64_t kSectorEraseNs9D17 = 150'000'000;
 
- private:
-  // Serial port.
-  uint8_t clockByte(uint8_t out);
-  void endFrame();
-  void serialTransfer(uint32_t control);
-  uint8_t serialStatus() const;
-  bool busy() const;
-  uint64_t now();
-  void program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage);
-  void erase(uint32_t address, uint32_t blockSize);
-  bool protectedArray() const;
+private:
+    // Serial port.
+    uint8_t clockByte(uint8_t out);
+    void endFrame();
+    void serialTransfer(uint32_t control);
+    uint8_t serialStatus() const;
+    bool busy() const;
+    uint64_t now();
+    void program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage);
+    void erase(uint32_t address, uint32_t blockSize);
+    bool protectedArray() const;
 
-  // Indirect port.
-  void indirectControl(uint32_t value);
-  void indirectCommand(uint32_t value);
-  uint32_t indirectDeviceStatus() const;
-  void closeTransfer();
+    // Indirect port.
+    void indirectControl(uint32_t value);
+    void indirectCommand(uint32_t value);
+    uint32_t indirectDeviceStatus() const;
+    void closeTransfer();
 
-  uint16_t flashId_;
-  uint32_t signature_;
-  uint32_t version_;
-  Clock clock_;
-  std::vector<uint8_t> memory_;
-  uint32_t eraseBlock_ = 0x10000;
+    uint16_t flashId_;
+    uint32_t signature_;
+    uint32_t version_;
+    Clock clock_;
+    std::vector<uint8_t> memory_;
+    uint32_t eraseBlock_ = 0x10000;
 
-  // serial
-  uint32_t command_ = 0;
-  uint32_t received_ = 0;
-  bool selected_ = false;
-  std::vector<uint8_t> frame_;
-  bool frameIgnored_ = false;
-  bool writeEnabled_ = false;
-  bool statusWriteEnabled_ = false;
-  uint8_t statusBits_ = 0;  // block-protection bits of 0xBF8E
-  bool autoIncrement_ = false;
-  uint32_t autoAddress_ = 0;
-  uint64_t busyUntil_ = 0;
-  uint64_t lastNow_ = 0;  // to carry a pending busy time across a clock reset
+    // serial
+    uint32_t command_ = 0;
+    uint32_t received_ = 0;
+    bool selected_ = false;
+    std::vector<uint8_t> frame_;
+    bool frameIgnored_ = false;
+    bool writeEnabled_ = false;
+    bool statusWriteEnabled_ = false;
+    uint8_t statusBits_ = 0;  // block-protection bits of 0xBF8E
+    bool autoIncrement_ = false;
+    uint32_t autoAddress_ = 0;
+    uint64_t busyUntil_ = 0;
+    uint64_t lastNow_ = 0;  // to carry a pending busy time across a clock reset
 
-  // indirect
-  bool resetGranted_ = false;
-  bool transferOpen_ = false;
-  uint32_t address_ = 0;
-  uint32_t readPointer_ = 0;
-  std::vector<uint8_t> transferData_;
-  uint32_t statusLatch_ = 0;
-  uint32_t lastCommand_ = 0;
-  unsigned activations_ = 0;
+    // indirect
+    bool resetGranted_ = false;
+    bool transferOpen_ = false;
+    uint32_t address_ = 0;
+    uint32_t readPointer_ = 0;
+    std::vector<uint8_t> transferData_;
+    uint32_t statusLatch_ = 0;
+    uint32_t lastCommand_ = 0;
+    unsigned activations_ = 0;
 };
 
 }  // namespace zelsim

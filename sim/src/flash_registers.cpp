@@ -17,36 +17,36 @@ namespace {
 // Device busy times run on the virtual clock; with virtual time off, on the
 // real one.
 uint64_t flashClock() {
-  if (virtualTime()) return virtualNow();
-  return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count());
+    if (virtualTime()) return virtualNow();
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
 }
 
 class FlashRegisters : public RegisterBlock {
- public:
-  explicit FlashRegisters(const RegisterIdentity &identity)
-      : model({identity.flashId, identity.signature, identity.firmwareVersion}, flashClock) {}
-  bool claims(uint32_t offset) const override { return FlashModel::claims(offset); }
-  int32_t read(uint32_t offset, uint32_t &value) override { return model.read(offset, value); }
-  int32_t write(uint32_t offset, uint32_t value) override { return model.write(offset, value); }
+public:
+    explicit FlashRegisters(const RegisterIdentity &identity)
+        : model({identity.flashId, identity.signature, identity.firmwareVersion}, flashClock) {}
+    bool claims(uint32_t offset) const override { return FlashModel::claims(offset); }
+    int32_t read(uint32_t offset, uint32_t &value) override { return model.read(offset, value); }
+    int32_t write(uint32_t offset, uint32_t value) override { return model.write(offset, value); }
 
-  FlashModel model;
+    FlashModel model;
 };
 
 using Lock = std::lock_guard<std::mutex>;
 
 // Under the mutex: the flash model of a node, or null.
 FlashModel *flashOf(Sim &s, unsigned node) {
-  if (node >= s.world.devices.size() || !s.world.devices[node].registers) return nullptr;
-  auto *block = dynamic_cast<FlashRegisters *>(s.world.devices[node].registers->blockAt(64));
-  return block == nullptr ? nullptr : &block->model;
+    if (node >= s.world.devices.size() || !s.world.devices[node].registers) return nullptr;
+    auto *block = dynamic_cast<FlashRegisters *>(s.world.devices[node].registers->blockAt(64));
+    return block == nullptr ? nullptr : &block->model;
 }
 
 }  // namespace
 
 std::unique_ptr<RegisterBlock> makeFlashRegisters(const RegisterIdentity &identity) {
-  return std::make_unique<FlashRegisters>(identity);
+    return std::make_unique<FlashRegisters>(identity);
 }
 
 }  // namespace zelsim
@@ -56,70 +56,80 @@ using namespace zelsim;
 extern "C" {
 
 ZELSIM_API size_t zelsim_flash_size(unsigned node) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  return flash == nullptr ? 0 : flash->size();
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    return flash == nullptr ? 0 : flash->size();
 }
 
 ZELSIM_API int zelsim_flash_read(unsigned node, uint32_t address, void *buffer, size_t length) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  if (flash == nullptr || (buffer == nullptr && length > 0)) return -1;
-  flash->readArray(address, static_cast<uint8_t *>(buffer), length);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr || (buffer == nullptr && length > 0)) return -1;
+    flash->readArray(address, static_cast<uint8_t *>(buffer), length);
+    return 0;
 }
 
-ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *buffer, size_t length) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  if (flash == nullptr || (buffer == nullptr && length > 0)) return -1;
-  flash->writeArray(address, static_cast<const uint8_t *>(buffer), length);
-  return 0;
+ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *buffer,
+                                  size_t length) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr || (buffer == nullptr && length > 0)) return -1;
+    flash->writeArray(address, static_cast<const uint8_t *>(buffer), length);
+    return 0;
 }
 
 ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, uint32_t value) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  if (flash == nullptr) return -1;
-  switch (fault) {
-    case ZELSIM_FLASH_INTERFACE_STUCK: flash->interfaceStuck = value != 0; break;
-    case ZELSIM_FLASH_DEVICE_BUSY: flash->deviceStuckBusy = value != 0; break;
-    case ZELSIM_FLASH_DROP_PROGRAMS: flash->dropPrograms = value; break;
-    case ZELSIM_FLASH_STATUS_BITS: flash->extraStatusBits = value; break;
-    default: return -1;
-  }
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr) return -1;
+    switch (fault) {
+        case ZELSIM_FLASH_INTERFACE_STUCK:
+            flash->interfaceStuck = value != 0;
+            break;
+        case ZELSIM_FLASH_DEVICE_BUSY:
+            flash->deviceStuckBusy = value != 0;
+            break;
+        case ZELSIM_FLASH_DROP_PROGRAMS:
+            flash->dropPrograms = value;
+            break;
+        case ZELSIM_FLASH_STATUS_BITS:
+            flash->extraStatusBits = value;
+            break;
+        default:
+            return -1;
+    }
+    return 0;
 }
 
 ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint32_t signature) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  if (flash == nullptr) return -1;
-  flash->setIdentity(flash_id, signature);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr) return -1;
+    flash->setIdentity(flash_id, signature);
+    return 0;
 }
 
 ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  if (flash == nullptr) return -1;
-  flash->setFirmwareVersion(version);
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr) return -1;
+    flash->setFirmwareVersion(version);
+    return 0;
 }
 
 ZELSIM_API int zelsim_flash_activations(unsigned node, unsigned *count) {
-  Sim &s = sim();
-  Lock lock(s.mutex);
-  FlashModel *flash = flashOf(s, node);
-  if (flash == nullptr || count == nullptr) return -1;
-  *count = flash->activations();
-  return 0;
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr || count == nullptr) return -1;
+    *count = flash->activations();
+    return 0;
 }
 
 }  // extern "C"

@@ -11,19 +11,49 @@ namespace {
 
 void storeValue(uint64_t value, uint8_t width, void *destination) {
     switch (width) {
-        case 1: { const uint8_t v = uint8_t(value); std::memcpy(destination, &v, 1); break; }
-        case 2: { const uint16_t v = uint16_t(value); std::memcpy(destination, &v, 2); break; }
-        case 4: { const uint32_t v = uint32_t(value); std::memcpy(destination, &v, 4); break; }
-        default: std::memcpy(destination, &value, 8); break;
+        case 1: {
+            const uint8_t v = uint8_t(value);
+            std::memcpy(destination, &v, 1);
+            break;
+        }
+        case 2: {
+            const uint16_t v = uint16_t(value);
+            std::memcpy(destination, &v, 2);
+            break;
+        }
+        case 4: {
+            const uint32_t v = uint32_t(value);
+            std::memcpy(destination, &v, 4);
+            break;
+        }
+        default:
+            std::memcpy(destination, &value, 8);
+            break;
     }
 }
 
 uint64_t loadValue(uint8_t width, const void *source) {
     switch (width) {
-        case 1: { uint8_t v; std::memcpy(&v, source, 1); return v; }
-        case 2: { uint16_t v; std::memcpy(&v, source, 2); return v; }
-        case 4: { uint32_t v; std::memcpy(&v, source, 4); return v; }
-        default: { uint64_t v; std::memcpy(&v, source, 8); return v; }
+        case 1: {
+            uint8_t v;
+            std::memcpy(&v, source, 1);
+            return v;
+        }
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, source, 2);
+            return v;
+        }
+        case 4: {
+            uint32_t v;
+            std::memcpy(&v, source, 4);
+            return v;
+        }
+        default: {
+            uint64_t v;
+            std::memcpy(&v, source, 8);
+            return v;
+        }
     }
 }
 
@@ -70,7 +100,8 @@ extern "C" int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribute
     tStatus status;
     try {
         bool registerAccess = false;
-        const tAttribute *entry = checkCall(handle, attribute, value, false, registerAccess, status);
+        const tAttribute *entry =
+            checkCall(handle, attribute, value, false, registerAccess, status);
         if (registerAccess) {
             uint32_t result = 0;
             handle->controller->readRegister(attribute - kRegisterAttributeFirst, result, status);

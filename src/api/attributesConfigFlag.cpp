@@ -61,8 +61,8 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
     // The block must read back as written: the old contents with the new flag.
     const uint32_t oldWord = original[kConfigFlagWord];
     original[kConfigFlagWord] = wanted;
-    const bool intact = !status.isFatal() &&
-                        std::memcmp(block.get(), original.get(), kConfigBlockBytes) == 0;
+    const bool intact =
+        !status.isFatal() && std::memcmp(block.get(), original.get(), kConfigBlockBytes) == 0;
     original[kConfigFlagWord] = oldWord;
     if (intact) return;
     // Once the erase has begun, any failure would leave the block empty or

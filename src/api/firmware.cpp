@@ -21,7 +21,8 @@ namespace reg = nFlashRegister;
 // A status-reporting buffer released on every path.
 class tBuffer {
 public:
-    tBuffer(size_t size, tStatus &status) : bytes_(static_cast<uint8_t *>(allocate(size, status))) {}
+    tBuffer(size_t size, tStatus &status)
+        : bytes_(static_cast<uint8_t *>(allocate(size, status))) {}
     ~tBuffer() { release(bytes_); }
     tBuffer(const tBuffer &) = delete;
     tBuffer &operator=(const tBuffer &) = delete;
@@ -34,7 +35,8 @@ private:
 // The pin-out version the installed firmware carries at the header's address.
 uint32_t readPinOutVersion(iSMBusController &controller, uint16_t flashId, uint32_t address,
                            tStatus &status) {
-    if (flashId == kFlashId9D17) return (readIndirectWord(controller, address, status) >> 8) & 0xFFu;
+    if (flashId == kFlashId9D17)
+        return (readIndirectWord(controller, address, status) >> 8) & 0xFFu;
     uint32_t word = readFlashWord(controller, address, status);
     if (word == 0xFFFFFFFFu) word = readFlashWord(controller, address, status);
     return word & 0xFFu;
@@ -71,7 +73,8 @@ void checkImageAgainstController(iSMBusController &controller, const tFirmwareIm
         return;
     }
     waitInterfaceReady(controller, status);
-    const uint32_t pinOutVersion = readPinOutVersion(controller, flashId, header.pinOutAddress, status);
+    const uint32_t pinOutVersion =
+        readPinOutVersion(controller, flashId, header.pinOutAddress, status);
     if (status.isFatal()) return;
     if (pinOutVersion != header.pinOutVersion) {
         ZELSMBUS_SET_CODE(status, -52002);
@@ -99,8 +102,8 @@ uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
 }
 
 // Reads the region back; true when its first byteCount bytes are the image.
-bool verifyRegion(iSMBusController &controller, uint16_t flashId, const tFirmwareImageHeader &header,
-                  const uint8_t *image, tStatus &status) {
+bool verifyRegion(iSMBusController &controller, uint16_t flashId,
+                  const tFirmwareImageHeader &header, const uint8_t *image, tStatus &status) {
     const uint32_t regionSize = firmwareRegionSize(flashId);
     tBuffer readBack(regionSize, status);
     readFlashRegion(controller, flashId, header.offset, regionSize, readBack.get(), status);

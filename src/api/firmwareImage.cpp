@@ -91,8 +91,7 @@ void parseFirmwareImage(const char *image, size_t length, tFirmwareImageHeader &
         ZELSMBUS_SET_CODE(status, -52005);
         return;
     }
-    header.isFirmwareUpdate =
-        updateTypeLength == 8 && std::memcmp(updateType, "FWUpdate", 8) == 0;
+    header.isFirmwareUpdate = updateTypeLength == 8 && std::memcmp(updateType, "FWUpdate", 8) == 0;
     header.payload = emptyLine + 4;
     header.payloadLength =
         static_cast<size_t>(findText(header.payload, end, kLineBreak) - header.payload);

@@ -42,10 +42,10 @@ void writeSerialPages(iSMBusController &controller, uint32_t regionSize, const u
     const uint32_t pages = (regionSize + kFlashPageBytes - 1) / kFlashPageBytes;
     for (uint32_t page = 0; page < pages && !status.isFatal(); ++page) {
         setFlashWriteEnable(controller, kFlashId1010, true, status);
-        programFlashPage(controller, page * kFlashPageBytes,
-                         *reinterpret_cast<const uint8_t(*)[kFlashPageBytes]>(
-                             buffer + page * kFlashPageBytes),
-                         status);
+        programFlashPage(
+            controller, page * kFlashPageBytes,
+            *reinterpret_cast<const uint8_t(*)[kFlashPageBytes]>(buffer + page * kFlashPageBytes),
+            status);
     }
 }
 
@@ -61,8 +61,8 @@ void write1010(iSMBusController &controller, uint8_t *buffer, uint32_t regionSiz
     setFlashWriteEnable(controller, kFlashId1010, false, status);
 }
 
-void writeBF8E(iSMBusController &controller, uint32_t offset, uint8_t *buffer,
-               uint32_t regionSize, tStatus &status) {
+void writeBF8E(iSMBusController &controller, uint32_t offset, uint8_t *buffer, uint32_t regionSize,
+               tStatus &status) {
     for (uint32_t block = 0; block < regionSize / kBF8EBlockBytes && !status.isFatal(); ++block) {
         setFlashWriteEnable(controller, kFlashIdBF8E, true, status);
         flashCommand(controller, 0xD8000000 + offset + block * kBF8EBlockBytes, 0x204, status);
@@ -108,8 +108,8 @@ void write9D17(iSMBusController &controller, const uint8_t *buffer, uint32_t byt
     for (uint32_t page = 0; page < pages && !status.isFatal(); ++page) {
         const uint8_t *bytes = buffer + page * kFlashPageBytes;
         setFlashWriteEnable(controller, kFlashId9D17, true, status);
-        controller.writeRegister(reg::kIndirectAddress, kIndirectRegionBase + page * kFlashPageBytes,
-                                 status);
+        controller.writeRegister(reg::kIndirectAddress,
+                                 kIndirectRegionBase + page * kFlashPageBytes, status);
         controller.writeRegister(reg::kIndirectControl, 1, status);
         for (uint32_t at = 0; at < kFlashPageBytes && !status.isFatal(); at += 2) {
             controller.writeRegister(reg::kIndirectWriteData, bytes[at] * 256u + bytes[at + 1],
@@ -156,17 +156,23 @@ void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t
     if (byteCount > 0) std::memcpy(buffer, bytes, byteCount);
 
     switch (flashId) {
-        case kFlashId1010: write1010(controller, buffer, regionSize, status); break;
-        case kFlashIdBF8E: writeBF8E(controller, offset, buffer, regionSize, status); break;
-        default: write9D17(controller, buffer, byteCount, regionSize, status); break;
+        case kFlashId1010:
+            write1010(controller, buffer, regionSize, status);
+            break;
+        case kFlashIdBF8E:
+            writeBF8E(controller, offset, buffer, regionSize, status);
+            break;
+        default:
+            write9D17(controller, buffer, byteCount, regionSize, status);
+            break;
     }
     release(buffer);
 }
 
 void activateIndirectFirmware(iSMBusController &controller, tStatus &status) {
-    static constexpr uint16_t kBootHeader[18] = {
-        0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001, 0x0030, 0x0000, 0x3000,
-        0x8001, 0x0000, 0x000F, 0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
+    static constexpr uint16_t kBootHeader[18] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
+                                                 0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
+                                                 0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
     setFlashWriteEnable(controller, kFlashId9D17, true, status);
     controller.writeRegister(reg::kIndirectAddress, 0, status);
     controller.writeRegister(reg::kIndirectControl, 1, status);

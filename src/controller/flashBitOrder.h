@@ -22,7 +22,9 @@ inline uint32_t reverseBitsInBytes(uint32_t value) {
 
 // Full 32-bit reversal: turns four bytes in memory order (a little-endian
 // word) into the port's word and back.
-inline uint32_t reverseWordBits(uint32_t value) { return __builtin_bswap32(reverseBitsInBytes(value)); }
+inline uint32_t reverseWordBits(uint32_t value) {
+    return __builtin_bswap32(reverseBitsInBytes(value));
+}
 
 inline uint32_t loadLittleEndian(const uint8_t *bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |

@@ -2,7 +2,6 @@
 // 0x2004, transfers through 0x2008 (address), 0x200C (read) and 0x2010
 // (write), device commands and status at 0x2014.
 #include "controller/flashAccess.h"
-
 #include "driver/sleep.h"
 
 namespace nZELSMBUS000 {

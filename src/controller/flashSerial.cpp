@@ -2,7 +2,6 @@
 // top byte), register 68 a transfer control word, register 72 reports the
 // interface ready, register 76 returns what the flash clocked out.
 #include "controller/flashAccess.h"
-
 #include "controller/flashBitOrder.h"
 #include "driver/sleep.h"
 
@@ -19,10 +18,14 @@ constexpr int kFlashIdleFastPolls = 30;
 
 uint32_t firmwareRegionSize(uint16_t flashId) {
     switch (flashId) {
-        case kFlashId1010: return 0x10000;
-        case kFlashIdBF8E: return 0x80000;
-        case kFlashId9D17: return 0x300000;
-        default: return 0;
+        case kFlashId1010:
+            return 0x10000;
+        case kFlashIdBF8E:
+            return 0x80000;
+        case kFlashId9D17:
+            return 0x300000;
+        default:
+            return 0;
     }
 }
 

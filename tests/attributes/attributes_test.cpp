@@ -29,16 +29,17 @@ const uint8_t kProtected[3] = {0xA0, 0xA2, 0xA4};
 // (texts and lists by their address).
 void answerEverything(tMockController &c) {
     ON_CALL(c, getPciIds(_, _, _, _, _))
-        .WillByDefault(DoAll(SetArgReferee<0>(0x1111), SetArgReferee<1>(0x1111), SetArgReferee<2>(0x1111),
-                             SetArgReferee<3>(0x1111)));
+        .WillByDefault(DoAll(SetArgReferee<0>(0x1111), SetArgReferee<1>(0x1111),
+                             SetArgReferee<2>(0x1111), SetArgReferee<3>(0x1111)));
     ON_CALL(c, getPciLocation(_, _, _, _, _))
-        .WillByDefault(DoAll(SetArgReferee<0>(0x1111), SetArgReferee<1>(0x1111), SetArgReferee<2>(0x1111),
-                             SetArgReferee<3>(0x1111)));
+        .WillByDefault(DoAll(SetArgReferee<0>(0x1111), SetArgReferee<1>(0x1111),
+                             SetArgReferee<2>(0x1111), SetArgReferee<3>(0x1111)));
     ON_CALL(c, getPortString(_, _)).WillByDefault(SetArgReferee<0>(kPortText));
     ON_CALL(c, getDeviceString(_, _)).WillByDefault(SetArgReferee<0>(kDeviceText));
     ON_CALL(c, getProtectedAddresses(_, _, _))
         .WillByDefault(DoAll(SetArgReferee<0>(uint8_t(0x11)), SetArgReferee<1>(kProtected)));
-    ON_CALL(c, getPortFlags(_, _, _)).WillByDefault(DoAll(SetArgReferee<0>(uint8_t(1)), SetArgReferee<1>(uint8_t(1))));
+    ON_CALL(c, getPortFlags(_, _, _))
+        .WillByDefault(DoAll(SetArgReferee<0>(uint8_t(1)), SetArgReferee<1>(uint8_t(1))));
     ON_CALL(c, readRegister(_, _, _)).WillByDefault(SetArgReferee<1>(0x11111111u));
     ON_CALL(c, getAttribute1004(_, _)).WillByDefault(SetArgReferee<0>(uint8_t(0x11)));
     ON_CALL(c, getAttribute1005(_, _)).WillByDefault(SetArgReferee<0>(0x11111111u));
@@ -76,21 +77,23 @@ TEST_P(AttributeWidths, GetWritesExactlyTheAttributesWidth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AttributeWidths,
-    ::testing::Values(WidthCase{101, 2, 0x1111}, WidthCase{102, 2, 0x1111}, WidthCase{103, 2, 0x1111},
-                      WidthCase{104, 2, 0x1111}, WidthCase{105, 2, 0x1111}, WidthCase{106, 2, 0x1111},
-                      WidthCase{107, 2, 0x1111}, WidthCase{108, 2, 0x1111},
-                      WidthCase{301, 8, uint64_t(uintptr_t(kPortText))},
-                      WidthCase{302, 8, uint64_t(uintptr_t(kDeviceText))}, WidthCase{303, 4, 0x11111111},
-                      WidthCase{401, 1, 0x11}, WidthCase{402, 8, uint64_t(uintptr_t(kProtected))},
-                      WidthCase{1001, 4, 1}, WidthCase{1002, 4, 1}, WidthCase{1003, 4, 1},
-                      WidthCase{1004, 4, 0x11}, WidthCase{1005, 4, 0x11111111}, WidthCase{2001, 4, 0x11111111},
-                      WidthCase{3001, 4, 0x11111111}, WidthCase{3002, 4, 0x11111111},
-                      WidthCase{10001, 2, 0x1111}, WidthCase{10002, 2, 0x1111}, WidthCase{10003, 2, 0x1111},
-                      WidthCase{10004, 2, 0x1111}, WidthCase{10005, 2, 0x1111},
-                      WidthCase{0x20000, 4, 0x11111111}, WidthCase{0x2FFFF, 4, 0x11111111}));
+    ::testing::Values(
+        WidthCase{101, 2, 0x1111}, WidthCase{102, 2, 0x1111}, WidthCase{103, 2, 0x1111},
+        WidthCase{104, 2, 0x1111}, WidthCase{105, 2, 0x1111}, WidthCase{106, 2, 0x1111},
+        WidthCase{107, 2, 0x1111}, WidthCase{108, 2, 0x1111},
+        WidthCase{301, 8, uint64_t(uintptr_t(kPortText))},
+        WidthCase{302, 8, uint64_t(uintptr_t(kDeviceText))}, WidthCase{303, 4, 0x11111111},
+        WidthCase{401, 1, 0x11}, WidthCase{402, 8, uint64_t(uintptr_t(kProtected))},
+        WidthCase{1001, 4, 1}, WidthCase{1002, 4, 1}, WidthCase{1003, 4, 1},
+        WidthCase{1004, 4, 0x11}, WidthCase{1005, 4, 0x11111111}, WidthCase{2001, 4, 0x11111111},
+        WidthCase{3001, 4, 0x11111111}, WidthCase{3002, 4, 0x11111111}, WidthCase{10001, 2, 0x1111},
+        WidthCase{10002, 2, 0x1111}, WidthCase{10003, 2, 0x1111}, WidthCase{10004, 2, 0x1111},
+        WidthCase{10005, 2, 0x1111}, WidthCase{0x20000, 4, 0x11111111},
+        WidthCase{0x2FFFF, 4, 0x11111111}));
 
 TEST(AttributeAccess, FullAccessAttributesAreRefusedWithoutADriverCommand) {
-    for (uint32_t attribute : {1004u, 3001u, 3002u, 10001u, 10002u, 10003u, 10004u, 10005u, 0x20004u, 0x2FFFFu}) {
+    for (uint32_t attribute :
+         {1004u, 3001u, 3002u, 10001u, 10002u, 10003u, 10004u, 10005u, 0x20004u, 0x2FFFFu}) {
         StrictMock<tMockController> controller;  // any call fails the test
         tSMBusHandle handle{&controller, 0, {0, 0}};
         uint32_t value = 0xEEEEEEEE;
@@ -154,7 +157,8 @@ TEST(AttributeAccess, UnknownReadOnlyAndMissingArgumentsAreRefused) {
         EXPECT_EQ(ZELSMBusGetAttribute(&handle, attribute, &value), -52005) << attribute;
         EXPECT_EQ(ZELSMBusSetAttribute(&handle, attribute, &value), -52005) << attribute;
     }
-    for (uint32_t attribute : {101u, 104u, 108u, 301u, 302u, 303u, 401u, 402u, 1002u, 1003u, 10004u})
+    for (uint32_t attribute :
+         {101u, 104u, 108u, 301u, 302u, 303u, 401u, 402u, 1002u, 1003u, 10004u})
         EXPECT_EQ(ZELSMBusSetAttribute(&handle, attribute, &value), -52005) << attribute;
     EXPECT_EQ(ZELSMBusGetAttribute(nullptr, 101, &value), -52006);
     EXPECT_EQ(ZELSMBusSetAttribute(nullptr, 1001, nullptr), -52006);
@@ -190,10 +194,12 @@ protected:
     uint32_t flagWord() const {
         uint8_t bytes[4];
         controller.model.readArray(kFlagAddress, bytes, 4);
-        return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+        return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 |
+               bytes[3];
     }
     void setFlagWord(uint32_t word) {
-        const uint8_t bytes[4] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word)};
+        const uint8_t bytes[4] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8),
+                                  uint8_t(word)};
         controller.model.writeArray(kFlagAddress, bytes, 4);
     }
     std::vector<uint8_t> block2() const {
@@ -203,7 +209,8 @@ protected:
     }
     bool eraseOrProgramSent() const {
         for (const auto &access : controller.log)
-            if (access.write && access.offset == 64 && (access.value >> 24 == 0xD8 || access.value >> 24 == 0x02))
+            if (access.write && access.offset == 64 &&
+                (access.value >> 24 == 0xD8 || access.value >> 24 == 0x02))
                 return true;
         return false;
     }
@@ -290,7 +297,8 @@ TEST_F(ConfigFlag, BusyFlashTimesOutAndTheBlockIsPutBack) {
             }
         }
         // It answers again once the polling has given up and the repair begins.
-        if (offset == 64 && value == 0xAB000000 && dropped && flashtest::gClockNs >= hungAt + 6'000'000'000ull)
+        if (offset == 64 && value == 0xAB000000 && dropped &&
+            flashtest::gClockNs >= hungAt + 6'000'000'000ull)
             controller.model.deviceStuckBusy = false;
     };
     EXPECT_EQ(set(1), -52007);

@@ -1,4 +1,6 @@
 // Image header, numbers, Base64 and checksums as pure functions.
+#include "api/firmwareImage.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "api/firmwareChecksums.h"
-#include "api/firmwareImage.h"
 #include "api/firmwarePayload.h"
 #include "imageBuilder.h"
 
@@ -127,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FirmwareImageHeader, FirstOccurrenceOfAKeyCounts) {
     tFirmwareImageHeader header;
-    ASSERT_EQ(parse(replaced(baseImage(), "\r\nVersion::6", "\r\nVersion::7\r\nVersion::6"), header), 0);
+    ASSERT_EQ(
+        parse(replaced(baseImage(), "\r\nVersion::6", "\r\nVersion::7\r\nVersion::6"), header), 0);
     EXPECT_EQ(header.version, 7u);
 }
 
@@ -163,12 +165,16 @@ TEST_P(FirmwarePayload, DecodesIgnoringWhatIsNotBase64) {
     EXPECT_EQ(std::string(reinterpret_cast<char *>(out.data()), decoded), c.decoded);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FirmwarePayload,
-                         ::testing::Values(PayloadCase{"aGVsbG8=", "hello"}, PayloadCase{"aGVsbG8", "hello"},
-                                           PayloadCase{"aGVs bG8=", "hello"}, PayloadCase{"aGVs\nbG8=\n", "hello"},
-                                           PayloadCase{"aGVsbA==", "hell"}, PayloadCase{"aGVsbA", "hell"},
-                                           PayloadCase{"aGVsb", "hel"}, PayloadCase{"=a=G=V=s=", "hel"},
-                                           PayloadCase{"\xff\x80" "aGk=", "hi"}, PayloadCase{"", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, FirmwarePayload,
+    ::testing::Values(PayloadCase{"aGVsbG8=", "hello"}, PayloadCase{"aGVsbG8", "hello"},
+                      PayloadCase{"aGVs bG8=", "hello"}, PayloadCase{"aGVs\nbG8=\n", "hello"},
+                      PayloadCase{"aGVsbA==", "hell"}, PayloadCase{"aGVsbA", "hell"},
+                      PayloadCase{"aGVsb", "hel"}, PayloadCase{"=a=G=V=s=", "hel"},
+                      PayloadCase{"\xff\x80"
+                                  "aGk=",
+                                  "hi"},
+                      PayloadCase{"", ""}));
 
 TEST(FirmwarePayload, ALineBreakEndsThePayload) {
     tFirmwareImageHeader header;

@@ -73,7 +73,8 @@ protected:
     std::vector<uint8_t> firmware(size_t length) const {
         std::vector<uint8_t> bytes = pattern(length, 0x11);
         const uint32_t at = device.pinOutAddress - device.regionBase;
-        if (device.pinOutAddress >= device.regionBase && at + 1 < length) bytes[at] = bytes[at + 1] = kPinOut;
+        if (device.pinOutAddress >= device.regionBase && at + 1 < length)
+            bytes[at] = bytes[at + 1] = kPinOut;
         return bytes;
     }
 
@@ -118,7 +119,8 @@ std::string replaceIn(std::string text, const std::string &from, const std::stri
     return text.replace(text.find(from), from.size(), to);
 }
 
-class FirmwareRefusals : public FirmwareUpdate, public ::testing::WithParamInterface<RefusalCase> {};
+class FirmwareRefusals : public FirmwareUpdate,
+                         public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(FirmwareRefusals, RefusedBeforeTheFlashIsTouched) {
     const RefusalCase &c = GetParam();
@@ -138,43 +140,62 @@ INSTANTIATE_TEST_SUITE_P(
     Table, FirmwareRefusals,
     ::testing::Values(
         RefusalCase{"NoSignature", &k1010,
-                    [](tImageFields &, std::string &, tFlashController &c) { c.model.setIdentity(kFlashId1010, 0); },
+                    [](tImageFields &, std::string &, tFlashController &c) {
+                        c.model.setIdentity(kFlashId1010, 0);
+                    },
                     -52005},
-        RefusalCase{"NotFirmwareUpdate", &k1010,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.updateType = "FWUpdateX"; }, -52005},
+        RefusalCase{
+            "NotFirmwareUpdate", &k1010,
+            [](tImageFields &f, std::string &, tFlashController &) { f.updateType = "FWUpdateX"; },
+            -52005},
         RefusalCase{"SameVersion", &k1010,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.version = kInstalledVersion; },
+                    [](tImageFields &f, std::string &, tFlashController &) {
+                        f.version = kInstalledVersion;
+                    },
                     -52005},
         RefusalCase{"OlderVersion", &kBF8E,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.version = 1; }, -52005},
+                    [](tImageFields &f, std::string &, tFlashController &) { f.version = 1; },
+                    -52005},
         RefusalCase{"HeaderVersion3", &k1010,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.headerVersion = 3; }, -52002},
+                    [](tImageFields &f, std::string &, tFlashController &) { f.headerVersion = 3; },
+                    -52002},
         RefusalCase{"UnknownFlash", &k1010,
                     [](tImageFields &, std::string &, tFlashController &c) {
                         c.model.setIdentity(0x1234, 0x727EBABE);
                     },
                     -52002},
         RefusalCase{"OffsetOn1010", &k1010,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.offset = 0x8000; }, -52002},
+                    [](tImageFields &f, std::string &, tFlashController &) { f.offset = 0x8000; },
+                    -52002},
         RefusalCase{"UnalignedOffsetOnBF8E", &kBF8E,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.offset = 0x80100; }, -52002},
+                    [](tImageFields &f, std::string &, tFlashController &) { f.offset = 0x80100; },
+                    -52002},
         RefusalCase{"OffsetBeyondBF8EAddressSpace", &kBF8E,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.offset = 0xFF0000; }, -52002},
+                    [](tImageFields &f, std::string &, tFlashController &) { f.offset = 0xFF0000; },
+                    -52002},
         RefusalCase{"OtherSubsystem", &k9D17,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.subsystemId = kSubsystem + 1; },
+                    [](tImageFields &f, std::string &, tFlashController &) {
+                        f.subsystemId = kSubsystem + 1;
+                    },
                     -52002},
         RefusalCase{"SubsystemAbove16Bits", &k1010,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.subsystemId = 0x10000 + kSubsystem; },
+                    [](tImageFields &f, std::string &, tFlashController &) {
+                        f.subsystemId = 0x10000 + kSubsystem;
+                    },
                     -52002},
         RefusalCase{"OtherPinOut", &kBF8E,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.pinOutVersion = kPinOut + 1; },
+                    [](tImageFields &f, std::string &,
+                       tFlashController &) { f.pinOutVersion = kPinOut + 1; },
                     -52002},
         RefusalCase{"PinOutAbove255", &k9D17,
-                    [](tImageFields &f, std::string &, tFlashController &) { f.pinOutVersion = 0x100 + kPinOut; },
+                    [](tImageFields &f, std::string &, tFlashController &) {
+                        f.pinOutVersion = 0x100 + kPinOut;
+                    },
                     -52002},
         RefusalCase{"ByteCountDiffers", &k1010,
                     [](tImageFields &, std::string &image, tFlashController &) {
-                        if (!image.empty()) image = replaceIn(image, "ByteCount::300", "ByteCount::299");
+                        if (!image.empty())
+                            image = replaceIn(image, "ByteCount::300", "ByteCount::299");
                     },
                     -52023},
         RefusalCase{"CrcDiffers", &kBF8E,
@@ -183,7 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     -52023},
         RefusalCase{"InterfaceNeverReady", &k1010,
-                    [](tImageFields &, std::string &, tFlashController &c) { c.model.interfaceStuck = true; },
+                    [](tImageFields &, std::string &, tFlashController &c) {
+                        c.model.interfaceStuck = true;
+                    },
                     -52007}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -243,8 +266,8 @@ TEST_F(FirmwareUpdate, Device9D17ProgramsWholePagesAndActivates) {
     // 512 bytes: two pages of image and one of 0xFF.
     size_t pageWrites = 0, dataWords = 0;
     for (const auto &access : controller->log) {
-        pageWrites += access.write && access.offset == 0x2008 && access.value >= kIndirectRegionBase &&
-                      (access.value & 0xFF) == 0;
+        pageWrites += access.write && access.offset == 0x2008 &&
+                      access.value >= kIndirectRegionBase && (access.value & 0xFF) == 0;
         dataWords += access.write && access.offset == 0x2010;
     }
     // The region read-back also writes 0x2008 once; activation writes 0.
@@ -252,9 +275,10 @@ TEST_F(FirmwareUpdate, Device9D17ProgramsWholePagesAndActivates) {
     EXPECT_EQ(dataWords, 3u * 128u + 18u);
     EXPECT_EQ(region(0x300000), expectedRegion(bytes));
 
-    const uint8_t bootHeader[36] = {0xAA, 0x99, 0x55, 0x66, 0x20, 0x00, 0x00, 0x00, 0x30, 0x02, 0x00, 0x01,
-                                    0x00, 0x30, 0x00, 0x00, 0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x0F,
-                                    0x20, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00};
+    const uint8_t bootHeader[36] = {0xAA, 0x99, 0x55, 0x66, 0x20, 0x00, 0x00, 0x00, 0x30,
+                                    0x02, 0x00, 0x01, 0x00, 0x30, 0x00, 0x00, 0x30, 0x00,
+                                    0x80, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x20, 0x00, 0x00,
+                                    0x00, 0x20, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00};
     uint8_t atZero[36];
     controller->model.readArray(0, atZero, sizeof atZero);
     EXPECT_EQ(0, memcmp(atZero, bootHeader, sizeof bootHeader));
@@ -282,7 +306,8 @@ TEST_F(FirmwareUpdate, Device1010FailedVerificationPutsTheOldFirmwareBack) {
 TEST_F(FirmwareUpdate, FlashThatStaysBusyAfterAnEraseTimesOut) {
     prepare(k1010);
     controller->onWrite = [this](uint32_t offset, uint32_t value) {
-        if (offset == 68 && value == 0x204 && (controller->model.read(64, value), value >> 24) == 0xD8)
+        if (offset == 68 && value == 0x204 &&
+            (controller->model.read(64, value), value >> 24) == 0xD8)
             controller->model.deviceStuckBusy = true;
     };
     EXPECT_EQ(write(buildFirmwareImage(fields(), firmware(2000))), -52007);

@@ -43,18 +43,20 @@ TEST_F(FlashPrimitives, ReadFlashIdSendsTheIdentifyCommandAndReadsTheAnswer) {
         tStatus local;
         EXPECT_EQ(readFlashId(controller, local), id);
         EXPECT_EQ(local.code, 0);
-        const std::vector<tRegisterAccess> expected = {W(64, 0xAB000000), W(68, 0x304), {false, 72, 1},
-                                                       W(68, 0x202),      {false, 72, 1}, {false, 76, id}};
+        const std::vector<tRegisterAccess> expected = {W(64, 0xAB000000), W(68, 0x304),
+                                                       {false, 72, 1},    W(68, 0x202),
+                                                       {false, 72, 1},    {false, 76, id}};
         EXPECT_EQ(controller.log, expected);
     }
 }
 
 TEST_F(FlashPrimitives, ReadFlashIdOnAFailingControllerReturnsZeroAndKeepsTheError) {
     tFlashController controller(kFlashId1010);
-    EXPECT_CALL(controller, readRegister(_, _, _)).WillRepeatedly([](uint32_t, uint32_t &v, tStatus &s) {
-        v = 0x1010;
-        ZELSMBUS_SET_CODE(s, -52024);
-    });
+    EXPECT_CALL(controller, readRegister(_, _, _))
+        .WillRepeatedly([](uint32_t, uint32_t &v, tStatus &s) {
+            v = 0x1010;
+            ZELSMBUS_SET_CODE(s, -52024);
+        });
     EXPECT_EQ(readFlashId(controller, status), 0);
     EXPECT_EQ(status.code, -52024);
 }
@@ -244,7 +246,8 @@ TEST_F(FlashPrimitives, IndirectWordIsReadHighByteFirstAfterAReset) {
 
 TEST_F(FlashPrimitives, IndirectResetThatIsNeverGrantedTimesOut) {
     tFlashController controller(kFlashId9D17);
-    ON_CALL(controller, readRegister(0x2000, _, _)).WillByDefault([](uint32_t, uint32_t &v, tStatus &) { v = 0; });
+    ON_CALL(controller, readRegister(0x2000, _, _))
+        .WillByDefault([](uint32_t, uint32_t &v, tStatus &) { v = 0; });
     EXPECT_EQ(readIndirectWord(controller, 0, status), 0u);
     EXPECT_EQ(status.code, -52007);
     EXPECT_EQ(gSleepCalls, 2u);

@@ -94,7 +94,8 @@ protected:
         std::vector<uint8_t> bytes(length);
         for (size_t i = 0; i < length; ++i) bytes[i] = uint8_t(i * 29 + 3 + (i >> 9));
         const uint32_t at = device.pinOutAddress - device.regionBase;
-        if (device.pinOutAddress >= device.regionBase && at + 1 < length) bytes[at] = bytes[at + 1] = kPinOut;
+        if (device.pinOutAddress >= device.regionBase && at + 1 < length)
+            bytes[at] = bytes[at + 1] = kPinOut;
         return bytes;
     }
 
@@ -192,7 +193,8 @@ protected:
     uint32_t flagWord() const {
         uint8_t bytes[4];
         zelsim_flash_read(0, 0x10000 + 8179 * 4, bytes, 4);
-        return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+        return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 |
+               bytes[3];
     }
     // Erase (0xD8) or page program (0x02) sent to register 64 since the log was cleared.
     bool flashWritten() const {
@@ -202,7 +204,9 @@ protected:
             uint32_t offset, value;
             memcpy(&offset, entry.in + 4, 4);
             memcpy(&value, entry.in + 8, 4);
-            if (entry.command == 0x19 && offset == 64 && (value >> 24 == 0xD8 || value >> 24 == 0x02)) return true;
+            if (entry.command == 0x19 && offset == 64 &&
+                (value >> 24 == 0xD8 || value >> 24 == 0x02))
+                return true;
         }
         return false;
     }

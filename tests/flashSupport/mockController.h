@@ -24,8 +24,10 @@ extern uint64_t gSleepCalls;
 
 class tMockController : public iSMBusController {
 public:
-    MOCK_METHOD(void, getPciIds, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &), (override));
-    MOCK_METHOD(void, getPciLocation, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &), (override));
+    MOCK_METHOD(void, getPciIds, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &),
+                (override));
+    MOCK_METHOD(void, getPciLocation, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &),
+                (override));
     MOCK_METHOD(void, getDeviceString, (const char *&, tStatus &), (override));
     MOCK_METHOD(void, getPortFlags, (uint8_t &, uint8_t &, tStatus &), (override));
     MOCK_METHOD(void, getPortString, (const char *&, tStatus &), (override));
@@ -40,15 +42,22 @@ public:
     MOCK_METHOD(void, readByte, (uint8_t, uint8_t, uint8_t, uint8_t &, tStatus &), (override));
     MOCK_METHOD(void, writeWord, (uint8_t, uint8_t, uint16_t, uint8_t, tStatus &), (override));
     MOCK_METHOD(void, readWord, (uint8_t, uint8_t, uint8_t, uint16_t &, tStatus &), (override));
-    MOCK_METHOD(void, processCall, (uint8_t, uint8_t, uint16_t, uint8_t, uint16_t &, tStatus &), (override));
-    MOCK_METHOD(void, writeBlock, (uint8_t, uint8_t, uint8_t, uint8_t, const tBlockData &, tStatus &), (override));
-    MOCK_METHOD(void, readBlock, (uint8_t, uint8_t, uint8_t, uint8_t &, tBlockData &, tStatus &), (override));
-    MOCK_METHOD(void, blockProcessCall,
-                (uint8_t, uint8_t, uint8_t, uint8_t, uint8_t &, const tBlockData &, tBlockData &, tStatus &),
+    MOCK_METHOD(void, processCall, (uint8_t, uint8_t, uint16_t, uint8_t, uint16_t &, tStatus &),
                 (override));
-    MOCK_METHOD(void, writeBlockI2C, (uint8_t, uint8_t, uint32_t, const tI2CData &, tStatus &), (override));
-    MOCK_METHOD(void, readBlockI2C, (uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &), (override));
-    MOCK_METHOD(void, readI2CEEPROM, (uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &), (override));
+    MOCK_METHOD(void, writeBlock,
+                (uint8_t, uint8_t, uint8_t, uint8_t, const tBlockData &, tStatus &), (override));
+    MOCK_METHOD(void, readBlock, (uint8_t, uint8_t, uint8_t, uint8_t &, tBlockData &, tStatus &),
+                (override));
+    MOCK_METHOD(void, blockProcessCall,
+                (uint8_t, uint8_t, uint8_t, uint8_t, uint8_t &, const tBlockData &, tBlockData &,
+                 tStatus &),
+                (override));
+    MOCK_METHOD(void, writeBlockI2C, (uint8_t, uint8_t, uint32_t, const tI2CData &, tStatus &),
+                (override));
+    MOCK_METHOD(void, readBlockI2C, (uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &),
+                (override));
+    MOCK_METHOD(void, readI2CEEPROM, (uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &),
+                (override));
     MOCK_METHOD(void, readRegister, (uint32_t, uint32_t &, tStatus &), (override));
     MOCK_METHOD(void, writeRegister, (uint32_t, uint32_t, tStatus &), (override));
     MOCK_METHOD(void, getAttribute10001, (uint16_t &, tStatus &), (override));
@@ -107,13 +116,14 @@ public:
                 if (logging) log.push_back({true, offset, value});
             });
         ON_CALL(*this, getPciIds(_, _, _, _, _))
-            .WillByDefault([subsystem](uint16_t &v, uint16_t &d, uint16_t &sv, uint16_t &s, tStatus &st) {
-                if (st.isFatal()) return;
-                v = 0x10EE;
-                d = 0x7011;
-                sv = 0x10EE;
-                s = subsystem;
-            });
+            .WillByDefault(
+                [subsystem](uint16_t &v, uint16_t &d, uint16_t &sv, uint16_t &s, tStatus &st) {
+                    if (st.isFatal()) return;
+                    v = 0x10EE;
+                    d = 0x7011;
+                    sv = 0x10EE;
+                    s = subsystem;
+                });
     }
 
     size_t writesTo(uint32_t offset) const {

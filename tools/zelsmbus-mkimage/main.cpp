@@ -1,7 +1,6 @@
 // zelsmbus-mkimage: wraps a firmware binary into an image that
 // ZELSMBusWriteFirmware (and `zelsmbus firmware`) accepts.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -14,19 +13,24 @@ int main(int argc, char **argv) {
     zelsmbus_mkimage::tImageFields fields;
     app.add_option("input", input, "firmware binary")->required()->check(CLI::ExistingFile);
     app.add_option("-o,--output", output, "image file to write (default: standard output)");
-    app.add_option("--subsystem-id", fields.subsystemId, "PCI subsystem identifier of the controller")
+    app.add_option("--subsystem-id", fields.subsystemId,
+                   "PCI subsystem identifier of the controller")
         ->required();
-    app.add_option("--pinout-addr", fields.pinOutAddress, "flash address of the pin-out word")->required();
-    app.add_option("--pinout-ver", fields.pinOutVersion, "pin-out version the board must carry")->required();
+    app.add_option("--pinout-addr", fields.pinOutAddress, "flash address of the pin-out word")
+        ->required();
+    app.add_option("--pinout-ver", fields.pinOutVersion, "pin-out version the board must carry")
+        ->required();
     app.add_option("--version", fields.version, "version of this firmware")->required();
-    app.add_option("--offset", fields.offset, "flash address of the firmware region (0xBF8E boards)");
+    app.add_option("--offset", fields.offset,
+                   "flash address of the firmware region (0xBF8E boards)");
     app.add_option("--header-version", fields.headerVersion, "header format version (1 or 2)")
         ->check(CLI::Range(1, 2));
     app.add_option("--update-type", fields.updateType, "update type text (default FWUpdate)");
     CLI11_PARSE(app, argc, argv);
 
     std::ifstream file(input, std::ios::binary);
-    std::vector<uint8_t> firmware((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> firmware((std::istreambuf_iterator<char>(file)),
+                                  std::istreambuf_iterator<char>());
     if (!file.good() && !file.eof()) {
         std::fprintf(stderr, "zelsmbus-mkimage: cannot read %s\n", input.c_str());
         return 1;
