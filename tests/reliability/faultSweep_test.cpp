@@ -33,8 +33,8 @@ void PrintTo(const tExportCase &c, std::ostream *out) { *out << c.name; }
 namespace {
 
 constexpr size_t kSweepAll = 400;   // up to this many calls every one is failed
-constexpr size_t kSampleEdge = 40;  // otherwise: this many at each end
-constexpr size_t kSampleMiddle = 40;
+constexpr size_t kSampleEdge = 16;  // otherwise: this many at each end
+constexpr size_t kSampleMiddle = 24;
 
 std::vector<size_t> chooseOrdinals(const std::vector<tCallRecord> &calls) {
     std::set<size_t> chosen;
