@@ -117,6 +117,9 @@ std::vector<tHostileCase> hostileCases() {
             [n](tSMBusHandle *h) { return ZELSMBusReadI2CEEPROM(h, kEeprom, 0, n, buffer); },
             fits ? 0 : kInvalid, fits);
     }
+    // A length of 0 moves nothing and needs no data.
+    add("WriteBlockI2C/length 0", [](tSMBusHandle *h) { return ZELSMBusWriteBlockI2C(h, kEeprom, 0, 0, nullptr); }, kDone, true);
+    add("ReadBlockI2C/length 0", [](tSMBusHandle *h) { return ZELSMBusReadBlockI2C(h, kEeprom, 0, 0, nullptr); }, kDone, true);
     add("ReadI2CEEPROM/length 0", [](tSMBusHandle *h) { return ZELSMBusReadI2CEEPROM(h, kEeprom, 0, 0, buffer); }, kInvalid);
     add("GetChassisEEPROM/length 0", [](tSMBusHandle *h) { return ZELSMBusGetChassisEEPROM(h, 0, 0, buffer); }, kInvalid);
     add("GetChassisEEPROM/length 257", [](tSMBusHandle *h) { return ZELSMBusGetChassisEEPROM(h, 0, 257, buffer); }, kInvalid);
