@@ -1,5 +1,6 @@
 #include "api/controllerSet.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -25,9 +26,22 @@ uint16_t vendorOf(iSMBusController &controller) {
 }
 
 // Inserts under the set order; a controller equal to one already there is destroyed.
+// A query that failed while placing it ends discovery with that failure: the
+// controller could otherwise be taken for a duplicate and silently dropped.
 void insertController(tControllerSet &set, iSMBusController *controller, tStatus &status) noexcept {
     try {
-        if (!set.insert(controller).second) delete controller;
+        tStatus queryFailures;
+        const tControllerOrder order{&queryFailures};
+        const auto position = std::lower_bound(set.begin(), set.end(), controller, order);
+        const bool duplicate = position != set.end() && !order(controller, *position);
+        if (queryFailures.isFatal()) {
+            status.merge(queryFailures);
+            delete controller;
+        } else if (duplicate) {
+            delete controller;
+        } else {
+            set.insert(position, controller);
+        }
     } catch (const std::bad_alloc &) {
         delete controller;
         ZELSMBUS_SET_CODE(status, -52000);
@@ -59,33 +73,41 @@ bool tDeviceIdentity::operator==(const tDeviceIdentity &other) const {
     return std::memcmp(values, other.values, sizeof values) == 0;
 }
 
-uint64_t identityKey(iSMBusController &controller) {
-    tStatus ignored;
+uint64_t identityKey(iSMBusController &controller, tStatus &status) {
     uint16_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
-    controller.getPciIds(vendor, device, subsystemVendor, subsystem, ignored);
+    controller.getPciIds(vendor, device, subsystemVendor, subsystem, status);
     return uint64_t{vendor} | uint64_t{device} << 16 | uint64_t{subsystemVendor} << 32 |
            uint64_t{subsystem} << 48;
 }
 
-uint64_t locationKey(iSMBusController &controller) {
-    tStatus ignored;
+uint64_t locationKey(iSMBusController &controller, tStatus &status) {
     uint16_t bus = 0, device = 0, function = 0, port = 0;
-    controller.getPciLocation(bus, device, function, port, ignored);
+    controller.getPciLocation(bus, device, function, port, status);
     return uint64_t{bus} | uint64_t{device} << 16 | uint64_t{function} << 32 | uint64_t{port} << 48;
 }
 
 bool tControllerOrder::operator()(iSMBusController *left, iSMBusController *right) const {
-    const uint64_t leftIdentity = identityKey(*left), rightIdentity = identityKey(*right);
+    // Each query gets a fresh status, so one failure does not stop the others.
+    auto query = [this](uint64_t (*key)(iSMBusController &, tStatus &),
+                        iSMBusController *controller) {
+        tStatus queryStatus;
+        const uint64_t value = key(*controller, queryStatus);
+        if (failures != nullptr) failures->merge(queryStatus);
+        return value;
+    };
+    const uint64_t leftIdentity = query(identityKey, left);
+    const uint64_t rightIdentity = query(identityKey, right);
     if (leftIdentity != rightIdentity) return leftIdentity < rightIdentity;
-    return locationKey(*left) < locationKey(*right);
+    return query(locationKey, left) < query(locationKey, right);
 }
 
-bool isRemoteController(iSMBusController &controller) {
-    const uint16_t vendor = vendorOf(controller);
+bool isRemoteVendor(uint16_t vendor) {
     for (uint16_t remote : kRemoteVendors)
         if (vendor == remote) return true;
     return false;
 }
+
+bool isRemoteController(iSMBusController &controller) { return isRemoteVendor(vendorOf(controller)); }
 
 bool isSystemController(iSMBusController &controller) { return !isRemoteController(controller); }
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
+#include <vector>
 
 #include "api/tSMBusHandle.h"
 #include "controller/iSMBusController.h"
@@ -14,19 +14,27 @@ namespace nZELSMBUS000 {
 
 // Orders controllers by identity key (subsystem most significant, vendor least),
 // then by location key (port most significant, bus least). Both controllers are
-// queried afresh on every comparison; query failures are ignored.
+// queried afresh on every comparison. A failed query is recorded in `failures`
+// when given: a comparison built on it cannot be trusted.
 struct tControllerOrder {
+    tStatus *failures = nullptr;
     bool operator()(iSMBusController *left, iSMBusController *right) const;
 };
 
-// Owns its controllers while a call runs; a caller that hands one to a handle
-// erases it first. destroyControllers() empties it on every path.
-using tControllerSet = std::set<iSMBusController *, tControllerOrder>;
+// Owns its controllers while a call runs, kept sorted under tControllerOrder; a
+// caller that hands one to a handle erases it first. destroyControllers()
+// empties it on every path. A sorted vector rather than a tree: the order asks
+// the driver afresh on every comparison, and a query failing half-way through
+// an insertion would make a tree's comparisons contradict each other and
+// corrupt it, losing controllers. In a vector a contradiction can only
+// misplace one.
+using tControllerSet = std::vector<iSMBusController *>;
 
-uint64_t identityKey(iSMBusController &controller);
-uint64_t locationKey(iSMBusController &controller);
+uint64_t identityKey(iSMBusController &controller, tStatus &status);
+uint64_t locationKey(iSMBusController &controller, tStatus &status);
 
 // Remote controllers carry vendor 0x1E2D or 0x15BC; every other one is a system controller.
+bool isRemoteVendor(uint16_t vendor);
 bool isRemoteController(iSMBusController &controller);
 bool isSystemController(iSMBusController &controller);
 using tControllerTest = bool (*)(iSMBusController &controller);

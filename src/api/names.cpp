@@ -57,23 +57,26 @@ void appendPortName(std::vector<std::string> &names, const char *form, int32_t d
     names.emplace_back(name);
 }
 
-// Numbered names of every controller port; a failed discovery adds none.
-void appendPortNames(std::vector<std::string> &names) {
+// Numbered names of every controller port; a failed discovery adds none. A
+// port whose identity cannot be read fails the listing (status): numbering it
+// from unset values would list names that open other ports or none.
+void appendPortNames(std::vector<std::string> &names, tStatus &status) {
     tStatus discoveryStatus;
     tControllerSet set;
     discoverControllers(set, discoveryStatus);
     try {
         tDeviceNumbering systemDevices, remoteDevices;
         for (iSMBusController *controller : set) {
-            tStatus readStatus;
             tDeviceIdentity identity;
             uint16_t port = 0;
-            readDeviceIdentity(*controller, identity, port, readStatus);
-            if (isSystemController(*controller)) {
-                appendPortName(names, "%s::SYSTEM::%hu::%hu", systemDevices.advance(identity),
-                               port);
-            } else if (isRemoteController(*controller)) {
+            readDeviceIdentity(*controller, identity, port, status);
+            if (status.isFatal()) break;
+            // The vendor just read decides, so one answer both numbers and sorts the port.
+            if (isRemoteVendor(identity.values[0])) {
                 appendPortName(names, "%s::REMOTE::%hu::%hu", remoteDevices.advance(identity),
+                               port);
+            } else {
+                appendPortName(names, "%s::SYSTEM::%hu::%hu", systemDevices.advance(identity),
                                port);
             }
         }
@@ -115,10 +118,11 @@ char *ZELSMBusGetResourceNameList(void) {
     if (status.isFatal()) return nullptr;
 
     try {
-        appendPortNames(names);
+        appendPortNames(names, status);
     } catch (...) {
         return nullptr;
     }
+    if (status.isFatal()) return nullptr;
     return makeNameBlock(names, status);
 }
 
