@@ -12,7 +12,7 @@
 
 // Each bench program is built from its one source; the image builder of
 // zelsmbus-mkimage comes in with it.
-#include "../tools/zelsmbus-mkimage/imageBuilder.cpp"
+#include "imageBuilder.h"
 
 namespace {
 
