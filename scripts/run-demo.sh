@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
 
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)"
+# Only what the demo runs: the tool, the launcher and the libraries they use.
+cmake --build build -j"$(nproc)" --target zelsmbus_tool zelsim_launcher
 
 launcher=build/sim/zelsim
 tool=build/tools/zelsmbus/zelsmbus
