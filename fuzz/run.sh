@@ -2,28 +2,31 @@
 # Builds the fuzz targets with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs each one from its seed corpus.
 #
-#   fuzz/run.sh [-t SECONDS | -r RUNS] [-b BUILD_DIR] [-w WORK_DIR] [TARGET...]
+#   fuzz/run.sh [-t SECONDS | -r RUNS] [-j JOBS] [-b BUILD_DIR] [-w WORK_DIR] [TARGET...]
 #
 # -t  seconds per target (default 20); -r  executions per target instead.
+# -j  targets run side by side (default 1).
 # -b  build folder (default build-fuzz).  -w  folder for the growing corpora,
 #     crash files and logs (default BUILD_DIR/fuzz-work); the checked-in seeds
 #     under fuzz/corpus/ are only read.
 # TARGET names like "status" or "fuzz_status"; default all.
-# Prints the executions each target made; exits non-zero on the first finding.
+# Prints the executions each target made; exits non-zero if any target found something.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=20
 runs=""
+jobs=1
 build=build-fuzz
 work=""
-while getopts "t:r:b:w:" opt; do
+while getopts "t:r:j:b:w:" opt; do
   case $opt in
     t) seconds=$OPTARG ;;
+    j) jobs=$OPTARG ;;
     r) runs=$OPTARG ;;
     b) build=$OPTARG ;;
     w) work=$OPTARG ;;
-    *) sed -n '2,13p' "$0"; exit 2 ;;
+    *) sed -n '2,14p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -46,20 +49,37 @@ else
 fi
 
 mkdir -p "$work"
-for target in "${targets[@]}"; do
-  name=${target#fuzz_}
-  corpus="$work/corpus/$name"
+# One target from its seeds; its report goes to its log, a verdict to stdout.
+fuzz_one() {
+  local target=$1 name=${1#fuzz_}
+  local corpus="$work/corpus/$name" log="$work/$name.log"
   mkdir -p "$corpus" "$work/crashes/$name"
-  limit=(-max_total_time="$seconds")
+  local limit=(-max_total_time="$seconds")
   [ -n "$runs" ] && limit=(-runs="$runs")
-  log="$work/$name.log"
   echo "==> $target ${limit[*]} (log $log)"
   if ! "$build/fuzz/$target" "${limit[@]}" -print_final_stats=1 \
       -artifact_prefix="$work/crashes/$name/" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "FAIL $target: finding saved under $work/crashes/$name/"
-    exit 1
+    return 1
   fi
+  local execs
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   echo "ok   $target: ${execs:-?} executions, corpus $(ls "$corpus" | wc -l) files"
+}
+
+failed=0
+running=0
+for target in "${targets[@]}"; do
+  if ((running >= jobs)); then
+    wait -n || failed=1
+    ((running--))
+  fi
+  fuzz_one "$target" &
+  ((++running))
 done
+while ((running > 0)); do
+  wait -n || failed=1
+  ((running--))
+done
+exit $failed

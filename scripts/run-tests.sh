@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: a plain build, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets everything up and runs every test: a plain build, a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer, a short run of each fuzz
+# target, and the thread tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -13,13 +14,25 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN
 status=0
 run_suite() {
   local dir=$1; shift
-  echo "==> build $dir $*"
+  echo "==> [${SECONDS}s] build $dir $*"
   cmake -S . -B "$dir" -DZELSMBUS_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
-  echo "==> test $dir"
+  echo "==> [${SECONDS}s] test $dir"
   ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 || status=1
 }
 
-run_suite build
+# Line tables are enough for the test builds and compile much faster.
+run_suite build -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 run_suite build-sanitize -DZELSMBUS_SANITIZE=ON -DZELSMBUS_BUILD_BENCH=OFF
+
+echo "==> [${SECONDS}s] fuzz build-fuzz"
+fuzz/run.sh -t 15 -j "$jobs" -b build-fuzz || status=1
+
+echo "==> [${SECONDS}s] threads build-tsan"
+cmake -S . -B build-tsan -DZELSMBUS_WERROR=ON -DZELSMBUS_TSAN=ON -DZELSMBUS_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan --target test_reliability -j"$jobs"
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  build-tsan/tests/reliability/test_reliability --gtest_filter='tThreads.*' || status=1
+
+echo "==> [${SECONDS}s] done"
 exit $status

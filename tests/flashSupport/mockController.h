@@ -22,8 +22,13 @@ using nZELSMBUS000::tStatus;
 extern uint64_t gClockNs;
 extern uint64_t gSleepCalls;
 
+// The constructor and destructor are defined in mockController.cpp, so the
+// mock's members and virtual functions are compiled once, not in every test.
 class tMockController : public iSMBusController {
 public:
+    tMockController();
+    ~tMockController() override;
+
     MOCK_METHOD(void, getPciIds, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &),
                 (override));
     MOCK_METHOD(void, getPciLocation, (uint16_t &, uint16_t &, uint16_t &, uint16_t &, tStatus &),
@@ -97,34 +102,8 @@ inline std::ostream &operator<<(std::ostream &out, const tRegisterAccess &access
 // A controller in front of a flash model, logging every register access.
 class tFlashController : public ::testing::NiceMock<tMockController> {
 public:
-    explicit tFlashController(uint16_t flashId, uint32_t version = 5, uint16_t subsystem = 0x7A11)
-        : model({flashId, 0x727EBABE, version}, [] { return gClockNs; }) {
-        using ::testing::_;
-        ON_CALL(*this, readRegister(_, _, _))
-            .WillByDefault([this](uint32_t offset, uint32_t &value, tStatus &status) {
-                if (status.isFatal()) return;
-                uint32_t result = 0;
-                model.read(offset, result);
-                value = result;
-                if (logging) log.push_back({false, offset, result});
-            });
-        ON_CALL(*this, writeRegister(_, _, _))
-            .WillByDefault([this](uint32_t offset, uint32_t value, tStatus &status) {
-                if (status.isFatal()) return;
-                model.write(offset, value);
-                if (onWrite) onWrite(offset, value);
-                if (logging) log.push_back({true, offset, value});
-            });
-        ON_CALL(*this, getPciIds(_, _, _, _, _))
-            .WillByDefault(
-                [subsystem](uint16_t &v, uint16_t &d, uint16_t &sv, uint16_t &s, tStatus &st) {
-                    if (st.isFatal()) return;
-                    v = 0x10EE;
-                    d = 0x7011;
-                    sv = 0x10EE;
-                    s = subsystem;
-                });
-    }
+    explicit tFlashController(uint16_t flashId, uint32_t version = 5, uint16_t subsystem = 0x7A11);
+    ~tFlashController() override;
 
     size_t writesTo(uint32_t offset) const {
         size_t count = 0;
