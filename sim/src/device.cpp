@@ -182,7 +182,6 @@ int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Comman
 }
 
 void remember(Sim &s, zelsim_log_record &entry) {
-    if (s.log.size() >= kLogCapacity) s.log.pop_front();
     s.log.push_back(entry);
 }
 

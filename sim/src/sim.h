@@ -7,12 +7,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "logRing.h"
 #include "model.h"
 #include "zelsim.h"
 
@@ -71,7 +71,7 @@ struct Sim {
 
     std::map<int, OpenNode> openNodes;
     Faults faults;
-    std::deque<zelsim_log_record> log;
+    LogRing<zelsim_log_record> log{kLogCapacity};
     std::array<unsigned long, ZELSIM_CALL_KIND_COUNT> counts{};
     std::string smbiosPath;
     std::string lastError;
