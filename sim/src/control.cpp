@@ -349,41 +349,7 @@ int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
     if (p == nullptr || value == nullptr) return -1;
-    const PortAttributes &a = p->attributes;
-    switch (attribute) {
-        case 10001:
-            *value = a.a10001;
-            return 0;
-        case 10002:
-            *value = a.a10002;
-            return 0;
-        case 10003:
-            *value = a.a10003;
-            return 0;
-        case 10004:
-            *value = a.a10004;
-            return 0;
-        case 10005:
-            *value = a.a10005;
-            return 0;
-        case 2001:
-            *value = a.a2001;
-            return 0;
-        case 3001:
-            *value = a.a3001;
-            return 0;
-        case 3002:
-            *value = a.a3002;
-            return 0;
-        case 1004:
-            *value = a.a1004;
-            return 0;
-        case 1005:
-            *value = a.a1005;
-            return 0;
-        default:
-            return -1;
-    }
+    return visitAttribute(p->attributes, attribute, [&](auto &field) { *value = field; }) ? 0 : -1;
 }
 
 int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value) {
@@ -391,41 +357,10 @@ int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, 
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
     if (p == nullptr) return -1;
-    PortAttributes &a = p->attributes;
-    switch (attribute) {
-        case 10001:
-            a.a10001 = static_cast<uint16_t>(value);
-            return 0;
-        case 10002:
-            a.a10002 = static_cast<uint16_t>(value);
-            return 0;
-        case 10003:
-            a.a10003 = static_cast<uint16_t>(value);
-            return 0;
-        case 10004:
-            a.a10004 = static_cast<uint16_t>(value);
-            return 0;
-        case 10005:
-            a.a10005 = static_cast<uint16_t>(value);
-            return 0;
-        case 2001:
-            a.a2001 = value;
-            return 0;
-        case 3001:
-            a.a3001 = value;
-            return 0;
-        case 3002:
-            a.a3002 = value;
-            return 0;
-        case 1004:
-            a.a1004 = static_cast<uint8_t>(value);
-            return 0;
-        case 1005:
-            a.a1005 = value;
-            return 0;
-        default:
-            return -1;
-    }
+    return visitAttribute(p->attributes, attribute,
+                          [&](auto &field) { storeAttribute(field, value); })
+               ? 0
+               : -1;
 }
 
 int zelsim_lock_owner(unsigned node, unsigned port) {

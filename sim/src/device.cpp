@@ -25,68 +25,30 @@ void putText(uint8_t *out, const std::string &text) {
     std::memcpy(out, text.data(), std::min<size_t>(text.size(), 64));
 }
 
+// The attribute commands: which attribute each reads or writes.
+struct AttributeCommand {
+    unsigned command;
+    unsigned attribute;
+    bool write;
+};
+constexpr AttributeCommand kAttributeCommands[] = {
+    {0x1A, 10001, false}, {0x1B, 10001, true},  {0x1C, 2001, false},  {0x1D, 2001, true},
+    {0x20, 10002, false}, {0x21, 10002, true},  {0x22, 10003, false}, {0x23, 10003, true},
+    {0x24, 10004, false}, {0x25, 10005, false}, {0x26, 10005, true},  {0x27, 3001, false},
+    {0x28, 3001, true},   {0x29, 1004, false},  {0x2A, 1004, true},   {0x2B, 1005, false},
+    {0x2C, 1005, true},   {0x2D, 3002, false},  {0x2E, 3002, true},
+};
+
 int32_t attribute(Port &port, unsigned command, Fields &f) {
-    PortAttributes &a = port.attributes;
-    switch (command) {
-        case 0x1A:
-            f.set("value", a.a10001);
-            break;
-        case 0x1B:
-            a.a10001 = static_cast<uint16_t>(f.get("value"));
-            break;
-        case 0x1C:
-            f.set("value", a.a2001);
-            break;
-        case 0x1D:
-            a.a2001 = static_cast<uint32_t>(f.get("value"));
-            break;
-        case 0x20:
-            f.set("value", a.a10002);
-            break;
-        case 0x21:
-            a.a10002 = static_cast<uint16_t>(f.get("value"));
-            break;
-        case 0x22:
-            f.set("value", a.a10003);
-            break;
-        case 0x23:
-            a.a10003 = static_cast<uint16_t>(f.get("value"));
-            break;
-        case 0x24:
-            f.set("value", a.a10004);
-            break;
-        case 0x25:
-            f.set("value", a.a10005);
-            break;
-        case 0x26:
-            a.a10005 = static_cast<uint16_t>(f.get("value"));
-            break;
-        case 0x27:
-            f.set("value", a.a3001);
-            break;
-        case 0x28:
-            a.a3001 = static_cast<uint32_t>(f.get("value"));
-            break;
-        case 0x29:
-            f.set("value", a.a1004);
-            break;
-        case 0x2A:
-            a.a1004 = static_cast<uint8_t>(f.get("value"));
-            break;
-        case 0x2B:
-            f.set("value", a.a1005);
-            break;
-        case 0x2C:
-            a.a1005 = static_cast<uint32_t>(f.get("value"));
-            break;
-        case 0x2D:
-            f.set("value", a.a3002);
-            break;
-        case 0x2E:
-            a.a3002 = static_cast<uint32_t>(f.get("value"));
-            break;
-        default:
-            break;
+    for (const AttributeCommand &c : kAttributeCommands) {
+        if (c.command != command) continue;
+        visitAttribute(port.attributes, c.attribute, [&](auto &field) {
+            if (c.write)
+                storeAttribute(field, f.get("value"));
+            else
+                f.set("value", field);
+        });
+        break;
     }
     return 0;
 }
@@ -181,9 +143,7 @@ int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Comman
     return runTransaction(*port, number, f);
 }
 
-void remember(Sim &s, zelsim_log_record &entry) {
-    s.log.push_back(entry);
-}
+void remember(Sim &s, zelsim_log_record &entry) { s.log.push_back(entry); }
 
 }  // namespace
 

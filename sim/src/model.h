@@ -34,6 +34,33 @@ struct PortAttributes {
     uint8_t a1004 = 0;
 };
 
+// Calls visit(field) with the field that holds attribute `id` (its width is
+// the field's type); false for an attribute a port does not have.
+template <typename Visit>
+bool visitAttribute(PortAttributes &a, unsigned id, Visit &&visit) {
+    // clang-format off
+    switch (id) {
+        case 10001: visit(a.a10001); return true;
+        case 10002: visit(a.a10002); return true;
+        case 10003: visit(a.a10003); return true;
+        case 10004: visit(a.a10004); return true;
+        case 10005: visit(a.a10005); return true;
+        case 2001: visit(a.a2001); return true;
+        case 3001: visit(a.a3001); return true;
+        case 3002: visit(a.a3002); return true;
+        case 1004: visit(a.a1004); return true;
+        case 1005: visit(a.a1005); return true;
+        default: return false;
+    }
+    // clang-format on
+}
+
+// Stores `value` into an attribute field, cut to the field's width.
+template <typename Field>
+void storeAttribute(Field &field, uint64_t value) {
+    field = static_cast<Field>(value);
+}
+
 struct Port {
     bool chassisEeprom = false;
     bool extendedProtection = false;

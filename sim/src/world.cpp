@@ -144,28 +144,12 @@ void readAttributes(const toml::table &table, PortAttributes &a) {
         if (!v || *v < 0 || *v > 0xFFFFFFFFll) fail("attribute values must be unsigned integers");
         uint32_t x = static_cast<uint32_t>(*v);
         std::string id(key.str());
-        if (id == "10001")
-            a.a10001 = static_cast<uint16_t>(x);
-        else if (id == "10002")
-            a.a10002 = static_cast<uint16_t>(x);
-        else if (id == "10003")
-            a.a10003 = static_cast<uint16_t>(x);
-        else if (id == "10004")
-            a.a10004 = static_cast<uint16_t>(x);
-        else if (id == "10005")
-            a.a10005 = static_cast<uint16_t>(x);
-        else if (id == "2001")
-            a.a2001 = x;
-        else if (id == "3001")
-            a.a3001 = x;
-        else if (id == "3002")
-            a.a3002 = x;
-        else if (id == "1004")
-            a.a1004 = static_cast<uint8_t>(x);
-        else if (id == "1005")
-            a.a1005 = x;
-        else
-            fail("unknown port attribute '" + id + "'");
+        // Keys are attribute numbers written plainly ("1004", not "01004").
+        const unsigned long number = std::strtoul(id.c_str(), nullptr, 10);
+        const bool known = number <= 0xFFFFFFFFul && std::to_string(number) == id &&
+                           visitAttribute(a, static_cast<unsigned>(number),
+                                          [&](auto &field) { storeAttribute(field, x); });
+        if (!known) fail("unknown port attribute '" + id + "'");
     }
 }
 

@@ -56,7 +56,8 @@ class tChassisSweep : public tSimulatorTest, public ::testing::WithParamInterfac
 protected:
     void SetUp() override {
         tSimulatorTest::SetUp();
-        if (!tChassisQuery::load()) GTEST_SKIP() << "the stand-in chassis-query library is not built";
+        if (!tChassisQuery::load())
+            GTEST_SKIP() << "the stand-in chassis-query library is not built";
     }
 };
 
@@ -114,15 +115,15 @@ TEST_P(tChassisSweep, EveryFailingCallIsReportedAndEveryItemClosed) {
             }
             if (!release && (tChassisQuery::openItems() != items ||
                              tChassisQuery::openContainers() != containers))
-                problems.push_back(where.str() + ": left " +
-                                   std::to_string(tChassisQuery::openItems() - items) + " items and " +
-                                   std::to_string(tChassisQuery::openContainers() - containers) +
-                                   " containers open");
+                problems.push_back(
+                    where.str() + ": left " + std::to_string(tChassisQuery::openItems() - items) +
+                    " items and " + std::to_string(tChassisQuery::openContainers() - containers) +
+                    " containers open");
             if (tChassisQuery::badHandles() != badBefore)
                 problems.push_back(where.str() + ": closed or used a handle it did not hold");
             if (openDescriptorCount() != descriptors)
-                problems.push_back(where.str() + ": descriptors " + std::to_string(descriptors) + " -> " +
-                                   std::to_string(openDescriptorCount()));
+                problems.push_back(where.str() + ": descriptors " + std::to_string(descriptors) +
+                                   " -> " + std::to_string(openDescriptorCount()));
         }
     }
     tChassisQuery::reset();
@@ -133,7 +134,8 @@ TEST_P(tChassisSweep, EveryFailingCallIsReportedAndEveryItemClosed) {
 
 std::string caseName(const ::testing::TestParamInfo<tChassisCase> &info) {
     std::string name;
-    for (const char *p = info.param.name; *p != '\0'; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    for (const char *p = info.param.name; *p != '\0'; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
 }
 

@@ -1,7 +1,7 @@
 // The simulator's command log keeps the most recent records, oldest first.
-#include <gtest/gtest.h>
-
 #include "../../sim/src/logRing.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

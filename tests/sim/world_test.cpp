@@ -112,6 +112,8 @@ TEST_F(World, BadWorldTextKeepsTheCurrentWorld) {
         "[[device]]\n[[device.port]]\n[[device.port.target]]\naddress = 0xA0\nkind = \"toaster\"\n",
         "[[device]\n",
         "[[device]]\n[[device.port]]\nattributes = { 9999 = 1 }\n",
+        "[[device]]\n[[device.port]]\nattributes = { 010001 = 1 }\n",
+        "[[device]]\n[[device.port]]\nattributes = { 4294977297 = 1 }\n",  // 2^32 + 10001
     };
     for (const char *text : bad) {
         EXPECT_EQ(zelsim_load_world_text(text), -1) << text;
