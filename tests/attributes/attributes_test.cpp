@@ -8,6 +8,7 @@
 #include "../flashSupport/virtualSleep.inc"
 #include "api/tSMBusHandle.h"
 #include "controller/flashAccess.h"
+#include "failingArrayNew.h"
 #include "zelsmbus.h"
 
 using namespace nZELSMBUS000;
@@ -272,6 +273,24 @@ TEST_F(ConfigFlag, FlagWordThatDoesNotTakeIsReported) {
     };
     EXPECT_EQ(set(1), -52003);
     EXPECT_EQ(block2(), before);
+}
+
+TEST_F(ConfigFlag, OutOfMemoryIsReportedBeforeTheBlockIsErased) {
+    const std::vector<uint8_t> before = block2();
+    uint32_t value = 0xEE;
+    attrtest::failArrayNew(kConfigBlockBytes);
+    EXPECT_EQ(ZELSMBusGetAttribute(&handle, 1006, &value), -52000);
+    EXPECT_EQ(value, 0xEEu);
+    // Setting needs two copies of the block: the first, then the one kept to put it back.
+    for (unsigned nth : {1u, 2u}) {
+        controller.log.clear();
+        attrtest::failArrayNew(kConfigBlockBytes, nth);
+        EXPECT_EQ(set(1), -52000) << "allocation " << nth;
+        EXPECT_FALSE(eraseOrProgramSent()) << "allocation " << nth;
+    }
+    attrtest::failArrayNew(0);
+    EXPECT_EQ(block2(), before);
+    EXPECT_EQ(set(1), 0);
 }
 
 TEST_F(ConfigFlag, OtherFlashDevicesHaveNoFlag) {
