@@ -35,6 +35,9 @@ work=${work:-$build/fuzz-work}
 export ASAN_OPTIONS="allocator_may_return_null=1:detect_leaks=1:verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
+if [ -z "${CMAKE_GENERATOR:-}" ] && command -v ninja >/dev/null; then
+  export CMAKE_GENERATOR=Ninja
+fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -DZELSMBUS_FUZZ=ON -DZELSMBUS_SANITIZE=ON \
   -DZELSMBUS_BUILD_TESTS=OFF -DZELSMBUS_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_all -j"${ZELSMBUS_FUZZ_JOBS:-2}"

@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
+# Ninja schedules the build better than make (about a third faster here);
+# build folders made earlier keep their own generator.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 
 cmake -S . -B build >/dev/null
 # Only what the demo runs: the tool, the launcher and the libraries they use.

@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
+# Ninja schedules the build better than make (about a third faster here);
+# build folders made earlier keep their own generator.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 
 jobs=$(nproc)
 # Allocation-failure tests ask for impossible sizes on purpose.
