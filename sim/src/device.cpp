@@ -143,8 +143,6 @@ int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Comman
     return runTransaction(*port, number, f);
 }
 
-void remember(Sim &s, zelsim_log_record &entry) { s.log.push_back(entry); }
-
 }  // namespace
 
 int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
@@ -165,7 +163,7 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
 
     auto failWith = [&](int err) {
         entry.err = err;
-        remember(s, entry);
+        s.log.push_back(entry);
         errno = err;
         return -1;
     };
@@ -216,7 +214,7 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     std::memcpy(entry.out, output, command->outSize);
     entry.out_written = command->outSize;
     entry.driver_status = word;
-    remember(s, entry);
+    s.log.push_back(entry);
     return 0;
 }
 

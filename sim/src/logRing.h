@@ -14,7 +14,7 @@ class LogRing {
 public:
     explicit LogRing(size_t capacity) : capacity_(capacity) {}
 
-    size_t size() const { return records_.size() < capacity_ ? records_.size() : capacity_; }
+    size_t size() const { return records_.size(); }
 
     // Index 0 is the oldest record kept.
     const Record &operator[](size_t index) const {
