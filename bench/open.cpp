@@ -1,6 +1,7 @@
-// The cost of opening: ZELSMBusOpen (by numbered name, and by the port text of
-// the last port) and ZELSMBusOpenList in worlds of 1, 8 and 64 ports, with the
-// driver commands and node opens each call makes.
+// The cost of opening: ZELSMBusOpen (by the numbered names of the first and of
+// the last port, and by the port text of the last port) and ZELSMBusOpenList
+// in worlds of 1 to 512 ports, with the driver commands and node opens each
+// call makes, also per port.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -42,6 +43,18 @@ void countCommands(benchmark::State &state, Call call) {
     state.counters["ioctls_per_call"] = static_cast<double>(zelsim_call_count(ZELSIM_CALL_IOCTL));
     state.counters["node_opens_per_call"] =
         static_cast<double>(zelsim_call_count(ZELSIM_CALL_OPEN));
+    state.counters["ioctls_per_port"] = static_cast<double>(zelsim_call_count(ZELSIM_CALL_IOCTL)) /
+                                        static_cast<double>(state.range(0));
+}
+
+// The numbered name of the port that sorts last, which the selection walk
+// reaches only after every other. The devices share one identity and differ in
+// bus, and the location key orders by port first: with one device its ports
+// are one device index, with more every port starts an index of its own.
+std::string lastPortName(int ports) {
+    if (ports <= kPortsPerDevice) return "ZELSMBUS::SYSTEM::0::" + std::to_string(ports - 1);
+    return "ZELSMBUS::SYSTEM::" + std::to_string(ports - 1) +
+           "::" + std::to_string(kPortsPerDevice - 1);
 }
 
 void openAndClose(benchmark::State &state, const std::string &name) {
@@ -55,13 +68,20 @@ void openAndClose(benchmark::State &state, const std::string &name) {
     countCommands(state, call);
 }
 
+#define PORT_COUNTS Arg(1)->Arg(8)->Arg(64)->Arg(512)
+
 void BM_OpenNumbered(benchmark::State &state) { openAndClose(state, "ZELSMBUS::SYSTEM::0::0"); }
-BENCHMARK(BM_OpenNumbered)->Arg(1)->Arg(8)->Arg(64);
+BENCHMARK(BM_OpenNumbered)->PORT_COUNTS;
+
+void BM_OpenLastNumbered(benchmark::State &state) {
+    openAndClose(state, lastPortName(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_OpenLastNumbered)->PORT_COUNTS;
 
 void BM_OpenByPortText(benchmark::State &state) {
     openAndClose(state, "PORT" + std::to_string(state.range(0) - 1));
 }
-BENCHMARK(BM_OpenByPortText)->Arg(1)->Arg(8)->Arg(64);
+BENCHMARK(BM_OpenByPortText)->PORT_COUNTS;
 
 void BM_OpenList(benchmark::State &state) {
     if (!loadWorld(state)) return;
@@ -76,6 +96,6 @@ void BM_OpenList(benchmark::State &state) {
     countCommands(state, call);
     state.counters["ports"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_OpenList)->Arg(1)->Arg(8)->Arg(64);
+BENCHMARK(BM_OpenList)->PORT_COUNTS;
 
 }  // namespace

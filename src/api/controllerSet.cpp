@@ -25,30 +25,44 @@ uint16_t vendorOf(iSMBusController &controller) {
     return vendor;
 }
 
-// Inserts under the set order; a controller equal to one already there is destroyed.
-// A query that failed while placing it ends discovery with that failure: the
-// controller could otherwise be taken for a duplicate and silently dropped.
-void insertController(tControllerSet &set, iSMBusController *controller, tStatus &status) noexcept {
+// A discovered controller with the keys it was placed by.
+struct tPlacedController {
+    tControllerKeys keys;
+    iSMBusController *controller;
+};
+using tPlacedControllers = std::vector<tPlacedController>;
+
+bool placedBefore(const tPlacedController &left, const tPlacedController &right) {
+    return tControllerOrder{}(left.keys, right.keys);
+}
+
+// Reads the controller's keys once and inserts it in key order; a controller
+// with the keys of one already placed is destroyed. A key query that fails
+// ends discovery with its error: the controller could otherwise be placed by
+// unset values or taken for a duplicate and silently dropped.
+void placeController(tPlacedControllers &placed, iSMBusController *controller,
+                     tStatus &status) noexcept {
+    tStatus queryStatus;
+    const tPlacedController entry{readControllerKeys(*controller, queryStatus), controller};
+    if (queryStatus.isFatal()) {
+        status.merge(queryStatus);
+        delete controller;
+        return;
+    }
     try {
-        tStatus queryFailures;
-        const tControllerOrder order{&queryFailures};
-        const auto position = std::lower_bound(set.begin(), set.end(), controller, order);
-        const bool duplicate = position != set.end() && !order(controller, *position);
-        if (queryFailures.isFatal()) {
-            status.merge(queryFailures);
+        const auto position = std::lower_bound(placed.begin(), placed.end(), entry, placedBefore);
+        if (position != placed.end() && !placedBefore(entry, *position)) {
             delete controller;
-        } else if (duplicate) {
-            delete controller;
-        } else {
-            set.insert(position, controller);
+            return;
         }
+        placed.insert(position, entry);
     } catch (const std::bad_alloc &) {
         delete controller;
         ZELSMBUS_SET_CODE(status, -52000);
     }
 }
 
-void addPortsOfNode(nZELOSAL000::tDeviceInterfaceIterator &nodes, tControllerSet &set,
+void addPortsOfNode(nZELOSAL000::tDeviceInterfaceIterator &nodes, tPlacedControllers &placed,
                     tStatus &status) noexcept {
     uint32_t numPorts = 0;
     nodes.getProperty("numPorts", &numPorts, sizeof numPorts, nullptr, status);
@@ -63,7 +77,7 @@ void addPortsOfNode(nZELOSAL000::tDeviceInterfaceIterator &nodes, tControllerSet
         tProxySMBusController *controller =
             tProxySMBusController::create(node, static_cast<uint16_t>(port), status);
         if (controller == nullptr) return;
-        insertController(set, controller, status);
+        placeController(placed, controller, status);
     }
 }
 
@@ -86,19 +100,11 @@ uint64_t locationKey(iSMBusController &controller, tStatus &status) {
     return uint64_t{bus} | uint64_t{device} << 16 | uint64_t{function} << 32 | uint64_t{port} << 48;
 }
 
-bool tControllerOrder::operator()(iSMBusController *left, iSMBusController *right) const {
-    // Each query gets a fresh status, so one failure does not stop the others.
-    auto query = [this](uint64_t (*key)(iSMBusController &, tStatus &),
-                        iSMBusController *controller) {
-        tStatus queryStatus;
-        const uint64_t value = key(*controller, queryStatus);
-        if (failures != nullptr) failures->merge(queryStatus);
-        return value;
-    };
-    const uint64_t leftIdentity = query(identityKey, left);
-    const uint64_t rightIdentity = query(identityKey, right);
-    if (leftIdentity != rightIdentity) return leftIdentity < rightIdentity;
-    return query(locationKey, left) < query(locationKey, right);
+tControllerKeys readControllerKeys(iSMBusController &controller, tStatus &status) {
+    tControllerKeys keys{};
+    keys.identity = identityKey(controller, status);
+    keys.location = locationKey(controller, status);
+    return keys;
 }
 
 bool isRemoteVendor(uint16_t vendor) {
@@ -107,17 +113,30 @@ bool isRemoteVendor(uint16_t vendor) {
     return false;
 }
 
-bool isRemoteController(iSMBusController &controller) { return isRemoteVendor(vendorOf(controller)); }
+bool isRemoteController(iSMBusController &controller) {
+    return isRemoteVendor(vendorOf(controller));
+}
 
 bool isSystemController(iSMBusController &controller) { return !isRemoteController(controller); }
 
 void discoverControllers(tControllerSet &set, tStatus &status) noexcept {
     if (status.isFatal()) return;
+    tPlacedControllers placed;
     {
         nZELOSAL000::tDeviceInterfaceIterator nodes(kInterfaceClass, status);
         for (; !status.isFatal() && !nodes.atEnd(); nodes.next())
-            addPortsOfNode(nodes, set, status);
+            addPortsOfNode(nodes, placed, status);
     }
+    if (!status.isFatal()) {
+        try {
+            set.reserve(set.size() + placed.size());
+            for (const tPlacedController &entry : placed) set.push_back(entry.controller);
+            placed.clear();
+        } catch (const std::bad_alloc &) {
+            ZELSMBUS_SET_CODE(status, -52000);
+        }
+    }
+    for (const tPlacedController &entry : placed) delete entry.controller;
     if (status.isFatal())
         destroyControllers(set);
     else if (set.empty())
@@ -170,7 +189,7 @@ void readDeviceIdentity(iSMBusController &controller, tDeviceIdentity &identity,
 }
 
 int32_t tDeviceNumbering::advance(const tDeviceIdentity &identity) {
-    if (identity != previous_) {
+    if (index_ < 0 || identity != previous_) {
         ++index_;
         previous_ = identity;
     }

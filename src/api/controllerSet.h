@@ -12,26 +12,30 @@
 
 namespace nZELSMBUS000 {
 
-// Orders controllers by identity key (subsystem most significant, vendor least),
-// then by location key (port most significant, bus least). Both controllers are
-// queried afresh on every comparison. A failed query is recorded in `failures`
-// when given: a comparison built on it cannot be trusted.
-struct tControllerOrder {
-    tStatus *failures = nullptr;
-    bool operator()(iSMBusController *left, iSMBusController *right) const;
+// The two keys that order a controller in the set, read once when it is placed.
+struct tControllerKeys {
+    uint64_t identity;  // subsystem most significant, vendor least
+    uint64_t location;  // port most significant, bus least
 };
 
-// Owns its controllers while a call runs, kept sorted under tControllerOrder; a
-// caller that hands one to a handle erases it first. destroyControllers()
-// empties it on every path. A sorted vector rather than a tree: the order asks
-// the driver afresh on every comparison, and a query failing half-way through
-// an insertion would make a tree's comparisons contradict each other and
-// corrupt it, losing controllers. In a vector a contradiction can only
-// misplace one.
+// Identity key first, then location key. Compares stored values only, so it is
+// a strict weak order whatever the driver answers later.
+struct tControllerOrder {
+    bool operator()(const tControllerKeys &left, const tControllerKeys &right) const {
+        if (left.identity != right.identity) return left.identity < right.identity;
+        return left.location < right.location;
+    }
+};
+
+// Owns its controllers while a call runs, in ascending tControllerOrder of
+// their keys, without two of equal keys; a caller that hands one to a handle
+// erases it first. destroyControllers() empties it on every path.
 using tControllerSet = std::vector<iSMBusController *>;
 
 uint64_t identityKey(iSMBusController &controller, tStatus &status);
 uint64_t locationKey(iSMBusController &controller, tStatus &status);
+// Both keys with one driver query each; a failed query is left in the status.
+tControllerKeys readControllerKeys(iSMBusController &controller, tStatus &status);
 
 // Remote controllers carry vendor 0x1E2D or 0x15BC; every other one is a system controller.
 bool isRemoteVendor(uint16_t vendor);
@@ -40,7 +44,10 @@ bool isSystemController(iSMBusController &controller);
 using tControllerTest = bool (*)(iSMBusController &controller);
 
 // Fills an empty set with one controller per port of every "zelsmbus_zelsmbus"
-// node. On error the set is left empty; no controller found is -52006.
+// node, each placed by keys read once; of controllers with equal keys the first
+// found stays and the others are destroyed. A key that cannot be read fails
+// discovery with the query's error. On error the set is left empty; no
+// controller found is -52006.
 void discoverControllers(tControllerSet &set, tStatus &status) noexcept;
 // Destroys every controller still in the set and empties it.
 void destroyControllers(tControllerSet &set) noexcept;
@@ -66,8 +73,8 @@ struct tDeviceIdentity {
 void readDeviceIdentity(iSMBusController &controller, tDeviceIdentity &identity, uint16_t &port,
                         tStatus &status);
 
-// Counts distinct consecutive identities walked in set order: the first device
-// gets index 0.
+// Counts distinct consecutive identities walked in set order: the first
+// identity always starts device 0, whatever its values (all zeros included).
 class tDeviceNumbering {
 public:
     // Returns the index of the device this identity belongs to.
