@@ -89,6 +89,26 @@ TEST_F(BackplaneOpenWithChassis, OpensThePortWhoseChassisEepromCarriesTheIdentit
     EXPECT_EQ(code, 0);
 }
 
+TEST_F(BackplaneOpenWithChassis, TheFirstPortCarryingAllThreeWholeTextsIsChosen) {
+    // In set order: chassis 3 differs from chassis 1 only in its vendor,
+    // chassis 2's model continues where chassis 1's ends, and both ports of
+    // the last device sit behind chassis 1.
+    auto behind = [](unsigned chassisNumber) {
+        return "  chassis = " + std::to_string(chassisNumber) + "\n  chassis_eeprom = true\n";
+    };
+    loadWorld(device(kRemoteVendor, 1, 0, 1, "THREE", behind(3)) +
+              device(kRemoteVendor, 2, 0, 1, "TWO", behind(2)) +
+              device(kRemoteVendor, 3, 0, 2, "ONE", behind(1)) +
+              chassis(1, "ZELSMBUS", "Chassis Model", "Vendor", "SN1") +
+              chassis(2, "ZELSMBUS", "Chassis Model 2", "Vendor", "SN1") +
+              chassis(3, "ZELSMBUS", "Chassis Model", "Other Vendor", "SN1"));
+    int32_t code = 0;
+    EXPECT_EQ(open("PXI0::1::BACKPLANE", code), "ONE0");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(open("PXI0::2::BACKPLANE", code), "TWO0");
+    EXPECT_EQ(open("PXI0::3::BACKPLANE", code), "THREE0");
+}
+
 TEST_F(BackplaneOpenWithChassis, ATextLongerThanItsFieldMatchesItsFirstCharacters) {
     const std::string model(75, 'm'), vendor(45, 'v'), serial(20, 's');
     loadWorld(device(kRemoteVendor, 2, 0, 1, "MINE", kChassisPort) +
