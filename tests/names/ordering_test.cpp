@@ -4,6 +4,7 @@
 // text", so ports that share a port text stay distinguishable.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ struct tWorldCase {
     // Further names (port texts) and the port each opens.
     std::vector<tOpening> others;
 };
+
+// gtest names a failing case by its label rather than by its bytes.
+void PrintTo(const tWorldCase &world, std::ostream *out) { *out << world.label; }
 
 constexpr unsigned kIntel = 0x8086;
 
