@@ -18,16 +18,21 @@ constexpr bool widthsMatch(const command::tField *fields, std::index_sequence<I.
             ...);
 }
 
-template <typename Values, size_t... I>
-void pack(uint8_t *buffer, const command::tField *fields, const Values &values,
-          std::index_sequence<I...>) {
-    (std::memcpy(buffer + fields[I].offset, &std::get<I>(values), fields[I].width), ...);
+// Offsets and widths are read from the command's row at compile time, so each
+// field's copy is a fixed-size move rather than a call with a width from memory.
+template <const tCommand &Command, typename Values, size_t... I>
+[[gnu::always_inline]] inline void pack(uint8_t *buffer, const Values &values,
+                                        std::index_sequence<I...>) {
+    (std::memcpy(buffer + Command.inputs[I].offset, &std::get<I>(values), Command.inputs[I].width),
+     ...);
 }
 
-template <typename Values, size_t... I>
-void unpack(const uint8_t *buffer, const command::tField *fields, const Values &values,
-            std::index_sequence<I...>) {
-    (std::memcpy(&std::get<I>(values), buffer + fields[I].offset, fields[I].width), ...);
+template <const tCommand &Command, typename Values, size_t... I>
+[[gnu::always_inline]] inline void unpack(const uint8_t *buffer, const Values &values,
+                                          std::index_sequence<I...>) {
+    (std::memcpy(&std::get<I>(values), buffer + Command.outputs[I].offset,
+                 Command.outputs[I].width),
+     ...);
 }
 
 // One driver command: guard, pack (ending with the caller's status word), one
@@ -52,7 +57,7 @@ void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inpu
     // Pads go out as zeros rather than as stack contents.
     uint8_t input[Command.inputSize] = {};
     uint8_t output[Command.outputSize] = {};
-    pack(input, Command.inputs, inputs, InputIndexes{});
+    pack<Command>(input, inputs, InputIndexes{});
     const int32_t callerWord = static_cast<int32_t>(status.code);
     std::memcpy(input + Command.inputSize - command::kStatusWordSize, &callerWord,
                 sizeof callerWord);
@@ -63,11 +68,11 @@ void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inpu
         status.merge(local);
         return;
     }
-    unpack(output, Command.outputs, outputs, OutputIndexes{});
+    unpack<Command>(output, outputs, OutputIndexes{});
     int32_t driverWord;
     std::memcpy(&driverWord, output + Command.outputSize - command::kStatusWordSize,
                 sizeof driverWord);
-    status.setCode(static_cast<int64_t>(driverWord), kComponent, __FILE__, line);
+    if (driverWord != 0) status.setCode(driverWord, kComponent, __FILE__, line);
 }
 
 }  // namespace

@@ -23,17 +23,6 @@ size_t copyBounded(char *field, size_t capacity, const char *text) {
 
 }  // namespace
 
-void tStatus::reset(uint64_t recordSize) noexcept {
-    size = recordSize;
-    code = 0;
-    if (isFull()) {
-        component[0] = '\0';
-        file[0] = '\0';
-        line = 0;
-        extension[0] = 0;
-    }
-}
-
 bool tStatus::setCode(int64_t newCode, const char *componentName, const char *fileName,
                       uint64_t lineNumber) noexcept {
     if (newCode == 0) return false;

@@ -39,7 +39,17 @@ struct tStatus {
     void clear() noexcept;
 
 private:
-    void reset(uint64_t recordSize) noexcept;
+    // Inline: every export and every driver command builds a record.
+    void reset(uint64_t recordSize) noexcept {
+        size = recordSize;
+        code = 0;
+        if (isFull()) {
+            component[0] = '\0';
+            file[0] = '\0';
+            line = 0;
+            extension[0] = 0;
+        }
+    }
 };
 
 static_assert(sizeof(tStatus) == 216, "tStatus is a fixed 216-byte record");
