@@ -36,10 +36,9 @@ bool placedBefore(const tPlacedController &left, const tPlacedController &right)
     return tControllerOrder{}(left.keys, right.keys);
 }
 
-// Reads the controller's keys once and inserts it in key order; a controller
-// with the keys of one already placed is destroyed. A key query that fails
-// ends discovery with its error: the controller could otherwise be placed by
-// unset values or taken for a duplicate and silently dropped.
+// Reads the controller's keys once and keeps it with them. A key query that
+// fails ends discovery with its error: the controller could otherwise be
+// placed by unset values or taken for a duplicate and silently dropped.
 void placeController(tPlacedControllers &placed, iSMBusController *controller,
                      tStatus &status) noexcept {
     tStatus queryStatus;
@@ -50,16 +49,26 @@ void placeController(tPlacedControllers &placed, iSMBusController *controller,
         return;
     }
     try {
-        const auto position = std::lower_bound(placed.begin(), placed.end(), entry, placedBefore);
-        if (position != placed.end() && !placedBefore(entry, *position)) {
-            delete controller;
-            return;
-        }
-        placed.insert(position, entry);
+        placed.push_back(entry);
     } catch (const std::bad_alloc &) {
         delete controller;
         ZELSMBUS_SET_CODE(status, -52000);
     }
+}
+
+// Sorts by the stored keys; of controllers with equal keys the first found
+// stays and the others are destroyed. O(n log n) also at 65536 ports a node.
+void orderPlaced(tPlacedControllers &placed) {
+    std::stable_sort(placed.begin(), placed.end(), placedBefore);
+    auto kept = placed.begin();
+    for (auto it = placed.begin(); it != placed.end(); ++it) {
+        if (kept != placed.begin() && !placedBefore(*(kept - 1), *it)) {
+            delete it->controller;
+            continue;
+        }
+        *kept++ = *it;
+    }
+    placed.erase(kept, placed.end());
 }
 
 void addPortsOfNode(nZELOSAL000::tDeviceInterfaceIterator &nodes, tPlacedControllers &placed,
@@ -129,6 +138,7 @@ void discoverControllers(tControllerSet &set, tStatus &status) noexcept {
     }
     if (!status.isFatal()) {
         try {
+            orderPlaced(placed);
             set.reserve(set.size() + placed.size());
             for (const tPlacedController &entry : placed) set.push_back(entry.controller);
             placed.clear();
