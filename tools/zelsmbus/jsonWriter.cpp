@@ -86,6 +86,13 @@ std::string JsonWriter::escape(const std::string &text) {
     for (size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         const size_t length = utf8SequenceLength(text, at);
+        if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+            // C1 controls (U+0080-U+009F): some terminals act on them.
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(text[at + 1]));
+            out += code;
+            at += 2;
+            continue;
+        }
         if (length > 1) {
             out.append(text, at, length);  // valid UTF-8 passes unchanged
             at += length;
@@ -115,10 +122,10 @@ std::string JsonWriter::escape(const std::string &text) {
                 out += "\\t";
                 break;
             default:
-                // Control bytes must be escaped. A byte that is not part of valid
+                // Control characters are escaped. A byte that is not part of valid
                 // UTF-8 is written as the code point of the same number (read as
                 // Latin-1): the document stays valid and the byte's value is kept.
-                if (c < 0x20 || length == 0) {
+                if (c < 0x20 || c == 0x7F || length == 0) {
                     std::snprintf(code, sizeof code, "\\u%04x", c);
                     out += code;
                 } else {
