@@ -223,6 +223,8 @@ CASES = {
                                         {"needs": "mkimage", "setup": "host-pinout-7"}),
     "firmware_pinout_match_serial": (["firmware", "-y", HOST, "host-pinout-90.img"],
                                      {"needs": "mkimage", "setup": "host-pinout-90"}),
+    "firmware_subsystem_mismatch": (["firmware", "-y", REMOTE, "host-pinout-90.img"],
+                                    {"needs": "mkimage", "setup": "host-pinout-90"}),
     "error_image_missing": (["firmware", "-y", REMOTE, "missing.img"], {}),
     "error_image_device": (["firmware", "-y", REMOTE, "/dev/zero"], {}),
     "error_image_too_large": (["firmware", "-y", REMOTE, "large.img"], {"setup": "large"}),

@@ -138,13 +138,15 @@ void runFirmware(const FirmwareArgs &args) {
           "cannot read the subsystem of " + args.resource);
     check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
           "cannot read the firmware version of " + args.resource);
-    const std::optional<BoardPinOut> board =
-        readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
+    // The pin-out word is read only from a controller the image is made for.
+    const bool subsystemFits = verdict.header.subsystemId == subsystem;
+    std::optional<BoardPinOut> board;
+    if (subsystemFits) board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
     std::cout << "Controller " << args.resource << ": subsystem " << hex4(subsystem)
               << ", firmware version " << hex8(installed);
     if (board) std::cout << ", pin-out version " << board->version;
     std::cout << '\n';
-    if (verdict.header.subsystemId != subsystem) {
+    if (!subsystemFits) {
         throw ToolError("the image is made for subsystem " + hex4(verdict.header.subsystemId) +
                         ", not for this controller's " + hex4(subsystem));
     }
