@@ -25,7 +25,7 @@ run_suite() {
 }
 
 # Line tables are enough for the test builds and compile much faster.
-run_suite build -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+run_suite build -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DZELSMBUS_REQUIRE_MANPAGES=ON
 run_suite build-sanitize -DZELSMBUS_SANITIZE=ON -DZELSMBUS_BUILD_BENCH=OFF
 
 echo "==> [${SECONDS}s] fuzz build-fuzz"

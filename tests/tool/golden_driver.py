@@ -11,6 +11,7 @@ difference before committing it.
 """
 import argparse
 import difflib
+import json
 import os
 import subprocess
 import sys
@@ -24,10 +25,58 @@ HOST1 = "ZELSMBUS::SYSTEM::0::1"     # host controller, port 1
 REMOTE = "ZELSMBUS::REMOTE::0::0"    # chassis 1 backplane controller
 BACKPLANE = "PXI0::1::BACKPLANE"
 
+ODD = "ZELSMBUS::SYSTEM::0::0"       # in ODD_TEXTS_WORLD: texts with control bytes and UTF-8
+
+
+def toml_bytes(data):
+    return "[" + ", ".join("0x%02x" % b for b in data) + "]"
+
+
+def odd_chassis_eeprom():
+    """A chassis EEPROM whose fields hold an invalid UTF-8 byte and ESC[2J,
+    valid UTF-8 ("Zürich"), and a C1 control (CSI, U+009B)."""
+    image = bytearray(b"\xff" * 123)
+    for offset, length, text in ((5, 60, b"Z\xfcrich\x1b[2J model"),
+                                 (65, 40, "Zürich Instruments".encode()),
+                                 (106, 13, b"\xc2\x9b31mSN1")):
+        image[offset:offset + length] = (text + bytes(length))[:length]
+    return bytes(image)
+
+
+# One host controller whose texts and EEPROMs would act on a terminal.
+ODD_TEXTS_WORLD = """
+[[device]]
+vendor_id = 0x8086
+device_id = 0xA323
+subsystem_vendor_id = 0x8086
+subsystem_id = 0x7270
+bus = 0
+device = 31
+function = 4
+device_string = "Z\\u00fcrich unit \\u001b[2J\\u009b1m\\u007f"
+flash_id = 0x1010
+
+  [[device.port]]
+  text = "BUS\\u001b[31m::RED"
+  chassis_eeprom = true
+
+    [[device.port.target]]
+    address = 0xA4
+    kind = "eeprom"
+    contents = %s
+
+    [[device.port.target]]
+    address = 0xA0
+    kind = "eeprom"
+    contents = %s
+""" % (toml_bytes(odd_chassis_eeprom()),
+       toml_bytes(b"\x1b[2J\x1b]0;title\x07Z\xc3\xbcrich\x9b"))
+
 # name: (arguments, options). Options: stdin (text fed to the tool),
 # interactive ("1"/"0": the tool's terminal decision), files (written files to
-# show as hex), needs ("mkimage"), setup (commands run before, in the case's
-# folder, {mkimage} replaced).
+# show as hex), needs ("mkimage"), setup (files made before, in the case's
+# folder), world (world text for the launcher's --world). Every line the tool
+# writes with --json must be a JSON document (checked).
 CASES = {
     # Tool and command help, version.
     "help": (["--help"], {}),
@@ -114,6 +163,71 @@ CASES = {
                              "interactive": "1"}),
     "firmware_damaged": (["firmware", "-y", REMOTE, "damaged.img"],
                          {"needs": "mkimage", "setup": "damaged"}),
+    # I2C-tools habits: -y everywhere, ranges, 8-bit addresses.
+    "yes_get": (["get", "-y", HOST, "0x48", "0"], {}),
+    "yes_detect_range": (["detect", "-y", HOST, "0x48", "0x50"], {}),
+    "yes_list": (["list", "-y"], {}),
+    "yes_attr": (["attr", "-y", HOST, "port"], {}),
+    "yes_eeprom": (["eeprom", "-y", HOST, "0x50", "--length", "4"], {}),
+    "yes_chassis_eeprom_json": (["chassis-eeprom", "-y", "--json", BACKPLANE], {}),
+    "detect_range_8bit_json": (["detect", "--8bit", "--json", HOST, "0x90", "0xa0"], {}),
+    "detect_range_all": (["detect", "-a", HOST1, "0x00", "0x07"], {}),
+    "dump_range": (["dump", "-y", "-r", "0x10-0x2f", HOST, "0x50"], {}),
+    "dump_range_words": (["dump", "-r", "0x00-0x09", HOST, "0x48", "w"], {}),
+    "dump_range_send_receive": (["dump", "-r", "0x10-0x13", HOST, "0x50", "c"], {}),
+    "dump_range_i2c_blocks": (["dump", "--range", "0x1e-0x41", HOST1, "0x51", "i"], {}),
+    "dump_range_json": (["dump", "--json", "-r", "2-3", HOST, "0x48"], {}),
+    "get_receive_json": (["get", "--json", HOST, "0x50"], {}),
+    "get_8bit_address": (["get", "--8bit", HOST, "0xA0"], {}),
+    "error_8bit_address": (["get", HOST, "0xA0"], {}),
+    "error_detect_range_first": (["detect", HOST, "0x02", "0x10"], {}),
+    "error_detect_range_order": (["detect", HOST, "0x50", "0x48"], {}),
+    "error_detect_range_last_missing": (["detect", HOST, "0x50"], {}),
+    "error_dump_range_order": (["dump", "-r", "0x20-0x10", HOST, "0x48"], {}),
+    "error_dump_range_form": (["dump", "-r", "0x20", HOST, "0x48"], {}),
+    "error_dump_range_block": (["dump", "-r", "0-3", HOST, "0x48", "s"], {}),
+    # Messages that say what went wrong.
+    "error_unknown_command": (["bogus", HOST], {}),
+    "error_unknown_command_after_option": (["-V", "bogus"], {}),
+    "error_attr_read_only": (["attr", HOST, "vendor-id", "5"], {}),
+    "error_unexpected_arguments": (["attr", HOST, "port", "5", "6", "7"], {}),
+    "error_offset_invalid": (["eeprom", HOST, "0x50", "--offset", "abc"], {}),
+    "error_length_invalid": (["eeprom", HOST, "0x50", "--length", "abc"], {}),
+    "error_length_zero": (["eeprom", HOST, "0x50", "--length", "0"], {}),
+    "error_backplane_unknown_chassis": (["attr", "PXI0::7::BACKPLANE", "port"], {}),
+    "help_chassis_eeprom": (["chassis-eeprom", "--help"], {}),
+    "help_firmware": (["firmware", "--help"], {}),
+    "help_dump": (["dump", "--help"], {}),
+    "attr_set_unrestricted": (["attr", HOST, "unrestricted", "1"], {}),
+    "attr_set_unrestricted_json": (["attr", "--json", HOST, "unrestricted", "1"], {}),
+    # --json failures: an error document on the standard output.
+    "error_json_absent_device": (["get", "--json", HOST, "0x33", "0"], {}),
+    "error_json_usage": (["get", "--json", HOST, "0x78"], {}),
+    "error_json_unknown_command": (["--json", "bogus"], {}),
+    "error_json_chassis_eeprom_port": (["chassis-eeprom", "--json", HOST], {}),
+    # A page write wraps within its 16-byte page; the sequential read back does not.
+    "error_json_read_back": (["set", "-y", "-r", "--json", HOST1, "0x51", "0x0e", "1", "2", "3",
+                              "4", "i"], {}),
+    # Device texts and EEPROM bytes that would act on a terminal.
+    "odd_list_verbose": (["list", "-v"], {"world": ODD_TEXTS_WORLD}),
+    "odd_list_json": (["list", "-v", "--json"], {"world": ODD_TEXTS_WORLD}),
+    "odd_attr_all": (["attr", ODD], {"world": ODD_TEXTS_WORLD}),
+    "odd_chassis_eeprom": (["chassis-eeprom", ODD], {"world": ODD_TEXTS_WORLD}),
+    "odd_chassis_eeprom_json": (["chassis-eeprom", "--json", ODD], {"world": ODD_TEXTS_WORLD}),
+    "odd_eeprom": (["eeprom", ODD, "0x50", "--length", "32"], {"world": ODD_TEXTS_WORLD}),
+    "odd_dump": (["dump", "-r", "0-0x1f", ODD, "0x50"], {"world": ODD_TEXTS_WORLD}),
+    # Firmware images the tool refuses before the update.
+    "firmware_pinout_mismatch": (["firmware", "-y", REMOTE, "pinout.img"],
+                                 {"needs": "mkimage", "setup": "pinout"}),
+    "firmware_pinout_mismatch_serial": (["firmware", "-y", HOST, "host-pinout-7.img"],
+                                        {"needs": "mkimage", "setup": "host-pinout-7"}),
+    "firmware_pinout_match_serial": (["firmware", "-y", HOST, "host-pinout-90.img"],
+                                     {"needs": "mkimage", "setup": "host-pinout-90"}),
+    "firmware_subsystem_mismatch": (["firmware", "-y", REMOTE, "host-pinout-90.img"],
+                                    {"needs": "mkimage", "setup": "host-pinout-90"}),
+    "error_image_missing": (["firmware", "-y", REMOTE, "missing.img"], {}),
+    "error_image_device": (["firmware", "-y", REMOTE, "/dev/zero"], {}),
+    "error_image_too_large": (["firmware", "-y", REMOTE, "large.img"], {"setup": "large"}),
 }
 
 
@@ -125,20 +239,39 @@ def hex_lines(data):
     return lines
 
 
+# The largest image the tool reads: the Base64 of the largest firmware region
+# (3 MiB), a line feed every 64 characters, and 64 KiB of header.
+LARGEST_IMAGE = 4 * 1024 * 1024 + 65536 + 65536
+
+
 def make_images(kind, mkimage, folder):
     """Builds firmware images with the project's image tool."""
-    if kind in ("new", "damaged"):
+    if kind == "large":
+        # One byte more than any image can be (sparse: nothing is written).
+        with open(os.path.join(folder, "large.img"), "wb") as f:
+            f.truncate(LARGEST_IMAGE + 1)
+        return
+    if kind in ("new", "damaged", "pinout"):
         version = "0x02000200"   # newer than the remote controller's 0x02000100
     else:
         version = "0x02000100"   # the installed version
     payload = os.path.join(folder, "firmware.bin")
     with open(payload, "wb") as f:
         f.write(bytes((i * 7 + 3) & 0xFF for i in range(1024)))
-    name = {"new": "new.img", "old": "old.img", "damaged": "damaged.img"}[kind]
+    name = kind + ".img"
     # The pin-out word at 0xFFF0 of the remote controller's flash is erased, so
-    # its version reads as 0xFF.
-    command = [mkimage, "--subsystem-id", "0x7A51", "--pinout-addr", "0xFFF0",
-               "--pinout-ver", "0xFF", "--version", version,
+    # its version reads as 0xFF; the "pinout" image is made for version 7.
+    subsystem, address, pinout = "0x7A51", "0xFFF0", "0xFF"
+    if kind == "pinout":
+        pinout = "7"
+    if kind.startswith("host-pinout"):
+        # The host controller's flash (0x1010) holds written words in block 2:
+        # word 1 is 0x5A010001 (big-endian), so the byte the pin-out version is
+        # read from, the word's lowest in memory order, is 0x5A (90).
+        subsystem, address, version = "0x7270", "0x10004", "0x01020100"
+        pinout = "90" if kind == "host-pinout-90" else "7"
+    command = [mkimage, "--subsystem-id", subsystem, "--pinout-addr", address,
+               "--pinout-ver", pinout, "--version", version,
                "--output", os.path.join(folder, name), payload]
     subprocess.run(command, check=True, capture_output=True)
     if kind == "damaged":
@@ -152,6 +285,19 @@ def make_images(kind, mkimage, folder):
             f.write(image)
 
 
+def json_verdict(output):
+    """Whether every line is one JSON document in valid UTF-8."""
+    lines = output.splitlines()
+    if not lines:
+        return "nothing written"
+    for line in lines:
+        try:
+            json.loads(line.decode("utf-8", "strict"))
+        except ValueError as e:
+            return "INVALID (%s)" % e
+    return "%d valid document%s" % (len(lines), "" if len(lines) == 1 else "s")
+
+
 def run_case(name, launcher, tool, mkimage):
     arguments, options = CASES[name]
     with tempfile.TemporaryDirectory(prefix="zelsmbus-golden-") as folder:
@@ -161,7 +307,12 @@ def run_case(name, launcher, tool, mkimage):
         env.pop("ZELSMBUS_INTERACTIVE", None)
         if "interactive" in options:
             env["ZELSMBUS_INTERACTIVE"] = options["interactive"]
-        result = subprocess.run([launcher, "--", tool] + arguments, cwd=folder, env=env,
+        world = []
+        if "world" in options:
+            with open(os.path.join(folder, "world.toml"), "w") as f:
+                f.write(options["world"])
+            world = ["--world", os.path.join(folder, "world.toml")]
+        result = subprocess.run([launcher] + world + ["--", tool] + arguments, cwd=folder, env=env,
                                 input=options.get("stdin", "").encode(), capture_output=True,
                                 timeout=120)
         text = ["$ zelsmbus " + " ".join(arguments)]
@@ -180,6 +331,8 @@ def run_case(name, launcher, tool, mkimage):
                     text.extend(hex_lines(f.read()))
             else:
                 text.append("(missing)")
+        if "--json" in arguments:
+            text.append("--- stdout as JSON: " + json_verdict(result.stdout))
         text.append("--- exit %d" % result.returncode)
         return "\n".join(text) + "\n"
 

@@ -10,6 +10,7 @@
 #include "jsonWriter.h"
 #include "options.h"
 #include "statusText.h"
+#include "utf8Text.h"
 
 namespace zelsmbus_tool {
 namespace {
@@ -24,8 +25,8 @@ TEST(FirmwareCrc, MatchesTheCheckValueOfTheDigits) {
 std::string image(const std::string &crcLine, const std::string &payload = "QUJD",
                   const std::string &version = "0x10") {
     return "HeaderVersion::1\r\nSubSystemID::0x7270\r\nPinOutAddr::0x100\r\nPinOutVer::255\r\n"
-           "UpdateType::\"FWUpdate\"\r\nOffset::0\r\nVersion::" + version + "\r\n" + crcLine +
-           "\r\nByteCount::3\r\n\r\n" + payload + "\r\n";
+           "UpdateType::\"FWUpdate\"\r\nOffset::0\r\nVersion::" +
+           version + "\r\n" + crcLine + "\r\nByteCount::3\r\n\r\n" + payload + "\r\n";
 }
 
 std::string crcOfAbc() {
@@ -100,6 +101,59 @@ TEST(Addresses, AreSevenBitWithinTheUsualRangeUnlessAsked) {
     options = saved;
 }
 
+TEST(Addresses, AnEightBitAddressWithoutTheFlagIsExplained) {
+    try {
+        parseAddress("0xA0");
+        FAIL() << "0xA0 taken as a 7-bit address";
+    } catch (const UsageError &e) {
+        EXPECT_NE(std::string(e.what()).find("7-bit 0x50: add --8bit"), std::string::npos)
+            << e.what();
+    }
+}
+
+TEST(Ranges, DetectRangesStayWithinTheAllowedAddresses) {
+    CommonOptions &options = commonOptions();
+    const CommonOptions saved = options;
+    const AddressRange whole = parseAddressRange("", "");
+    EXPECT_EQ(whole.first, 0x03);
+    EXPECT_EQ(whole.last, 0x77);
+    const AddressRange some = parseAddressRange("0x48", "0x50");
+    EXPECT_EQ(some.first, 0x48);
+    EXPECT_EQ(some.last, 0x50);
+    EXPECT_THROW(parseAddressRange("0x02", "0x10"), UsageError);
+    EXPECT_THROW(parseAddressRange("0x10", "0x78"), UsageError);
+    EXPECT_THROW(parseAddressRange("0x50", "0x48"), UsageError);
+    options.allAddresses = true;
+    EXPECT_EQ(parseAddressRange("0", "0x7f").last, 0x7F);
+    options.allAddresses = false;
+    options.eightBit = true;
+    const AddressRange eight = parseAddressRange("0x90", "0xa1");
+    EXPECT_EQ(eight.first, 0x48);
+    EXPECT_EQ(eight.last, 0x50);
+    options = saved;
+}
+
+TEST(Ranges, RegisterRangesAreFirstDashLast) {
+    const RegisterRange range = parseRegisterRange("0x10-0x1f");
+    EXPECT_EQ(range.first, 0x10u);
+    EXPECT_EQ(range.last, 0x1Fu);
+    EXPECT_EQ(parseRegisterRange("7-7").first, 7u);
+    for (const char *bad : {"0x10", "0x20-0x10", "0-0x100", "-5", "1-", "a-b"}) {
+        EXPECT_THROW(parseRegisterRange(bad), UsageError) << bad;
+    }
+}
+
+TEST(Attributes, TheReadOnlyOnesAreKnown) {
+    for (const char *name : {"vendor-id", "port-string", "firmware-version", "protected-list",
+                             "chassis-eeprom-port", "setting-10004"}) {
+        EXPECT_TRUE(findAttribute(name)->readOnly) << name;
+    }
+    for (const char *name :
+         {"unrestricted", "setting-1004", "config-flag", "setting-10005", "reg:0x10"}) {
+        EXPECT_FALSE(findAttribute(name)->readOnly) << name;
+    }
+}
+
 TEST(Attributes, AreFoundByNameConstantIdentifierOrRegister) {
     EXPECT_EQ(findAttribute("vendor-id")->id, 101u);
     EXPECT_EQ(findAttribute("ZELSMBUS_ATTR_UNRESTRICTED")->id, 1001u);
@@ -117,8 +171,9 @@ TEST(Attributes, AreFoundByNameConstantIdentifierOrRegister) {
 TEST(StatusText, ComesFromTheHeaderTable) {
     EXPECT_EQ(formatStatus(-52006),
               "-52006 ZELSMBUS_ERROR_NOT_FOUND: no such resource, controller or handle");
-    EXPECT_EQ(formatStatus(-1234), "-1234 (0xfffffb2e): error reported by the driver or the "
-                                   "chassis-query library");
+    EXPECT_EQ(formatStatus(-1234),
+              "-1234 (0xfffffb2e): error reported by the driver or the "
+              "chassis-query library");
 }
 
 TEST(JsonWriter, SeparatesMembersAndEscapesText) {
@@ -134,6 +189,51 @@ TEST(JsonWriter, SeparatesMembersAndEscapesText) {
               "{\"text\":\"a\\\"b\\\\c\\n\\u0001\\u00e9\",\"list\":[1,null,true],"
               "\"status\":{\"code\":-26983,\"name\":\"ZELSMBUS_ERROR_PROTECTED\",\"meaning\":"
               "\"protected address or attribute on a restricted session\"}}\n");
+}
+
+// Valid UTF-8 passes; control characters (C0, DEL, C1) are escaped; a byte that
+// is not well-formed UTF-8 becomes the code point of its value.
+TEST(JsonWriter, KeepsUtf8AndEscapesOnlyControlsAndBrokenBytes) {
+    struct Case {
+        const char *text, *json;
+    };
+    const Case cases[] = {
+        {"Z\xc3\xbcrich", "Z\xc3\xbcrich"},
+        {"\xe2\x82\xac \xf0\x9f\x94\x8c", "\xe2\x82\xac \xf0\x9f\x94\x8c"},
+        {"\x1b[2J\x07\x7f", "\\u001b[2J\\u0007\\u007f"},
+        {"\xc2\x9b"
+         "1m \xc2\xa0",
+         "\\u009b1m \xc2\xa0"},
+        {"Z\xfcrich", "Z\\u00fcrich"},
+        {"\xc3", "\\u00c3"},                                   // cut short at the end
+        {"\xc3(", "\\u00c3("},                                 // no continuation byte
+        {"\xc0\xaf", "\\u00c0\\u00af"},                        // overlong '/'
+        {"\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},             // surrogate
+        {"\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // above U+10FFFF
+        {"\x80", "\\u0080"},                                   // stray continuation byte
+    };
+    for (const Case &c : cases) EXPECT_EQ(JsonWriter::escape(c.text), c.json) << c.text;
+}
+
+TEST(TerminalSafe, EscapesWhatATerminalWouldActOn) {
+    struct Case {
+        const char *text, *shown;
+    };
+    const Case cases[] = {
+        {"HOST::SMBUS0", "HOST::SMBUS0"},
+        {"Z\xc3\xbcrich \\ 100%", "Z\xc3\xbcrich \\ 100%"},
+        {"\x1b[2J", "\\x1b[2J"},
+        {"a\tb\nc\rd\x7f", "a\\x09b\\x0ac\\x0dd\\x7f"},
+        {"\xc2\x9b"
+         "31m",
+         "\\u009b31m"},
+        {"\x9b"
+         "31m",
+         "\\x9b31m"},
+        {"Z\xfcrich", "Z\\xfcrich"},
+        {"\xe2\x82", "\\xe2\\x82"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(terminalSafe(c.text), c.shown) << c.text;
 }
 
 }  // namespace

@@ -26,7 +26,15 @@ int main(int argc, char **argv) {
     app.add_option("--header-version", fields.headerVersion, "header format version (1 or 2)")
         ->check(CLI::Range(1, 2));
     app.add_option("--update-type", fields.updateType, "update type text (default FWUpdate)");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success &e) {
+        return app.exit(e);  // --help
+    } catch (const CLI::ParseError &e) {
+        // A usage error ends with 2, as with zelsmbus.
+        app.exit(e);
+        return 2;
+    }
 
     std::ifstream file(input, std::ios::binary);
     std::vector<uint8_t> firmware((std::istreambuf_iterator<char>(file)),

@@ -24,6 +24,14 @@ constexpr AttributeRow kAttributeRows[] = {ZELSMBUS_ATTRIBUTES(ZELSMBUS_TOOL_ATT
 
 constexpr const char *kConstantPrefix = "ZELSMBUS_ATTR_";
 
+// The header's table gives no direction: these are the attributes the library
+// reads but refuses to set (identity, texts, firmware version, protected list,
+// port flags, driver value 10004).
+bool isReadOnly(uint32_t id) {
+    return (id >= 101 && id <= 108) || (id >= 301 && id <= 303) || id == 401 || id == 402 ||
+           id == 1002 || id == 1003 || id == 10004;
+}
+
 // ZELSMBUS_ATTR_VENDOR_ID -> vendor-id; the driver's numbered settings
 // (ZELSMBUS_ATTR_1004) -> setting-1004.
 std::string readableName(const char *constant) {
@@ -58,7 +66,7 @@ std::optional<unsigned long> wholeNumber(const std::string &text) {
 AttributeInfo registerAttribute(uint32_t id) {
     char name[24];
     std::snprintf(name, sizeof name, "reg:0x%04x", unsigned(id - ZELSMBUS_ATTR_REGISTER_FIRST));
-    return {id, 4, name, "controller register (32-bit, full access)", false};
+    return {id, 4, name, "controller register (32-bit, full access)", false, false};
 }
 
 }  // namespace
@@ -68,7 +76,7 @@ const std::vector<AttributeInfo> &attributeTable() {
         std::vector<AttributeInfo> rows;
         for (const AttributeRow &row : kAttributeRows) {
             rows.push_back({row.id, row.width, readableName(row.constant), row.meaning,
-                            std::strstr(row.meaning, "boolean") != nullptr});
+                            std::strstr(row.meaning, "boolean") != nullptr, isReadOnly(row.id)});
         }
         return rows;
     }();
@@ -86,8 +94,9 @@ std::optional<AttributeInfo> findAttribute(const std::string &text) {
     }
     for (size_t i = 0; i < attributeTable().size(); ++i) {
         const AttributeInfo &info = attributeTable()[i];
-        if ((id && *id == info.id) || (!id && (equalsIgnoreCase(text, info.name) ||
-                                               equalsIgnoreCase(text, kAttributeRows[i].constant)))) {
+        if ((id && *id == info.id) ||
+            (!id && (equalsIgnoreCase(text, info.name) ||
+                     equalsIgnoreCase(text, kAttributeRows[i].constant)))) {
             return info;
         }
     }

@@ -10,10 +10,11 @@ namespace zelsmbus_tool {
 
 struct AttributeInfo {
     uint32_t id;
-    unsigned width;           // bytes
-    std::string name;         // "vendor-id", "setting-1004", "reg:0x0004"
+    unsigned width;    // bytes
+    std::string name;  // "vendor-id", "setting-1004", "reg:0x0004"
     std::string meaning;
-    bool boolean;             // a 0/1 value
+    bool boolean;   // a 0/1 value
+    bool readOnly;  // the library only reads it
 };
 
 const std::vector<AttributeInfo> &attributeTable();

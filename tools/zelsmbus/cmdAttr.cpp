@@ -1,7 +1,7 @@
 // zelsmbus attr: read every attribute of a port, or read or set one.
-#include <CLI/CLI.hpp>
 #include <zelsmbus.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -15,6 +15,7 @@
 #include "options.h"
 #include "session.h"
 #include "statusText.h"
+#include "utf8Text.h"
 
 namespace zelsmbus_tool {
 namespace {
@@ -66,11 +67,14 @@ std::string showValue(const AttributeInfo &info, const AttrReading &reading) {
     if (reading.status == ZELSMBUS_ERROR_PROTECTED) return "(needs --unrestricted)";
     if (reading.status < 0) {
         const StatusText text = describeStatus(reading.status);
-        return "(" + std::to_string(reading.status) + (text.name ? std::string(" ") + text.name : "") +
-               ")";
+        return "(" + std::to_string(reading.status) +
+               (text.name ? std::string(" ") + text.name : "") + ")";
     }
-    if (const auto *number = std::get_if<uint64_t>(&reading.value)) return showNumber(info, *number);
-    if (const auto *text = std::get_if<std::string>(&reading.value)) return "\"" + *text + "\"";
+    if (const auto *number = std::get_if<uint64_t>(&reading.value))
+        return showNumber(info, *number);
+    if (const auto *text = std::get_if<std::string>(&reading.value)) {
+        return "\"" + terminalSafe(*text) + "\"";
+    }
     const auto &addresses = std::get<std::vector<uint8_t>>(reading.value);
     std::string list;
     for (uint8_t address : addresses) list += (list.empty() ? "" : " ") + showAddress(address);
@@ -98,7 +102,10 @@ void writeValue(JsonWriter &json, const AttrReading &reading) {
 }
 
 void beginJsonAttribute(JsonWriter &json, const AttributeInfo &info) {
-    json.beginObject().member("id", info.id).member("name", info.name).member("width", info.width)
+    json.beginObject()
+        .member("id", info.id)
+        .member("name", info.name)
+        .member("width", info.width)
         .member("meaning", info.meaning);
 }
 
@@ -122,11 +129,15 @@ void listAll(const Session &session) {
         }
     }
     if (asJson) {
-        json.endArray().key("registers").beginObject()
+        json.endArray()
+            .key("registers")
+            .beginObject()
             .member("first", int64_t(ZELSMBUS_ATTR_REGISTER_FIRST))
             .member("last", int64_t(ZELSMBUS_ATTR_REGISTER_LAST))
-            .member("meaning", "controller register at byte offset id - first (32-bit, full access)")
-            .endObject().endObject();
+            .member("meaning",
+                    "controller register at byte offset id - first (32-bit, full access)")
+            .endObject()
+            .endObject();
         json.finish();
     } else {
         std::printf("%15s  %-24s %-26s %s\n", "0x20000-0x2ffff", "reg:0x0000-reg:0xffff",
@@ -146,6 +157,10 @@ void runAttr(const AttrArgs &args) {
     }
     std::optional<uint64_t> newValue;
     if (!args.value.empty()) {
+        if (info->readOnly) {
+            throw UsageError(info->name + " (" + std::to_string(info->id) +
+                             ") is read-only: it can be read but not set");
+        }
         const uint32_t largest = info->width == 1 ? 0xFF : info->width == 2 ? 0xFFFF : 0xFFFFFFFF;
         newValue = parseNumber(args.value, largest, "value");
     }
@@ -159,11 +174,19 @@ void runAttr(const AttrArgs &args) {
     if (newValue) {
         checkTransfer(ZELSMBusSetAttribute(session.handle(), info->id, &*newValue),
                       "cannot set " + label + " on " + args.resource, kAccessHint);
+        // The unrestricted flag belongs to the session, which ends with this command.
+        const bool sessionOnly = info->id == ZELSMBUS_ATTR_UNRESTRICTED;
         if (commonOptions().json) {
             JsonWriter json(std::cout);
             beginJsonAttribute(json, *info);
-            json.member("set", int64_t(*newValue)).endObject();
+            json.member("set", int64_t(*newValue));
+            if (sessionOnly) json.member("session_only", true);
+            json.endObject();
             json.finish();
+        } else if (sessionOnly) {
+            std::cout << label << " set to " << showNumber(*info, *newValue)
+                      << " for this command's session only: it ends with the command. Give "
+                         "--unrestricted to each command that needs it.\n";
         } else {
             std::cout << label << " set to " << showNumber(*info, *newValue) << '\n';
         }
@@ -196,6 +219,7 @@ Command addAttrCommand(CLI::App &tool) {
     addJsonOption(*app);
     app->add_flag("--8bit", commonOptions().eightBit, "Show protected addresses in 8-bit form");
     addUnrestrictedOption(*app);
+    addAcceptedYesOption(*app);
     return {app, "zelsmbus attr [OPTIONS] RESOURCE [NAME|ID [VALUE]]", [] { runAttr(args); }};
 }
 

@@ -1,7 +1,7 @@
 // zelsmbus detect: which addresses answer on a bus, as a grid of 7-bit addresses.
-#include <CLI/CLI.hpp>
 #include <zelsmbus.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "failure.h"
 #include "jsonWriter.h"
 #include "options.h"
 #include "session.h"
@@ -40,13 +41,22 @@ Probe probe(const Session &session, const std::vector<uint8_t> &protectedList, u
     return status >= 0 ? Probe::Found : Probe::Absent;
 }
 
-void runDetect(const std::string &resource) {
+struct DetectArgs {
+    std::string resource;
+    std::vector<std::string> range;  // FIRST LAST, or nothing
+};
+
+void runDetect(const DetectArgs &args) {
     const CommonOptions &options = commonOptions();
+    if (args.range.size() == 1) throw UsageError("LAST is missing: give both FIRST and LAST");
+    const AddressRange range = parseAddressRange(args.range.empty() ? "" : args.range[0],
+                                                 args.range.empty() ? "" : args.range[1]);
+    const std::string &resource = args.resource;
     Session session(resource, options.unrestricted);
     std::vector<uint8_t> protectedList;
     if (!session.unrestricted()) protectedList = session.protectedAddresses();
-    const int first = options.allAddresses ? 0x00 : 0x03;
-    const int last = options.allAddresses ? 0x7F : 0x77;
+    const int first = range.first;
+    const int last = range.last;
 
     std::vector<Probe> results(0x80, Probe::Absent);
     for (int address = first; address <= last; ++address) {
@@ -55,9 +65,11 @@ void runDetect(const std::string &resource) {
 
     if (options.json) {
         JsonWriter json(std::cout);
-        json.beginObject().member("resource", resource)
+        json.beginObject()
+            .member("resource", resource)
             .member("address_bits", options.eightBit ? 8 : 7)
-            .member("first", jsonAddress(first)).member("last", jsonAddress(last));
+            .member("first", jsonAddress(first))
+            .member("last", jsonAddress(last));
         for (Probe kind : {Probe::Found, Probe::Protected}) {
             json.key(kind == Probe::Found ? "found" : "protected").beginArray();
             for (int address = first; address <= last; ++address) {
@@ -99,16 +111,25 @@ void runDetect(const std::string &resource) {
 }  // namespace
 
 Command addDetectCommand(CLI::App &tool) {
-    static std::string resource;
+    static DetectArgs args;
     CLI::App *app = tool.add_subcommand(
-        "detect", "Probe the addresses 0x03-0x77 of a bus and draw the answers as a grid");
-    app->add_option("RESOURCE", resource, "Resource name, as 'zelsmbus list' shows it")->required();
+        "detect",
+        "Probe the addresses 0x03-0x77 (or FIRST-LAST) of a bus and draw the answers "
+        "as a grid");
+    app->add_option("RESOURCE", args.resource, "Resource name, as 'zelsmbus list' shows it")
+        ->required();
+    app->add_option("FIRST LAST", args.range,
+                    "Probe only these addresses (7-bit unless --8bit; within 0x03-0x77, or "
+                    "0x00-0x7f with -a)")
+        ->expected(0, 2);
     addJsonOption(*app);
     app->add_flag("-a,--all-addresses", commonOptions().allAddresses,
                   "Probe all addresses 0x00-0x7f");
-    app->add_flag("--8bit", commonOptions().eightBit, "Give addresses in 8-bit form in JSON");
+    app->add_flag("--8bit", commonOptions().eightBit,
+                  "Type FIRST and LAST and give addresses in JSON in 8-bit form");
     addUnrestrictedOption(*app);
-    return {app, "zelsmbus detect [OPTIONS] RESOURCE", [] { runDetect(resource); }};
+    addAcceptedYesOption(*app);
+    return {app, "zelsmbus detect [OPTIONS] RESOURCE [FIRST LAST]", [] { runDetect(args); }};
 }
 
 }  // namespace zelsmbus_tool

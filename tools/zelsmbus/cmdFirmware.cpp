@@ -1,25 +1,27 @@
 // zelsmbus firmware: check an image, then replace a controller's firmware with it.
-#include <CLI/CLI.hpp>
 #include <zelsmbus.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <mutex>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "boardPinOut.h"
 #include "commands.h"
 #include "confirm.h"
 #include "failure.h"
 #include "firmwareImage.h"
 #include "options.h"
 #include "session.h"
+#include "utf8Text.h"
 
 namespace zelsmbus_tool {
 namespace {
@@ -29,13 +31,33 @@ struct FirmwareArgs {
     bool force = false;
 };
 
+// No image can be larger than this. The largest firmware region is the 3 MiB
+// (0x300000 bytes) of flash device 0x9D17; in Base64 (4 characters for every 3
+// bytes) that is 4 MiB. On top: a line feed every 64 characters, which the
+// payload may carry and the decoder skips (64 KiB), and 64 KiB for the header.
+constexpr size_t kLargestRegion = 0x300000;
+constexpr size_t kLargestPayload = (kLargestRegion + 2) / 3 * 4;
+constexpr size_t kLargestImage = kLargestPayload + kLargestPayload / 64 + 0x10000;
+static_assert(kLargestImage == 4325376, "4 MiB of Base64, 64 KiB of line feeds, 64 KiB header");
+
+// Reads the image, but never more than an image can be: a device or a huge file
+// named by mistake (/dev/zero) ends the command at once.
 std::string readFile(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw ToolError("cannot read the image " + path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) throw ToolError("cannot read the image " + path);
-    return text.str();
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) throw ToolError("cannot read the image " + path + ": " + std::strerror(errno));
+    std::string text(kLargestImage + 1, '\0');
+    const size_t got = std::fread(&text[0], 1, text.size(), file);
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    if (failed) throw ToolError("cannot read the image " + path + ": " + std::strerror(error));
+    if (got > kLargestImage) {
+        throw ToolError("the image " + path +
+                        " is larger than any firmware image can be (at most " +
+                        std::to_string(kLargestImage) + " bytes)");
+    }
+    text.resize(got);
+    return text;
 }
 
 std::string hex8(uint32_t value) {
@@ -48,11 +70,11 @@ void printHeader(const std::string &path, const FirmwareCheck &check) {
     const FirmwareHeader &h = check.header;
     std::cout << "Image " << path << ":\n"
               << "  header version:   " << h.headerVersion << '\n'
-              << "  update type:      " << h.updateType << '\n'
+              << "  update type:      " << terminalSafe(h.updateType) << '\n'
               << "  firmware version: " << hex8(h.version) << '\n'
               << "  subsystem:        " << hex4(h.subsystemId) << '\n'
-              << "  pin-out:          version " << h.pinOutVersion << " at " << hex8(h.pinOutAddress)
-              << '\n'
+              << "  pin-out:          version " << h.pinOutVersion << " at "
+              << hex8(h.pinOutAddress) << '\n'
               << "  flash offset:     " << hex8(h.offset) << '\n'
               << "  size:             " << h.byteCount << " bytes, CRC " << hex8(h.crc) << '\n';
 }
@@ -100,14 +122,13 @@ private:
 
 void runFirmware(const FirmwareArgs &args) {
     const std::string image = readFile(args.image);
-    if (image.size() > UINT32_MAX) throw ToolError("the image " + args.image + " is too large");
     const FirmwareCheck verdict = checkFirmwareImage(image);
     printHeader(args.image, verdict);
     if (!verdict.problems.empty()) {
         std::string list;
         for (const std::string &problem : verdict.problems) list += "; " + problem;
-        throw ToolError("the image " + args.image + " is not a sound firmware image: " +
-                        list.substr(2));
+        throw ToolError("the image " + args.image +
+                        " is not a sound firmware image: " + list.substr(2));
     }
 
     Session session(args.resource, false);
@@ -117,11 +138,23 @@ void runFirmware(const FirmwareArgs &args) {
           "cannot read the subsystem of " + args.resource);
     check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
           "cannot read the firmware version of " + args.resource);
+    // The pin-out word is read only from a controller the image is made for.
+    const bool subsystemFits = verdict.header.subsystemId == subsystem;
+    std::optional<BoardPinOut> board;
+    if (subsystemFits) board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
     std::cout << "Controller " << args.resource << ": subsystem " << hex4(subsystem)
-              << ", firmware version " << hex8(installed) << '\n';
-    if (verdict.header.subsystemId != subsystem) {
+              << ", firmware version " << hex8(installed);
+    if (board) std::cout << ", pin-out version " << board->version;
+    std::cout << '\n';
+    if (!subsystemFits) {
         throw ToolError("the image is made for subsystem " + hex4(verdict.header.subsystemId) +
                         ", not for this controller's " + hex4(subsystem));
+    }
+    if (board && board->version != verdict.header.pinOutVersion) {
+        throw ToolError("the image is made for pin-out version " +
+                        std::to_string(verdict.header.pinOutVersion) + ", but the board of " +
+                        args.resource + " has pin-out version " + std::to_string(board->version) +
+                        " (read at flash address " + hex8(verdict.header.pinOutAddress) + ")");
     }
     if (verdict.header.version <= installed && !args.force) {
         throw ToolError("the image's version " + hex8(verdict.header.version) +
@@ -135,10 +168,15 @@ void runFirmware(const FirmwareArgs &args) {
                  "unusable.\nDo not stop the program or switch the system off while it runs.");
 
     ElapsedTime elapsed(errorIsTerminal());
-    const int32_t status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()),
-                                                 image.data(),
-                                                 args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
+    const int32_t status =
+        ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
+                              args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
     elapsed.stop();
+    if (status == ZELSMBUS_ERROR_NOT_SUPPORTED) {
+        throw ToolError("the firmware update of " + args.resource + " failed", status,
+                        "the image does not suit this controller: its header version, flash "
+                        "device, flash offset, subsystem or pin-out version");
+    }
     check(status, "the firmware update of " + args.resource + " failed");
 
     uint32_t now = 0;

@@ -1,7 +1,7 @@
 // zelsmbus list: every resource name, with -v each port's identity.
-#include <CLI/CLI.hpp>
 #include <zelsmbus.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -14,6 +14,7 @@
 #include "options.h"
 #include "session.h"
 #include "statusText.h"
+#include "utf8Text.h"
 
 namespace zelsmbus_tool {
 namespace {
@@ -30,8 +31,9 @@ struct PortDetails {
 std::vector<std::string> resourceNames() {
     char *list = ZELSMBusGetResourceNameList();
     if (!list) {
-        throw ToolError("cannot list the resources: the driver or the chassis-query library "
-                        "(libzelqpxi.so.1) did not answer");
+        throw ToolError(
+            "cannot list the resources: the driver or the chassis-query library "
+            "(libzelqpxi.so.1) did not answer");
     }
     std::vector<std::string> names;
     for (const char *name = list; *name; name += names.back().size() + 1) names.emplace_back(name);
@@ -46,16 +48,20 @@ PortDetails readDetails(const Session &session) {
     details.portText = session.text(ZELSMBUS_ATTR_PORT_STRING);
     details.deviceText = session.text(ZELSMBUS_ATTR_DEVICE_STRING);
     const uint32_t idAttributes[4] = {ZELSMBUS_ATTR_VENDOR_ID, ZELSMBUS_ATTR_DEVICE_ID,
-                                      ZELSMBUS_ATTR_SUBSYSTEM_VENDOR_ID, ZELSMBUS_ATTR_SUBSYSTEM_ID};
-    for (int i = 0; i < 4; ++i) check(ZELSMBusGetAttribute(handle, idAttributes[i], &details.ids[i]), what);
+                                      ZELSMBUS_ATTR_SUBSYSTEM_VENDOR_ID,
+                                      ZELSMBUS_ATTR_SUBSYSTEM_ID};
+    for (int i = 0; i < 4; ++i)
+        check(ZELSMBusGetAttribute(handle, idAttributes[i], &details.ids[i]), what);
     const uint32_t locationAttributes[3] = {ZELSMBUS_ATTR_PCI_BUS, ZELSMBUS_ATTR_PCI_DEVICE,
                                             ZELSMBUS_ATTR_PCI_FUNCTION};
     for (int i = 0; i < 3; ++i) {
         check(ZELSMBusGetAttribute(handle, locationAttributes[i], &details.location[i]), what);
     }
     check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_PORT, &details.port), what);
-    check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CHASSIS_EEPROM_PORT, &details.chassisEeprom), what);
-    check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_EXTENDED_PROTECTION, &details.extendedProtection),
+    check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CHASSIS_EEPROM_PORT, &details.chassisEeprom),
+          what);
+    check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_EXTENDED_PROTECTION,
+                               &details.extendedProtection),
           what);
     details.protectedAddresses = session.protectedAddresses();
     return details;
@@ -71,8 +77,8 @@ void printDetails(const PortDetails &d) {
     char ids[64];
     std::snprintf(ids, sizeof ids, "%04x:%04x, subsystem %04x:%04x", d.ids[0], d.ids[1], d.ids[2],
                   d.ids[3]);
-    std::cout << "    port text:        " << d.portText << '\n'
-              << "    device text:      " << d.deviceText << '\n'
+    std::cout << "    port text:        " << terminalSafe(d.portText) << '\n'
+              << "    device text:      " << terminalSafe(d.deviceText) << '\n'
               << "    PCI identity:     " << ids << '\n'
               << "    PCI location:     " << pciLocation(d) << ", port " << d.port << '\n'
               << "    port flags:       chassis EEPROM " << (d.chassisEeprom ? "yes" : "no")
@@ -87,16 +93,23 @@ void printDetails(const PortDetails &d) {
 
 void writeDetails(JsonWriter &json, const PortDetails &d) {
     json.member("port_text", d.portText).member("device_text", d.deviceText);
-    json.key("pci").beginObject()
-        .member("vendor", unsigned(d.ids[0])).member("device", unsigned(d.ids[1]))
-        .member("subsystem_vendor", unsigned(d.ids[2])).member("subsystem", unsigned(d.ids[3]))
-        .member("bus", unsigned(d.location[0])).member("slot", unsigned(d.location[1]))
-        .member("function", unsigned(d.location[2])).member("location", pciLocation(d))
+    json.key("pci")
+        .beginObject()
+        .member("vendor", unsigned(d.ids[0]))
+        .member("device", unsigned(d.ids[1]))
+        .member("subsystem_vendor", unsigned(d.ids[2]))
+        .member("subsystem", unsigned(d.ids[3]))
+        .member("bus", unsigned(d.location[0]))
+        .member("slot", unsigned(d.location[1]))
+        .member("function", unsigned(d.location[2]))
+        .member("location", pciLocation(d))
         .endObject();
     json.member("port", unsigned(d.port));
-    json.key("flags").beginObject()
+    json.key("flags")
+        .beginObject()
         .member("chassis_eeprom", d.chassisEeprom != 0)
-        .member("extended_protection", d.extendedProtection != 0).endObject();
+        .member("extended_protection", d.extendedProtection != 0)
+        .endObject();
     json.key("protected").beginArray();
     for (uint8_t address : d.protectedAddresses) json.value(int64_t(jsonAddress(address)));
     json.endArray();
@@ -113,7 +126,7 @@ void runList(bool verbose) {
             if (asJson) {
                 json.value(name);
             } else {
-                std::cout << name << '\n';
+                std::cout << terminalSafe(name) << '\n';
             }
             continue;
         }
@@ -135,10 +148,10 @@ void runList(bool verbose) {
             }
             json.endObject();
         } else {
-            std::cout << name << '\n';
+            std::cout << terminalSafe(name) << '\n';
             if (details) printDetails(*details);
             if (error) {
-                std::cout << "    error:            " << error->what();
+                std::cout << "    error:            " << terminalSafe(error->what());
                 if (error->code()) std::cout << ": " << formatStatus(*error->code());
                 std::cout << '\n';
             }
@@ -148,7 +161,11 @@ void runList(bool verbose) {
         json.endArray().endObject();
         json.finish();
     }
-    if (failed) throw ToolError("some resources could not be opened or read");
+    if (failed) {
+        ToolError error("some resources could not be opened or read");
+        if (asJson) error.shownInDocument();
+        throw error;
+    }
 }
 
 }  // namespace
@@ -156,11 +173,13 @@ void runList(bool verbose) {
 Command addListCommand(CLI::App &tool) {
     static bool verbose = false;
     CLI::App *app = tool.add_subcommand(
-        "list", "List every resource name; with -v, each port's texts, PCI identity and location, "
-                "flags and protected addresses");
+        "list",
+        "List every resource name; with -v, each port's texts, PCI identity and location, "
+        "flags and protected addresses");
     app->add_flag("-v,--verbose", verbose, "Show the details of every port");
     addJsonOption(*app);
     app->add_flag("--8bit", commonOptions().eightBit, "Show protected addresses in 8-bit form");
+    addAcceptedYesOption(*app);
     return {app, "zelsmbus list [-v] [--json] [--8bit]", [] { runList(verbose); }};
 }
 

@@ -1,7 +1,7 @@
 // zelsmbus get and set: one SMBus or I2C transaction on a device.
-#include <CLI/CLI.hpp>
 #include <zelsmbus.h>
 
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -50,7 +50,14 @@ void beginJson(JsonWriter &json, const Target &t) {
     } else {
         json.null();
     }
-    json.member("mode", t.mode.word).member("pec", t.mode.pec);
+    // A receive byte has neither a command code nor a mode.
+    json.key("mode");
+    if (t.command) {
+        json.value(t.mode.word);
+    } else {
+        json.null();
+    }
+    json.member("pec", t.mode.pec);
 }
 
 // ---- get ---------------------------------------------------------------------
@@ -168,11 +175,15 @@ struct SetArgs {
 
 std::string describeData(const Target &t, const std::vector<unsigned> &values) {
     std::string text;
-    for (unsigned v : values) text += (text.empty() ? "" : " ") + (t.mode.mode == Mode::Word ||
-                                                                    t.mode.mode == Mode::Call
-                                                                ? hex4(v)
-                                                                : hex2(v));
+    for (unsigned v : values)
+        text += (text.empty() ? "" : " ") +
+                (t.mode.mode == Mode::Word || t.mode.mode == Mode::Call ? hex4(v) : hex2(v));
     return text;
+}
+
+std::string describeReadBack(const Target &t, const Reading &readBack) {
+    if (readBack.value) return describeData(t, {*readBack.value});
+    return describeData(t, {readBack.bytes.begin(), readBack.bytes.end()});
 }
 
 void runSet(const SetArgs &args) {
@@ -197,13 +208,22 @@ void runSet(const SetArgs &args) {
     size_t fewest = 1, most = 1;
     uint32_t largest = 0xFF;
     switch (t.mode.mode) {
-        case Mode::SendReceive: fewest = most = 0; break;
+        case Mode::SendReceive:
+            fewest = most = 0;
+            break;
         case Mode::Word:
-        case Mode::Call: largest = 0xFFFF; break;
+        case Mode::Call:
+            largest = 0xFFFF;
+            break;
         case Mode::Block:
-        case Mode::BlockCall: most = ZELSMBUS_BLOCK_MAX; break;
-        case Mode::I2CBlock: most = ZELSMBUS_I2C_MAX; break;
-        default: break;
+        case Mode::BlockCall:
+            most = ZELSMBUS_BLOCK_MAX;
+            break;
+        case Mode::I2CBlock:
+            most = ZELSMBUS_I2C_MAX;
+            break;
+        default:
+            break;
     }
     if (valueTexts.size() < fewest || valueTexts.size() > most) {
         throw UsageError(std::string("mode ") + t.mode.word + " takes " +
@@ -212,7 +232,8 @@ void runSet(const SetArgs &args) {
                          (most == 1 ? " value" : " values"));
     }
     std::vector<unsigned> values;
-    for (const std::string &text : valueTexts) values.push_back(parseNumber(text, largest, "value"));
+    for (const std::string &text : valueTexts)
+        values.push_back(parseNumber(text, largest, "value"));
 
     std::optional<unsigned> mask;
     if (!args.mask.empty()) {
@@ -242,8 +263,8 @@ void runSet(const SetArgs &args) {
 
     std::string description = "I will write to " + describeTarget(t);
     if (!values.empty()) description += ", data " + describeData(t, values) + maskNote;
-    description += std::string(", mode ") + modeName(t.mode.mode) + (t.mode.pec ? " with PEC" : "") +
-                   ".";
+    description +=
+        std::string(", mode ") + modeName(t.mode.mode) + (t.mode.pec ? " with PEC" : "") + ".";
     confirmWrite(description, eepromDanger(t.address7));
 
     const std::string what = "cannot write to " + describeTarget(t);
@@ -257,7 +278,8 @@ void runSet(const SetArgs &args) {
             checkTransfer(ZELSMBusWriteByte(h, address, *t.command, uint8_t(values[0]), pec), what);
             break;
         case Mode::Word:
-            checkTransfer(ZELSMBusWriteWord(h, address, *t.command, uint16_t(values[0]), pec), what);
+            checkTransfer(ZELSMBusWriteWord(h, address, *t.command, uint16_t(values[0]), pec),
+                          what);
             break;
         case Mode::Block:
             checkTransfer(ZELSMBusWriteBlock(h, address, *t.command, uint8_t(bytes.size()),
@@ -265,14 +287,15 @@ void runSet(const SetArgs &args) {
                           what);
             break;
         case Mode::I2CBlock:
-            checkTransfer(ZELSMBusWriteBlockI2C(h, address, *t.command, uint32_t(bytes.size()),
-                                                bytes.data()),
-                          what);
+            checkTransfer(
+                ZELSMBusWriteBlockI2C(h, address, *t.command, uint32_t(bytes.size()), bytes.data()),
+                what);
             break;
         case Mode::Call: {
             uint16_t result = 0;
-            checkTransfer(ZELSMBusProcessCall(h, address, *t.command, uint16_t(values[0]), pec, &result),
-                          what);
+            checkTransfer(
+                ZELSMBusProcessCall(h, address, *t.command, uint16_t(values[0]), pec, &result),
+                what);
             reply.value = result;
             break;
         }
@@ -323,6 +346,11 @@ void runSet(const SetArgs &args) {
         }
         json.endObject();
         json.finish();
+        if (!matched) {
+            throw ToolError("read back " + describeReadBack(t, *readBack) + " differs from the " +
+                            describeData(t, values) + " written")
+                .shownInDocument();
+        }
     } else if (isCall) {
         if (reply.value) {
             std::cout << hex4(*reply.value) << '\n';
@@ -333,11 +361,8 @@ void runSet(const SetArgs &args) {
         std::cout << "Value " << describeData(t, values) << " written, read back matched\n";
     }
     if (!matched) {
-        const std::string got = readBack->value ? describeData(t, {*readBack->value})
-                                                : describeData(t, {readBack->bytes.begin(),
-                                                                   readBack->bytes.end()});
-        throw ToolError("read back " + got + " differs from the " + describeData(t, values) +
-                        " written");
+        throw ToolError("read back " + describeReadBack(t, *readBack) + " differs from the " +
+                        describeData(t, values) + " written");
     }
 }
 
@@ -357,6 +382,7 @@ Command addGetCommand(CLI::App &tool) {
     addJsonOption(*app);
     addAddressOptions(*app);
     addUnrestrictedOption(*app);
+    addAcceptedYesOption(*app);
     return {app, "zelsmbus get [OPTIONS] RESOURCE ADDRESS [COMMAND [MODE [LENGTH]]]",
             [] { runGet(args); }};
 }
@@ -364,8 +390,9 @@ Command addGetCommand(CLI::App &tool) {
 Command addSetCommand(CLI::App &tool) {
     static SetArgs args;
     CLI::App *app = tool.add_subcommand(
-        "set", "Write to a device: send byte, a byte, word or block to a command code, or a "
-               "(block) process call that also reads the reply");
+        "set",
+        "Write to a device: send byte, a byte, word or block to a command code, or a "
+        "(block) process call that also reads the reply");
     app->add_option("RESOURCE", args.resource, "Resource name")->required();
     app->add_option("ADDRESS", args.address, "Device address (7-bit unless --8bit)")->required();
     app->add_option("COMMAND", args.command, "Command code (the byte sent in mode c)")->required();

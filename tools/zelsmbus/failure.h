@@ -18,10 +18,18 @@ public:
     std::optional<int32_t> code() const { return code_; }
     // A second line telling the user what to do instead, or empty.
     const std::string &hint() const { return hint_; }
+    // Marks a failure that the command's JSON document already shows (a list
+    // entry, a read-back mismatch): no separate error document is written.
+    ToolError &shownInDocument() {
+        shownInDocument_ = true;
+        return *this;
+    }
+    bool isShownInDocument() const { return shownInDocument_; }
 
 private:
     std::optional<int32_t> code_;
     std::string hint_;
+    bool shownInDocument_ = false;
 };
 
 // A command line that names something impossible (an address out of range, an

@@ -43,11 +43,16 @@ void printByteTable(std::ostream &out, const ByteCells &cells) {
 void printWordTable(std::ostream &out, const std::array<int, 256> &words) {
     out << "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n";
     for (int row = 0; row < 256; row += 8) {
+        bool any = false;
+        for (int i = row; i < row + 8; ++i) any = any || words[i] != kBlank;
+        if (!any) continue;
         char text[16];
         std::snprintf(text, sizeof text, "%02x: ", row);
         out << text;
         for (int i = row; i < row + 8; ++i) {
-            if (words[i] < 0) {
+            if (words[i] == kBlank) {
+                out << "     ";
+            } else if (words[i] == kFailed) {
                 out << "XXXX ";
             } else {
                 std::snprintf(text, sizeof text, "%04x ", words[i]);

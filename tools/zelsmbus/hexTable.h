@@ -17,7 +17,8 @@ using ByteCells = std::array<int, 256>;
 // only blank cells are left out.
 void printByteTable(std::ostream &out, const ByteCells &cells);
 
-// Words of registers 0x00-0xff, 8 a row, "XXXX" for a failed read.
+// Words of registers 0x00-0xff, 8 a row, "XXXX" for a failed read; rows that
+// hold only blank cells are left out.
 void printWordTable(std::ostream &out, const std::array<int, 256> &words);
 
 }  // namespace zelsmbus_tool

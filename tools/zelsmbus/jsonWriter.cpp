@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "statusText.h"
+#include "utf8Text.h"
 
 namespace zelsmbus_tool {
 
@@ -80,17 +81,51 @@ void JsonWriter::finish() { out_ << '\n'; }
 
 std::string JsonWriter::escape(const std::string &text) {
     std::string out;
-    for (unsigned char c : text) {
+    out.reserve(text.size() + 2);
+    char code[8];
+    for (size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        const size_t length = utf8SequenceLength(text, at);
+        if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+            // C1 controls (U+0080-U+009F): some terminals act on them.
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(text[at + 1]));
+            out += code;
+            at += 2;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, at, length);  // valid UTF-8 passes unchanged
+            at += length;
+            continue;
+        }
+        ++at;
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
-                if (c < 0x20 || c >= 0x7F) {
-                    // Device texts are not promised to be UTF-8; keep the output valid.
-                    char code[8];
+                // Control characters are escaped. A byte that is not part of valid
+                // UTF-8 is written as the code point of the same number (read as
+                // Latin-1): the document stays valid and the byte's value is kept.
+                if (c < 0x20 || c == 0x7F || length == 0) {
                     std::snprintf(code, sizeof code, "\\u%04x", c);
                     out += code;
                 } else {

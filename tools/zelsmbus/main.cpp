@@ -1,15 +1,19 @@
 // zelsmbus: list, probe, read and write the SMBus and I2C buses of PXI systems
 // through libzelsmbus.
 #include <CLI/CLI.hpp>
-
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "commands.h"
 #include "failure.h"
+#include "jsonWriter.h"
+#include "options.h"
 #include "statusText.h"
+#include "utf8Text.h"
 
 namespace {
 
@@ -28,11 +32,72 @@ public:
 };
 
 constexpr const char *kToolUsage = "zelsmbus [OPTIONS] COMMAND [ARGS...]";
+constexpr const char *kAddressFooter = "Addresses are 7-bit (0x08-0x77) unless --8bit is given.";
 
-int usageFailure(const std::string &message, const std::string &usage) {
-    std::cerr << "zelsmbus: " << message << "\nUsage: " << usage
-              << "\nTry 'zelsmbus --help' or 'zelsmbus COMMAND --help' for more.\n";
-    return 2;
+// How the command ended, for the standard error stream and, with --json, for
+// an error document on the standard output.
+struct Failure {
+    int exitStatus;
+    std::string message;
+    std::optional<int32_t> code;
+    std::string hint;
+    std::string usage;  // usage errors only
+};
+
+int report(const Failure &failure, bool asJson) {
+    std::cerr << "zelsmbus: " << terminalSafe(failure.message);
+    if (failure.code) std::cerr << ": " << formatStatus(*failure.code);
+    std::cerr << '\n';
+    if (!failure.hint.empty()) std::cerr << "zelsmbus: " << terminalSafe(failure.hint) << '\n';
+    if (!failure.usage.empty()) {
+        std::cerr << "Usage: " << failure.usage
+                  << "\nTry 'zelsmbus --help' or 'zelsmbus COMMAND --help' for more.\n";
+    }
+    if (asJson) {
+        JsonWriter json(std::cout);
+        json.beginObject().key("error").beginObject();
+        json.key("code");
+        if (failure.code) {
+            json.value(int64_t(*failure.code));
+        } else {
+            json.null();
+        }
+        const char *name = failure.code ? describeStatus(*failure.code).name : nullptr;
+        json.key("name");
+        if (name) {
+            json.value(name);
+        } else {
+            json.null();
+        }
+        std::string message = failure.message;
+        if (failure.code) message += ": " + formatStatus(*failure.code);
+        json.member("message", message);
+        if (!failure.hint.empty()) json.member("hint", failure.hint);
+        json.member("exit_status", failure.exitStatus);
+        json.endObject().endObject();
+        json.finish();
+    }
+    return failure.exitStatus;
+}
+
+Failure usageFailure(const std::string &message, const std::string &usage) {
+    return {2, message, std::nullopt, {}, usage};
+}
+
+// "The following arguments were not expected: b a" lists them last first.
+std::string unexpectedArguments(const std::vector<std::string> &arguments) {
+    std::string text = arguments.size() > 1 ? "unexpected arguments:" : "unexpected argument:";
+    for (const std::string &argument : arguments) text += " " + argument;
+    return text;
+}
+
+// A script that asks for JSON gets its error as JSON even when the command line
+// could not be read.
+bool jsonRequested(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -44,50 +109,72 @@ int main(int argc, char **argv) {
     tool.formatter(formatter);
     tool.set_version_flag("-V,--version", "zelsmbus " ZELSMBUS_TOOL_VERSION);
     tool.require_subcommand(1);
-    tool.footer("Addresses are 7-bit (0x08-0x77) unless --8bit is given. Run 'zelsmbus COMMAND "
-                "--help' for a command's arguments.");
     formatter->usages[&tool] = kToolUsage;
 
     std::vector<Command> commands = {
-        addListCommand(tool),   addDetectCommand(tool), addGetCommand(tool),
-        addSetCommand(tool),    addDumpCommand(tool),   addEepromCommand(tool),
-        addChassisEepromCommand(tool), addAttrCommand(tool), addFirmwareCommand(tool),
+        addListCommand(tool),          addDetectCommand(tool), addGetCommand(tool),
+        addSetCommand(tool),           addDumpCommand(tool),   addEepromCommand(tool),
+        addChassisEepromCommand(tool), addAttrCommand(tool),   addFirmwareCommand(tool),
     };
-    for (const Command &command : commands) formatter->usages[command.app] = command.usage;
+    std::string commandNames;
+    for (const Command &command : commands) {
+        formatter->usages[command.app] = command.usage;
+        // Only the commands that take --8bit speak of address forms.
+        command.app->footer(command.app->get_option_no_throw("--8bit") ? kAddressFooter : "");
+        commandNames += (commandNames.empty() ? "" : ", ") + command.app->get_name();
+    }
+    tool.footer(std::string(kAddressFooter) +
+                " Run 'zelsmbus COMMAND --help' for a command's arguments.");
 
-    auto chosenUsage = [&]() -> std::string {
-        for (const Command &command : commands) {
-            if (command.app->parsed()) return command.usage;
+    const bool asJson = jsonRequested(argc, argv);
+    if (argc < 2) return report(usageFailure("no command given", kToolUsage), asJson);
+    // The tool's own options take no values: the first other word names the command.
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (!word.empty() && word[0] == '-') continue;
+        bool known = false;
+        for (const Command &command : commands) known = known || command.app->check_name(word);
+        if (!known) {
+            return report(
+                usageFailure("unknown command \"" + word + "\" (commands: " + commandNames + ")",
+                             kToolUsage),
+                asJson);
         }
-        return kToolUsage;
-    };
+        break;
+    }
 
-    if (argc < 2) return usageFailure("no command given", kToolUsage);
+    auto chosen = [&]() -> const Command * {
+        for (const Command &command : commands) {
+            if (command.app->parsed()) return &command;
+        }
+        return nullptr;
+    };
     try {
         tool.parse(argc, argv);
     } catch (const CLI::Success &e) {
         return tool.exit(e);  // --help, --version
+    } catch (const CLI::ExtrasError &) {
+        const Command *command = chosen();
+        const std::vector<std::string> extras =
+            command ? command->app->remaining() : tool.remaining(true);
+        return report(
+            usageFailure(unexpectedArguments(extras), command ? command->usage : kToolUsage),
+            asJson);
     } catch (const CLI::ParseError &e) {
-        return usageFailure(e.what(), chosenUsage());
+        const Command *command = chosen();
+        return report(usageFailure(e.what(), command ? command->usage : kToolUsage), asJson);
     }
 
-    for (const Command &command : commands) {
-        if (!command.app->parsed()) continue;
-        try {
-            command.run();
-            return 0;
-        } catch (const UsageError &e) {
-            return usageFailure(e.what(), command.usage);
-        } catch (const ToolError &e) {
-            std::cerr << "zelsmbus: " << e.what();
-            if (e.code()) std::cerr << ": " << formatStatus(*e.code());
-            std::cerr << '\n';
-            if (!e.hint().empty()) std::cerr << "zelsmbus: " << e.hint() << '\n';
-            return 1;
-        } catch (const std::exception &e) {
-            std::cerr << "zelsmbus: " << e.what() << '\n';
-            return 1;
-        }
+    const Command *command = chosen();
+    if (!command) return report(usageFailure("no command given", kToolUsage), asJson);
+    try {
+        command->run();
+        return 0;
+    } catch (const UsageError &e) {
+        return report(usageFailure(e.what(), command->usage), asJson);
+    } catch (const ToolError &e) {
+        return report({1, e.what(), e.code(), e.hint(), {}}, asJson && !e.isShownInDocument());
+    } catch (const std::exception &e) {
+        return report({1, e.what(), std::nullopt, {}, {}}, asJson);
     }
-    return usageFailure("no command given", kToolUsage);
 }

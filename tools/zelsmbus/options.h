@@ -24,6 +24,8 @@ void addJsonOption(CLI::App &command);
 void addAddressOptions(CLI::App &command);  // --8bit, -a
 void addUnrestrictedOption(CLI::App &command);
 void addYesOption(CLI::App &command);
+// -y on a command that never asks: accepted, as scripts pass it to every command.
+void addAcceptedYesOption(CLI::App &command);
 
 // An unsigned number in C notation (0x1f, 017, 31) no larger than max.
 uint32_t parseNumber(const std::string &text, uint32_t max, const char *what);
@@ -31,6 +33,19 @@ uint32_t parseNumber(const std::string &text, uint32_t max, const char *what);
 // A device address as typed (7-bit, or 8-bit with --8bit), returned 7-bit and
 // checked against the allowed range.
 uint8_t parseAddress(const std::string &text);
+
+// The first and last 7-bit address of a detect range, typed as addresses are
+// (FIRST LAST, both or neither); without them the whole allowed range.
+struct AddressRange {
+    uint8_t first, last;
+};
+AddressRange parseAddressRange(const std::string &first, const std::string &last);
+
+// A register range "FIRST-LAST" (0-255, FIRST <= LAST), as the dump table takes it.
+struct RegisterRange {
+    unsigned first = 0, last = 0xFF;
+};
+RegisterRange parseRegisterRange(const std::string &text);
 
 // The 7-bit address as the user reads addresses: "0x50", or "0xa0" with --8bit.
 std::string showAddress(uint8_t address7);

@@ -1,14 +1,73 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <iostream>
 
 #include "failure.h"
+#include "statusText.h"
 
 namespace zelsmbus_tool {
 
+namespace {
+
+bool equalsIgnoreCase(const std::string &a, const char *b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+    }
+    return true;
+}
+
+// The chassis number of a backplane name (PXI0::1::BACKPLANE), as text; empty
+// for any other name.
+std::string backplaneChassis(const std::string &resource) {
+    std::vector<std::string> parts;
+    for (size_t start = 0; start < resource.size();) {
+        const size_t end = resource.find("::", start);
+        parts.push_back(resource.substr(start, end - start));
+        start = end == std::string::npos ? resource.size() : end + 2;
+    }
+    if (parts.size() != 3 || parts[0].size() < 3 ||
+        !equalsIgnoreCase(parts[0].substr(0, 3), "pxi") ||
+        !equalsIgnoreCase(parts[2], "backplane")) {
+        return {};
+    }
+    return parts[1];
+}
+
+// Opening a backplane name asks the chassis-query library for the chassis's
+// identity, then looks for the port whose chassis EEPROM carries it: say which
+// of the two failed, since the chassis-query library's codes have no names here.
+[[noreturn]] void failBackplaneOpen(const std::string &resource, const std::string &chassis,
+                                    int32_t status) {
+    const std::string what = "cannot open " + resource;
+    if (status == ZELSMBUS_ERROR_NOT_FOUND) {
+        throw ToolError(
+            what + ": no port's chassis EEPROM carries the identity of chassis " + chassis, status);
+    }
+    if (status == ZELSMBUS_ERROR_INVALID_PARAMETER) {
+        throw ToolError(what + ": the chassis-query library (libzelqpxi.so.1) could not be loaded",
+                        status);
+    }
+    if (!describeStatus(status).name) {
+        throw ToolError(what +
+                            ": the chassis-query library could not give the identity of "
+                            "chassis " +
+                            chassis,
+                        status, "'zelsmbus list' shows the backplane names of the known chassis");
+    }
+    throw ToolError(what, status);
+}
+
+}  // namespace
+
 Session::Session(const std::string &resource, bool unrestricted) : resource_(resource) {
-    check(ZELSMBusOpen(resource.c_str(), &handle_), "cannot open " + resource);
+    const int32_t opened = ZELSMBusOpen(resource.c_str(), &handle_);
+    const std::string chassis = backplaneChassis(resource);
+    if (opened < 0 && !chassis.empty()) failBackplaneOpen(resource, chassis, opened);
+    check(opened, "cannot open " + resource);
     if (unrestricted) {
         const uint32_t on = 1;
         const int32_t status = ZELSMBusSetAttribute(handle_, ZELSMBUS_ATTR_UNRESTRICTED, &on);

@@ -1,0 +1,93 @@
+#!/usr/bin/python3
+"""Checks that the tool's documentation keeps up with the tool: every command
+that `zelsmbus --help` lists, and every option of every command's --help, is
+in docs/zelsmbus.md, in the manual page's source, and in the bash completion
+(options under their own command there).
+
+  docs_cover_options.py --launcher L --tool T
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+MARKDOWN = os.path.join(ROOT, "docs", "zelsmbus.md")
+MANUAL = os.path.join(ROOT, "docs", "man", "zelsmbus.1.scd")
+COMPLETION = os.path.join(ROOT, "tools", "zelsmbus", "zelsmbus.bash-completion")
+
+
+def help_text(launcher, tool, arguments):
+    result = subprocess.run([launcher, "--", tool] + arguments + ["--help"],
+                            capture_output=True, text=True, timeout=60)
+    if result.returncode != 0:
+        raise RuntimeError("%s --help failed: %s" % (" ".join(arguments), result.stderr))
+    return result.stdout
+
+
+def section(text, title):
+    """The indented lines under a heading of CLI11's help ("Options:")."""
+    lines = []
+    inside = False
+    for line in text.splitlines():
+        if line.strip() == title:
+            inside = True
+        elif inside and line and not line.startswith(" "):
+            break
+        elif inside and line.strip():
+            lines.append(line)
+    return lines
+
+
+def options_of(text):
+    names = []
+    for line in section(text, "Options:"):
+        first_column = re.split(r"\s{2,}", line.strip())[0]
+        for name in re.findall(r"(?:^|,)(--?[A-Za-z0-9][A-Za-z0-9-]*)", first_column):
+            if name not in ("-h", "--help"):
+                names.append(name)
+    return names
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--tool", required=True)
+    args = parser.parse_args()
+
+    markdown = open(MARKDOWN, encoding="utf-8").read()
+    manual = open(MANUAL, encoding="utf-8").read()
+    completion = open(COMPLETION, encoding="utf-8").read()
+    completed_commands = re.search(r'local commands="([^"]*)"', completion).group(1).split()
+
+    missing = []
+    commands = [line.split()[0] for line in section(help_text(args.launcher, args.tool, []),
+                                                     "Subcommands:")]
+    if not commands:
+        missing.append("zelsmbus --help lists no commands")
+    for command in commands:
+        if "### " + command not in markdown:
+            missing.append("docs/zelsmbus.md has no section for " + command)
+        if "*%s*" % command not in manual and "*zelsmbus %s*" % command not in manual:
+            missing.append("the manual page does not describe " + command)
+        if command not in completed_commands:
+            missing.append("the completion does not offer the command " + command)
+        match = re.search(r"^\s*%s\) options\+=\"([^\"]*)\"" % re.escape(command), completion,
+                          re.MULTILINE)
+        completed = match.group(1).split() if match else []
+        for option in options_of(help_text(args.launcher, args.tool, [command])):
+            if "`%s`" % option not in markdown and "`%s " % option not in markdown:
+                missing.append("docs/zelsmbus.md lacks %s (%s)" % (option, command))
+            if "*%s*" % option not in manual:
+                missing.append("the manual page lacks %s (%s)" % (option, command))
+            if option not in completed:
+                missing.append("the completion of %s lacks %s" % (command, option))
+    for line in missing:
+        print(line)
+    return 1 if missing else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,152 @@
+#include "boardPinOut.h"
+
+#include <chrono>
+#include <thread>
+
+namespace zelsmbus_tool {
+namespace {
+
+// Serial command port (flash devices 0x1010 and 0xBF8E).
+constexpr uint32_t kSerialCommand = 64, kSerialControl = 68, kSerialStatus = 72, kSerialData = 76;
+// Indirect port (flash device 0x9D17).
+constexpr uint32_t kIndirectControl = 0x2000, kIndirectAddress = 0x2008, kIndirectReadData = 0x200C,
+                   kIndirectCommand = 0x2014;
+constexpr uint16_t kIndirectFlash = 0x9D17;
+
+struct RegisterFailure {};
+
+class Registers {
+public:
+    explicit Registers(tSMBusHandle *handle) : handle_(handle) {}
+
+    uint32_t read(uint32_t offset) {
+        uint32_t value = 0;
+        if (ZELSMBusGetAttribute(handle_, ZELSMBUS_ATTR_REGISTER_FIRST + offset, &value) < 0) {
+            throw RegisterFailure{};
+        }
+        return value;
+    }
+    void write(uint32_t offset, uint32_t value) {
+        if (ZELSMBusSetAttribute(handle_, ZELSMBUS_ATTR_REGISTER_FIRST + offset, &value) < 0) {
+            throw RegisterFailure{};
+        }
+    }
+
+private:
+    tSMBusHandle *handle_;
+};
+
+void sleepOneMillisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+// Two polls of a ready (or idle) bit, 1 ms apart, as the library waits.
+void waitFor(Registers &r, uint32_t offset, uint32_t bit, bool set) {
+    for (int poll = 0; poll < 2; ++poll) {
+        if (((r.read(offset) & bit) != 0) == set) return;
+        sleepOneMillisecond();
+    }
+    throw RegisterFailure{};
+}
+
+void flashCommand(Registers &r, uint32_t word, uint32_t control) {
+    r.write(kSerialCommand, word);
+    r.write(kSerialControl, control);
+    waitFor(r, kSerialStatus, 1u, true);
+}
+
+uint16_t readFlashId(Registers &r) {
+    flashCommand(r, 0xAB000000, 0x304);
+    r.write(kSerialControl, 0x202);
+    waitFor(r, kSerialStatus, 1u, true);
+    return static_cast<uint16_t>(r.read(kSerialData));
+}
+
+uint32_t reverseBits(uint32_t word) {
+    uint32_t reversed = 0;
+    for (int bit = 0; bit < 32; ++bit) reversed |= ((word >> bit) & 1u) << (31 - bit);
+    return reversed;
+}
+
+// The serial port moves array data with the bits of the word reversed.
+uint32_t readSerialWord(Registers &r, uint32_t address) {
+    flashCommand(r, (address & 0xFFFFFF) | 0x03000000, 0x304);
+    flashCommand(r, 0, 0x204);
+    return reverseBits(r.read(kSerialData));
+}
+
+void waitIndirectIdle(Registers &r) { waitFor(r, kIndirectControl, 1u << 4, false); }
+
+uint32_t readIndirectStatus(Registers &r) {
+    r.write(kIndirectCommand, 0x50000);
+    waitIndirectIdle(r);
+    return r.read(kIndirectCommand);
+}
+
+// The device reset that precedes every indirect read (it also ends write enable).
+void resetIndirectFlash(Registers &r) {
+    r.write(kIndirectControl, 4);
+    waitFor(r, kIndirectControl, 1u << 2, true);
+    r.write(kIndirectCommand, 0x660000);
+    waitIndirectIdle(r);
+    r.write(kIndirectCommand, 0x990000);
+    waitIndirectIdle(r);
+    r.write(kIndirectControl, 32);  // write enable off
+    waitIndirectIdle(r);
+    if (r.read(kIndirectControl) & 2u) throw RegisterFailure{};
+    uint32_t deviceStatus = 0;
+    for (int poll = 0; poll < 10; ++poll) {
+        deviceStatus = readIndirectStatus(r);
+        if ((deviceStatus & 0xFFu) == 0) break;
+        sleepOneMillisecond();
+    }
+    if (deviceStatus & 0x5Du) throw RegisterFailure{};
+    r.write(kIndirectControl, 2);
+}
+
+uint32_t readIndirectWord(Registers &r, uint32_t address) {
+    resetIndirectFlash(r);
+    r.write(kIndirectControl, 1);
+    r.write(kIndirectAddress, address);
+    r.write(kIndirectReadData, 0);
+    waitIndirectIdle(r);
+    const uint32_t value = r.read(kIndirectReadData);
+    r.write(kIndirectControl, 2);
+    return value;
+}
+
+BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
+    BoardPinOut board{readFlashId(r), 0};
+    if (board.flashId == 0xFFFF) board.flashId = readFlashId(r);
+    if (board.flashId == kIndirectFlash) {
+        board.version = (readIndirectWord(r, pinOutAddress) >> 8) & 0xFFu;
+    } else if (board.flashId == 0x1010 || board.flashId == 0xBF8E) {
+        waitFor(r, kSerialStatus, 1u, true);
+        uint32_t word = readSerialWord(r, pinOutAddress);
+        if (word == 0xFFFFFFFFu) word = readSerialWord(r, pinOutAddress);
+        board.version = word & 0xFFu;
+    } else {
+        throw RegisterFailure{};  // a device the library does not update either
+    }
+    return board;
+}
+
+}  // namespace
+
+std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOutAddress) {
+    uint32_t wasUnrestricted = 0;
+    if (ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &wasUnrestricted) < 0) {
+        return std::nullopt;
+    }
+    const uint32_t on = 1;
+    if (ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &on) < 0) return std::nullopt;
+    std::optional<BoardPinOut> result;
+    Registers registers(handle);
+    try {
+        result = read(registers, pinOutAddress);
+    } catch (const RegisterFailure &) {
+        result.reset();
+    }
+    ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &wasUnrestricted);
+    return result;
+}
+
+}  // namespace zelsmbus_tool
