@@ -75,6 +75,19 @@ def _block(data: Sequence[int], limit: int) -> Tuple[int, ctypes.Array]:
     return len(raw), buffer
 
 
+def _constant_name(text: str) -> str:
+    """The header's constant for an attribute name in any of its spellings.
+
+    "VENDOR_ID", "ZELSMBUS_ATTR_VENDOR_ID" and the command-line tool's
+    "vendor-id" name the same attribute, in any case; the tool's
+    "setting-1004" is ZELSMBUS_ATTR_1004.
+    """
+    name = text.strip().upper().replace("-", "_")
+    if name.startswith("SETTING_") and name[len("SETTING_"):].isdigit():
+        name = name[len("SETTING_"):]
+    return name if name.startswith(_ATTR_PREFIX) else _ATTR_PREFIX + name
+
+
 def _decode(text: bytes) -> str:
     return text.decode("utf-8", "surrogateescape")
 
@@ -336,9 +349,7 @@ class Session:
     def _attribute(attribute: AttributeKey) -> Tuple[int, int, str]:
         """(identifier, width, name) of an attribute given by name or number."""
         if isinstance(attribute, str):
-            name = attribute.upper()
-            if not name.startswith(_ATTR_PREFIX):
-                name = _ATTR_PREFIX + name
+            name = _constant_name(attribute)
             if name not in _codes.ATTRIBUTES:
                 raise ValueError(f"unknown attribute {attribute!r}")
             ident, width, _ = _codes.ATTRIBUTES[name]
@@ -357,8 +368,8 @@ class Session:
         return value.value
 
     def get_attribute(self, attribute: AttributeKey) -> Union[int, str, List[int]]:
-        """Reads an attribute by name ("VENDOR_ID" or "ZELSMBUS_ATTR_VENDOR_ID",
-        any case) or by identifier.
+        """Reads an attribute by name ("VENDOR_ID", "ZELSMBUS_ATTR_VENDOR_ID" or
+        the command-line tool's "vendor-id", any case) or by identifier.
 
         Numeric attributes give an int (booleans 0 or 1). PORT_STRING and
         DEVICE_STRING give the text itself, PROTECTED_LIST the list of protected
