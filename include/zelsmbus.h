@@ -520,8 +520,11 @@ ZELSMBUS_API void ZELSMBusPutResourceNameList(char *list);
  *   (nothing is sent); otherwise the driver's answer, for example
  *   `ZELSMBUS_ERROR_IO` (-52024) when no device acknowledges
  *   (\ref zelsmbus_statuses).
- * - A failed call writes nothing through its output pointers and leaves the
- *   handle usable.
+ * - Outputs: a call refused by its checks (NULL handle, invalid argument,
+ *   protected address) writes nothing. When the driver answers with an error,
+ *   the block data is not copied, but a single byte, word or count output may
+ *   have been overwritten with whatever the driver's reply held: treat it as
+ *   unspecified. A failed call leaves the handle usable.
  * @{
  */
 
@@ -561,7 +564,7 @@ ZELSMBUS_API int32_t ZELSMBusSendByte(tSMBusHandle *handle, uint8_t address, uin
  * \param handle the session.
  * \param address 8-bit device address.
  * \param pec non-zero asks for packet error checking.
- * \param data receives the byte; left unchanged on failure. Required.
+ * \param data receives the byte; unspecified on failure (see the page). Required.
  * \return 0 on success; `ZELSMBUS_ERROR_INVALID_PARAMETER` when `data` is NULL;
  *         see the page for the other errors.
  */
@@ -585,7 +588,7 @@ ZELSMBUS_API int32_t ZELSMBusWriteByte(tSMBusHandle *handle, uint8_t address, ui
  * \param address 8-bit device address.
  * \param command the command code (register).
  * \param pec non-zero asks for packet error checking.
- * \param data receives the byte; left unchanged on failure. Required.
+ * \param data receives the byte; unspecified on failure (see the page). Required.
  * \return 0 on success; `ZELSMBUS_ERROR_INVALID_PARAMETER` when `data` is NULL;
  *         see the page for the other errors.
  */
@@ -610,8 +613,8 @@ ZELSMBUS_API int32_t ZELSMBusWriteWord(tSMBusHandle *handle, uint8_t address, ui
  * \param address 8-bit device address.
  * \param command the command code (register).
  * \param pec non-zero asks for packet error checking.
- * \param data receives the word, the first byte read in bits 0 to 7; left
- *        unchanged on failure. Required.
+ * \param data receives the word, the first byte read in bits 0 to 7;
+ *        unspecified on failure (see the page). Required.
  * \return 0 on success; `ZELSMBUS_ERROR_INVALID_PARAMETER` when `data` is NULL;
  *         see the page for the other errors.
  */
@@ -625,7 +628,7 @@ ZELSMBUS_API int32_t ZELSMBusReadWord(tSMBusHandle *handle, uint8_t address, uin
  * \param command the command code.
  * \param data the word to write, low byte first.
  * \param pec non-zero asks for packet error checking.
- * \param result receives the reply word; left unchanged on failure. Required.
+ * \param result receives the reply word; unspecified on failure (see the page). Required.
  * \return 0 on success; `ZELSMBUS_ERROR_INVALID_PARAMETER` when `result` is
  *         NULL; see the page for the other errors.
  */
@@ -653,7 +656,8 @@ ZELSMBUS_API int32_t ZELSMBusWriteBlock(tSMBusHandle *handle, uint8_t address, u
  * \param address 8-bit device address.
  * \param command the command code.
  * \param pec non-zero asks for packet error checking.
- * \param count receives the byte count the device sent. Required.
+ * \param count receives the byte count the device sent; unspecified on
+ *        failure (see the page). Required.
  * \param data receives the bytes; must hold #ZELSMBUS_BLOCK_MAX (32) bytes,
  *        of which at most 32 are written even if the device announces more.
  *        Unchanged on failure. Required.
@@ -671,7 +675,8 @@ ZELSMBUS_API int32_t ZELSMBusReadBlock(tSMBusHandle *handle, uint8_t address, ui
  * \param writeCount number of bytes to write, 0 to #ZELSMBUS_BLOCK_MAX (32).
  * \param writeData the bytes to write; may be NULL when `writeCount` is 0.
  * \param pec non-zero asks for packet error checking.
- * \param readCount receives the byte count of the reply. Required.
+ * \param readCount receives the byte count of the reply; unspecified on
+ *        failure (see the page). Required.
  * \param readData receives the reply; must hold 32 bytes, of which at most 32
  *        are written. Unchanged on failure. Required.
  * \retval ZELSMBUS_WARNING_TRANSFER_DONE (50254) success.
