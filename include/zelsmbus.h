@@ -20,19 +20,37 @@
  *
  * \mainpage libzelsmbus reference
  *
+ * The reference of the C interface of `libzelsmbus.so.2`: start with the
+ * \subpage libzelsmbus "overview" (also `man 3 libzelsmbus`), then the page of
+ * each family of functions (`man ZELSMBusOpen` opens the page of its family).
+ *
+ * \page libzelsmbus libzelsmbus overview
+ *
+ * \section zelsmbus_families The functions
+ *
  * `libzelsmbus.so.2` reaches the SMBus and I2C controllers of a PXI chassis and
  * of its host through a kernel driver. This page holds what every function
  * shares; each family of functions has a page of its own:
  *
- * | page | functions |
- * |---|---|
- * | \ref zelsmbus_sessions | ZELSMBusOpen(), ZELSMBusOpenList(), ZELSMBusOpenListEx(), ZELSMBusClose(), ZELSMBusCloseList() |
- * | \ref zelsmbus_names | ZELSMBusGetResourceNameList(), ZELSMBusPutResourceNameList() |
- * | \ref zelsmbus_transactions | the 14 SMBus and I2C transactions |
- * | \ref zelsmbus_lock | ZELSMBusLock(), ZELSMBusUnlock(), ZELSMBusResetBus() |
- * | \ref zelsmbus_attributes | ZELSMBusGetAttribute(), ZELSMBusSetAttribute() |
- * | \ref zelsmbus_eeprom | ZELSMBusReadI2CEEPROM(), ZELSMBusGetChassisEEPROM(), ZELSMBusWriteFirmware() |
- * | \ref zelsmbus_status | the status codes, ZELSMBusStatusName(), ZELSMBusStatusMeaning() |
+ * - \ref zelsmbus_sessions "Sessions" (zelsmbus_sessions(3)): ZELSMBusOpen(),
+ *   ZELSMBusOpenList(), ZELSMBusOpenListEx(), ZELSMBusClose(),
+ *   ZELSMBusCloseList();
+ * - \ref zelsmbus_names "Resource names" (zelsmbus_names(3)):
+ *   ZELSMBusGetResourceNameList(), ZELSMBusPutResourceNameList();
+ * - \ref zelsmbus_transactions "Transactions" (zelsmbus_transactions(3)): the
+ *   14 SMBus and I2C transactions;
+ * - \ref zelsmbus_lock "Bus lock and reset" (zelsmbus_lock(3)): ZELSMBusLock(),
+ *   ZELSMBusUnlock(), ZELSMBusResetBus();
+ * - \ref zelsmbus_attributes "Attributes" (zelsmbus_attributes(3)):
+ *   ZELSMBusGetAttribute(), ZELSMBusSetAttribute();
+ * - \ref zelsmbus_eeprom "EEPROM and firmware" (zelsmbus_eeprom(3)):
+ *   ZELSMBusReadI2CEEPROM(), ZELSMBusGetChassisEEPROM(),
+ *   ZELSMBusWriteFirmware();
+ * - \ref zelsmbus_status "Status codes" (zelsmbus_status(3)): the status codes,
+ *   ZELSMBusStatusName(), ZELSMBusStatusMeaning().
+ *
+ * As manual pages: `man 3 libzelsmbus` (this page), `man zelsmbus_sessions` and
+ * so on, and `man ZELSMBusOpen` for any function (the page of its family).
  *
  * \section zelsmbus_build Building a program
  *
