@@ -9,23 +9,22 @@
 
 static int failures;
 
-#define EXPECT(condition)                                              \
-    do {                                                               \
-        if (!(condition)) {                                            \
-            fprintf(stderr, "line %d: %s\n", __LINE__, #condition);    \
-            ++failures;                                                \
-        }                                                              \
+#define EXPECT(condition)                                           \
+    do {                                                            \
+        if (!(condition)) {                                         \
+            fprintf(stderr, "line %d: %s\n", __LINE__, #condition); \
+            ++failures;                                             \
+        }                                                           \
     } while (0)
 
-#define EXPECT_STATUS(call, want)                                                       \
-    do {                                                                                \
-        const int32_t got_ = (call);                                                    \
-        if (got_ != (want)) {                                                           \
-            fprintf(stderr, "line %d: %s = %ld (%s), want %ld\n", __LINE__, #call,      \
-                    (long)got_, ZELSMBusStatusName(got_) ? ZELSMBusStatusName(got_) : "?", \
-                    (long)(want));                                                      \
-            ++failures;                                                                 \
-        }                                                                               \
+#define EXPECT_STATUS(call, want)                                                              \
+    do {                                                                                       \
+        const int32_t got_ = (call);                                                           \
+        if (got_ != (want)) {                                                                  \
+            fprintf(stderr, "line %d: %s = %ld (%s), want %ld\n", __LINE__, #call, (long)got_, \
+                    ZELSMBusStatusName(got_) ? ZELSMBusStatusName(got_) : "?", (long)(want));  \
+            ++failures;                                                                        \
+        }                                                                                      \
     } while (0)
 
 static const char kPort0[] = "ZELSMBUS::SYSTEM::0::0";

@@ -24,8 +24,8 @@ static int runStatusTextChecks(void) {
     failures += expectText(ZELSMBusStatusMeaning(-52006), "no such resource, controller or handle",
                            -52006, "meaning");
     failures += expectText(ZELSMBusStatusName(-26983), "ZELSMBUS_ERROR_PROTECTED", -26983, "name");
-    failures += expectText(ZELSMBusStatusName(50254), "ZELSMBUS_WARNING_TRANSFER_DONE", 50254,
-                           "name");
+    failures +=
+        expectText(ZELSMBusStatusName(50254), "ZELSMBUS_WARNING_TRANSFER_DONE", 50254, "name");
     failures += expectText(ZELSMBusStatusMeaning(-240053),
                            "SMBIOS dump file cannot be read or is not valid", -240053, "meaning");
 
@@ -40,7 +40,7 @@ static int runStatusTextChecks(void) {
     }
 
     /* Every row of the table comes back as its own name and meaning. */
-#define STATUS_ROW_CHECK_(name, value, meaning)                          \
+#define STATUS_ROW_CHECK_(name, value, meaning)                              \
     failures += expectText(ZELSMBusStatusName(value), #name, value, "name"); \
     failures += expectText(ZELSMBusStatusMeaning(value), meaning, value, "meaning");
     ZELSMBUS_STATUS_CODES(STATUS_ROW_CHECK_)
