@@ -19,7 +19,7 @@ import re
 import tarfile
 import zipfile
 from pathlib import Path
-from typing import Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 ROOT = Path(__file__).resolve().parents[1]
 PACKAGE = "zelsmbus"
@@ -34,7 +34,8 @@ def _read_project() -> Dict[str, object]:
         import tomllib  # Python 3.11 and later
     except ModuleNotFoundError:
         return _read_project_table(text)
-    return tomllib.loads(text)["project"]
+    project: Dict[str, object] = tomllib.loads(text)["project"]
+    return project
 
 
 def _read_project_table(text: str) -> Dict[str, object]:
@@ -58,13 +59,17 @@ def _metadata() -> str:
     ]
     if "requires-python" in project:
         lines.append(f"Requires-Python: {project['requires-python']}")
-    lines += [f"Classifier: {c}" for c in project.get("classifiers", [])]  # type: ignore[union-attr]
+    lines += [f"Classifier: {c}" for c in _strings(project.get("classifiers", []))]
     readme = project.get("readme")
     if readme:
         lines.append("Description-Content-Type: text/markdown")
         lines.append("")
         lines.append((ROOT / str(readme)).read_text(encoding="utf-8"))
     return "\n".join(lines) + "\n"
+
+
+def _strings(value: object) -> List[str]:
+    return [str(item) for item in value] if isinstance(value, list) else []
 
 
 def _name_version() -> Tuple[str, str]:
@@ -117,19 +122,19 @@ def _write_wheel(directory: str, files: List[Tuple[str, bytes]]) -> str:
     return filename
 
 
-def get_requires_for_build_wheel(config_settings: Optional[dict] = None) -> List[str]:
+def get_requires_for_build_wheel(config_settings: Optional[Dict[str, Any]] = None) -> List[str]:
     return []
 
 
-def get_requires_for_build_sdist(config_settings: Optional[dict] = None) -> List[str]:
+def get_requires_for_build_sdist(config_settings: Optional[Dict[str, Any]] = None) -> List[str]:
     return []
 
 
-def get_requires_for_build_editable(config_settings: Optional[dict] = None) -> List[str]:
+def get_requires_for_build_editable(config_settings: Optional[Dict[str, Any]] = None) -> List[str]:
     return []
 
 
-def prepare_metadata_for_build_wheel(metadata_directory: str, config_settings: Optional[dict] = None) -> str:
+def prepare_metadata_for_build_wheel(metadata_directory: str, config_settings: Optional[Dict[str, Any]] = None) -> str:
     info = Path(metadata_directory) / _dist_info()
     info.mkdir(parents=True, exist_ok=True)
     for n, data in _dist_info_files():
@@ -140,12 +145,12 @@ def prepare_metadata_for_build_wheel(metadata_directory: str, config_settings: O
 prepare_metadata_for_build_editable = prepare_metadata_for_build_wheel
 
 
-def build_wheel(wheel_directory: str, config_settings: Optional[dict] = None,
+def build_wheel(wheel_directory: str, config_settings: Optional[Dict[str, Any]] = None,
                 metadata_directory: Optional[str] = None) -> str:
     return _write_wheel(wheel_directory, _package_files())
 
 
-def build_editable(wheel_directory: str, config_settings: Optional[dict] = None,
+def build_editable(wheel_directory: str, config_settings: Optional[Dict[str, Any]] = None,
                    metadata_directory: Optional[str] = None) -> str:
     """An editable install: a .pth file that puts this folder on sys.path."""
     return _write_wheel(wheel_directory, [(f"_{PACKAGE}_editable.pth", f"{ROOT}\n".encode("utf-8"))])
@@ -153,7 +158,7 @@ def build_editable(wheel_directory: str, config_settings: Optional[dict] = None,
 
 # ---- source distributions -------------------------------------------------------------------
 
-def build_sdist(sdist_directory: str, config_settings: Optional[dict] = None) -> str:
+def build_sdist(sdist_directory: str, config_settings: Optional[Dict[str, Any]] = None) -> str:
     name, version = _name_version()
     base = f"{name}-{version}"
     members = ["pyproject.toml", "README.md", "build_backend/zelsmbus_build.py"]

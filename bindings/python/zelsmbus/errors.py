@@ -11,7 +11,7 @@ module as ZELSMBusWarning.
 from __future__ import annotations
 
 import errno as _errno
-from typing import Dict, Optional, Tuple
+from typing import Any, Dict, Optional, Tuple
 
 from ._codes import STATUS_CODES
 
@@ -97,7 +97,7 @@ class ZELSMBusError(OSError):
             message = f"{function}: {message}"
         super().__init__(errno_of(code), message)
 
-    def __reduce__(self):  # keep pickling (multiprocessing) working
+    def __reduce__(self) -> Tuple[Any, ...]:  # keep pickling (multiprocessing) working
         return (type(self), (self.code, self.function))
 
 

@@ -14,7 +14,7 @@ import ctypes
 import os
 import warnings
 from ctypes import byref, c_int32, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p
-from typing import Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Any, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _codes
 from ._library import load_library
@@ -60,7 +60,7 @@ def _word(value: int) -> int:
     return _check_int(value, 0, 0xFFFF, "word")
 
 
-def _block(data: Sequence[int], limit: int) -> Tuple[int, ctypes.Array]:
+def _block(data: Sequence[int], limit: int) -> Tuple[int, "ctypes.Array[c_uint8]"]:
     """Checks a block of byte values and copies it into a C array of `limit` bytes."""
     if isinstance(data, (int, str)):
         raise TypeError(f"block data must be a sequence of byte values, not {type(data).__name__}")
@@ -100,14 +100,14 @@ class _HandleArray:
     entries left by the sessions that closed already).
     """
 
-    def __init__(self, lib: ctypes.CDLL, array, count: int) -> None:
+    def __init__(self, lib: ctypes.CDLL, array: Any, count: int) -> None:  # a ctypes pointer to handles
         self._lib = lib
         self._array = array
         self._count = count
         self._open = count
 
     def handle(self, index: int) -> int:
-        return self._array[index]
+        return self._array[index]  # type: ignore[no-any-return]
 
     def release(self, index: int) -> None:
         if self._array is None or not self._array[index]:
@@ -426,7 +426,8 @@ class Session:
     def protected_addresses(self) -> List[int]:
         """The protected devices as 7-bit addresses, sorted, without repeats."""
         listed = self.get_attribute("PROTECTED_LIST")
-        return sorted({a >> 1 for a in listed})  # type: ignore[union-attr]
+        assert isinstance(listed, list)
+        return sorted({a >> 1 for a in listed})
 
     # ---- EEPROMs and firmware -------------------------------------------------------
 
@@ -502,7 +503,7 @@ def resource_names() -> List[str]:
                             "the name list could not be built (chassis-query library unavailable "
                             "or out of memory)")
     try:
-        names = []
+        names: List[str] = []
         position = block
         while True:
             name = ctypes.string_at(position)
