@@ -117,8 +117,10 @@
  *
  * - A handle from ZELSMBusOpen() belongs to the caller until ZELSMBusClose().
  *   An array from ZELSMBusOpenList() or ZELSMBusOpenListEx() belongs to the
- *   caller together with its handles and is released, all at once, only by
- *   ZELSMBusCloseList(); do not pass its handles to ZELSMBusClose() as well.
+ *   caller together with its handles and is released only by
+ *   ZELSMBusCloseList(), which closes the first `count` handles and frees the
+ *   array. A handle of the array closed earlier with ZELSMBusClose() must be
+ *   replaced by NULL in the array, or it is closed twice.
  * - A name list from ZELSMBusGetResourceNameList() is released only by
  *   ZELSMBusPutResourceNameList(), not by `free()`.
  * - The texts and the list whose addresses attributes 301 (port text), 302
@@ -467,9 +469,9 @@ ZELSMBUS_API tSMBusHandle **ZELSMBusOpenListEx(void *reserved, uint32_t *count, 
  * ask it to). The handle must not be used again, and no other thread may be
  * using it.
  *
- * \param handle a handle from ZELSMBusOpen(), or NULL (nothing happens). Not a
- *        handle of an array from ZELSMBusOpenList(): close those with
- *        ZELSMBusCloseList().
+ * \param handle a handle from ZELSMBusOpen(), or NULL (nothing happens). A
+ *        handle of an array from ZELSMBusOpenList() may be closed here too, but
+ *        its entry must then be set to NULL before ZELSMBusCloseList().
  * \retval 0 always.
  */
 ZELSMBUS_API int32_t ZELSMBusClose(tSMBusHandle *handle);
@@ -479,7 +481,8 @@ ZELSMBUS_API int32_t ZELSMBusClose(tSMBusHandle *handle);
  *
  * \param count the number of handles to close from the start of the array,
  *        normally the `*count` that ZELSMBusOpenList() returned.
- * \param handles the array, or NULL (nothing happens, whatever `count`).
+ * \param handles the array, or NULL (nothing happens, whatever `count`). NULL
+ *        entries are skipped.
  */
 ZELSMBUS_API void ZELSMBusCloseList(uint32_t count, tSMBusHandle **handles);
 
