@@ -1,4 +1,4 @@
-#include "api/firmwareImage.h"
+#include "firmware/firmwareImage.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,18 +1,16 @@
-// ZELSMBusWriteFirmware: checks an image against the controller, writes it,
-// reads it back and, where the device needs it, starts it.
-#include <cstring>
-#include <new>
+#include "firmware/firmwareUpdate.h"
 
-#include "api/firmwareChecksums.h"
-#include "api/firmwareImage.h"
-#include "api/firmwarePayload.h"
-#include "api/firmwareWrite.h"
-#include "api/tSMBusHandle.h"
+#include <cstring>
+
 #include "controller/flashAccess.h"
+#include "firmware/firmwareChecksums.h"
+#include "firmware/firmwareImage.h"
+#include "firmware/firmwarePayload.h"
+#include "firmware/firmwareWrite.h"
 #include "status/memory.h"
 #include "zelsmbus.h"
 
-using namespace nZELSMBUS000;
+namespace nZELSMBUS000 {
 
 namespace {
 
@@ -21,6 +19,7 @@ namespace reg = nFlashRegister;
 // A status-reporting buffer released on every path.
 class tBuffer {
 public:
+    explicit tBuffer(uint8_t *owned) : bytes_(owned) {}
     tBuffer(size_t size, tStatus &status)
         : bytes_(static_cast<uint8_t *>(allocate(size, status))) {}
     ~tBuffer() { release(bytes_); }
@@ -32,14 +31,26 @@ private:
     uint8_t *bytes_;
 };
 
+struct tPinOut {
+    uint32_t version = 0;
+    bool erased = false;  // the whole word reads as erased flash
+};
+
 // The pin-out version the installed firmware carries at the header's address.
-uint32_t readPinOutVersion(iSMBusController &controller, uint16_t flashId, uint32_t address,
-                           tStatus &status) {
-    if (flashId == kFlashId9D17)
-        return (readIndirectWord(controller, address, status) >> 8) & 0xFFu;
+tPinOut readPinOut(iSMBusController &controller, uint16_t flashId, uint32_t address,
+                   tStatus &status) {
+    tPinOut pinOut;
+    if (flashId == kFlashId9D17) {
+        const uint32_t word = readIndirectWord(controller, address, status);
+        pinOut.version = (word >> 8) & 0xFFu;
+        pinOut.erased = (word & 0xFFFFu) == 0xFFFFu;
+        return pinOut;
+    }
     uint32_t word = readFlashWord(controller, address, status);
     if (word == 0xFFFFFFFFu) word = readFlashWord(controller, address, status);
-    return word & 0xFFu;
+    pinOut.version = word & 0xFFu;
+    pinOut.erased = word == 0xFFFFFFFFu;
+    return pinOut;
 }
 
 void checkImageAgainstController(iSMBusController &controller, const tFirmwareImageHeader &header,
@@ -73,11 +84,12 @@ void checkImageAgainstController(iSMBusController &controller, const tFirmwareIm
         return;
     }
     waitInterfaceReady(controller, status);
-    const uint32_t pinOutVersion =
-        readPinOutVersion(controller, flashId, header.pinOutAddress, status);
+    const tPinOut pinOut = readPinOut(controller, flashId, header.pinOutAddress, status);
     if (status.isFatal()) return;
-    if (pinOutVersion != header.pinOutVersion) {
-        ZELSMBUS_SET_CODE(status, -52002);
+    if (pinOut.version != header.pinOutVersion) {
+        // An erased word is what an update cut short leaves when the image
+        // rewrites the pin-out word itself: say so rather than "wrong board".
+        ZELSMBUS_SET_CODE(status, pinOut.erased ? ZELSMBUS_ERROR_PIN_OUT_ERASED : -52002);
         return;
     }
     if (firmwareRegionSize(flashId) < header.byteCount) ZELSMBUS_SET_CODE(status, -52019);
@@ -101,23 +113,39 @@ uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
     return bytes;
 }
 
-// Reads the region back; true when its first byteCount bytes are the image.
-bool verifyRegion(iSMBusController &controller, uint16_t flashId,
-                  const tFirmwareImageHeader &header, const uint8_t *image, tStatus &status) {
+// Reads the region back; true when its first byteCount bytes are `expected`.
+// -52018 when they differ.
+bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offset,
+                  const uint8_t *expected, uint32_t byteCount, tStatus &status) {
+    if (status.isFatal()) return false;
     const uint32_t regionSize = firmwareRegionSize(flashId);
     tBuffer readBack(regionSize, status);
-    readFlashRegion(controller, flashId, header.offset, regionSize, readBack.get(), status);
+    readFlashRegion(controller, flashId, offset, regionSize, readBack.get(), status);
     if (status.isFatal()) return false;
-    if (std::memcmp(readBack.get(), image, header.byteCount) != 0) {
+    if (std::memcmp(readBack.get(), expected, byteCount) != 0) {
         ZELSMBUS_SET_CODE(status, -52018);
         return false;
     }
     return true;
 }
 
-void writeFirmware(tSMBusHandle &handle, uint32_t length, const char *image, uint32_t flags,
+// Device 0x1010: writes the saved region back and reads it again, under a
+// status of its own (the caller's holds the failure that made this
+// necessary and keeps it). A restore that does not verify is tried once more.
+void restoreRegion(iSMBusController &controller, uint32_t offset, const uint8_t *saved) {
+    const uint32_t regionSize = firmwareRegionSize(kFlashId1010);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        tStatus restoreStatus;
+        writeFirmwareRegion(controller, offset, regionSize, saved, restoreStatus);
+        if (verifyRegion(controller, kFlashId1010, offset, saved, regionSize, restoreStatus))
+            return;
+    }
+}
+
+}  // namespace
+
+void writeFirmware(iSMBusController &controller, uint32_t length, const char *image, uint32_t flags,
                    tStatus &status) {
-    iSMBusController &controller = *handle.controller;
     uint32_t signature = 0;
     controller.readRegister(reg::kSignature, signature, status);
     if (status.isFatal()) return;
@@ -129,47 +157,30 @@ void writeFirmware(tSMBusHandle &handle, uint32_t length, const char *image, uin
     parseFirmwareImage(image, length, header, status);
     uint16_t flashId = 0;
     if (!status.isFatal()) checkImageAgainstController(controller, header, flags, flashId, status);
-    uint8_t *decoded = decodeImage(header, status);
-    if (decoded == nullptr) return;
+    uint8_t *decodedBytes = decodeImage(header, status);
+    if (decodedBytes == nullptr) return;
+    const tBuffer decoded(decodedBytes);
 
-    // Device 0x1010 keeps the old region so that a failed verification can put it back.
+    // Device 0x1010 keeps the old region: once its erase has begun, any
+    // failure puts it back, so the region holds the old firmware or the new
+    // one, never a mix. Without a saved copy nothing is erased.
     const uint32_t regionSize = firmwareRegionSize(flashId);
-    uint8_t *backup = nullptr;
-    if (flashId == kFlashId1010) {
-        backup = static_cast<uint8_t *>(allocate(regionSize, status));
-        readFlashRegion(controller, flashId, header.offset, regionSize, backup, status);
-    }
-    const bool backedUp = backup != nullptr && !status.isFatal();
+    const bool keepsCopy = flashId == kFlashId1010;
+    const tBuffer saved(keepsCopy ? static_cast<uint8_t *>(allocate(regionSize, status)) : nullptr);
+    if (keepsCopy)
+        readFlashRegion(controller, flashId, header.offset, regionSize, saved.get(), status);
+    if (status.isFatal()) return;
 
-    writeFirmwareRegion(controller, header.offset, header.byteCount, decoded, status);
-    const bool writeFailed = status.isFatal();
-    const bool verified = verifyRegion(controller, flashId, header, decoded, status);
+    bool erasing = false;
+    writeFirmwareRegion(controller, header.offset, header.byteCount, decoded.get(), status,
+                        &erasing);
+    const bool verified =
+        verifyRegion(controller, flashId, header.offset, decoded.get(), header.byteCount, status);
 
-    if (flashId == kFlashId9D17 && verified && !status.isFatal())
-        activateIndirectFirmware(controller, status);
-    if (flashId == kFlashId1010 && backedUp && !writeFailed && !verified) {
-        tStatus restoreStatus;
-        writeFirmwareRegion(controller, header.offset, regionSize, backup, restoreStatus);
-    }
-    release(backup);
-    release(decoded);
+    // Only firmware that read back whole is started.
+    if (flashId == kFlashId9D17 && verified) activateIndirectFirmware(controller, status);
+    if (keepsCopy && erasing && status.isFatal())
+        restoreRegion(controller, header.offset, saved.get());
 }
 
-}  // namespace
-
-extern "C" int32_t ZELSMBusWriteFirmware(tSMBusHandle *handle, uint32_t length, const void *image,
-                                         uint32_t flags) {
-    tStatus status;
-    if (handle == nullptr || image == nullptr || length == 0) {
-        ZELSMBUS_SET_CODE(status, -52006);
-        return status.result();
-    }
-    try {
-        writeFirmware(*handle, length, static_cast<const char *>(image), flags, status);
-    } catch (const std::bad_alloc &) {
-        ZELSMBUS_SET_CODE(status, -52000);
-    } catch (...) {
-        ZELSMBUS_SET_CODE(status, -52008);
-    }
-    return status.result();
-}
+}  // namespace nZELSMBUS000

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "api/firmwareChecksums.h"
+#include "firmware/firmwareChecksums.h"
 #include "imageBuilder.h"
 #include "zelsim.h"
 #include "zelsmbus.h"
