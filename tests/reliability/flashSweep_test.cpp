@@ -90,12 +90,13 @@ struct tDevice {
     uint32_t regionSize;
     uint32_t offset;  // the image header's Offset
     uint32_t pinOutAddress;
-    unsigned samples;  // fault positions per kind of fault
+    unsigned samples;  // fault positions between the first and the last request
 };
 
-const tDevice k1010{"FLASH::1010", 0, 0x1010, 0, 0x10000, 0, 0x20, 10};
-const tDevice kBF8E{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x20, 8};
-const tDevice k9D17{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x20000, 4};
+// Fewer samples where one call makes millions of requests.
+const tDevice k1010{"FLASH::1010", 0, 0x1010, 0, 0x10000, 0, 0x20, 14};
+const tDevice kBF8E{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x20, 6};
+const tDevice k9D17{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x20000, 3};
 
 std::vector<uint8_t> pattern(size_t length, unsigned seed) {
     std::vector<uint8_t> bytes(length);
@@ -109,15 +110,22 @@ std::vector<uint8_t> flashBytes(unsigned node, uint32_t address, size_t length) 
     return bytes;
 }
 
-// Positions 1..calls, evenly spread over the call and always taking the
-// first and the last; the driver-word runs sit halfway between the errno runs.
-std::vector<size_t> faultPositions(size_t calls, unsigned samples, tFault fault) {
-    std::set<size_t> chosen{1, calls};
-    const double step = double(calls) / samples;
-    const double shift = fault == tFault::driverWord ? step / 2 : 0;
-    for (unsigned i = 0; i < samples; ++i)
-        chosen.insert(std::min(calls, size_t(1 + i * step + shift)));
-    return {chosen.begin(), chosen.end()};
+struct tFaultAt {
+    size_t ordinal;
+    tFault fault;
+};
+
+// The first and the last request fail with each kind of fault; `samples`
+// positions evenly spread between them take the two kinds in turn.
+std::vector<tFaultAt> faultPositions(size_t calls, unsigned samples) {
+    std::vector<tFaultAt> chosen;
+    for (const size_t ends : {size_t(1), calls})
+        for (const tFault fault : {tFault::errnoValue, tFault::driverWord})
+            chosen.push_back({ends, fault});
+    for (unsigned i = 1; i <= samples; ++i)
+        chosen.push_back(
+            {1 + (calls - 1) * i / (samples + 1), i % 2 ? tFault::errnoValue : tFault::driverWord});
+    return chosen;
 }
 
 // The flash device's state as a short text; empty when it is at rest. The
@@ -128,7 +136,8 @@ std::string restProblem(const tDevice &device) {
     std::ostringstream problem;
     if (device.flashId == 0x9D17) {
         zelsim_register_read(device.node, 0x2000, &value);
-        if (value & 0x7) problem << "indirect port held (0x2000 reads 0x" << std::hex << value << ")";
+        if (value & 0x7)
+            problem << "indirect port held (0x2000 reads 0x" << std::hex << value << ")";
         return problem.str();
     }
     zelsim_register_write(device.node, 64, 0x05000000);
@@ -149,10 +158,10 @@ std::string restProblem(const tDevice &device) {
 struct tOperation {
     std::string name;
     const tDevice *device;
-    std::function<void()> prepare;                       // not watched
-    std::function<int32_t(tSMBusHandle *)> run;          // watched
-    std::function<bool()> holdsOld, holdsNew;            // the contents
-    bool oldOrNewAfterFailure;                           // device 0x1010 and block 2
+    std::function<void()> prepare;                          // not watched
+    std::function<int32_t(tSMBusHandle *)> run;             // watched
+    std::function<bool()> holdsOld, holdsNew;               // the contents
+    bool oldOrNewAfterFailure;                              // device 0x1010 and block 2
     std::function<std::string(tSMBusHandle *)> afterwards;  // further checks after a failure
 };
 
@@ -169,8 +178,7 @@ tOperation firmwareUpdate(const tDevice &device, double fill) {
     std::vector<uint8_t> newRegion(device.regionSize, 0xFF);
     std::copy(newBytes.begin(), newBytes.end(), newRegion.begin());
     if (device.flashId == 0xBF8E) {
-        const uint16_t trailer =
-            nZELSMBUS000::regionCrc16(newRegion.data(), newRegion.size() - 2);
+        const uint16_t trailer = nZELSMBUS000::regionCrc16(newRegion.data(), newRegion.size() - 2);
         newRegion[newRegion.size() - 2] = uint8_t(trailer >> 8);
         newRegion[newRegion.size() - 1] = uint8_t(trailer);
     }
@@ -272,8 +280,10 @@ protected:
         }
         std::vector<std::string> problems;
         size_t runs = 0;
-        for (const tFault fault : {tFault::errnoValue, tFault::driverWord}) {
-            for (const size_t ordinal : faultPositions(calls, op.device->samples, fault)) {
+        for (const tFaultAt &at : faultPositions(calls, op.device->samples)) {
+            const size_t ordinal = at.ordinal;
+            const tFault fault = at.fault;
+            {
                 ++runs;
                 std::ostringstream where;
                 where << "request " << ordinal << "/" << calls << " failing with "
@@ -304,8 +314,8 @@ protected:
         }
         std::ostringstream report;
         for (const std::string &p : problems) report << "\n  " << p;
-        EXPECT_TRUE(problems.empty()) << op.name << ": " << problems.size() << " of " << runs
-                                      << " runs:" << report.str();
+        EXPECT_TRUE(problems.empty())
+            << op.name << ": " << problems.size() << " of " << runs << " runs:" << report.str();
         std::printf("[ sweep    ] %s: %zu requests, %zu faulted runs\n", op.name.c_str(), calls,
                     runs);
     }
