@@ -93,6 +93,10 @@ void writeBF8E(iSMBusController &controller, uint32_t offset, uint8_t *buffer, u
             first = false;
         }
     }
+    // Auto-increment programming takes nothing but its own commands, write
+    // disable and the status read: it has to end before the protection can
+    // be set again.
+    flashCommand(controller, 0x04000000, 0x201, status);
     setFlashWriteEnable(controller, kFlashIdBF8E, false, status);
     flashCommand(controller, 0x80000000, 0xA01, status);
 }

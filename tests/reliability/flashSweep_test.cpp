@@ -128,28 +128,21 @@ std::vector<tFaultAt> faultPositions(size_t calls, unsigned samples) {
     return chosen;
 }
 
-// The flash device's state as a short text; empty when it is at rest. The
-// serial status register is read the way the library reads it: a transfer
-// left open swallows the command and answers no status.
+// What the flash device still holds on to; empty when it is at rest.
 std::string restProblem(const tDevice &device) {
-    uint32_t value = 0;
+    zelsim_flash_state state{};
+    if (zelsim_flash_device_state(device.node, &state) != 0) return "no device state";
     std::ostringstream problem;
-    if (device.flashId == 0x9D17) {
-        zelsim_register_read(device.node, 0x2000, &value);
-        if (value & 0x7)
-            problem << "indirect port held (0x2000 reads 0x" << std::hex << value << ")";
-        return problem.str();
-    }
-    zelsim_register_write(device.node, 64, 0x05000000);
-    zelsim_register_write(device.node, 68, 0x202);
-    zelsim_register_read(device.node, 76, &value);
-    const uint32_t status = value & 0xFF;
-    if ((value & 0xFF00) != 0xFF00)
-        problem << "a transfer was left open (status read answers 0x" << std::hex << value << ")";
-    else if (status & 0x43)
-        problem << "busy, write-enabled or auto-increment (status 0x" << std::hex << status << ")";
-    else if (device.flashId == 0xBF8E && (status & 0x3C) != 0x3C)
-        problem << "block protection not restored (status 0x" << std::hex << status << ")";
+    if (state.selected)
+        problem << " transfer left open (instruction 0x" << std::hex << int(state.open_instruction)
+                << std::dec << ");";
+    if (state.write_enabled) problem << " write enabled;";
+    if (state.busy) problem << " busy;";
+    if (state.auto_increment) problem << " in auto-increment programming;";
+    if (device.flashId == 0xBF8E && state.protection != 0x3C)
+        problem << " protection 0x" << std::hex << int(state.protection) << std::dec << ";";
+    if (state.indirect_transfer_open) problem << " indirect transfer open;";
+    if (state.reset_granted) problem << " indirect reset still granted;";
     return problem.str();
 }
 
@@ -276,7 +269,8 @@ protected:
             bool delivered = false;
             ASSERT_EQ(watched(op, session.get(), 0, tFault::errnoValue, delivered), 0);
             calls = recordedCallCount();
-            ASSERT_TRUE(op.holdsNew()) << op.name << ": the update without faults";
+            ASSERT_TRUE(op.holdsNew()) << op.name << ": the call without faults";
+            ASSERT_EQ(restProblem(*op.device), "") << op.name << ": the call without faults";
         }
         std::vector<std::string> problems;
         size_t runs = 0;
