@@ -128,22 +128,17 @@ void pauseRecording() {
 
 int faultErrno(zelsim_call kind) {
     switch (kind) {
-        case ZELSIM_CALL_OPEN:
-            return EMFILE;
-        case ZELSIM_CALL_FOPEN:
-            return EACCES;
-        case ZELSIM_CALL_MMAP:
-            return ENOMEM;
-        case ZELSIM_CALL_IOCTL:
-            return EIO;
-        default:
-            return EIO;
+        case ZELSIM_CALL_OPEN: return EMFILE;
+        case ZELSIM_CALL_FOPEN: return EACCES;
+        case ZELSIM_CALL_MMAP: return ENOMEM;
+        case ZELSIM_CALL_IOCTL: return EIO;
+        default: return EIO;
     }
 }
 
 std::string describe(const tCallRecord &call) {
-    static const char *const kNames[] = {"open",  "close", "ioctl", "read",
-                                         "write", "mmap",  "fopen", "glob"};
+    static const char *const kNames[] = {"open", "close", "ioctl", "read",
+                                         "write", "mmap", "fopen", "glob"};
     std::string text = call.kind < ZELSIM_CALL_KIND_COUNT ? kNames[call.kind] : "?";
     if (call.kind == ZELSIM_CALL_IOCTL) {
         char command[16];
