@@ -1,5 +1,5 @@
 // Image header, numbers, Base64 and checksums as pure functions.
-#include "api/firmwareImage.h"
+#include "firmware/firmwareImage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "api/firmwareChecksums.h"
-#include "api/firmwarePayload.h"
+#include "firmware/firmwareChecksums.h"
+#include "firmware/firmwarePayload.h"
 #include "imageBuilder.h"
 
 using namespace nZELSMBUS000;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/firmwareChecksums.h"
+#include "firmware/firmwareChecksums.h"
 #include "imageBuilder.h"
 #include "zelsim.h"
 #include "zelsmbus.h"

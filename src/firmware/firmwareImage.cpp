@@ -1,9 +1,9 @@
-#include "api/firmwareImage.h"
+#include "firmware/firmwareImage.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "api/firmwarePayload.h"
+#include "firmware/firmwarePayload.h"
 
 namespace nZELSMBUS000 {
 
