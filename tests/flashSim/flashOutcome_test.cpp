@@ -168,10 +168,6 @@ INSTANTIATE_TEST_SUITE_P(
 // After programming in auto-increment mode the blocks are protected again
 // (status register 0x3C), which the part takes only once the mode has ended.
 TEST_F(FlashOutcome, DeviceBF8EIsProtectedAgainAfterAnUpdate) {
-    GTEST_SKIP() << "library: the 0xBF8E write procedure restores the protection "
-                    "(0x50, 0x01 0x3C) before write disable ends auto-increment "
-                    "mode, so the part ignores it; the reworked flash procedures "
-                    "must end the mode first";
     open(kBF8E);
     ASSERT_EQ(write(image(firmware(0x800))), 0);
     EXPECT_EQ(deviceState().protection, 0x3C);

@@ -114,6 +114,9 @@ CASES = {
                              "interactive": "1"}),
     "firmware_damaged": (["firmware", "-y", REMOTE, "damaged.img"],
                          {"needs": "mkimage", "setup": "damaged"}),
+    # A payload of no bytes whose header agrees (ByteCount 0, the CRC of nothing).
+    "firmware_empty": (["firmware", "-y", REMOTE, "empty.img"],
+                       {"needs": "mkimage", "setup": "empty"}),
 }
 
 
@@ -127,14 +130,15 @@ def hex_lines(data):
 
 def make_images(kind, mkimage, folder):
     """Builds firmware images with the project's image tool."""
-    if kind in ("new", "damaged"):
+    if kind in ("new", "damaged", "empty"):
         version = "0x02000200"   # newer than the remote controller's 0x02000100
     else:
         version = "0x02000100"   # the installed version
     payload = os.path.join(folder, "firmware.bin")
     with open(payload, "wb") as f:
         f.write(bytes((i * 7 + 3) & 0xFF for i in range(1024)))
-    name = {"new": "new.img", "old": "old.img", "damaged": "damaged.img"}[kind]
+    name = {"new": "new.img", "old": "old.img", "damaged": "damaged.img",
+            "empty": "empty.img"}[kind]
     # The pin-out word at 0xFFF0 of the remote controller's flash is erased, so
     # its version reads as 0xFF.
     command = [mkimage, "--subsystem-id", "0x7A51", "--pinout-addr", "0xFFF0",
@@ -150,6 +154,15 @@ def make_images(kind, mkimage, folder):
         image[body + 10] = ord("A") if image[body + 10] != ord("A") else ord("B")
         with open(path, "wb") as f:
             f.write(image)
+    if kind == "empty":
+        path = os.path.join(folder, name)
+        with open(path, "rb") as f:
+            header = f.read().split(b"\r\n\r\n")[0].split(b"\r\n")
+        lines = [b"CRC::0x00000000" if line.startswith(b"CRC::") else
+                 b"ByteCount::0" if line.startswith(b"ByteCount::") else line
+                 for line in header]
+        with open(path, "wb") as f:
+            f.write(b"\r\n".join(lines) + b"\r\n\r\n=\r\n")
 
 
 def run_case(name, launcher, tool, mkimage):
