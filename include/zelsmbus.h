@@ -213,6 +213,7 @@ typedef struct tSMBusHandle tSMBusHandle;
     X(ZELSMBUS_ERROR_IO, -52024, "input/output error")                                                 \
     X(ZELSMBUS_ERROR_INTERRUPTED, -52025, "interrupted or connection reset")                           \
     X(ZELSMBUS_ERROR_ACCESS_DENIED, -52026, "permission denied")                                       \
+    X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased: an update did not complete")  \
     X(ZELSMBUS_ERROR_BUSY, -52031, "device or resource busy")                                          \
     X(ZELSMBUS_ERROR_PROTECTED, -26983, "protected address or attribute on a restricted session")     \
     X(ZELSMBUS_ERROR_SMBIOS_OPEN, -240050, "SMBIOS dump file cannot be opened")                        \
