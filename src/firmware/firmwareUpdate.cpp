@@ -115,14 +115,15 @@ uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
 
 // Reads the region back; true when its first byteCount bytes are `expected`.
 // -52018 when they differ.
+// Reads the region into `readBack` (a whole region's room) and compares its
+// first byteCount bytes.
 bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offset,
-                  const uint8_t *expected, uint32_t byteCount, tStatus &status) {
+                  const uint8_t *expected, uint32_t byteCount, uint8_t *readBack, tStatus &status) {
     if (status.isFatal()) return false;
     const uint32_t regionSize = firmwareRegionSize(flashId);
-    tBuffer readBack(regionSize, status);
-    readFlashRegion(controller, flashId, offset, regionSize, readBack.get(), status);
+    readFlashRegion(controller, flashId, offset, regionSize, readBack, status);
     if (status.isFatal()) return false;
-    if (std::memcmp(readBack.get(), expected, byteCount) != 0) {
+    if (std::memcmp(readBack, expected, byteCount) != 0) {
         ZELSMBUS_SET_CODE(status, -52018);
         return false;
     }
@@ -132,12 +133,15 @@ bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offse
 // Device 0x1010: writes the saved region back and reads it again, under a
 // status of its own (the caller's holds the failure that made this
 // necessary and keeps it). A restore that does not verify is tried once more.
-void restoreRegion(iSMBusController &controller, uint32_t offset, const uint8_t *saved) {
+// It allocates nothing, so running out of memory cannot stop it.
+void restoreRegion(iSMBusController &controller, uint32_t offset, const uint8_t *saved,
+                   uint8_t *readBack) {
     const uint32_t regionSize = firmwareRegionSize(kFlashId1010);
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus restoreStatus;
         writeFirmwareRegion(controller, offset, regionSize, saved, restoreStatus);
-        if (verifyRegion(controller, kFlashId1010, offset, saved, regionSize, restoreStatus))
+        if (verifyRegion(controller, kFlashId1010, offset, saved, regionSize, readBack,
+                         restoreStatus))
             return;
     }
 }
@@ -167,6 +171,8 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
     const uint32_t regionSize = firmwareRegionSize(flashId);
     const bool keepsCopy = flashId == kFlashId1010;
     const tBuffer saved(keepsCopy ? static_cast<uint8_t *>(allocate(regionSize, status)) : nullptr);
+    // Room for the read-back is taken before anything is erased.
+    const tBuffer readBack(regionSize, status);
     if (keepsCopy)
         readFlashRegion(controller, flashId, header.offset, regionSize, saved.get(), status);
     if (status.isFatal()) return;
@@ -174,13 +180,13 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
     bool erasing = false;
     writeFirmwareRegion(controller, header.offset, header.byteCount, decoded.get(), status,
                         &erasing);
-    const bool verified =
-        verifyRegion(controller, flashId, header.offset, decoded.get(), header.byteCount, status);
+    const bool verified = verifyRegion(controller, flashId, header.offset, decoded.get(),
+                                       header.byteCount, readBack.get(), status);
 
     // Only firmware that read back whole is started.
     if (flashId == kFlashId9D17 && verified) activateIndirectFirmware(controller, status);
     if (keepsCopy && erasing && status.isFatal())
-        restoreRegion(controller, header.offset, saved.get());
+        restoreRegion(controller, header.offset, saved.get(), readBack.get());
 }
 
 }  // namespace nZELSMBUS000
