@@ -67,6 +67,8 @@ const tHeldCase kHeldCases[] = {
      beginIndirectPage},
     {"0x9D17 transfer alone", kFlashId9D17, tFlashHold::indirectTransfer, beginIndirectPage},
     {"serial read left selected", kFlashId1010, tFlashHold::serialTransfer, beginRead},
+    {"0x1010 write enable latched, nothing started", kFlashId1010, tFlashHold::writeProcedure,
+     [](tFlashController &c, tStatus &s) { setFlashWriteEnable(c, kFlashId1010, true, s); }},
 };
 
 void PrintTo(const tHeldCase &c, std::ostream *out) { *out << c.name; }
