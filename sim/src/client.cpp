@@ -1,0 +1,278 @@
+// Forwarding node calls to the world server (server.cpp). Each thread has its
+// own connection, so a thread waiting for a bus lock never holds up another
+// thread of the process; every connection of a process shares one session
+// token, so descriptors work from any thread. A forked child starts a new
+// session: descriptors it inherited are no nodes there.
+#include "client.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include "commands.h"
+#include "real.h"
+#include "remote_protocol.h"
+
+namespace zelsim::client {
+namespace {
+
+using namespace zelsim::remote;
+
+constexpr size_t kEnvIn = 0, kEnvOut = 8, kEnvInSize = 16, kEnvOutSize = 20, kEnvResult = 24;
+
+const char *serverPath() {
+    static const char *path = [] {
+        const char *value = std::getenv("ZELSIM_SERVER");
+        return value != nullptr && *value != '\0' ? value : nullptr;
+    }();
+    return path;
+}
+
+// The process's session: its token, its nodes and the tree root, started
+// afresh in a forked child.
+struct Process {
+    std::mutex mutex;
+    pid_t pid = 0;
+    uint64_t token = 0;
+    std::map<int, int32_t> nodes;  // local descriptor -> server handle
+    std::string root;
+};
+
+Process &process() {
+    static Process *p = new Process;  // never destroyed: late calls stay safe
+    return *p;
+}
+
+std::atomic<int> gNodeCount{0};
+
+// Under the mutex: the session of the calling process.
+void refresh(Process &p) {
+    pid_t pid = ::getpid();
+    if (p.pid == pid) return;
+    p.pid = pid;
+    if (::getrandom(&p.token, sizeof p.token, 0) != sizeof p.token) p.token = 0;
+    p.token ^= static_cast<uint64_t>(pid) << 32 ^ static_cast<uint64_t>(::time(nullptr));
+    p.nodes.clear();
+    gNodeCount = 0;
+}
+
+void warnOnce(const char *why) {
+    static std::atomic<bool> warned{false};
+    if (warned.exchange(true)) return;
+    std::string message = std::string("zelsim: world server ") + serverPath() + ": " + why + ": " +
+                          std::strerror(errno) + "\n";
+    real::write(2, message.data(), message.size());
+}
+
+struct Connection {
+    int fd = -1;
+    pid_t pid = 0;
+    ~Connection() {
+        if (fd >= 0 && pid == ::getpid()) real::close(fd);
+    }
+};
+
+thread_local Connection tConnection;
+
+bool roundTrip(Request &request, size_t dataLength, Reply &reply);
+
+int connection() {
+    Connection &c = tConnection;
+    if (c.fd >= 0 && c.pid == ::getpid()) return c.fd;
+    if (c.fd >= 0) real::close(c.fd);  // inherited from the parent
+    c.fd = -1;
+    const char *path = serverPath();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path == nullptr || std::strlen(path) >= sizeof address.sun_path) return -1;
+    std::strcpy(address.sun_path, path);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        warnOnce("cannot connect");
+        real::close(fd);
+        return -1;
+    }
+    Request hello{};
+    hello.op = Op::Hello;
+    {
+        Process &p = process();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        refresh(p);
+        hello.request = p.token;
+    }
+    Reply reply{};
+    c.fd = fd;
+    c.pid = ::getpid();
+    if (!roundTrip(hello, 0, reply)) return -1;
+    Process &p = process();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.root.assign(reinterpret_cast<const char *>(reply.data), reply.dataLength);
+    return c.fd;
+}
+
+bool roundTrip(Request &request, size_t dataLength, Reply &reply) {
+    int fd = tConnection.fd;
+    if (tConnection.pid != ::getpid()) fd = -1;
+    if (fd < 0 && request.op != Op::Hello) fd = connection();
+    if (fd < 0) return false;
+    request.dataLength = static_cast<uint32_t>(dataLength);
+    ssize_t n = ::send(fd, &request, kRequestHeader + dataLength, MSG_NOSIGNAL);
+    if (n >= 0) {
+        do {
+            n = ::recv(fd, &reply, sizeof reply, 0);
+        } while (n < 0 && errno == EINTR);
+    }
+    if (n < static_cast<ssize_t>(kReplyHeader)) {
+        if (n == 0) errno = ECONNRESET;
+        warnOnce("lost");
+        real::close(fd);
+        tConnection.fd = -1;
+        return false;
+    }
+    reply.dataLength =
+        std::min<uint32_t>(reply.dataLength, static_cast<uint32_t>(n - kReplyHeader));
+    return true;
+}
+
+int32_t handleOf(int fd) {
+    Process &p = process();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    refresh(p);
+    auto it = p.nodes.find(fd);
+    return it == p.nodes.end() ? -1 : it->second;
+}
+
+int fail(int err) {
+    errno = err;
+    return -1;
+}
+
+}  // namespace
+
+bool active() { return serverPath() != nullptr; }
+
+std::string treeRoot() {
+    {
+        Process &p = process();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        refresh(p);
+        if (!p.root.empty()) return p.root;
+    }
+    if (connection() < 0) return {};
+    Process &p = process();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.root;
+}
+
+int openNode(const char *path, int flags) {
+    size_t length = std::strlen(path);
+    if (length > kMaxData) return fail(ENAMETOOLONG);
+    Request request{};
+    request.op = Op::Open;
+    std::memcpy(request.data, path, length);
+    Reply reply{};
+    if (!roundTrip(request, length, reply)) return fail(ENXIO);
+    if (reply.ret < 0) return fail(reply.err);
+    int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
+    if (fd < 0) {
+        int err = errno;
+        Request undo{};
+        undo.op = Op::Close;
+        undo.handle = reply.ret;
+        roundTrip(undo, 0, reply);
+        return fail(err);
+    }
+    Process &p = process();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    refresh(p);
+    if (p.nodes.count(fd) == 0) ++gNodeCount;
+    p.nodes[fd] = reply.ret;
+    return fd;
+}
+
+bool isNode(int fd) { return fd >= 0 && gNodeCount.load() != 0 && handleOf(fd) >= 0; }
+
+void forget(int fd) {
+    if (fd < 0 || gNodeCount.load() == 0) return;
+    Process &p = process();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (p.nodes.erase(fd) != 0) --gNodeCount;
+}
+
+int ioctl(int fd, unsigned long request, void *argument) {
+    Request r{};
+    r.op = Op::Ioctl;
+    r.handle = handleOf(fd);
+    r.request = request;
+    size_t length = 0;
+    uint8_t *out = nullptr;
+    if (argument == nullptr) {
+        r.flags = kArgumentNull;
+    } else {
+        const auto *envelope = static_cast<const uint8_t *>(argument);
+        const uint8_t *in = nullptr;
+        std::memcpy(&in, envelope + kEnvIn, sizeof in);
+        std::memcpy(&out, envelope + kEnvOut, sizeof out);
+        std::memcpy(&r.inSize, envelope + kEnvInSize, 4);
+        std::memcpy(&r.outSize, envelope + kEnvOutSize, 4);
+        if (in == nullptr) r.flags |= kInNull;
+        if (out == nullptr) r.flags |= kOutNull;
+        // Only a buffer whose size the command confirms is read, as the driver would.
+        const Command *command = findCommand(static_cast<unsigned>(request & 0xFF));
+        if (in != nullptr && command != nullptr && r.inSize == command->inSize &&
+            r.inSize <= kMaxData) {
+            length = r.inSize;
+            std::memcpy(r.data, in, length);
+        }
+    }
+    Reply reply{};
+    if (!roundTrip(r, length, reply)) return fail(EIO);
+    if (reply.ret != 0) return fail(reply.err);
+    if (out != nullptr) std::memcpy(out, reply.data, std::min(reply.dataLength, r.outSize));
+    std::memcpy(static_cast<uint8_t *>(argument) + kEnvResult, &reply.word, sizeof reply.word);
+    return 0;
+}
+
+int close(int fd) {
+    int32_t handle = -1;
+    {
+        Process &p = process();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        refresh(p);
+        auto it = p.nodes.find(fd);
+        if (it != p.nodes.end()) {
+            handle = it->second;
+            p.nodes.erase(it);
+            --gNodeCount;
+        }
+    }
+    real::close(fd);
+    if (handle < 0) return 0;
+    Request request{};
+    request.op = Op::Close;
+    request.handle = handle;
+    Reply reply{};
+    if (!roundTrip(request, 0, reply)) return fail(EIO);
+    return reply.ret < 0 ? fail(reply.err) : 0;
+}
+
+bool sleep(uint64_t nanoseconds) {
+    Request request{};
+    request.op = Op::Sleep;
+    request.request = nanoseconds;
+    Reply reply{};
+    return roundTrip(request, 0, reply) && reply.ret == 1;
+}
+
+}  // namespace zelsim::client
