@@ -217,7 +217,7 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
     auto *server = new Server;  // lives until the process ends: threads may still use it
     server->world = worldFile != nullptr ? worldFile : "";
     if (reloadWorld(server->world) != 0) {
-        tell(readyFd, server->world + ":" + zelsim_last_error());
+        tell(readyFd, server->world + ": " + zelsim_last_error());
         return 2;
     }
     std::string path = std::string(directory) + "/" ZELSIM_SOCKET_NAME;
