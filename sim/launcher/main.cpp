@@ -102,7 +102,7 @@ int runPrivate(const Layout &layout, const std::string &world, char **command) {
     }
     pid_t server = startServer(layout, templ, world, Detach::No);
     if (server < 0) {
-        rmdir(templ.c_str());
+        removeWorldDirectory(templ);
         return 2;
     }
     // Like system(): the terminal's signals are for the command.
@@ -124,7 +124,7 @@ int runPrivate(const Layout &layout, const std::string &world, char **command) {
     }
     if (!stopServer(templ)) kill(server, SIGTERM);
     waitpid(server, nullptr, 0);
-    rmdir(templ.c_str());
+    removeWorldDirectory(templ);
     return child < 0 ? 2 : exitStatus(status);
 }
 

@@ -62,6 +62,16 @@ void removeLeftovers(const std::string &directory) {
     }
 }
 
+}  // namespace
+
+void removeWorldDirectory(const std::string &directory) {
+    removeLeftovers(directory);
+    ::unlink(lockPath(directory).c_str());
+    ::rmdir(directory.c_str());
+}
+
+namespace {
+
 bool makePrivateDirectory(const std::string &path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat info {};
@@ -89,6 +99,8 @@ Layout findLayout() {
         layout.chassisDirectory = here + "/qpxi";
     } else {
         std::string lib = here + "/" ZELSIM_LIBDIR_FROM_BINDIR;
+        char resolved[PATH_MAX];
+        if (::realpath(lib.c_str(), resolved) != nullptr) lib = resolved;
         layout.simulatorLibrary = lib + "/libzelsim.so";
         layout.chassisDirectory = lib + "/zelsim";
     }

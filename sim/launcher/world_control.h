@@ -37,6 +37,10 @@ bool ask(const std::string &directory, unsigned op, int &ret, std::string &text)
 // Stops the server of `directory` and waits until it is gone.
 bool stopServer(const std::string &directory);
 
+// Removes what a server that is no longer running left in `directory`, and
+// the directory itself.
+void removeWorldDirectory(const std::string &directory);
+
 // Runs the server in this process (the launcher's internal "__serve" mode).
 int serve(const std::string &directory, const std::string &world, int readyFd);
 

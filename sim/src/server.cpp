@@ -218,6 +218,7 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
     server->world = worldFile != nullptr ? worldFile : "";
     if (reloadWorld(server->world) != 0) {
         tell(readyFd, server->world + ": " + zelsim_last_error());
+        dropTree();
         return 2;
     }
     std::string path = std::string(directory) + "/" ZELSIM_SOCKET_NAME;
@@ -225,6 +226,7 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
         tell(readyFd, "socket path too long: " + path);
+        dropTree();
         return 2;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
@@ -234,6 +236,7 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
         ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(listener, 64) != 0) {
         tell(readyFd, "cannot listen on " + path + ": " + std::strerror(errno));
+        dropTree();
         return 2;
     }
     gServer = server;
