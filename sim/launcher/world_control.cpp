@@ -118,11 +118,12 @@ std::string runtimeDirectory() {
 std::string socketPath(const std::string &directory) { return directory + "/" ZELSIM_SOCKET_NAME; }
 
 bool running(const std::string &directory) {
-    if (!exists(lockPath(directory))) return false;
-    int fd = tryLock(directory);
-    if (fd < 0) return true;
+    // Never creates the lock file: a server that is ending removes it with its directory.
+    int fd = ::open(lockPath(directory).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     ::close(fd);
-    return false;
+    return held;
 }
 
 pid_t startServer(const Layout &layout, const std::string &directory, const std::string &world,

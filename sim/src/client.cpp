@@ -6,6 +6,7 @@
 #include "client.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -19,9 +20,11 @@
 #include <map>
 #include <mutex>
 
+#include "channel.h"
 #include "commands.h"
 #include "real.h"
 #include "remote_protocol.h"
+#include "zelsim.h"
 
 namespace zelsim::client {
 namespace {
@@ -30,12 +33,19 @@ using namespace zelsim::remote;
 
 constexpr size_t kEnvIn = 0, kEnvOut = 8, kEnvInSize = 16, kEnvOutSize = 20, kEnvResult = 24;
 
+// The server's socket: ZELSIM_SERVER, or what zelsim_use_server chose.
+// Every choice is kept for the life of the process (a late reader may still
+// hold it); `gEpoch` tells connections made for an earlier one.
+std::atomic<const char *> gServer{nullptr};
+std::atomic<unsigned> gEpoch{0};
+std::once_flag gFromEnvironment;
+
 const char *serverPath() {
-    static const char *path = [] {
+    std::call_once(gFromEnvironment, [] {
         const char *value = std::getenv("ZELSIM_SERVER");
-        return value != nullptr && *value != '\0' ? value : nullptr;
-    }();
-    return path;
+        if (value != nullptr && *value != '\0') gServer = value;
+    });
+    return gServer.load();
 }
 
 // The process's session: its token, its nodes and the tree root, started
@@ -77,10 +87,45 @@ void warnOnce(const char *why) {
 struct Connection {
     int fd = -1;
     pid_t pid = 0;
+    unsigned epoch = 0;
+    Channel *channel = nullptr;
+    void drop() {
+        if (channel != nullptr) ::munmap(channel, sizeof(Channel));
+        channel = nullptr;
+        if (fd >= 0) real::close(fd);
+        fd = -1;
+    }
     ~Connection() {
-        if (fd >= 0 && pid == ::getpid()) real::close(fd);
+        if (pid == ::getpid()) drop();
     }
 };
+
+// Receives the greeting's answer with the channel's memory beside it.
+Channel *receiveChannel(int fd, Reply &reply) {
+    iovec part{&reply, sizeof reply};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n;
+    do {
+        n = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
+    } while (n < 0 && errno == EINTR);
+    cmsghdr *rights = CMSG_FIRSTHDR(&message);
+    if (rights == nullptr || rights->cmsg_type != SCM_RIGHTS) return nullptr;
+    int memory = -1;
+    std::memcpy(&memory, CMSG_DATA(rights), sizeof memory);
+    void *mapping = MAP_FAILED;
+    if (n >= static_cast<ssize_t>(kReplyHeader)) {
+        reply.dataLength = std::min<uint32_t>(reply.dataLength,
+                                              static_cast<uint32_t>(n - kReplyHeader));
+        mapping = real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+    }
+    real::close(memory);
+    return mapping == MAP_FAILED ? nullptr : static_cast<Channel *>(mapping);
+}
 
 thread_local Connection tConnection;
 
@@ -88,9 +133,14 @@ bool roundTrip(Request &request, size_t dataLength, Reply &reply);
 
 int connection() {
     Connection &c = tConnection;
-    if (c.fd >= 0 && c.pid == ::getpid()) return c.fd;
-    if (c.fd >= 0) real::close(c.fd);  // inherited from the parent
-    c.fd = -1;
+    if (c.fd >= 0 && c.pid == ::getpid() && c.epoch == gEpoch.load()) return c.fd;
+    if (c.pid == ::getpid()) {
+        c.drop();  // another server's
+    } else if (c.fd >= 0) {
+        real::close(c.fd);  // inherited from the parent: its mapping stays the parent's business
+        c.fd = -1;
+        c.channel = nullptr;
+    }
     const char *path = serverPath();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -105,6 +155,7 @@ int connection() {
     }
     Request hello{};
     hello.op = Op::Hello;
+    hello.flags = kWantChannel;
     {
         Process &p = process();
         std::lock_guard<std::mutex> lock(p.mutex);
@@ -114,7 +165,13 @@ int connection() {
     Reply reply{};
     c.fd = fd;
     c.pid = ::getpid();
-    if (!roundTrip(hello, 0, reply)) return -1;
+    c.epoch = gEpoch.load();
+    if (::send(fd, &hello, kRequestHeader, MSG_NOSIGNAL) < 0 ||
+        (c.channel = receiveChannel(fd, reply)) == nullptr) {
+        warnOnce("no answer to the greeting");
+        c.drop();
+        return -1;
+    }
     Process &p = process();
     std::lock_guard<std::mutex> lock(p.mutex);
     p.root.assign(reinterpret_cast<const char *>(reply.data), reply.dataLength);
@@ -122,26 +179,26 @@ int connection() {
 }
 
 bool roundTrip(Request &request, size_t dataLength, Reply &reply) {
-    int fd = tConnection.fd;
-    if (tConnection.pid != ::getpid()) fd = -1;
-    if (fd < 0 && request.op != Op::Hello) fd = connection();
+    Connection &c = tConnection;
+    int fd = c.fd;
+    if (c.pid != ::getpid() || c.epoch != gEpoch.load()) fd = -1;
+    if (fd < 0) fd = connection();
     if (fd < 0) return false;
     request.dataLength = static_cast<uint32_t>(dataLength);
-    ssize_t n = ::send(fd, &request, kRequestHeader + dataLength, MSG_NOSIGNAL);
-    if (n >= 0) {
-        do {
-            n = ::recv(fd, &reply, sizeof reply, 0);
-        } while (n < 0 && errno == EINTR);
-    }
-    if (n < static_cast<ssize_t>(kReplyHeader)) {
-        if (n == 0) errno = ECONNRESET;
+    Channel &channel = *c.channel;
+    std::memcpy(&channel.request, &request, kRequestHeader + dataLength);
+    post(channel, kRequestPosted);
+    // Most commands are answered within microseconds; a bus-lock wait sleeps.
+    if (!awaitState(channel, kReplyPosted, fd, 20, 100)) {
+        errno = ECONNRESET;
         warnOnce("lost");
-        real::close(fd);
-        tConnection.fd = -1;
+        c.drop();
         return false;
     }
-    reply.dataLength =
-        std::min<uint32_t>(reply.dataLength, static_cast<uint32_t>(n - kReplyHeader));
+    std::memcpy(&reply, &channel.reply, kReplyHeader);
+    reply.dataLength = std::min<uint32_t>(reply.dataLength, kMaxData);
+    std::memcpy(reply.data, channel.reply.data, reply.dataLength);
+    channel.state.store(kIdle, std::memory_order_release);
     return true;
 }
 
@@ -276,3 +333,18 @@ bool sleep(uint64_t nanoseconds) {
 }
 
 }  // namespace zelsim::client
+
+extern "C" int zelsim_use_server(const char *socketPath) {
+    using namespace zelsim::client;
+    serverPath();  // the environment's choice comes first, this one after it
+    {
+        Process &p = process();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        p.pid = 0;  // a new session: nodes and tree root of the old one are forgotten
+        refresh(p);
+    }
+    ++gEpoch;
+    gServer = socketPath != nullptr ? strdup(socketPath) : nullptr;
+    if (socketPath == nullptr) return 0;
+    return treeRoot().empty() ? -1 : 0;
+}

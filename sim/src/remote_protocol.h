@@ -21,7 +21,12 @@ enum class Op : uint32_t {
     Stop,       // stop the server
 };
 
-enum Flags : uint32_t { kArgumentNull = 1, kInNull = 2, kOutNull = 4 };
+enum Flags : uint32_t {
+    kArgumentNull = 1,
+    kInNull = 2,
+    kOutNull = 4,
+    kWantChannel = 8,  // Hello: answer with a shared-memory channel (channel.h)
+};
 
 struct Request {
     Op op;

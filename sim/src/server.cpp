@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "channel.h"
 #include "real.h"
 #include "remote_protocol.h"
 #include "vtime.h"
@@ -164,6 +166,52 @@ void closeSession(Server &server, uint64_t token) {
     for (int fd : descriptors) ::close(fd);  // releases the bus locks they hold
 }
 
+// Answers the requests of one client over the shared channel until the
+// client goes away or the channel cannot be made.
+void serveChannel(Server &server, int connection, uint64_t token, const Reply &hello) {
+    int memory = ::memfd_create("zelsim-channel", MFD_CLOEXEC);
+    void *mapping = MAP_FAILED;
+    if (memory >= 0 && ::ftruncate(memory, sizeof(Channel)) == 0) {
+        mapping = real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+    }
+    if (mapping == MAP_FAILED) {
+        if (memory >= 0) real::close(memory);
+        return;
+    }
+    auto *channel = new (mapping) Channel{};
+    // The greeting's answer carries the channel's memory.
+    iovec part{const_cast<Reply *>(&hello), kReplyHeader + hello.dataLength};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *rights = CMSG_FIRSTHDR(&message);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &memory, sizeof(int));
+    bool sent = ::sendmsg(connection, &message, MSG_NOSIGNAL) >= 0;
+    real::close(memory);
+    Request request{};
+    Reply reply{};
+    while (sent && awaitState(*channel, kRequestPosted, connection, 50, 50)) {
+        // The client can write the shared memory at any time: work on a copy.
+        std::memcpy(&request, &channel->request, sizeof request);
+        request.dataLength = std::min<uint32_t>(request.dataLength, kMaxData);
+        reply.ret = 0;
+        reply.err = 0;
+        reply.word = 0;
+        reply.dataLength = 0;
+        bool keep = request.op != Op::Hello && answer(server, token, request, reply);
+        std::memcpy(&channel->reply, &reply, kReplyHeader + reply.dataLength);
+        post(*channel, kReplyPosted);
+        if (!keep) break;
+    }
+    ::munmap(mapping, sizeof(Channel));
+}
+
 void serveConnection(Server &server, int connection) {
     Request request{};
     Reply reply{};
@@ -187,6 +235,10 @@ void serveConnection(Server &server, int connection) {
                 ++server.sessions[token].connections;
             }
             setText(reply, zelsim_tree_root());
+            if ((request.flags & kWantChannel) != 0) {
+                serveChannel(server, connection, token, reply);
+                break;
+            }
         } else if (!answer(server, token, request, reply)) {
             break;
         }
