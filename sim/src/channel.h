@@ -9,8 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <sched.h>
-#include <cstdlib>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -49,18 +48,41 @@ inline void cpuRelax() {
 #endif
 }
 
-// Waits until `state` holds `wanted`: spins for up to `spinMicroseconds`
-// (the other side usually answers within that), then sleeps on the futex,
-// checking the socket every `checkMilliseconds`. False when the peer is gone.
-inline bool awaitState(Channel &channel, uint32_t wanted, int socket, unsigned spinMicroseconds,
-                       unsigned checkMilliseconds) {
-    auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
-    for (unsigned i = 0;; ++i) {
-        if (channel.state.load(std::memory_order_acquire) == wanted) return true;
-        if ((i & 63) == 63 && std::chrono::steady_clock::now() >= spinUntil) break;
-        static int mode = std::getenv("ZELSIM_SPIN") ? std::atoi(std::getenv("ZELSIM_SPIN")) : 0;
-        if (mode == 1 || (mode == 2 && i > 256)) sched_yield(); else cpuRelax();
+// How long a side spins before it sleeps, adapted to what it finds: on an
+// idle machine the other side answers within microseconds and spinning
+// saves two context switches per command; on a busy one a spinning thread
+// only takes the processor from the thread it waits for, so the budget
+// shrinks to nothing (and is tried again now and then).
+struct SpinBudget {
+    unsigned most;         // microseconds
+    unsigned now = most;   // microseconds
+    unsigned waits = 0;
+    void found(bool whileSpinning) {
+        if (whileSpinning)
+            now = std::min(most, now * 2 + 1);
+        else
+            now /= 2;
+        if (++waits % 1024 == 0 && now == 0) now = most;
     }
+};
+
+// Waits until `state` holds `wanted`: spins within the budget, then sleeps
+// on the futex, checking the socket every `checkMilliseconds`. False when
+// the peer is gone.
+inline bool awaitState(Channel &channel, uint32_t wanted, int socket, SpinBudget &budget,
+                       unsigned checkMilliseconds) {
+    if (budget.now != 0) {
+        auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(budget.now);
+        for (unsigned i = 0;; ++i) {
+            if (channel.state.load(std::memory_order_acquire) == wanted) {
+                budget.found(true);
+                return true;
+            }
+            if ((i & 63) == 63 && std::chrono::steady_clock::now() >= spinUntil) break;
+            cpuRelax();
+        }
+    }
+    budget.found(false);
     const timespec check{static_cast<time_t>(checkMilliseconds / 1000),
                          static_cast<long>(checkMilliseconds % 1000) * 1000000L};
     for (;;) {

@@ -89,6 +89,7 @@ struct Connection {
     pid_t pid = 0;
     unsigned epoch = 0;
     Channel *channel = nullptr;
+    SpinBudget budget{20};
     void drop() {
         if (channel != nullptr) ::munmap(channel, sizeof(Channel));
         channel = nullptr;
@@ -99,6 +100,29 @@ struct Connection {
         if (pid == ::getpid()) drop();
     }
 };
+
+// ZELSIM_TRANSPORT=socket: every request over the socket itself (slower; for comparison).
+bool useChannel() {
+    static const bool channel = [] {
+        const char *transport = std::getenv("ZELSIM_TRANSPORT");
+        return transport == nullptr || std::strcmp(transport, "socket") != 0;
+    }();
+    return channel;
+}
+
+bool socketReply(int fd, Reply &reply) {
+    ssize_t n;
+    do {
+        n = ::recv(fd, &reply, sizeof reply, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < static_cast<ssize_t>(kReplyHeader)) {
+        if (n == 0) errno = ECONNRESET;
+        return false;
+    }
+    reply.dataLength =
+        std::min<uint32_t>(reply.dataLength, static_cast<uint32_t>(n - kReplyHeader));
+    return true;
+}
 
 // Receives the greeting's answer with the channel's memory beside it.
 Channel *receiveChannel(int fd, Reply &reply) {
@@ -155,7 +179,7 @@ int connection() {
     }
     Request hello{};
     hello.op = Op::Hello;
-    hello.flags = kWantChannel;
+    hello.flags = useChannel() ? uint32_t{kWantChannel} : 0u;
     {
         Process &p = process();
         std::lock_guard<std::mutex> lock(p.mutex);
@@ -166,8 +190,13 @@ int connection() {
     c.fd = fd;
     c.pid = ::getpid();
     c.epoch = gEpoch.load();
-    if (::send(fd, &hello, kRequestHeader, MSG_NOSIGNAL) < 0 ||
-        (c.channel = receiveChannel(fd, reply)) == nullptr) {
+    bool greeted = ::send(fd, &hello, kRequestHeader, MSG_NOSIGNAL) >= 0;
+    if (greeted && hello.flags != 0) {
+        greeted = (c.channel = receiveChannel(fd, reply)) != nullptr;
+    } else if (greeted) {
+        greeted = socketReply(fd, reply);
+    }
+    if (!greeted) {
         warnOnce("no answer to the greeting");
         c.drop();
         return -1;
@@ -185,11 +214,19 @@ bool roundTrip(Request &request, size_t dataLength, Reply &reply) {
     if (fd < 0) fd = connection();
     if (fd < 0) return false;
     request.dataLength = static_cast<uint32_t>(dataLength);
+    if (c.channel == nullptr) {
+        if (::send(fd, &request, kRequestHeader + dataLength, MSG_NOSIGNAL) >= 0 &&
+            socketReply(fd, reply))
+            return true;
+        warnOnce("lost");
+        c.drop();
+        return false;
+    }
     Channel &channel = *c.channel;
     std::memcpy(&channel.request, &request, kRequestHeader + dataLength);
     post(channel, kRequestPosted);
     // Most commands are answered within microseconds; a bus-lock wait sleeps.
-    if (!awaitState(channel, kReplyPosted, fd, 20, 100)) {
+    if (!awaitState(channel, kReplyPosted, fd, c.budget, 100)) {
         errno = ECONNRESET;
         warnOnce("lost");
         c.drop();

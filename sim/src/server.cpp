@@ -196,7 +196,8 @@ void serveChannel(Server &server, int connection, uint64_t token, const Reply &h
     real::close(memory);
     Request request{};
     Reply reply{};
-    while (sent && awaitState(*channel, kRequestPosted, connection, 50, 50)) {
+    SpinBudget budget{50};
+    while (sent && awaitState(*channel, kRequestPosted, connection, budget, 50)) {
         // The client can write the shared memory at any time: work on a copy.
         std::memcpy(&request, &channel->request, sizeof request);
         request.dataLength = std::min<uint32_t>(request.dataLength, kMaxData);
