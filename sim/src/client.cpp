@@ -35,17 +35,31 @@ constexpr size_t kEnvIn = 0, kEnvOut = 8, kEnvInSize = 16, kEnvOutSize = 20, kEn
 
 // The server's socket: ZELSIM_SERVER, or what zelsim_use_server chose.
 // Every choice is kept for the life of the process (a late reader may still
-// hold it); `gEpoch` tells connections made for an earlier one.
+// hold it); `gEpoch` tells connections made for an earlier one. A sanitizer
+// runtime calls wrapped functions (mmap) before the C library has the
+// environment, so an absent variable is taken as final only once this
+// library's constructors have run.
 std::atomic<const char *> gServer{nullptr};
+std::atomic<bool> gDecided{false};
+std::atomic<bool> gConstructed{false};
 std::atomic<unsigned> gEpoch{0};
-std::once_flag gFromEnvironment;
 
 const char *serverPath() {
-    std::call_once(gFromEnvironment, [] {
-        const char *value = std::getenv("ZELSIM_SERVER");
-        if (value != nullptr && *value != '\0') gServer = value;
-    });
+    if (gDecided.load(std::memory_order_acquire)) return gServer.load();
+    const char *value = std::getenv("ZELSIM_SERVER");
+    if (value != nullptr && *value != '\0') {
+        const char *expected = nullptr;
+        gServer.compare_exchange_strong(expected, value);
+        gDecided = true;
+    } else if (gConstructed.load()) {
+        gDecided = true;
+    }
     return gServer.load();
+}
+
+__attribute__((constructor)) void decideAfterStartup() {
+    gConstructed = true;
+    serverPath();
 }
 
 // The process's session: its token, its nodes and the tree root, started
@@ -373,6 +387,7 @@ bool sleep(uint64_t nanoseconds) {
 
 extern "C" int zelsim_use_server(const char *socketPath) {
     using namespace zelsim::client;
+    gConstructed = true;
     serverPath();  // the environment's choice comes first, this one after it
     {
         Process &p = process();
@@ -382,6 +397,7 @@ extern "C" int zelsim_use_server(const char *socketPath) {
     }
     ++gEpoch;
     gServer = socketPath != nullptr ? strdup(socketPath) : nullptr;
+    gDecided = true;
     if (socketPath == nullptr) return 0;
     return treeRoot().empty() ? -1 : 0;
 }
