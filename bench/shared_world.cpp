@@ -45,13 +45,14 @@ public:
         directory_ = dir;
         setenv("ZELSIM_RUNTIME_DIR", (directory_ + "/runtime").c_str(), 1);
         std::ofstream(directory_ + "/world.toml") << kWorld;
-        std::string start = std::string(ZELSIM_LAUNCHER) + " start --world " + directory_ +
-                            "/world.toml";
+        std::string start =
+            std::string(ZELSIM_LAUNCHER) + " start --world " + directory_ + "/world.toml";
         if (std::system(start.c_str()) == 0) socket_ = directory_ + "/runtime/world.sock";
     }
     ~Server() {
         int ignored = 0;
-        if (!socket_.empty()) ignored = std::system((std::string(ZELSIM_LAUNCHER) + " stop").c_str());
+        if (!socket_.empty())
+            ignored = std::system((std::string(ZELSIM_LAUNCHER) + " stop").c_str());
         if (!directory_.empty()) ignored = std::system(("rm -rf " + directory_).c_str());
         (void)ignored;
     }
@@ -111,8 +112,7 @@ void readByte(benchmark::State &state) {
     for (auto _ : state) {
         if (!command.run(fd)) state.SkipWithError("read byte failed");
     }
-    double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() -
-                                                         started)
+    double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - started)
                     .count() /
                 double(state.iterations());
     if (!shared) gInProcessNs = ns;

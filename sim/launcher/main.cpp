@@ -6,8 +6,9 @@
 //   zelsim stop | reset | status            stop it, reload it, tell about it
 //
 // COMMAND runs with libzelsim.so preloaded and pointed at a world server
-// (ZELSIM_SERVER): the started world when one is running and no --world is
-// given, otherwise a private world that ends with COMMAND.
+// (ZELSIM_SERVER). Without --world: the world of the zelsim run this launcher
+// itself runs in, else the started world; otherwise (and with --world) a
+// private world that ends with COMMAND.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,9 +72,9 @@ bool absoluteWorld(const char *world, std::string &resolved) {
     return true;
 }
 
-[[noreturn]] void runCommand(const Layout &layout, const std::string &directory,
+[[noreturn]] void runCommand(const Layout &layout, const std::string &socket,
                              const std::string &world, char **command) {
-    setenv("ZELSIM_SERVER", socketPath(directory).c_str(), 1);
+    setenv("ZELSIM_SERVER", socket.c_str(), 1);
     if (world.empty())
         unsetenv("ZELSIM_WORLD");
     else
@@ -112,7 +113,7 @@ int runPrivate(const Layout &layout, const std::string &world, char **command) {
     if (child == 0) {
         signal(SIGINT, SIG_DFL);
         signal(SIGQUIT, SIG_DFL);
-        runCommand(layout, templ, world, command);
+        runCommand(layout, socketPath(templ), world, command);
     }
     int status = 0;
     if (child < 0) {
@@ -219,6 +220,12 @@ int main(int argc, char **argv) {
         usage(stderr);
         return 2;
     }
+    // Inside a zelsim run already: the command joins that run's world.
+    const char *outer = std::getenv("ZELSIM_SERVER");
+    if (world == nullptr && outer != nullptr && *outer != '\0' && access(outer, F_OK) == 0) {
+        const char *file = std::getenv("ZELSIM_WORLD");
+        runCommand(layout, outer, file != nullptr ? file : "", argv + i);
+    }
     std::string directory = runtimeDirectory();
     if (world == nullptr && running(directory)) {
         int ret = 0;
@@ -227,7 +234,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "zelsim: the world in %s does not answer\n", directory.c_str());
             return 2;
         }
-        runCommand(layout, directory, startedWith, argv + i);
+        runCommand(layout, socketPath(directory), startedWith, argv + i);
     }
     return runPrivate(layout, worldFile, argv + i);
 }

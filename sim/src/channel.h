@@ -54,8 +54,8 @@ inline void cpuRelax() {
 // only takes the processor from the thread it waits for, so the budget
 // shrinks to nothing (and is tried again now and then).
 struct SpinBudget {
-    unsigned most;         // microseconds
-    unsigned now = most;   // microseconds
+    unsigned most;        // microseconds
+    unsigned now = most;  // microseconds
     unsigned waits = 0;
     void found(bool whileSpinning) {
         if (whileSpinning)

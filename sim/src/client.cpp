@@ -157,9 +157,10 @@ Channel *receiveChannel(int fd, Reply &reply) {
     std::memcpy(&memory, CMSG_DATA(rights), sizeof memory);
     void *mapping = MAP_FAILED;
     if (n >= static_cast<ssize_t>(kReplyHeader)) {
-        reply.dataLength = std::min<uint32_t>(reply.dataLength,
-                                              static_cast<uint32_t>(n - kReplyHeader));
-        mapping = real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+        reply.dataLength =
+            std::min<uint32_t>(reply.dataLength, static_cast<uint32_t>(n - kReplyHeader));
+        mapping =
+            real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
     }
     real::close(memory);
     return mapping == MAP_FAILED ? nullptr : static_cast<Channel *>(mapping);

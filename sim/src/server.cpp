@@ -104,6 +104,12 @@ bool answer(Server &server, uint64_t token, const Request &request, Reply &reply
         case Op::Open: {
             std::string path(reinterpret_cast<const char *>(request.data),
                              std::min<uint32_t>(request.dataLength, kMaxData));
+            // Only the nodes: the server opens nothing else for a client.
+            if (path.rfind("/dev/zelsmbus", 0) != 0) {
+                reply.ret = -1;
+                reply.err = ENOENT;
+                return true;
+            }
             errno = 0;
             int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
             reply.ret = fd;
@@ -172,7 +178,8 @@ void serveChannel(Server &server, int connection, uint64_t token, const Reply &h
     int memory = ::memfd_create("zelsim-channel", MFD_CLOEXEC);
     void *mapping = MAP_FAILED;
     if (memory >= 0 && ::ftruncate(memory, sizeof(Channel)) == 0) {
-        mapping = real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+        mapping =
+            real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
     }
     if (mapping == MAP_FAILED) {
         if (memory >= 0) real::close(memory);

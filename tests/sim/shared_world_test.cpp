@@ -159,10 +159,13 @@ protected:
 };
 
 TEST_F(SharedWorld, TwoProcessesOfOneRunShareAValue) {
+    // The reader is started through the launcher again: it joins the run's world.
     Result run = shell(kLauncher + " --world " + world_ + " -- sh -c '" + kClient +
-                       " write 0x90 2 0x77 && " + kClient + " read 0x90 2'");
+                       " write 0x90 2 0x77 && " + kClient + " read 0x90 2 && " + kLauncher +
+                       " -- " + kClient + " read 0x90 2'");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.substr(0, 8), "0\n0 0x77") << run.out;
+    EXPECT_NE(run.out.find("\n0 0x77", 8), std::string::npos) << run.out;
     // The next run has a world of its own again.
     Result next = shell(kLauncher + " --world " + world_ + " -- " + kClient + " read 0x90 2");
     EXPECT_EQ(parseRead(next.out).value, 75u) << next.out;
