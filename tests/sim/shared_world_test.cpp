@@ -206,6 +206,24 @@ TEST_F(SharedWorld, AHolderThatDiesReleasesItsLock) {
     EXPECT_EQ(client("lock").substr(0, 2), "0 ");
 }
 
+TEST_F(SharedWorld, AClientKilledWhileItsCommandWaitsLeavesNoLockBehind) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    Child holder({kLauncher, "--", kClient, "hold"});
+    ASSERT_EQ(holder.line(), "locked\n");
+    {
+        // Its lock command waits in the server for the holder; it dies meanwhile.
+        Child waiter({kLauncher, "--", kClient, "lock"});
+        usleep(200 * 1000);
+        waiter.kill9();
+    }
+    // Released now, the dead client's command takes the lock after all; its
+    // session then ends and lets go of it.
+    holder.say("unlock\n");
+    EXPECT_EQ(holder.line(), "unlocked 0\n");
+    EXPECT_EQ(client("lock").substr(0, 2), "0 ");
+    EXPECT_EQ(parseRead(client("read 0x90 0")).value, 25u);
+}
+
 TEST_F(SharedWorld, AStartedWorldKeepsStateBetweenCommandsUntilResetOrStopped) {
     ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
     EXPECT_EQ(shell(kLauncher + " start 2>/dev/null").status, 2);  // one world per directory
