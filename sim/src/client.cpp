@@ -49,7 +49,8 @@ const char *serverPath() {
     const char *value = std::getenv("ZELSIM_SERVER");
     if (value != nullptr && *value != '\0') {
         const char *expected = nullptr;
-        gServer.compare_exchange_strong(expected, value);
+        const char *copy = strdup(value);  // the program may change its environment later
+        if (!gServer.compare_exchange_strong(expected, copy)) std::free(const_cast<char *>(copy));
         gDecided = true;
     } else if (gConstructed.load()) {
         gDecided = true;
@@ -70,6 +71,10 @@ struct Process {
     uint64_t token = 0;
     std::map<int, int32_t> nodes;  // local descriptor -> server handle
     std::string root;
+    // A connection kept open for the life of the process, so that the session
+    // (and the nodes it holds) outlives the threads that made connections.
+    int anchor = -1;
+    unsigned anchorEpoch = 0;
 };
 
 Process &process() {
@@ -88,6 +93,8 @@ void refresh(Process &p) {
     p.token ^= static_cast<uint64_t>(pid) << 32 ^ static_cast<uint64_t>(::time(nullptr));
     p.nodes.clear();
     gNodeCount = 0;
+    if (p.anchor >= 0) real::close(p.anchor);  // the parent's
+    p.anchor = -1;
 }
 
 void warnOnce(const char *why) {
@@ -170,16 +177,7 @@ thread_local Connection tConnection;
 
 bool roundTrip(Request &request, size_t dataLength, Reply &reply);
 
-int connection() {
-    Connection &c = tConnection;
-    if (c.fd >= 0 && c.pid == ::getpid() && c.epoch == gEpoch.load()) return c.fd;
-    if (c.pid == ::getpid()) {
-        c.drop();  // another server's
-    } else if (c.fd >= 0) {
-        real::close(c.fd);  // inherited from the parent: its mapping stays the parent's business
-        c.fd = -1;
-        c.channel = nullptr;
-    }
+int connectToServer() {
     const char *path = serverPath();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -192,6 +190,39 @@ int connection() {
         real::close(fd);
         return -1;
     }
+    return fd;
+}
+
+// Under the process mutex: makes the session's anchor connection once.
+void anchorSession(Process &p) {
+    if (p.anchor >= 0 && p.anchorEpoch == gEpoch.load()) return;
+    if (p.anchor >= 0) real::close(p.anchor);
+    p.anchor = connectToServer();
+    p.anchorEpoch = gEpoch.load();
+    if (p.anchor < 0) return;
+    Request hello{};
+    hello.op = Op::Hello;
+    hello.request = p.token;
+    Reply reply{};
+    if (::send(p.anchor, &hello, kRequestHeader, MSG_NOSIGNAL) < 0 ||
+        !socketReply(p.anchor, reply)) {
+        real::close(p.anchor);
+        p.anchor = -1;
+    }
+}
+
+int connection() {
+    Connection &c = tConnection;
+    if (c.fd >= 0 && c.pid == ::getpid() && c.epoch == gEpoch.load()) return c.fd;
+    if (c.pid == ::getpid()) {
+        c.drop();  // another server's
+    } else if (c.fd >= 0) {
+        real::close(c.fd);  // inherited from the parent: its mapping stays the parent's business
+        c.fd = -1;
+        c.channel = nullptr;
+    }
+    int fd = connectToServer();
+    if (fd < 0) return -1;
     Request hello{};
     hello.op = Op::Hello;
     hello.flags = useChannel() ? uint32_t{kWantChannel} : 0u;
@@ -219,6 +250,7 @@ int connection() {
     Process &p = process();
     std::lock_guard<std::mutex> lock(p.mutex);
     p.root.assign(reinterpret_cast<const char *>(reply.data), reply.dataLength);
+    anchorSession(p);
     return c.fd;
 }
 

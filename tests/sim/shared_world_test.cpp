@@ -166,6 +166,11 @@ TEST_F(SharedWorld, TwoProcessesOfOneRunShareAValue) {
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.substr(0, 8), "0\n0 0x77") << run.out;
     EXPECT_NE(run.out.find("\n0 0x77", 8), std::string::npos) << run.out;
+    // A node stays open for its process when the thread that opened it has ended.
+    Result thread =
+        shell(kLauncher + " --world " + world_ + " -- " + kClient + " thread-read 0x90 0");
+    EXPECT_EQ(parseRead(thread.out).status, 0) << thread.out;
+    EXPECT_EQ(parseRead(thread.out).value, 25u) << thread.out;
     // The next run has a world of its own again.
     Result next = shell(kLauncher + " --world " + world_ + " -- " + kClient + " read 0x90 2");
     EXPECT_EQ(parseRead(next.out).value, 75u) << next.out;

@@ -3,6 +3,8 @@
 //   bus_client write ADDRESS COMMAND VALUE   write a byte register
 //   bus_client read ADDRESS COMMAND          "<status> <value> <elapsed ms>"
 //   bus_client lock                          "<status> <elapsed ms>"
+//   bus_client thread-read ADDRESS COMMAND   opens the node in a thread that
+//                                            ends, then reads as "read" does
 //   bus_client qpxi                          loads the chassis-query library:
 //                                            "ok" or why not
 //   bus_client hold                          lock, print "locked", then obey
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -61,7 +64,13 @@ int main(int argc, char **argv) {
         std::printf("%s\n", library != nullptr ? "ok" : ::dlerror());
         return library != nullptr ? 0 : 1;
     }
-    int fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC);
+    int fd = -1;
+    if (verb == "thread-read") {
+        std::thread([&fd] { fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC); }).join();
+        verb = "read";
+    } else {
+        fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC);
+    }
     if (fd < 0) {
         std::perror("/dev/zelsmbus0");
         return 1;
