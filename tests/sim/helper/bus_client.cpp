@@ -12,6 +12,7 @@
 //                                            end of input without closing
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -67,6 +68,7 @@ int main(int argc, char **argv) {
     int fd = -1;
     if (verb == "thread-read") {
         std::thread([&fd] { fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC); }).join();
+        ::poll(nullptr, 0, 200);  // long enough for the server to see the thread's connection go
         verb = "read";
     } else {
         fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC);
