@@ -2,6 +2,8 @@
 //
 //   zelsim [--world FILE] [--] COMMAND...   run COMMAND; every process it
 //                                           starts shares one world
+//   zelsim --in-process [--world FILE] -- COMMAND...
+//                                           every process a world of its own
 //   zelsim start [--world FILE]             start a world that stays running
 //   zelsim stop | reset | status            stop it, reload it, tell about it
 //
@@ -9,6 +11,7 @@
 // (ZELSIM_SERVER). Without --world: the world of the zelsim run this launcher
 // itself runs in, else the started world; otherwise (and with --world) a
 // private world that ends with COMMAND.
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,7 +33,7 @@ namespace {
 
 void usage(FILE *to) {
     std::fprintf(to,
-                 "usage: zelsim [--world FILE] [--] COMMAND [ARGUMENT...]\n"
+                 "usage: zelsim [--world FILE] [--in-process] [--] COMMAND [ARGUMENT...]\n"
                  "       zelsim start [--world FILE]\n"
                  "       zelsim stop | reset | status\n"
                  "Runs COMMAND with the simulated SMBus driver (libzelsim.so) preloaded.\n"
@@ -38,6 +41,8 @@ void usage(FILE *to) {
                  "uses the world 'zelsim start' left running, if any; otherwise (and with\n"
                  "--world) it gets a private world that ends with it.\n"
                  "  --world FILE  world file (TOML); default: the built-in world\n"
+                 "  --in-process  no shared world: every process of COMMAND simulates a\n"
+                 "                world of its own (zelsim.h's control functions act on it)\n"
                  "  start         start a world that stays running (in $ZELSIM_RUNTIME_DIR,\n"
                  "                else $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-UID)\n"
                  "  stop          stop the running world (nothing of it is left behind)\n"
@@ -129,6 +134,53 @@ int runPrivate(const Layout &layout, const std::string &world, char **command) {
     return child < 0 ? 2 : exitStatus(status);
 }
 
+// The launcher's "__check FILE" mode, run with libzelsim.so preloaded: loads
+// the world file and tells why it cannot be used. A normal exit lets the
+// library remove the tree it wrote.
+int checkWorld(const char *file) {
+    using Load = int (*)(const char *);
+    using LastError = const char *(*)();
+    auto load = reinterpret_cast<Load>(dlsym(RTLD_DEFAULT, "zelsim_load_world_file"));
+    auto lastError = reinterpret_cast<LastError>(dlsym(RTLD_DEFAULT, "zelsim_last_error"));
+    if (load == nullptr || lastError == nullptr) {
+        std::fprintf(stderr, "zelsim: libzelsim.so is not loaded (LD_PRELOAD)\n");
+        return 2;
+    }
+    if (load(file) == 0) return 0;
+    std::fprintf(stderr, "zelsim: %s: %s\n", file, lastError());
+    return 2;
+}
+
+// COMMAND with a world of its own in every process (the old way: the control
+// interface of zelsim.h then acts on the world the process uses).
+int runInProcess(const Layout &layout, const std::string &world, char **command) {
+    if (!world.empty()) {
+        pid_t checker = fork();
+        if (checker == 0) {
+            setenv("LD_PRELOAD", layout.simulatorLibrary.c_str(), 1);
+            unsetenv("ZELSIM_SERVER");
+            unsetenv("ZELSIM_WORLD");
+            execl(layout.self.c_str(), layout.self.c_str(), "__check", world.c_str(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        if (checker < 0 || waitpid(checker, &status, 0) < 0 || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            return 2;
+        }
+        setenv("ZELSIM_WORLD", world.c_str(), 1);
+    } else {
+        unsetenv("ZELSIM_WORLD");
+    }
+    unsetenv("ZELSIM_SERVER");
+    prependPath("LD_PRELOAD", layout.simulatorLibrary);
+    prependPath("LD_LIBRARY_PATH", layout.chassisDirectory);
+    execvp(command[0], command);
+    std::fprintf(stderr, "zelsim: cannot run %s: %s\n", command[0], std::strerror(errno));
+    return 127;
+}
+
 int control(const std::string &verb) {
     std::string directory = runtimeDirectory();
     if (!running(directory)) {
@@ -165,6 +217,7 @@ int control(const std::string &verb) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "__check") == 0) return checkWorld(argv[2]);
     if (argc == 5 && std::strcmp(argv[1], "__serve") == 0) {
         int status = serve(argv[2], argv[3], std::atoi(argv[4]));
         std::fflush(nullptr);
@@ -177,6 +230,7 @@ int main(int argc, char **argv) {
         verb = argv[i++];
     }
     const char *world = nullptr;
+    bool inProcess = false;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) {
             ++i;
@@ -186,6 +240,8 @@ int main(int argc, char **argv) {
             world = argv[++i];
         } else if (std::strncmp(argv[i], "--world=", 8) == 0) {
             world = argv[i] + 8;
+        } else if (std::strcmp(argv[i], "--in-process") == 0 && verb.empty()) {
+            inProcess = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             usage(stdout);
             return 0;
@@ -220,6 +276,7 @@ int main(int argc, char **argv) {
         usage(stderr);
         return 2;
     }
+    if (inProcess) return runInProcess(layout, worldFile, argv + i);
     // Inside a zelsim run already: the command joins that run's world.
     const char *outer = std::getenv("ZELSIM_SERVER");
     if (world == nullptr && outer != nullptr && *outer != '\0' && access(outer, F_OK) == 0) {

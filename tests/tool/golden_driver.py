@@ -161,7 +161,10 @@ def run_case(name, launcher, tool, mkimage):
         env.pop("ZELSMBUS_INTERACTIVE", None)
         if "interactive" in options:
             env["ZELSMBUS_INTERACTIVE"] = options["interactive"]
-        result = subprocess.run([launcher, "--", tool] + arguments, cwd=folder, env=env,
+        # In-process: each case a fresh world of its own, and a firmware update
+        # (millions of driver commands) at in-process speed.
+        result = subprocess.run([launcher, "--in-process", "--", tool] + arguments, cwd=folder,
+                                env=env,
                                 input=options.get("stdin", "").encode(), capture_output=True,
                                 timeout=120)
         text = ["$ zelsmbus " + " ".join(arguments)]
