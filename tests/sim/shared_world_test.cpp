@@ -288,6 +288,10 @@ TEST_F(SharedWorld, BadWorldFilesAreRefusedNamingFileLineAndKey) {
         std::string where = file + ": line " + std::to_string(c.line) + ": key '" + c.key + "'";
         EXPECT_NE(run.out.find(where), std::string::npos) << run.out;
     }
+    Result alone =
+        shell(kLauncher + " --in-process --world " + scratch_ + "/bad.toml -- echo ran 2>&1");
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.out.find("line 3: key 'attributes.10001'"), std::string::npos) << alone.out;
     Result start = shell(kLauncher + " start --world " + scratch_ + "/bad.toml 2>&1");
     EXPECT_EQ(start.status, 2);
     EXPECT_NE(start.out.find("attributes.10001"), std::string::npos) << start.out;
