@@ -109,7 +109,11 @@ Layout findLayout() {
 
 std::string runtimeDirectory() {
     const char *chosen = std::getenv("ZELSIM_RUNTIME_DIR");
-    if (chosen != nullptr && *chosen != '\0') return chosen;
+    if (chosen != nullptr && *chosen != '\0') {
+        if (chosen[0] == '/') return chosen;
+        char here[PATH_MAX];
+        return std::string(::getcwd(here, sizeof here) != nullptr ? here : ".") + "/" + chosen;
+    }
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && *runtime != '\0') return std::string(runtime) + "/zelsim";
     return "/tmp/zelsim-" + std::to_string(::getuid());
@@ -149,6 +153,7 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
         ::fcntl(ready[1], F_SETFD, 0);
         if (detach == Detach::Yes) {
             ::setsid();
+            if (::chdir("/") != 0) ::_exit(1);  // keeps no directory of the caller busy
         } else {
             ::setpgid(0, 0);  // a Ctrl-C meant for the command leaves the world alone
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
