@@ -209,8 +209,8 @@ int control(const std::string &verb) {
         std::fprintf(stderr, "zelsim reset: %s\n", text.c_str());
         return 1;
     }
-    std::printf("world: %s\nsocket: %s\n", text.empty() ? "(built-in)" : text.c_str(),
-                socketPath(directory).c_str());
+    std::printf("world: %s\nsocket: %s\npid: %d\n", text.empty() ? "(built-in)" : text.c_str(),
+                socketPath(directory).c_str(), ret);
     return 0;
 }
 

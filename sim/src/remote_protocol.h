@@ -16,7 +16,7 @@ enum class Op : uint32_t {
     Ioctl,      // handle, request, sizes, flags, data: the input buffer
     Close,      // handle
     Sleep,      // request: nanoseconds; reply ret: 1 when counted on the virtual clock
-    Info,       // reply data: the world file ("" for the built-in world)
+    Info,       // reply data: the world file ("" for the built-in world); ret: the server's pid
     Reset,      // reload the world the server started with
     Stop,       // stop the server
 };

@@ -143,6 +143,7 @@ bool answer(Server &server, uint64_t token, const Request &request, Reply &reply
             reply.ret = accountSleep(request.request) ? 1 : 0;
             return true;
         case Op::Info:
+            reply.ret = static_cast<int32_t>(::getpid());
             setText(reply, server.world);
             return true;
         case Op::Reset:
