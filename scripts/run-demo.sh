@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds, and shows the zelsmbus tool at work on the simulator's
-# default world: the resource list, the detect grid of a bus, an EEPROM dump
-# and a sensor read.
+# default world: the resource list, the detect grid of a bus, an EEPROM dump,
+# a sensor read, and a value written by one command and read by the next.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -23,6 +23,11 @@ for program in "$launcher" "$tool"; do
 done
 
 bus=ZELSMBUS::SYSTEM::0::0
+# One world for the whole demo, kept running between the commands (in a
+# directory of the demo's own, so that a world the user started is left alone).
+export ZELSIM_RUNTIME_DIR=${TMPDIR:-/tmp}/zelsim-demo-$$
+"$launcher" start
+trap '"$launcher" stop' EXIT
 run() {
   echo
   echo "\$ zelsmbus $*"
@@ -34,7 +39,9 @@ run detect "$bus"
 run dump "$bus" 0x50
 run get "$bus" 0x48 0x00
 echo "(register 0 of the temperature sensor at 0x48: degrees Celsius)"
-run set -y -r "$bus" 0x48 0x02 0x50
+run set -y "$bus" 0x48 0x02 0x77
+run get "$bus" 0x48 0x02
+echo "(written by one command, read by the next: both reach the one simulated world)"
 run chassis-eeprom PXI0::1::BACKPLANE
 echo
 echo "The tool's reference: docs/zelsmbus.md, or 'zelsmbus --help'."

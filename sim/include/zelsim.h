@@ -224,6 +224,16 @@ ZELSIM_API void zelsim_reset_virtual_clock(void);
  * default) makes the dump missing (ENOENT). */
 ZELSIM_API void zelsim_set_smbios_path(const char *path);
 
+/* ---- shared world ----------------------------------------------------------- */
+
+/* Send this process's node calls (open, ioctl, close of /dev/zelsmbus<n>),
+ * nanosleep and the /proc/driver/zel/ tree to the world server listening on
+ * `socket_path` (what ZELSIM_SERVER names under the launcher), or back to
+ * the in-process world with NULL. Nodes opened before stay with the world
+ * they were opened in. The rest of this interface always works on the
+ * in-process world. Returns 0, or -1 when the server cannot be reached. */
+ZELSIM_API int zelsim_use_server(const char *socket_path);
+
 /* ---- command table ---------------------------------------------------------- */
 
 struct zelsim_field {

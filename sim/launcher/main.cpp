@@ -1,7 +1,19 @@
-// zelsim [--world FILE] -- COMMAND...
-// Runs COMMAND against the simulated driver: libzelsim.so preloaded, the
-// world file named in ZELSIM_WORLD, and the stand-in chassis-query library
-// first on the library path.
+// zelsim: runs programs against the simulated SMBus driver.
+//
+//   zelsim [--world FILE] [--] COMMAND...   run COMMAND; every process it
+//                                           starts shares one world
+//   zelsim --in-process [--world FILE] -- COMMAND...
+//                                           every process a world of its own
+//   zelsim start [--world FILE]             start a world that stays running
+//   zelsim stop | reset | status            stop it, reload it, tell about it
+//
+// COMMAND runs with libzelsim.so preloaded and pointed at a world server
+// (ZELSIM_SERVER). Without --world: the world of the zelsim run this launcher
+// itself runs in, else the started world; otherwise (and with --world) a
+// private world that ends with COMMAND.
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,52 +23,214 @@
 #include <cstring>
 #include <string>
 
+#include "remote_protocol.h"
+#include "world_control.h"
+
+using namespace zelsim::launcher;
+using zelsim::remote::Op;
+
 namespace {
 
 void usage(FILE *to) {
     std::fprintf(to,
-                 "usage: zelsim [--world FILE] -- COMMAND [ARGUMENT...]\n"
+                 "usage: zelsim [--world FILE] [--in-process] [--] COMMAND [ARGUMENT...]\n"
+                 "       zelsim start [--world FILE]\n"
+                 "       zelsim stop | reset | status\n"
                  "Runs COMMAND with the simulated SMBus driver (libzelsim.so) preloaded.\n"
-                 "  --world FILE  world file (TOML) to simulate; default: the built-in world\n");
+                 "Every process COMMAND starts shares one world. Without --world, COMMAND\n"
+                 "uses the world 'zelsim start' left running, if any; otherwise (and with\n"
+                 "--world) it gets a private world that ends with it.\n"
+                 "  --world FILE  world file (TOML); default: the built-in world\n"
+                 "  --in-process  no shared world: every process of COMMAND simulates a\n"
+                 "                world of its own (zelsim.h's control functions act on it)\n"
+                 "  start         start a world that stays running (in $ZELSIM_RUNTIME_DIR,\n"
+                 "                else $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-UID)\n"
+                 "  stop          stop the running world (nothing of it is left behind)\n"
+                 "  reset         put the running world back to its starting state\n"
+                 "  status        print the running world's file and socket\n");
 }
 
-std::string ownDirectory() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return {};
-    path[n] = '\0';
-    std::string text(path);
-    size_t slash = text.rfind('/');
-    return slash == std::string::npos ? std::string(".") : text.substr(0, slash);
-}
-
-bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
-
-// The library next to this program in the build tree, else the installed one.
-std::string simulatorLibrary(const std::string &here) {
-    if (exists(here + "/libzelsim.so")) return here + "/libzelsim.so";
-    if (exists(ZELSIM_INSTALL_LIB)) return ZELSIM_INSTALL_LIB;
-    return ZELSIM_BUILD_LIB;
-}
-
-std::string chassisLibraryDirectory(const std::string &here) {
-    if (exists(here + "/qpxi")) return here + "/qpxi";
-    if (exists(ZELSIM_INSTALL_QPXI_DIR)) return ZELSIM_INSTALL_QPXI_DIR;
-    return ZELSIM_BUILD_QPXI_DIR;
-}
-
-void prependPath(const char *name, const std::string &entry, char separator) {
+void prependPath(const char *name, const std::string &entry) {
     const char *old = std::getenv(name);
     std::string value = entry;
-    if (old != nullptr && *old != '\0') value += separator + std::string(old);
+    if (old != nullptr && *old != '\0') value += ":" + std::string(old);
     setenv(name, value.c_str(), 1);
+}
+
+// A sanitizer runtime refuses to start when it is not the first library
+// loaded; the preloaded simulator comes first, which is harmless here.
+void allowSanitizedPrograms() {
+    const char *old = std::getenv("ASAN_OPTIONS");
+    std::string value = old != nullptr ? old : "";
+    if (value.find("verify_asan_link_order") != std::string::npos) return;
+    value += value.empty() ? "verify_asan_link_order=0" : ":verify_asan_link_order=0";
+    setenv("ASAN_OPTIONS", value.c_str(), 1);
+}
+
+bool absoluteWorld(const char *world, std::string &resolved) {
+    char path[PATH_MAX];
+    if (realpath(world, path) == nullptr) {
+        std::fprintf(stderr, "zelsim: world file %s: %s\n", world, std::strerror(errno));
+        return false;
+    }
+    resolved = path;
+    return true;
+}
+
+[[noreturn]] void runCommand(const Layout &layout, const std::string &socket,
+                             const std::string &world, char **command) {
+    setenv("ZELSIM_SERVER", socket.c_str(), 1);
+    if (world.empty())
+        unsetenv("ZELSIM_WORLD");
+    else
+        setenv("ZELSIM_WORLD", world.c_str(), 1);
+    prependPath("LD_PRELOAD", layout.simulatorLibrary);
+    prependPath("LD_LIBRARY_PATH", layout.chassisDirectory);
+    execvp(command[0], command);
+    std::fprintf(stderr, "zelsim: cannot run %s: %s\n", command[0], std::strerror(errno));
+    _exit(127);
+}
+
+int exitStatus(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 1;
+}
+
+// COMMAND in a world of its own, stopped when COMMAND ends.
+int runPrivate(const Layout &layout, const std::string &world, char **command) {
+    const char *base = std::getenv("TMPDIR");
+    std::string templ =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zelsim-run.XXXXXX";
+    if (mkdtemp(templ.data()) == nullptr) {
+        std::fprintf(stderr, "zelsim: cannot make %s: %s\n", templ.c_str(), std::strerror(errno));
+        return 2;
+    }
+    pid_t server = startServer(layout, templ, world, Detach::No);
+    if (server < 0) {
+        removeWorldDirectory(templ);
+        return 2;
+    }
+    // Like system(): the terminal's signals are for the command.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
+        runCommand(layout, socketPath(templ), world, command);
+    }
+    int status = 0;
+    if (child < 0) {
+        std::fprintf(stderr, "zelsim: cannot fork: %s\n", std::strerror(errno));
+        status = 2 << 8;
+    } else {
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (!stopServer(templ)) kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    removeWorldDirectory(templ);
+    return child < 0 ? 2 : exitStatus(status);
+}
+
+// The launcher's "__check FILE" mode, run with libzelsim.so preloaded: loads
+// the world file and tells why it cannot be used. A normal exit lets the
+// library remove the tree it wrote.
+int checkWorld(const char *file) {
+    using Load = int (*)(const char *);
+    using LastError = const char *(*)();
+    auto load = reinterpret_cast<Load>(dlsym(RTLD_DEFAULT, "zelsim_load_world_file"));
+    auto lastError = reinterpret_cast<LastError>(dlsym(RTLD_DEFAULT, "zelsim_last_error"));
+    if (load == nullptr || lastError == nullptr) {
+        std::fprintf(stderr, "zelsim: libzelsim.so is not loaded (LD_PRELOAD)\n");
+        return 2;
+    }
+    if (load(file) == 0) return 0;
+    std::fprintf(stderr, "zelsim: %s: %s\n", file, lastError());
+    return 2;
+}
+
+// COMMAND with a world of its own in every process (the old way: the control
+// interface of zelsim.h then acts on the world the process uses).
+int runInProcess(const Layout &layout, const std::string &world, char **command) {
+    if (!world.empty()) {
+        pid_t checker = fork();
+        if (checker == 0) {
+            setenv("LD_PRELOAD", layout.simulatorLibrary.c_str(), 1);
+            unsetenv("ZELSIM_SERVER");
+            unsetenv("ZELSIM_WORLD");
+            execl(layout.self.c_str(), layout.self.c_str(), "__check", world.c_str(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        if (checker < 0 || waitpid(checker, &status, 0) < 0 || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            return 2;
+        }
+        setenv("ZELSIM_WORLD", world.c_str(), 1);
+    } else {
+        unsetenv("ZELSIM_WORLD");
+    }
+    unsetenv("ZELSIM_SERVER");
+    prependPath("LD_PRELOAD", layout.simulatorLibrary);
+    prependPath("LD_LIBRARY_PATH", layout.chassisDirectory);
+    execvp(command[0], command);
+    std::fprintf(stderr, "zelsim: cannot run %s: %s\n", command[0], std::strerror(errno));
+    return 127;
+}
+
+int control(const std::string &verb) {
+    std::string directory = runtimeDirectory();
+    if (!running(directory)) {
+        if (verb == "status") {
+            std::printf("no world running (%s)\n", directory.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "zelsim %s: no world running (%s)\n", verb.c_str(), directory.c_str());
+        return 1;
+    }
+    if (verb == "stop") {
+        if (stopServer(directory)) return 0;
+        std::fprintf(stderr, "zelsim stop: the world in %s did not stop\n", directory.c_str());
+        return 1;
+    }
+    int ret = 0;
+    std::string text;
+    Op op = verb == "reset" ? Op::Reset : Op::Info;
+    if (!ask(directory, static_cast<unsigned>(op), ret, text)) {
+        std::fprintf(stderr, "zelsim %s: the world in %s does not answer\n", verb.c_str(),
+                     directory.c_str());
+        return 1;
+    }
+    if (verb == "reset") {
+        if (ret == 0) return 0;
+        std::fprintf(stderr, "zelsim reset: %s\n", text.c_str());
+        return 1;
+    }
+    std::printf("world: %s\nsocket: %s\npid: %d\n", text.empty() ? "(built-in)" : text.c_str(),
+                socketPath(directory).c_str(), ret);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    const char *world = nullptr;
+    if (argc == 3 && std::strcmp(argv[1], "__check") == 0) return checkWorld(argv[2]);
+    if (argc == 5 && std::strcmp(argv[1], "__serve") == 0) {
+        int status = serve(argv[2], argv[3], std::atoi(argv[4]));
+        std::fflush(nullptr);
+        _exit(status);  // connection threads may still be ending
+    }
+    std::string verb;
     int i = 1;
+    if (i < argc && (std::strcmp(argv[i], "start") == 0 || std::strcmp(argv[i], "stop") == 0 ||
+                     std::strcmp(argv[i], "reset") == 0 || std::strcmp(argv[i], "status") == 0)) {
+        verb = argv[i++];
+    }
+    const char *world = nullptr;
+    bool inProcess = false;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) {
             ++i;
@@ -66,29 +240,58 @@ int main(int argc, char **argv) {
             world = argv[++i];
         } else if (std::strncmp(argv[i], "--world=", 8) == 0) {
             world = argv[i] + 8;
+        } else if (std::strcmp(argv[i], "--in-process") == 0 && verb.empty()) {
+            inProcess = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             usage(stdout);
             return 0;
+        } else if (argv[i][0] == '-' || !verb.empty()) {
+            std::fprintf(stderr, "zelsim: unknown option %s\n", argv[i]);
+            usage(stderr);
+            return 2;
         } else {
             break;  // the command starts here (no "--" given)
         }
+    }
+    std::string worldFile;
+    if (world != nullptr && !absoluteWorld(world, worldFile)) return 2;
+    Layout layout = findLayout();
+    allowSanitizedPrograms();
+
+    if (verb == "start") {
+        if (i < argc) {
+            usage(stderr);
+            return 2;
+        }
+        return startServer(layout, runtimeDirectory(), worldFile, Detach::Yes) < 0 ? 2 : 0;
+    }
+    if (!verb.empty()) {
+        if (world != nullptr || i < argc) {
+            usage(stderr);
+            return 2;
+        }
+        return control(verb);
     }
     if (i >= argc) {
         usage(stderr);
         return 2;
     }
-    if (world != nullptr) {
-        char resolved[PATH_MAX];
-        if (realpath(world, resolved) == nullptr) {
-            std::fprintf(stderr, "zelsim: world file %s: %s\n", world, std::strerror(errno));
+    if (inProcess) return runInProcess(layout, worldFile, argv + i);
+    // Inside a zelsim run already: the command joins that run's world.
+    const char *outer = std::getenv("ZELSIM_SERVER");
+    if (world == nullptr && outer != nullptr && *outer != '\0' && access(outer, F_OK) == 0) {
+        const char *file = std::getenv("ZELSIM_WORLD");
+        runCommand(layout, outer, file != nullptr ? file : "", argv + i);
+    }
+    std::string directory = runtimeDirectory();
+    if (world == nullptr && running(directory)) {
+        int ret = 0;
+        std::string startedWith;
+        if (!ask(directory, static_cast<unsigned>(Op::Info), ret, startedWith)) {
+            std::fprintf(stderr, "zelsim: the world in %s does not answer\n", directory.c_str());
             return 2;
         }
-        setenv("ZELSIM_WORLD", resolved, 1);
+        runCommand(layout, socketPath(directory), startedWith, argv + i);
     }
-    std::string here = ownDirectory();
-    prependPath("LD_PRELOAD", simulatorLibrary(here), ':');
-    prependPath("LD_LIBRARY_PATH", chassisLibraryDirectory(here), ':');
-    execvp(argv[i], argv + i);
-    std::fprintf(stderr, "zelsim: cannot run %s: %s\n", argv[i], std::strerror(errno));
-    return 127;
+    return runPrivate(layout, worldFile, argv + i);
 }

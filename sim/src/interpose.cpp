@@ -13,6 +13,7 @@
 #include <cstring>
 #include <set>
 
+#include "client.h"
 #include "real.h"
 #include "sim.h"
 #include "vtime.h"
@@ -46,6 +47,7 @@ int fail(int err) {
 }
 
 bool isNode(int fd) {
+    if (client::active()) return client::isNode(fd);
     if (fd < 0 || gOpenNodeCount.load() == 0) return false;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -55,6 +57,7 @@ bool isNode(int fd) {
 // A descriptor number the C library hands out again cannot still be a node
 // (it was closed behind our back, e.g. by close_range).
 void forgetReused(int fd) {
+    if (client::active()) return client::forget(fd);
     if (fd < 0 || gOpenNodeCount.load() == 0) return;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -62,6 +65,7 @@ void forgetReused(int fd) {
 }
 
 int openNode(const char *path, int flags) {
+    if (client::active()) return client::openNode(path, flags);
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
@@ -78,8 +82,15 @@ int openNode(const char *path, int flags) {
 
 int openSimulated(const char *path, int flags, mode_t mode) {
     if (startsWith(path, kNodePrefix)) return openNode(path, flags);
-    Sim &s = sim();
     std::string target;
+    if (client::active()) {
+        target = startsWith(path, kProcPrefix) ? client::treeRoot() : std::string();
+        if (target.empty()) return fail(ENOENT);
+        int fd = real::open((target + path).c_str(), flags, mode);
+        forgetReused(fd);
+        return fd;
+    }
+    Sim &s = sim();
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
@@ -116,6 +127,14 @@ FILE *fopenAny(const char *path, const char *mode) {
     if (!startsWith(path, kProcPrefix) &&
         (path == nullptr || std::strcmp(path, kSmbiosDumpPath) != 0)) {
         return real::fopen(path, mode);
+    }
+    if (client::active()) {
+        std::string root = startsWith(path, kProcPrefix) ? client::treeRoot() : std::string();
+        if (root.empty()) {
+            errno = ENOENT;
+            return nullptr;
+        }
+        return real::fopen((root + path).c_str(), mode);
     }
     Sim &s = sim();
     std::string target;
@@ -155,13 +174,30 @@ FILE *fopenAny(const char *path, const char *mode) {
 std::mutex gGlobMutex;
 std::set<char **> *gOurGlobs = new std::set<char **>;
 
+// Runs a /proc/driver/zel/ pattern against the tree under `root`.
+int globTree(const std::string &root, const char *pattern, int flags,
+             int (*errfunc)(const char *, int), std::vector<std::string> &paths) {
+    std::string redirected = root + pattern;
+    glob_t found{};
+    int answer =
+        real::glob(redirected.c_str(), flags & ~(GLOB_DOOFFS | GLOB_APPEND), errfunc, &found);
+    for (size_t i = 0; answer == 0 && i < found.gl_pathc; ++i) {
+        paths.emplace_back(found.gl_pathv[i] + root.size());
+    }
+    real::globfree(&found);
+    return answer;
+}
+
 int globSimulated(const char *pattern, int flags, int (*errfunc)(const char *, int),
                   glob_t *result) {
-    Sim &s = sim();
     size_t offs = (flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
     std::vector<std::string> paths;
     int answer = 0;
-    {
+    if (client::active()) {
+        std::string root = client::treeRoot();
+        answer = root.empty() ? GLOB_NOMATCH : globTree(root, pattern, flags, errfunc, paths);
+    } else {
+        Sim &s = sim();
         std::lock_guard<std::mutex> lock(s.mutex);
         ++s.counts[ZELSIM_CALL_GLOB];
         if (s.faults.calls[ZELSIM_CALL_GLOB].take()) {
@@ -172,14 +208,7 @@ int globSimulated(const char *pattern, int flags, int (*errfunc)(const char *, i
         } else if (!s.treePresent || s.root.empty()) {
             answer = GLOB_NOMATCH;
         } else {
-            std::string redirected = s.root + pattern;
-            glob_t found{};
-            answer = real::glob(redirected.c_str(), flags & ~(GLOB_DOOFFS | GLOB_APPEND), errfunc,
-                                &found);
-            for (size_t i = 0; answer == 0 && i < found.gl_pathc; ++i) {
-                paths.emplace_back(found.gl_pathv[i] + s.root.size());
-            }
-            real::globfree(&found);
+            answer = globTree(s.root, pattern, flags, errfunc, paths);
         }
     }
     result->gl_pathc = 0;
@@ -305,10 +334,12 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     void *argument = va_arg(args, void *);
     va_end(args);
     if (!isNode(fd)) return real::ioctl(fd, request, argument);
+    if (client::active()) return client::ioctl(fd, request, argument);
     return deviceIoctl(fd, request, argument);
 }
 
 int close(int fd) {
+    if (client::active()) return client::isNode(fd) ? client::close(fd) : real::close(fd);
     if (isNode(fd)) {
         Sim &s = sim();
         bool failed = false;
@@ -329,6 +360,7 @@ int close(int fd) {
 
 ssize_t read(int fd, void *buffer, size_t count) {
     if (!isNode(fd)) return real::read(fd, buffer, count);
+    if (client::active()) return 0;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (faulted(s, ZELSIM_CALL_READ)) return -1;
@@ -339,6 +371,7 @@ ssize_t __read_chk(int fd, void *buffer, size_t count, size_t) { return read(fd,
 
 ssize_t write(int fd, const void *buffer, size_t count) {
     if (!isNode(fd)) return real::write(fd, buffer, count);
+    if (client::active()) return static_cast<ssize_t>(count);
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (faulted(s, ZELSIM_CALL_WRITE)) return -1;
@@ -347,7 +380,7 @@ ssize_t write(int fd, const void *buffer, size_t count) {
 
 void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) __THROW {
     if (!isNode(fd)) return real::mmap(address, length, protection, flags, fd, offset);
-    {
+    if (!client::active()) {
         Sim &s = sim();
         std::lock_guard<std::mutex> lock(s.mutex);
         if (faulted(s, ZELSIM_CALL_MMAP)) return MAP_FAILED;
@@ -367,7 +400,7 @@ int nanosleep(const struct timespec *request, struct timespec *remaining) {
         request->tv_nsec < 1000000000L) {
         uint64_t ns = static_cast<uint64_t>(request->tv_sec) * 1000000000ull +
                       static_cast<uint64_t>(request->tv_nsec);
-        if (accountSleep(ns)) {
+        if (client::active() ? client::sleep(ns) : accountSleep(ns)) {
             if (remaining != nullptr) *remaining = timespec{0, 0};
             return 0;
         }

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client.h"
 #include "real.h"
+#include "server.h"
 #include "sim.h"
 #include "vtime.h"
 
@@ -83,6 +85,14 @@ __attribute__((destructor)) void removeTreeAtExit() {
 }
 
 }  // namespace
+
+void dropTree() {
+    Sim *s = gSim;
+    if (s == nullptr || s->root.empty()) return;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    removeTree(*s);
+    ::rmdir(s->root.c_str());
+}
 
 void writeTree(Sim &s) {
     removeTree(s);
@@ -185,7 +195,9 @@ Sim &sim() {
         if (!loaded) parseWorld(defaultWorldText(), world, error);
         s->world = std::move(world);
         setVirtualTime(s->world.virtualTime);
-        writeTree(*s);
+        // Under a world server the tree is the server's; this copy of the
+        // world only answers the chassis list.
+        if (!client::active()) writeTree(*s);
         gSim = s;
     });
     return *gSim;

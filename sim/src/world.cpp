@@ -13,15 +13,38 @@ struct SchemaError {
     std::string message;
 };
 
-[[noreturn]] void fail(const std::string &message) { throw SchemaError{message}; }
+// Every schema error names the line and the key it is about.
+[[noreturn]] void fail(const toml::source_region &where, const std::string &key,
+                       const std::string &message) {
+    std::string text = "line " + std::to_string(where.begin.line) + ": ";
+    if (!key.empty()) text += "key '" + key + "': ";
+    throw SchemaError{text + message};
+}
+
+[[noreturn]] void fail(const toml::node &node, const std::string &key, const std::string &message) {
+    fail(node.source(), key, message);
+}
+
+// Unknown keys are errors: a misspelt optional key would otherwise be
+// silently ignored.
+void onlyKeys(const toml::table &table, std::initializer_list<const char *> known) {
+    for (const auto &[key, value] : table) {
+        bool found = false;
+        for (const char *k : known) found = found || key.str() == k;
+        if (found) continue;
+        std::string list;
+        for (const char *k : known) list += std::string(list.empty() ? "" : ", ") + k;
+        fail(key.source(), std::string(key.str()), "unknown key (expected one of: " + list + ")");
+    }
+}
 
 template <typename T>
 T number(const toml::table &table, const char *key, T fallback, uint64_t max) {
     const toml::node *node = table.get(key);
     if (node == nullptr) return fallback;
     auto value = node->value<int64_t>();
-    if (!value || *value < 0 || static_cast<uint64_t>(*value) > max) {
-        fail(std::string("'") + key + "' must be an integer from 0 to " + std::to_string(max));
+    if (!node->is_integer() || !value || *value < 0 || static_cast<uint64_t>(*value) > max) {
+        fail(*node, key, "must be an integer from 0 to " + std::to_string(max));
     }
     return static_cast<T>(*value);
 }
@@ -30,7 +53,7 @@ std::string text(const toml::table &table, const char *key) {
     const toml::node *node = table.get(key);
     if (node == nullptr) return {};
     auto value = node->value<std::string>();
-    if (!value) fail(std::string("'") + key + "' must be a string");
+    if (!value) fail(*node, key, "must be a string");
     return *value;
 }
 
@@ -38,7 +61,7 @@ bool flag(const toml::table &table, const char *key) {
     const toml::node *node = table.get(key);
     if (node == nullptr) return false;
     auto value = node->value<bool>();
-    if (!value) fail(std::string("'") + key + "' must be true or false");
+    if (!value) fail(*node, key, "must be true or false");
     return *value;
 }
 
@@ -48,11 +71,11 @@ std::vector<T> numbers(const toml::table &table, const char *key, uint64_t max) 
     const toml::node *node = table.get(key);
     if (node == nullptr) return result;
     const toml::array *array = node->as_array();
-    if (array == nullptr) fail(std::string("'") + key + "' must be an array of integers");
+    if (array == nullptr) fail(*node, key, "must be an array of integers");
     for (const toml::node &element : *array) {
         auto value = element.value<int64_t>();
-        if (!value || *value < 0 || static_cast<uint64_t>(*value) > max) {
-            fail(std::string("'") + key + "' holds a value outside 0 to " + std::to_string(max));
+        if (!element.is_integer() || !value || *value < 0 || static_cast<uint64_t>(*value) > max) {
+            fail(element, key, "holds a value outside 0 to " + std::to_string(max));
         }
         result.push_back(static_cast<T>(*value));
     }
@@ -64,7 +87,7 @@ const toml::array *tableArray(const toml::table &table, const char *key) {
     if (node == nullptr) return nullptr;
     const toml::array *array = node->as_array();
     if (array == nullptr || !array->is_array_of_tables()) {
-        fail(std::string("'") + key + "' must be an array of tables ([[" + key + "]])");
+        fail(*node, key, std::string("must be an array of tables ([[") + key + "]])");
     }
     return array;
 }
@@ -77,59 +100,66 @@ void fillContents(const toml::table &table, std::array<uint8_t, 256> &memory) {
     if (node == nullptr) return;
     if (node->is_array()) {
         std::vector<uint8_t> bytes = numbers<uint8_t>(table, "contents", 0xFF);
-        if (bytes.size() > memory.size()) fail("'contents' holds more than 256 bytes");
+        if (bytes.size() > memory.size()) fail(*node, "contents", "holds more than 256 bytes");
         std::copy(bytes.begin(), bytes.end(), memory.begin());
         return;
     }
     std::string pattern = text(table, "contents");
     if (pattern.rfind("ascii:", 0) == 0) {
         std::string body = pattern.substr(6);
-        if (body.size() > memory.size()) fail("'contents' text is longer than 256 bytes");
+        if (body.size() > memory.size()) fail(*node, "contents", "text is longer than 256 bytes");
         std::copy(body.begin(), body.end(), memory.begin());
     } else if (pattern == "counter") {
         for (size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<uint8_t>(i);
     } else if (pattern.rfind("fill:", 0) == 0) {
         char *end = nullptr;
         unsigned long value = std::strtoul(pattern.c_str() + 5, &end, 0);
-        if (*end != '\0' || value > 0xFF) fail("'contents' fill value must be a byte");
+        if (*end != '\0' || value > 0xFF) fail(*node, "contents", "fill value must be a byte");
         memory.fill(static_cast<uint8_t>(value));
     } else {
-        fail("'contents' must be a byte list, \"ascii:...\", \"counter\" or \"fill:N\"");
+        fail(*node, "contents", "must be a byte list, \"ascii:...\", \"counter\" or \"fill:N\"");
     }
 }
 
 Target readTarget(const toml::table &table) {
     Target target;
     target.address = number<uint8_t>(table, "address", 0, 0xFF) & 0xFE;
-    if (table.get("address") == nullptr) fail("a target needs an 'address'");
+    if (table.get("address") == nullptr) fail(table, "address", "a target needs one");
     std::string kind = text(table, "kind");
     if (kind == "eeprom" || kind == "chassis_eeprom") {
         target.kind = TargetKind::Eeprom;
+        onlyKeys(table, {"address", "kind", "contents", "page_size"});
         target.pageSize = number<unsigned>(table, "page_size", 16, 256);
         if (target.pageSize == 0 || (target.pageSize & (target.pageSize - 1)) != 0) {
-            fail("'page_size' must be a power of two from 1 to 256");
+            fail(*table.get("page_size"), "page_size", "must be a power of two from 1 to 256");
         }
         fillContents(table, target.memory);
     } else if (kind == "registers") {
         target.kind = TargetKind::Registers;
+        onlyKeys(table, {"address", "kind", "bytes", "words", "blocks"});
         std::vector<uint8_t> bytes = numbers<uint8_t>(table, "bytes", 0xFF);
         std::vector<uint16_t> words = numbers<uint16_t>(table, "words", 0xFFFF);
-        if (bytes.size() > 256 || words.size() > 256) fail("more than 256 registers");
+        if (bytes.size() > 256) fail(*table.get("bytes"), "bytes", "more than 256 registers");
+        if (words.size() > 256) fail(*table.get("words"), "words", "more than 256 registers");
         std::copy(bytes.begin(), bytes.end(), target.byteRegisters.begin());
         std::copy(words.begin(), words.end(), target.wordRegisters.begin());
         if (const toml::array *blocks = tableArray(table, "blocks")) {
             for (const toml::node &block : *blocks) {
                 const toml::table &b = *block.as_table();
+                onlyKeys(b, {"command", "data"});
                 uint8_t command = number<uint8_t>(b, "command", 0, 0xFF);
                 std::vector<uint8_t> data = numbers<uint8_t>(b, "data", 0xFF);
-                if (data.size() > 32) fail("block data holds more than 32 bytes");
+                if (data.size() > 32) fail(*b.get("data"), "data", "holds more than 32 bytes");
                 target.blocks[command] = data;
             }
         }
     } else if (kind == "nack") {
         target.kind = TargetKind::Nack;
+        onlyKeys(table, {"address", "kind"});
     } else {
-        fail("target kind must be \"eeprom\", \"chassis_eeprom\", \"registers\" or \"nack\"");
+        const toml::node *where = table.get("kind");
+        fail(where != nullptr ? *where : static_cast<const toml::node &>(table), "kind",
+             "must be \"eeprom\", \"chassis_eeprom\", \"registers\" or \"nack\"");
     }
     return target;
 }
@@ -138,28 +168,32 @@ void readAttributes(const toml::table &table, PortAttributes &a) {
     const toml::node *node = table.get("attributes");
     if (node == nullptr) return;
     const toml::table *attributes = node->as_table();
-    if (attributes == nullptr) fail("'attributes' must be a table");
+    if (attributes == nullptr) fail(*node, "attributes", "must be a table");
     for (const auto &[key, value] : *attributes) {
         auto v = value.value<int64_t>();
-        if (!v || *v < 0 || *v > 0xFFFFFFFFll) fail("attribute values must be unsigned integers");
-        uint32_t x = static_cast<uint32_t>(*v);
         std::string id(key.str());
+        if (!value.is_integer() || !v || *v < 0 || *v > 0xFFFFFFFFll)
+            fail(value, "attributes." + id, "must be an integer from 0 to 4294967295");
+        uint32_t x = static_cast<uint32_t>(*v);
         // Keys are attribute numbers written plainly ("1004", not "01004").
         const unsigned long number = std::strtoul(id.c_str(), nullptr, 10);
         const bool known = number <= 0xFFFFFFFFul && std::to_string(number) == id &&
                            visitAttribute(a, static_cast<unsigned>(number),
                                           [&](auto &field) { storeAttribute(field, x); });
-        if (!known) fail("unknown port attribute '" + id + "'");
+        if (!known) fail(key.source(), "attributes." + id, "unknown port attribute");
     }
 }
 
 Port readPort(const toml::table &table) {
+    onlyKeys(table, {"text", "chassis_eeprom", "extended_protection", "protected", "chassis",
+                     "attributes", "target"});
     Port port;
     port.text = text(table, "text");
     port.chassisEeprom = flag(table, "chassis_eeprom");
     port.extendedProtection = flag(table, "extended_protection");
     port.protectedAddresses = numbers<uint8_t>(table, "protected", 0xFF);
-    if (port.protectedAddresses.size() > 32) fail("a port protects at most 32 addresses");
+    if (port.protectedAddresses.size() > 32)
+        fail(*table.get("protected"), "protected", "a port protects at most 32 addresses");
     port.chassis = number<uint32_t>(table, "chassis", 0, 0xFFFFFFFFu);
     readAttributes(table, port.attributes);
     if (const toml::array *targets = tableArray(table, "target")) {
@@ -169,10 +203,13 @@ Port readPort(const toml::table &table) {
 }
 
 Device readDevice(const toml::table &table) {
+    onlyKeys(table, {"instance", "vendor_id", "device_id", "subsystem_vendor_id", "subsystem_id",
+                     "bus", "device", "function", "device_string", "refuse_device_string",
+                     "flash_id", "signature", "firmware_version", "port"});
     Device device;
     device.instance = table.get("instance") ? text(table, "instance") : "zel0";
     if (device.instance.empty() || device.instance.find('/') != std::string::npos) {
-        fail("'instance' must be a plain directory name");
+        fail(*table.get("instance"), "instance", "must be a plain directory name");
     }
     device.vendorId = number<uint16_t>(table, "vendor_id", 0, 0xFFFF);
     device.deviceId = number<uint16_t>(table, "device_id", 0, 0xFFFF);
@@ -198,10 +235,12 @@ Device readDevice(const toml::table &table) {
 bool parseWorld(const std::string &source, World &world, std::string &error) {
     try {
         toml::table root = toml::parse(source);
+        onlyKeys(root, {"simulator", "device", "chassis"});
         World result;
         if (const toml::node *node = root.get("simulator")) {
             const toml::table *sim = node->as_table();
-            if (sim == nullptr) fail("[simulator] must be a table");
+            if (sim == nullptr) fail(*node, "simulator", "must be a table ([simulator])");
+            onlyKeys(*sim, {"lock_timeout_ms", "virtual_time"});
             result.lockTimeoutMs = number<unsigned>(*sim, "lock_timeout_ms", 100, 600000);
             result.virtualTime = sim->get("virtual_time") ? flag(*sim, "virtual_time") : true;
         }
@@ -212,6 +251,7 @@ bool parseWorld(const std::string &source, World &world, std::string &error) {
         if (const toml::array *chassis = tableArray(root, "chassis")) {
             for (const toml::node &c : *chassis) {
                 const toml::table &t = *c.as_table();
+                onlyKeys(t, {"number", "model", "vendor", "serial", "slot1"});
                 Chassis entry;
                 entry.number = number<uint32_t>(t, "number", 0, 0xFFFFFFFFu);
                 entry.model = text(t, "model");
@@ -229,7 +269,7 @@ bool parseWorld(const std::string &source, World &world, std::string &error) {
         return true;
     } catch (const toml::parse_error &e) {
         std::ostringstream message;
-        message << "TOML: " << e.description() << " at line " << e.source().begin.line;
+        message << "line " << e.source().begin.line << ": " << e.description();
         error = message.str();
     } catch (const SchemaError &e) {
         error = e.message;

@@ -324,7 +324,10 @@ def run_case(name, launcher, tool, mkimage):
             with open(os.path.join(folder, "world.toml"), "w") as f:
                 f.write(options["world"])
             world = ["--world", os.path.join(folder, "world.toml")]
-        result = subprocess.run([launcher] + world + ["--", tool] + arguments, cwd=folder, env=env,
+        # In-process: each case a fresh world of its own, and a firmware update
+        # (millions of driver commands) at in-process speed.
+        result = subprocess.run([launcher, "--in-process"] + world + ["--", tool] + arguments,
+                                cwd=folder, env=env,
                                 input=options.get("stdin", "").encode(), capture_output=True,
                                 timeout=120)
         text = ["$ zelsmbus " + " ".join(arguments)]

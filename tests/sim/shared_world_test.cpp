@@ -1,0 +1,321 @@
+// One world shared by every process of a run: the launcher's world server,
+// reached by separate processes (the launcher, a small driver client and a
+// shell), started, reset and stopped like a user would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kBuild = ZELSIM_TEST_BUILD_DIR;
+const std::string kLauncher = kBuild + "/sim/zelsim";
+const std::string kClient = kBuild + "/tests/zelsim_bus_client";
+
+// The sensor at 0x90 holds 25 in register 0 and 70 in register 3 (the
+// built-in world: 80); a lock waits 1 s for its holder.
+const char kWorld[] = R"toml(
+[simulator]
+lock_timeout_ms = 1000
+[[device]]
+  [[device.port]]
+    [[device.port.target]]
+    address = 0x90
+    kind = "registers"
+    bytes = [25, 0, 75, 70]
+)toml";
+
+// Output and exit status of a shell command.
+struct Result {
+    std::string out;
+    int status = -1;
+};
+
+Result shell(const std::string &command) {
+    Result run;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// A program with its standard input and output on pipes.
+class Child {
+public:
+    explicit Child(const std::vector<std::string> &argv) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            close(in[1]);
+            close(out[0]);
+            std::vector<char *> args;
+            for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        input_ = fdopen(in[1], "w");
+        output_ = fdopen(out[0], "r");
+    }
+    ~Child() {
+        if (input_ != nullptr) fclose(input_);
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (output_ != nullptr) fclose(output_);
+    }
+    std::string line() {
+        char buffer[256] = {};
+        if (output_ == nullptr || fgets(buffer, sizeof buffer, output_) == nullptr) return {};
+        return buffer;
+    }
+    void say(const char *text) {
+        fputs(text, input_);
+        fflush(input_);
+    }
+    void kill9() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // Closes its input and waits for its exit status.
+    int finish() {
+        fclose(input_);
+        input_ = nullptr;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE *input_ = nullptr;
+    FILE *output_ = nullptr;
+};
+
+// "<status> <value> <elapsed ms>" of a read by the driver client.
+struct Read {
+    int status = 1;
+    unsigned value = 0;
+    long ms = -1;
+};
+
+Read parseRead(const std::string &text) {
+    Read r;
+    if (std::sscanf(text.c_str(), "%d %x %ld", &r.status, &r.value, &r.ms) != 3) r.status = 1;
+    return r;
+}
+
+// Every test gets a runtime directory of its own (no started world of the
+// user's is touched) and a world file.
+class SharedWorld : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access(kLauncher.c_str(), X_OK) != 0 || access(kClient.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "launcher or driver client not built";
+        char dir[] = "/tmp/zelsim-shared-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        scratch_ = dir;
+        runtime_ = scratch_ + "/runtime";
+        setenv("ZELSIM_RUNTIME_DIR", runtime_.c_str(), 1);
+        world_ = writeFile("world.toml", kWorld);
+    }
+    void TearDown() override {
+        if (scratch_.empty()) return;
+        shell(kLauncher + " stop 2>/dev/null");
+        unsetenv("ZELSIM_RUNTIME_DIR");
+        shell("rm -rf " + scratch_);
+    }
+    std::string writeFile(const std::string &name, const std::string &text) {
+        std::string path = scratch_ + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+    // Runs the driver client under the launcher (the started world, if any).
+    std::string client(const std::string &arguments) {
+        return shell(kLauncher + " -- " + kClient + " " + arguments).out;
+    }
+
+    std::string scratch_, runtime_, world_;
+};
+
+TEST_F(SharedWorld, TwoProcessesOfOneRunShareAValue) {
+    // The reader is started through the launcher again: it joins the run's world.
+    Result run = shell(kLauncher + " --world " + world_ + " -- sh -c '" + kClient +
+                       " write 0x90 2 0x77 && " + kClient + " read 0x90 2 && " + kLauncher +
+                       " -- " + kClient + " read 0x90 2'");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.substr(0, 8), "0\n0 0x77") << run.out;
+    EXPECT_NE(run.out.find("\n0 0x77", 8), std::string::npos) << run.out;
+    // A node stays open for its process when the thread that opened it has ended.
+    Result thread =
+        shell(kLauncher + " --world " + world_ + " -- " + kClient + " thread-read 0x90 0");
+    EXPECT_EQ(parseRead(thread.out).status, 0) << thread.out;
+    EXPECT_EQ(parseRead(thread.out).value, 25u) << thread.out;
+    // The next run has a world of its own again.
+    Result next = shell(kLauncher + " --world " + world_ + " -- " + kClient + " read 0x90 2");
+    EXPECT_EQ(parseRead(next.out).value, 75u) << next.out;
+}
+
+TEST_F(SharedWorld, ALockHeldByOneProcessMakesAnotherWaitThenBusyUntilReleased) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    Child holder({kLauncher, "--", kClient, "hold"});
+    ASSERT_EQ(holder.line(), "locked\n");
+
+    Read busy = parseRead(client("read 0x90 0"));
+    EXPECT_EQ(busy.status, -52031);
+    EXPECT_GE(busy.ms, 900);  // waited for the holder's lock_timeout_ms first
+
+    // A reader that is already waiting goes ahead once the lock is released.
+    Child reader({kLauncher, "--", kClient, "read", "0x90", "0"});
+    usleep(200 * 1000);
+    holder.say("unlock\n");
+    EXPECT_EQ(holder.line(), "unlocked 0\n");
+    Read through = parseRead(reader.line());
+    EXPECT_EQ(through.status, 0);
+    EXPECT_EQ(through.value, 25u);
+    EXPECT_LT(through.ms, 900);
+}
+
+TEST_F(SharedWorld, AHolderThatDiesReleasesItsLock) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    {
+        Child holder({kLauncher, "--", kClient, "hold"});
+        ASSERT_EQ(holder.line(), "locked\n");
+        holder.kill9();
+    }
+    EXPECT_EQ(client("lock").substr(0, 2), "0 ");
+    // Exiting without closing the node releases it too.
+    Child holder({kLauncher, "--", kClient, "hold"});
+    ASSERT_EQ(holder.line(), "locked\n");
+    EXPECT_EQ(holder.finish(), 0);
+    EXPECT_EQ(client("lock").substr(0, 2), "0 ");
+}
+
+TEST_F(SharedWorld, AClientKilledWhileItsCommandWaitsLeavesNoLockBehind) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    Child holder({kLauncher, "--", kClient, "hold"});
+    ASSERT_EQ(holder.line(), "locked\n");
+    {
+        // Its lock command waits in the server for the holder; it dies meanwhile.
+        Child waiter({kLauncher, "--", kClient, "lock"});
+        usleep(200 * 1000);
+        waiter.kill9();
+    }
+    // Released now, the dead client's command takes the lock after all; its
+    // session then ends and lets go of it.
+    holder.say("unlock\n");
+    EXPECT_EQ(holder.line(), "unlocked 0\n");
+    EXPECT_EQ(client("lock").substr(0, 2), "0 ");
+    EXPECT_EQ(parseRead(client("read 0x90 0")).value, 25u);
+}
+
+TEST_F(SharedWorld, AStartedWorldKeepsStateBetweenCommandsUntilResetOrStopped) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    EXPECT_EQ(shell(kLauncher + " start 2>/dev/null").status, 2);  // one world per directory
+    EXPECT_NE(shell(kLauncher + " status").out.find(world_), std::string::npos);
+
+    EXPECT_EQ(client("write 0x90 3 0x42"), "0\n");
+    EXPECT_EQ(parseRead(client("read 0x90 3")).value, 0x42u);
+    ASSERT_EQ(shell(kLauncher + " reset").status, 0);
+    EXPECT_EQ(parseRead(client("read 0x90 3")).value, 70u);  // the world file's value again
+
+    ASSERT_EQ(shell(kLauncher + " stop").status, 0);
+    struct stat info {};
+    EXPECT_NE(stat(runtime_.c_str(), &info), 0) << "left behind: " << runtime_;
+    EXPECT_NE(shell(kLauncher + " status").status, 0);
+    EXPECT_NE(shell(kLauncher + " reset 2>&1").status, 0);
+
+    // Started again: a fresh world, the built-in one this time.
+    ASSERT_EQ(shell(kLauncher + " start").status, 0);
+    EXPECT_EQ(parseRead(client("read 0x90 3")).value, 80u);
+}
+
+TEST_F(SharedWorld, AServerKilledOutrightDoesNotBlockTheNextStart) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    std::string status = shell(kLauncher + " status").out;
+    size_t at = status.find("pid: ");
+    ASSERT_NE(at, std::string::npos) << status;
+    pid_t server = static_cast<pid_t>(std::atoi(status.c_str() + at + 5));
+    ASSERT_GT(server, 1) << status;
+    ASSERT_EQ(kill(server, SIGKILL), 0);
+    // Dead once its lock is free (it may stay a zombie until something reaps it).
+    for (int i = 0; i < 500 && shell(kLauncher + " status").status == 0; ++i) usleep(10 * 1000);
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    EXPECT_EQ(parseRead(client("read 0x90 0")).value, 25u);
+}
+
+TEST_F(SharedWorld, BadWorldFilesAreRefusedNamingFileLineAndKey) {
+    struct Case {
+        const char *text;
+        int line;
+        const char *key;
+    };
+    const Case cases[] = {
+        {"[simulator]\nlock_timout_ms = 5\n", 2, "lock_timout_ms"},
+        {"[[device]]\nbus = \"four\"\n", 2, "bus"},
+        {"[[device]]\n  [[device.port]]\n  protcted = [0xA0]\n", 3, "protcted"},
+        {"[[device]]\n  [[device.port]]\n    [[device.port.target]]\n    address = 0x1A0\n"
+         "    kind = \"nack\"\n",
+         4, "address"},
+        {"[[device]]\n  [[device.port]]\n    [[device.port.target]]\n    address = 0xA0\n"
+         "    kind = \"eprom\"\n",
+         5, "kind"},
+        {"[[device]]\n  [[device.port]]\n    [[device.port.target]]\n    address = 0x90\n"
+         "    kind = \"registers\"\n    byts = [1]\n",
+         6, "byts"},
+        {"[[device]]\n  [[device.port]]\n  attributes = { 10001 = -1 }\n", 3, "attributes.10001"},
+    };
+    for (const Case &c : cases) {
+        std::string file = writeFile("bad.toml", c.text);
+        Result run = shell(kLauncher + " --world " + file + " -- echo ran 2>&1");
+        EXPECT_EQ(run.status, 2) << c.text;
+        EXPECT_EQ(run.out.find("ran"), std::string::npos) << c.text;
+        std::string where = file + ": line " + std::to_string(c.line) + ": key '" + c.key + "'";
+        EXPECT_NE(run.out.find(where), std::string::npos) << run.out;
+    }
+    Result alone =
+        shell(kLauncher + " --in-process --world " + scratch_ + "/bad.toml -- echo ran 2>&1");
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.out.find("line 3: key 'attributes.10001'"), std::string::npos) << alone.out;
+    Result start = shell(kLauncher + " start --world " + scratch_ + "/bad.toml 2>&1");
+    EXPECT_EQ(start.status, 2);
+    EXPECT_NE(start.out.find("attributes.10001"), std::string::npos) << start.out;
+    EXPECT_NE(shell(kLauncher + " status").status, 0);
+}
+
+TEST_F(SharedWorld, AnInstalledLauncherWorksFromAMovedPrefix) {
+    std::string prefix = scratch_ + "/prefix", moved = scratch_ + "/moved";
+    Result install = shell(std::string(ZELSIM_TEST_CMAKE) + " --install " + kBuild +
+                           " --component simulator --prefix " + prefix + " 2>&1");
+    ASSERT_EQ(install.status, 0) << install.out;
+    ASSERT_EQ(rename(prefix.c_str(), moved.c_str()), 0);
+    std::string launcher = moved + "/bin/zelsim";
+    Result run =
+        shell(launcher + " --world " + world_ + " -- sh -c 'echo \"$LD_PRELOAD\"; " + kClient +
+              " qpxi; " + kClient + " write 0x90 1 9; " + kClient + " read 0x90 1'");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.rfind(moved + "/lib", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\nok\n0\n0 0x09 "), std::string::npos) << run.out;
+}
+
+}  // namespace
