@@ -36,8 +36,8 @@ template <const tCommand &Command, typename Values, size_t... I>
 }
 
 // One driver command: guard, pack (ending with the caller's status word), one
-// ioctl under a status of its own, then either carry a failed system call into
-// the caller's status or copy every output and fold in the driver's word.
+// ioctl, then either leave the failed system call's code in the caller's
+// status or copy every output and fold in the driver's word.
 template <const tCommand &Command, typename... Inputs, typename... Outputs>
 void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inputs,
                 std::tuple<Outputs &...> outputs, tStatus &status, uint64_t line) {
@@ -62,10 +62,11 @@ void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inpu
     std::memcpy(input + Command.inputSize - command::kStatusWordSize, &callerWord,
                 sizeof callerWord);
 
-    tStatus local;
-    node.ioctl(Command.request, input, Command.inputSize, output, Command.outputSize, local);
-    if (local.isFatal()) {
-        status.merge(local);
+    // The caller's status is not fatal here, and every failed system call sets
+    // an error code, so the call can take that status directly: a failure
+    // lands in it exactly as a merge from a status of its own would.
+    node.ioctl(Command.request, input, Command.inputSize, output, Command.outputSize, status);
+    if (status.isFatal()) {
         return;
     }
     unpack<Command>(output, outputs, OutputIndexes{});
