@@ -39,7 +39,7 @@ template <const tCommand &Command, typename Values, size_t... I>
 // ioctl, then either leave the failed system call's code in the caller's
 // status or copy every output and fold in the driver's word.
 template <const tCommand &Command, typename... Inputs, typename... Outputs>
-void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inputs,
+void runCommand(tInterfaceProxy_zelsmbus &node, std::tuple<Inputs &...> inputs,
                 std::tuple<Outputs &...> outputs, tStatus &status, uint64_t line) {
     using InputIndexes = std::index_sequence_for<Inputs...>;
     using OutputIndexes = std::index_sequence_for<Outputs...>;
