@@ -62,9 +62,10 @@ void runCommand(tInterfaceProxy_zelsmbus &node, std::tuple<Inputs &...> inputs,
     std::memcpy(input + Command.inputSize - command::kStatusWordSize, &callerWord,
                 sizeof callerWord);
 
-    // The caller's status is not fatal here, and every failed system call sets
-    // an error code, so the call can take that status directly: a failure
-    // lands in it exactly as a merge from a status of its own would.
+    // The caller's status is not fatal here and a failed system call only ever
+    // sets an error code (with its location) or nothing, so the call takes that
+    // status directly: a failure lands in it exactly as a merge from a fresh
+    // status of its own would, and only a failure makes it fatal.
     node.ioctl(Command.request, input, Command.inputSize, output, Command.outputSize, status);
     if (status.isFatal()) {
         return;
