@@ -17,9 +17,9 @@
 #include <ctime>
 #include <vector>
 
-#include "api/firmwareChecksums.h"
-#include "api/firmwareImage.h"
-#include "api/firmwarePayload.h"
+#include "firmware/firmwareChecksums.h"
+#include "firmware/firmwareImage.h"
+#include "firmware/firmwarePayload.h"
 #include "api/tSMBusHandle.h"
 #include "controller/flashAccess.h"
 #include "fakeController.h"

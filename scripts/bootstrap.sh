@@ -7,7 +7,8 @@ packages=(
   libb64-dev libboost-dev libtomlplusplus-dev libcli11-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 python3-pytest python3-pip
+  python3 python3-pytest python3-pip python3-venv python3-mypy
+  doxygen
   scdoc man-db
 )
 

@@ -257,7 +257,9 @@ enum zelsim_flash_fault {
         0, /* value != 0: serial ready bit never set, indirect port always busy */
     ZELSIM_FLASH_DEVICE_BUSY,   /* value != 0: the flash reports busy for ever and does nothing */
     ZELSIM_FLASH_DROP_PROGRAMS, /* the next `value` program operations leave the array unchanged */
-    ZELSIM_FLASH_STATUS_BITS    /* or'ed into every indirect device status (e.g. 0x40, an error) */
+    ZELSIM_FLASH_STATUS_BITS,   /* or'ed into every indirect device status (e.g. 0x40, an error) */
+    ZELSIM_FLASH_MISS_IDENTIFY, /* the next `value` identifications (0xAB) go unanswered: 0xFF */
+    ZELSIM_FLASH_MISS_READ      /* the next `value` array reads (0x03) go unanswered: all 0xFF */
 };
 
 /* Size of the node's flash array in bytes (0: no array, or no node). */
@@ -273,6 +275,25 @@ ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint3
 ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version);
 /* How often the node's new firmware was started (0x9D17 activation). */
 ZELSIM_API int zelsim_flash_activations(unsigned node, unsigned *count);
+
+/* The flash device's state between calls: what a flash operation should have
+ * ended. A procedure that ends what it started leaves selected, write_enabled,
+ * auto_increment, indirect_transfer_open and reset_granted at 0 and (0xBF8E)
+ * protection at 0x3C; busy may still be 1 for the time the device needs. */
+struct zelsim_flash_state {
+    int selected;                /* serial port: chip select held, a command left open */
+    uint8_t open_instruction;    /* that command's instruction byte (0 when none) */
+    int write_enabled;           /* the write-enable latch */
+    uint8_t status_register;     /* serial status register as instruction 0x05 reads it */
+    uint8_t protection;          /* 0xBF8E block-protection bits (0x3C every block, 0 none);
+                                    0 on the other devices */
+    int auto_increment;          /* 0xBF8E auto-increment programming mode */
+    int busy;                    /* erasing or programming (or faulted busy) */
+    uint64_t busy_ns_left;       /* clock time until ready (0 when idle or faulted busy) */
+    int indirect_transfer_open;  /* indirect port: a transfer opened (1) and not closed (2) */
+    int reset_granted;           /* indirect port: reset access granted and not released */
+};
+ZELSIM_API int zelsim_flash_device_state(unsigned node, struct zelsim_flash_state *state);
 
 #ifdef __cplusplus
 }

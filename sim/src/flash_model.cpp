@@ -93,15 +93,31 @@ void FlashModel::writeArray(uint32_t address, const uint8_t *bytes, size_t lengt
     }
 }
 
+// A page program latches its data into a 256-byte page buffer, wrapping
+// within the page: of more than 256 bytes only the last 256 are kept, each
+// replacing what an earlier byte left at its position.
 void FlashModel::program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage) {
     if (dropPrograms > 0) {
         --dropPrograms;
         return;
     }
+    if (!wrapInPage) {
+        for (size_t index = 0; index < length; ++index) {
+            const size_t at = size_t(address) + index;
+            if (at < memory_.size()) memory_[at] &= bytes[index];  // programming only clears bits
+        }
+        return;
+    }
+    uint8_t page[256] = {};
+    bool latched[256] = {};
     for (size_t index = 0; index < length; ++index) {
-        size_t at = size_t(address) + index;
-        if (wrapInPage) at = (address & ~0xFFu) | ((address + index) & 0xFFu);
-        if (at < memory_.size()) memory_[at] &= bytes[index];  // programming only clears bits
+        const uint8_t position = uint8_t(address + index);
+        page[position] = bytes[index];
+        latched[position] = true;
+    }
+    for (unsigned position = 0; position < 256; ++position) {
+        const size_t at = (address & ~0xFFu) | position;
+        if (latched[position] && at < memory_.size()) memory_[at] &= page[position];
     }
 }
 
@@ -113,6 +129,39 @@ void FlashModel::erase(uint32_t address, uint32_t blockSize) {
 }
 
 bool FlashModel::protectedArray() const { return flashId_ == kSerialLarge && (statusBits_ & 0x3C); }
+
+// In auto-increment mode the flash takes only the next pair (0xAD), its status
+// (0x05), write disable (0x04, which ends the mode) and the busy-output
+// switches; every other instruction is ignored, status writes included.
+bool FlashModel::refusedInAutoIncrement(uint8_t instruction) const {
+    if (!autoIncrement_) return false;
+    switch (instruction) {
+        case 0xAD:
+        case 0x05:
+        case 0x04:
+        case 0x70:
+        case 0x80:
+            return false;
+        default:
+            return true;
+    }
+}
+
+FlashModel::State FlashModel::state() const {
+    State s;
+    s.selected = selected_;
+    s.openInstruction = selected_ && !frame_.empty() ? frame_[0] : 0;
+    s.writeEnabled = writeEnabled_;
+    s.statusRegister = serialStatus();
+    s.protection = flashId_ == kSerialLarge ? uint8_t(statusBits_ & 0x3C) : 0;
+    s.autoIncrement = autoIncrement_;
+    s.busy = busy();
+    const uint64_t reading = clock_();
+    s.busyNsLeft = !deviceStuckBusy && busyUntil_ > reading ? busyUntil_ - reading : 0;
+    s.indirectTransferOpen = transferOpen_;
+    s.resetGranted = resetGranted_;
+    return s;
+}
 
 // ---- registers ----------------------------------------------------------------
 
@@ -232,11 +281,20 @@ uint8_t FlashModel::clockByte(uint8_t out) {
     if (!selected_) {
         selected_ = true;
         frame_.clear();
-        frameIgnored_ = busy() && out != 0x05;  // a busy flash only answers its status
+        // A busy flash only answers its status; auto-increment mode takes little.
+        frameIgnored_ = (busy() && out != 0x05) || refusedInAutoIncrement(out);
+        frameUnanswered_ = false;
+        unsigned *miss = out == 0xAB ? &missIdentify : out == 0x03 ? &missRead : nullptr;
+        if (!frameIgnored_ && miss != nullptr && *miss > 0) {
+            --*miss;
+            frameUnanswered_ = true;
+        }
     }
+    // Bytes shifted while the flash stays selected continue the open command,
+    // whatever instruction they carry.
     frame_.push_back(out);
     const size_t position = frame_.size() - 1;
-    if (position == 0 || frameIgnored_) return 0xFF;
+    if (position == 0 || frameIgnored_ || frameUnanswered_) return 0xFF;
     switch (frame_[0]) {
         case 0x05:
             return serialStatus();
@@ -282,7 +340,7 @@ void FlashModel::endFrame() {
         case 0x02:
             if (writeEnabled_ && f.size() > 4 && !protectedArray()) {
                 for (size_t at = 4; at < f.size(); ++at) data.push_back(reverse(f[at]));
-                program(address24(f, 1), data.data(), std::min<size_t>(data.size(), 256), true);
+                program(address24(f, 1), data.data(), data.size(), true);
                 busyUntil_ = now + kPageProgramNs;
             }
             writeEnabled_ = false;
@@ -370,7 +428,7 @@ void FlashModel::closeTransfer() {
     transferOpen_ = false;
     if (transferData_.empty()) return;
     if (!writeEnabled_ || busy()) return;
-    program(address_, transferData_.data(), std::min<size_t>(transferData_.size(), 256), true);
+    program(address_, transferData_.data(), transferData_.size(), true);
     writeEnabled_ = false;
     busyUntil_ = clock_() + kPageProgramNs;
     if (address_ != 0 || transferData_.size() < 4) return;

@@ -40,16 +40,33 @@ public:
     void setIdentity(uint16_t flashId, uint32_t signature);
     unsigned activations() const { return activations_; }
 
+    // What a test may ask of the device between calls.
+    struct State {
+        bool selected = false;        // serial: chip select held, a command still open
+        uint8_t openInstruction = 0;  // serial: that command's instruction byte
+        bool writeEnabled = false;    // write-enable latch (either port)
+        uint8_t statusRegister = 0;   // serial status as 0x05 reads it
+        uint8_t protection = 0;       // 0xBF8E block-protection bits (0x3C: all)
+        bool autoIncrement = false;   // 0xBF8E auto-increment programming mode
+        bool busy = false;            // erasing or programming
+        uint64_t busyNsLeft = 0;      // until it is done (0 when idle or stuck)
+        bool indirectTransferOpen = false;
+        bool resetGranted = false;  // indirect port: reset access granted, not yet released
+    };
+    State state() const;
+
     // Faults.
     bool interfaceStuck = false;   // serial ready bit never set, indirect port always busy
     bool deviceStuckBusy = false;  // the flash reports busy for ever and does nothing
     unsigned dropPrograms = 0;     // the next n program operations leave the array as it was
     uint32_t extraStatusBits = 0;  // or'ed into every indirect device status (e.g. 0x40)
+    unsigned missIdentify = 0;     // the next n identifications (0xAB) read 0xFF throughout
+    unsigned missRead = 0;         // the next n array reads (0x03) read 0xFF throughout
 
     // Virtual durations of the flash's own work.
     static constexpr uint64_t kPageProgramNs = 700'000;
     static constexpr uint64_t kEraseNs1010 = 45'000'000;
-    static constexpr uint64_t kEraseNsBF8E = 18'000'000;
+    static constexpr uint64_t kEraseNsBF8E = 25'000'000;
     static constexpr uint64_t kSectorEraseNs9D17 = 150'000'000;
 
 private:
@@ -63,6 +80,7 @@ private:
     void program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage);
     void erase(uint32_t address, uint32_t blockSize);
     bool protectedArray() const;
+    bool refusedInAutoIncrement(uint8_t instruction) const;
 
     // Indirect port.
     void indirectControl(uint32_t value);
@@ -83,6 +101,7 @@ private:
     bool selected_ = false;
     std::vector<uint8_t> frame_;
     bool frameIgnored_ = false;
+    bool frameUnanswered_ = false;  // a missIdentify/missRead fault took this frame
     bool writeEnabled_ = false;
     bool statusWriteEnabled_ = false;
     uint8_t statusBits_ = 0;  // block-protection bits of 0xBF8E

@@ -99,6 +99,12 @@ ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, 
         case ZELSIM_FLASH_STATUS_BITS:
             flash->extraStatusBits = value;
             break;
+        case ZELSIM_FLASH_MISS_IDENTIFY:
+            flash->missIdentify = value;
+            break;
+        case ZELSIM_FLASH_MISS_READ:
+            flash->missRead = value;
+            break;
         default:
             return -1;
     }
@@ -120,6 +126,26 @@ ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version) {
     FlashModel *flash = flashOf(s, node);
     if (flash == nullptr) return -1;
     flash->setFirmwareVersion(version);
+    return 0;
+}
+
+ZELSIM_API int zelsim_flash_device_state(unsigned node, struct zelsim_flash_state *state) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr || state == nullptr) return -1;
+    const FlashModel::State now = flash->state();
+    *state = zelsim_flash_state{};
+    state->selected = now.selected ? 1 : 0;
+    state->open_instruction = now.openInstruction;
+    state->write_enabled = now.writeEnabled ? 1 : 0;
+    state->status_register = now.statusRegister;
+    state->protection = now.protection;
+    state->auto_increment = now.autoIncrement ? 1 : 0;
+    state->busy = now.busy ? 1 : 0;
+    state->busy_ns_left = now.busyNsLeft;
+    state->indirect_transfer_open = now.indirectTransferOpen ? 1 : 0;
+    state->reset_granted = now.resetGranted ? 1 : 0;
     return 0;
 }
 

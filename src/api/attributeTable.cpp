@@ -1,6 +1,6 @@
 #include "api/attributeTable.h"
 
-#include "api/attributesConfigFlag.h"
+#include "firmware/configFlag.h"
 
 namespace nZELSMBUS000 {
 

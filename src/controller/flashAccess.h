@@ -45,7 +45,10 @@ uint32_t firmwareRegionSize(uint16_t flashId);
 // Serial command port.
 void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control, tStatus &status);
 void waitInterfaceReady(iSMBusController &controller, tStatus &status);
+// Polls the flash's status register until it is neither busy nor write-enabled.
 void waitFlashIdle(iSMBusController &controller, tStatus &status);
+// As waitFlashIdle, but only until it is no longer busy (a write enable may stay).
+void waitFlashReady(iSMBusController &controller, tStatus &status);
 // 0 when the status holds an error.
 uint16_t readFlashId(iSMBusController &controller, tStatus &status);
 // readFlashId, asked a second time when the first answer is 0xFFFF.

@@ -3,6 +3,7 @@
 
 #include "controller/flashAccess.h"
 #include "controller/flashBitOrder.h"
+#include "controller/flashScope.h"
 
 namespace nZELSMBUS000 {
 
@@ -31,6 +32,7 @@ void readConfigBlock(iSMBusController &controller, uint32_t block, uint32_t *wor
         ZELSMBUS_SET_CODE(status, -52005);
         return;
     }
+    const tFlashScope transfer(controller, kFlashId1010, tFlashHold::serialTransfer, status);
     flashCommand(controller, block * kConfigBlockBytes + 0x03000000, 0x304, status);
     for (uint32_t index = 0; index < kConfigBlockWords && !status.isFatal(); ++index) {
         controller.writeRegister(reg::kSerialControl, 0x304, status);
@@ -49,6 +51,8 @@ void eraseConfigBlock(iSMBusController &controller, uint32_t block, tStatus &sta
         return;
     }
     requireConfigFlash(controller, status);
+    if (status.isFatal()) return;
+    const tFlashScope erase(controller, kFlashId1010, tFlashHold::writeProcedure, status);
     setFlashWriteEnable(controller, kFlashId1010, true, status);
     flashCommand(controller, 0xD8000000 + block * kConfigBlockBytes, 0x204, status);
     waitFlashIdle(controller, status);
@@ -62,6 +66,8 @@ void writeConfigBlock(iSMBusController &controller, uint32_t block, const uint32
         return;
     }
     requireConfigFlash(controller, status);
+    if (status.isFatal()) return;
+    const tFlashScope write(controller, kFlashId1010, tFlashHold::writeProcedure, status);
     constexpr uint32_t kWordsPerPage = kFlashPageBytes / 4;
     for (uint32_t page = 0; page < kConfigBlockBytes / kFlashPageBytes && !status.isFatal();
          ++page) {
@@ -94,6 +100,7 @@ void readFlashRegion(iSMBusController &controller, uint16_t flashId, uint32_t of
     }
     if (flashId == kFlashId9D17) {
         // The indirect region always starts at its fixed base.
+        const tFlashScope transfer(controller, flashId, tFlashHold::indirectTransfer, status);
         controller.writeRegister(reg::kIndirectControl, 1, status);
         controller.writeRegister(reg::kIndirectAddress, kIndirectRegionBase, status);
         controller.writeRegister(reg::kIndirectReadData, 0, status);
@@ -108,6 +115,7 @@ void readFlashRegion(iSMBusController &controller, uint16_t flashId, uint32_t of
         controller.writeRegister(reg::kIndirectControl, 2, status);
         return;
     }
+    const tFlashScope transfer(controller, flashId, tFlashHold::serialTransfer, status);
     flashCommand(controller, offset | 0x03000000, 0x304, status);
     for (uint32_t index = 0; index < length / 4 && !status.isFatal(); ++index) {
         controller.writeRegister(reg::kSerialControl, 0x304, status);

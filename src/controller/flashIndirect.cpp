@@ -2,6 +2,7 @@
 // 0x2004, transfers through 0x2008 (address), 0x200C (read) and 0x2010
 // (write), device commands and status at 0x2014.
 #include "controller/flashAccess.h"
+#include "controller/flashScope.h"
 #include "driver/sleep.h"
 
 namespace nZELSMBUS000 {
@@ -57,6 +58,8 @@ void resetIndirectFlash(iSMBusController &controller, tStatus &status) {
 }
 
 uint32_t readIndirectWord(iSMBusController &controller, uint32_t address, tStatus &status) {
+    if (status.isFatal()) return 0;
+    const tFlashScope transfer(controller, kFlashId9D17, tFlashHold::indirectTransfer, status);
     resetIndirectFlash(controller, status);
     if (status.isFatal()) return 0;
     controller.writeRegister(reg::kIndirectControl, 1, status);

@@ -3,6 +3,7 @@
 // interface ready, register 76 returns what the flash clocked out.
 #include "controller/flashAccess.h"
 #include "controller/flashBitOrder.h"
+#include "controller/flashScope.h"
 #include "driver/sleep.h"
 
 namespace nZELSMBUS000 {
@@ -48,21 +49,34 @@ void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control,
     waitInterfaceReady(controller, status);
 }
 
-void waitFlashIdle(iSMBusController &controller, tStatus &status) {
+namespace {
+// Polls the status register until none of `bits` is set: 1 ms after each of
+// the first 30 polls, 10 ms after each later one, -52007 after 627 (about 6 s).
+void waitFlashStatusClear(iSMBusController &controller, uint32_t bits, tStatus &status) {
     if (status.isFatal()) return;
     for (int poll = 0; poll < kFlashIdlePolls; ++poll) {
         flashCommand(controller, 0x05000000, 0x202, status);  // read status register
         uint32_t flashStatus = 0;
         controller.readRegister(reg::kSerialData, flashStatus, status);
         if (status.isFatal()) return;
-        if ((flashStatus & 3u) == 0) return;  // neither busy nor write-enabled
+        if ((flashStatus & bits) == 0) return;
         sleepMilliseconds(poll < kFlashIdleFastPolls ? 1 : 10);
     }
     ZELSMBUS_SET_CODE(status, -52007);
 }
+}  // namespace
+
+void waitFlashIdle(iSMBusController &controller, tStatus &status) {
+    waitFlashStatusClear(controller, 3u, status);  // neither busy nor write-enabled
+}
+
+void waitFlashReady(iSMBusController &controller, tStatus &status) {
+    waitFlashStatusClear(controller, 1u, status);
+}
 
 uint16_t readFlashId(iSMBusController &controller, tStatus &status) {
     if (status.isFatal()) return 0;
+    const tFlashScope transfer(controller, 0, tFlashHold::serialTransfer, status);
     flashCommand(controller, 0xAB000000, 0x304, status);
     controller.writeRegister(reg::kSerialControl, 0x202, status);
     waitInterfaceReady(controller, status);
@@ -119,6 +133,7 @@ void setFlashWriteEnable(iSMBusController &controller, uint16_t flashId, bool en
 
 uint32_t readFlashWord(iSMBusController &controller, uint32_t address, tStatus &status) {
     if (status.isFatal()) return 0;
+    const tFlashScope transfer(controller, 0, tFlashHold::serialTransfer, status);
     flashCommand(controller, (address & 0xFFFFFF) | 0x03000000, 0x304, status);
     flashCommand(controller, 0, 0x204, status);
     uint32_t value = 0;
@@ -129,6 +144,7 @@ uint32_t readFlashWord(iSMBusController &controller, uint32_t address, tStatus &
 void programFlashPage(iSMBusController &controller, uint32_t address,
                       const uint8_t (&page)[kFlashPageBytes], tStatus &status) {
     if (status.isFatal()) return;
+    const tFlashScope transfer(controller, 0, tFlashHold::serialTransfer, status);
     flashCommand(controller, (address & 0xFFFFC0) | 0x02000000, 0x304, status);
     for (uint32_t offset = 0; offset < kFlashPageBytes && !status.isFatal(); offset += 4)
         flashCommand(controller, reverseWordBits(loadLittleEndian(page + offset)), 0x304, status);

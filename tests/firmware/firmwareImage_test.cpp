@@ -1,5 +1,5 @@
 // Image header, numbers, Base64 and checksums as pure functions.
-#include "api/firmwareImage.h"
+#include "firmware/firmwareImage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "api/firmwareChecksums.h"
-#include "api/firmwarePayload.h"
+#include "firmware/firmwareChecksums.h"
+#include "firmware/firmwarePayload.h"
 #include "imageBuilder.h"
 
 using namespace nZELSMBUS000;
@@ -121,6 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"KeyNotAtLineStart", "\r\nVersion::", "\r\n Version::", -52005, false},
         HeaderCase{"NoEmptyLine", "\r\n\r\n", "\r\n", -52005, false},
         HeaderCase{"NoPayload", "aGVsbG8=", "", -52005, false},
+        HeaderCase{"PayloadOfPaddingOnly", "aGVsbG8=", "=", -52005, false},
+        HeaderCase{"PayloadOfBlanks", "aGVsbG8=", "  \t ", -52005, false},
+        HeaderCase{"PayloadOfOneCharacter", "aGVsbG8=", "a", -52005, false},
         HeaderCase{"UpdateTypeWithMore", "FWUpdate", "FWUpdateX", 0, false},
         HeaderCase{"UpdateTypeCutShort", "FWUpdate", "FWUpd", 0, false},
         HeaderCase{"UpdateTypeOtherCase", "FWUpdate", "fwupdate", 0, false}),

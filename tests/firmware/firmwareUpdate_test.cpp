@@ -8,7 +8,7 @@
 
 #include "../flashSupport/mockController.h"
 #include "../flashSupport/virtualSleep.inc"
-#include "api/firmwareChecksums.h"
+#include "firmware/firmwareChecksums.h"
 #include "api/tSMBusHandle.h"
 #include "controller/flashAccess.h"
 #include "imageBuilder.h"

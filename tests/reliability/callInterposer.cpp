@@ -28,6 +28,7 @@ size_t gArmedOrdinal = 0;
 tFault gArmedFault = tFault::errnoValue;
 bool gDelivered = false;
 std::vector<tCallRecord> gCalls;
+bool gKeepCalls = true;
 // Fast path for the (many) calls made while nothing is being recorded.
 std::atomic<bool> gActive{false};
 
@@ -47,7 +48,7 @@ void passing(zelsim_call kind, unsigned command) {
     if (!gActive.load()) return;
     std::lock_guard<std::mutex> lock(gMutex);
     if (!gRecording) return;
-    gCalls.push_back({kind, command});
+    if (gKeepCalls) gCalls.push_back({kind, command});
     if (++gCount != gArmedOrdinal) return;
     if (gArmedFault == tFault::driverWord) {
         if (kind != ZELSIM_CALL_IOCTL) return;
@@ -80,9 +81,10 @@ mode_t modeOf(int flags, va_list args) {
 
 }  // namespace
 
-void startRecording() {
+void startRecording(bool keepCalls) {
     std::lock_guard<std::mutex> lock(gMutex);
     gRecording = true;
+    gKeepCalls = keepCalls;
     gCount = 0;
     gArmedOrdinal = 0;
     gDelivered = false;
@@ -105,6 +107,11 @@ void disarm() {
 bool faultDelivered() {
     std::lock_guard<std::mutex> lock(gMutex);
     return gDelivered;
+}
+
+size_t recordedCallCount() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return gCount;
 }
 
 std::vector<tCallRecord> recordedCalls() {

@@ -27,8 +27,9 @@ struct tCallRecord {
     unsigned command;  // ioctl only: the driver command number
 };
 
-// Starts a fresh count; no fault armed.
-void startRecording();
+// Starts a fresh count; no fault armed. Without keepCalls only the number of
+// calls is kept (for calls that make millions of them).
+void startRecording(bool keepCalls = true);
 // Fails the ordinal-th (1-based) counted call of the next run with `fault`.
 // A driver word can only be given to an ioctl; for other calls it is ignored.
 void armFault(size_t ordinal, tFault fault);
@@ -36,6 +37,7 @@ void disarm();
 // Whether the armed fault met its call.
 bool faultDelivered();
 std::vector<tCallRecord> recordedCalls();
+size_t recordedCallCount();
 
 // Stops counting (e.g. during a test's own setup).
 void pauseRecording();

@@ -37,10 +37,12 @@ TEST_F(tThreads, HandlesPerThreadRunTransactionsAttributesAndEepromReads) {
                     port != (t % 2))
                     ++failures;
                 uint32_t version = 0;
-                if (ZELSMBusGetAttribute(session.get(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &version) != 0)
+                if (ZELSMBusGetAttribute(session.get(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &version) !=
+                    0)
                     ++failures;
                 uint8_t data[16] = {};
-                if (ZELSMBusReadI2CEEPROM(session.get(), eeprom, 0, sizeof data, data) != 0) ++failures;
+                if (ZELSMBusReadI2CEEPROM(session.get(), eeprom, 0, sizeof data, data) != 0)
+                    ++failures;
                 if (t % 2 == 0) {
                     uint8_t temperature = 0;
                     if (ZELSMBusReadByte(session.get(), kSensor, 0, 0, &temperature) != 0 ||
@@ -79,7 +81,8 @@ TEST_F(tThreads, OpeningAndClosingInALoopBesideAWorkingSession) {
             const char *names[] = {kSystemPort0, kSystemPort1, kRemotePort0, kPortText};
             for (int round = 0; round < kRounds / 3; ++round) {
                 tSMBusHandle *handle = nullptr;
-                if (ZELSMBusOpen(names[(t + round) % 4], &handle) != 0 || handle == nullptr) ++failures;
+                if (ZELSMBusOpen(names[(t + round) % 4], &handle) != 0 || handle == nullptr)
+                    ++failures;
                 ZELSMBusClose(handle);
                 if (round % 8 == 0) {
                     uint32_t count = 0;
@@ -96,6 +99,32 @@ TEST_F(tThreads, OpeningAndClosingInALoopBesideAWorkingSession) {
     worker.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+// One thread turns the session's restricted flag (attribute 1001) on and off
+// while another runs transactions on the same session, which consult it.
+TEST_F(tThreads, RestrictedFlagSetWhileTransactionsRunOnTheSameSession) {
+    tSession session(kSystemPort0);
+    ASSERT_NE(session.get(), nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::thread worker([&] {
+        while (!stop.load()) {
+            uint8_t temperature = 0;
+            if (ZELSMBusReadByte(session.get(), kSensor, 0, 0, &temperature) != 0) ++failures;
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        const uint32_t wanted = round % 2;
+        uint32_t flag = 7;
+        if (ZELSMBusSetAttribute(session.get(), ZELSMBUS_ATTR_UNRESTRICTED, &wanted) != 0 ||
+            ZELSMBusGetAttribute(session.get(), ZELSMBUS_ATTR_UNRESTRICTED, &flag) != 0 ||
+            flag != wanted)
+            ++failures;
+    }
+    stop = true;
+    worker.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 // Two sessions on one port contend for the bus lock through the driver: each

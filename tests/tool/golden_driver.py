@@ -228,6 +228,9 @@ CASES = {
     "error_image_missing": (["firmware", "-y", REMOTE, "missing.img"], {}),
     "error_image_device": (["firmware", "-y", REMOTE, "/dev/zero"], {}),
     "error_image_too_large": (["firmware", "-y", REMOTE, "large.img"], {"setup": "large"}),
+    # A payload of no bytes whose header agrees (ByteCount 0, the CRC of nothing).
+    "firmware_empty": (["firmware", "-y", REMOTE, "empty.img"],
+                       {"needs": "mkimage", "setup": "empty"}),
 }
 
 
@@ -251,7 +254,7 @@ def make_images(kind, mkimage, folder):
         with open(os.path.join(folder, "large.img"), "wb") as f:
             f.truncate(LARGEST_IMAGE + 1)
         return
-    if kind in ("new", "damaged", "pinout"):
+    if kind in ("new", "damaged", "pinout", "empty"):
         version = "0x02000200"   # newer than the remote controller's 0x02000100
     else:
         version = "0x02000100"   # the installed version
@@ -283,6 +286,15 @@ def make_images(kind, mkimage, folder):
         image[body + 10] = ord("A") if image[body + 10] != ord("A") else ord("B")
         with open(path, "wb") as f:
             f.write(image)
+    if kind == "empty":
+        path = os.path.join(folder, name)
+        with open(path, "rb") as f:
+            header = f.read().split(b"\r\n\r\n")[0].split(b"\r\n")
+        lines = [b"CRC::0x00000000" if line.startswith(b"CRC::") else
+                 b"ByteCount::0" if line.startswith(b"ByteCount::") else line
+                 for line in header]
+        with open(path, "wb") as f:
+            f.write(b"\r\n".join(lines) + b"\r\n\r\n=\r\n")
 
 
 def json_verdict(output):

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "api/firmwareChecksums.h"
+#include "firmware/firmwareChecksums.h"
 
 namespace zelsmbus_mkimage {
 

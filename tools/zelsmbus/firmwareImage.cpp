@@ -145,7 +145,10 @@ FirmwareCheck checkFirmwareImage(const std::string &image) {
         image.substr(start, end == std::string::npos ? std::string::npos : end - start));
     result.decodedLength = payload.size();
     result.computedCrc = firmwareCrc(payload.data(), payload.size());
-    if (payload.size() != h.byteCount) {
+    if (payload.empty()) {
+        // The library refuses such an image too: an update would only erase the region.
+        result.problems.push_back("the payload decodes to no bytes");
+    } else if (payload.size() != h.byteCount) {
         result.problems.push_back("the payload holds " + std::to_string(payload.size()) +
                                   " bytes, the header says " + std::to_string(h.byteCount));
     } else if (result.computedCrc != h.crc) {

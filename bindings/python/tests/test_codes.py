@@ -1,6 +1,8 @@
 """The status and attribute tables against the C header, and how statuses surface."""
 
+import errno
 import importlib.util
+import pickle
 import warnings
 
 import pytest
@@ -45,7 +47,32 @@ def test_every_error_code_maps_to_its_name_and_meaning(name):
     error = zelsmbus.ZELSMBusError(value, "ZELSMBusReadByte")
     assert (error.code, error.name, error.meaning) == (value, name, meaning)
     assert isinstance(error, OSError)
-    assert str(error) == f"ZELSMBusReadByte: {name} ({value}): {meaning}"
+    assert error.errno == zelsmbus.errno_of(value) and error.errno > 0
+    assert error.strerror == f"ZELSMBusReadByte: {name} ({value}): {meaning}"
+    assert str(error) == f"[Errno {error.errno}] {error.strerror}"
+    assert pickle.loads(pickle.dumps(error)).errno == error.errno
+
+
+# The errno smbus2 users test for: each code as its meaning suggests.
+@pytest.mark.parametrize("name, expected", [
+    ("ZELSMBUS_ERROR_IO", errno.EREMOTEIO),  # the driver's answer when no device acknowledges
+    ("ZELSMBUS_ERROR_BUSY", errno.EBUSY),
+    ("ZELSMBUS_ERROR_TIMEOUT", errno.ETIMEDOUT),
+    ("ZELSMBUS_ERROR_INVALID_PARAMETER", errno.EINVAL),
+    ("ZELSMBUS_ERROR_NOT_FOUND", errno.ENOENT),
+    ("ZELSMBUS_ERROR_PROTECTED", errno.EPERM),
+    ("ZELSMBUS_ERROR_ACCESS_DENIED", errno.EACCES),
+    ("ZELSMBUS_ERROR_NOT_SUPPORTED", errno.EOPNOTSUPP),
+    ("ZELSMBUS_ERROR_OUT_OF_MEMORY", errno.ENOMEM),
+    ("ZELSMBUS_ERROR_CORRUPT_DATA", errno.EBADMSG),
+])
+def test_errors_carry_the_errno_that_fits(name, expected):
+    assert zelsmbus.ZELSMBusError(zelsmbus.STATUS_CODES[name][0]).errno == expected
+
+
+def test_codes_outside_the_table_are_eio():
+    assert zelsmbus.ZELSMBusError(-123456).errno == errno.EIO
+    assert zelsmbus.ZELSMBusError(None, "ZELSMBusGetResourceNameList").errno == errno.EIO
 
 
 def test_codes_outside_the_table_keep_their_value():
@@ -66,6 +93,7 @@ def test_library_errors_raise_with_their_code(sim):
         with pytest.raises(OSError) as raised:
             bus.read_byte_data(ABSENT, 0)
         assert raised.value.code == bus.last_status < 0
+        assert raised.value.errno in (errno.ENXIO, errno.EREMOTEIO, errno.EIO)
         bus.read_byte_data(EEPROM, 0)  # the session stays usable
         assert bus.last_status == 0
 

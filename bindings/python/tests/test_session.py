@@ -158,7 +158,14 @@ def test_lock_unlock_and_locked_section(bus, sim):
 
 def test_attributes_by_name_and_number(bus):
     vendor = bus.get_attribute("VENDOR_ID")
-    assert vendor == bus.get_attribute("zelsmbus_attr_vendor_id") == bus.get_attribute(101)
+    # The header's constant, its short form and the command-line tool's name, any case.
+    for spelling in ("zelsmbus_attr_vendor_id", "vendor-id", "Vendor-ID", "ZELSMBUS-ATTR-VENDOR-ID", 101):
+        assert bus.get_attribute(spelling) == vendor, spelling
+    bus.set_attribute("setting-2001", 7)  # the tool's name of ZELSMBUS_ATTR_2001
+    assert bus.get_attribute("2001") == bus.get_attribute("ZELSMBUS_ATTR_2001") == 7
+    for wrong in ("vendor id", "setting-", "setting-vendor-id", "vendor--id"):
+        with pytest.raises(ValueError):
+            bus.get_attribute(wrong)
     assert bus.get_attribute("PORT") == 0
     assert isinstance(bus.port_string, str) and bus.port_string
     with zelsmbus.Session(bus.port_string) as same:  # a port's text opens it

@@ -10,7 +10,7 @@ See README.md for the differences from smbus2.
 from ._codes import *  # noqa: F401,F403  status codes, attribute identifiers, limits
 from ._codes import ATTRIBUTES, STATUS_CODES
 from ._library import load_library
-from .errors import ZELSMBusError, ZELSMBusWarning, describe
+from .errors import ZELSMBusError, ZELSMBusWarning, describe, errno_of
 from .session import SMBus, Session, open_all, resource_names
 
 __all__ = [
@@ -21,6 +21,7 @@ __all__ = [
     "ZELSMBusError",
     "ZELSMBusWarning",
     "describe",
+    "errno_of",
     "load_library",
     "open_all",
     "resource_names",

@@ -7,7 +7,7 @@ import ctypes.util
 import os
 import threading
 from ctypes import POINTER, c_char_p, c_int32, c_uint8, c_uint16, c_uint32, c_void_p
-from typing import Optional, Union
+from typing import List, Optional, Union
 
 SONAME = "libzelsmbus.so.2"
 ENVIRONMENT_VARIABLE = "ZELSMBUS_LIBRARY"
@@ -67,7 +67,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     return lib
 
 
-def _candidates(path: Union[str, "os.PathLike[str]", None]) -> list:
+def _candidates(path: Union[str, "os.PathLike[str]", None]) -> List[str]:
     if path is not None:
         return [os.fspath(path)]
     from_environment = os.environ.get(ENVIRONMENT_VARIABLE)

@@ -10,7 +10,8 @@ module as ZELSMBusWarning.
 
 from __future__ import annotations
 
-from typing import Dict, Optional, Tuple
+import errno as _errno
+from typing import Any, Dict, Optional, Tuple
 
 from ._codes import STATUS_CODES
 
@@ -24,6 +25,41 @@ NO_STATUS_MEANING = "the call failed without reporting a status code"
 
 TRANSFER_DONE = STATUS_CODES["ZELSMBUS_WARNING_TRANSFER_DONE"][0]
 PROTECTED = STATUS_CODES["ZELSMBUS_ERROR_PROTECTED"][0]
+
+
+# The errno each error carries, so that scripts written for smbus2 (which
+# raises OSError with the kernel's errno) keep working: a device that does not
+# answer gives EREMOTEIO, as most i2c-dev adapters report it.
+_ERRNO_BY_NAME: Dict[str, int] = {
+    "ZELSMBUS_ERROR_OUT_OF_MEMORY": _errno.ENOMEM,
+    "ZELSMBUS_ERROR_NOT_SUPPORTED": _errno.EOPNOTSUPP,
+    "ZELSMBUS_ERROR_SYSTEM": _errno.EIO,
+    "ZELSMBUS_ERROR_INVALID_PARAMETER": _errno.EINVAL,
+    "ZELSMBUS_ERROR_NOT_FOUND": _errno.ENOENT,
+    "ZELSMBUS_ERROR_TIMEOUT": _errno.ETIMEDOUT,
+    "ZELSMBUS_ERROR_OS": _errno.EIO,
+    "ZELSMBUS_ERROR_IN_PROGRESS": _errno.EALREADY,
+    "ZELSMBUS_ERROR_NO_SPACE": _errno.ENOSPC,
+    "ZELSMBUS_ERROR_EXISTS": _errno.EEXIST,
+    "ZELSMBUS_ERROR_OWNER_DEAD": _errno.EOWNERDEAD,
+    "ZELSMBUS_ERROR_DEADLOCK": _errno.EDEADLK,
+    "ZELSMBUS_ERROR_VERIFY_FAILED": _errno.EIO,
+    "ZELSMBUS_ERROR_TOO_LARGE": _errno.EMSGSIZE,
+    "ZELSMBUS_ERROR_REMOVED": _errno.EIDRM,
+    "ZELSMBUS_ERROR_CORRUPT_DATA": _errno.EBADMSG,
+    "ZELSMBUS_ERROR_IO": _errno.EREMOTEIO,
+    "ZELSMBUS_ERROR_INTERRUPTED": _errno.EINTR,
+    "ZELSMBUS_ERROR_ACCESS_DENIED": _errno.EACCES,
+    "ZELSMBUS_ERROR_BUSY": _errno.EBUSY,
+    "ZELSMBUS_ERROR_PROTECTED": _errno.EPERM,
+    "ZELSMBUS_ERROR_SMBIOS_OPEN": _errno.ENOENT,
+    "ZELSMBUS_ERROR_SMBIOS_READ": _errno.EIO,
+}
+
+
+def errno_of(code: Optional[int]) -> int:
+    """The errno a ZELSMBusError with this status carries (EIO for codes outside the table)."""
+    return _ERRNO_BY_NAME.get(describe(code)[0], _errno.EIO)
 
 
 def describe(code: Optional[int]) -> Tuple[str, str]:
@@ -45,8 +81,11 @@ class ZELSMBusError(OSError):
     ``code`` is the status (None only for resource_names(), whose C function
     reports failure by a null result alone), ``name`` its symbolic name from zelsmbus.h
     (for example "ZELSMBUS_ERROR_PROTECTED"), ``meaning`` its one-line text
-    and ``function`` the C function that returned it. It derives from OSError
-    so that code written for smbus2, which raises OSError, still catches it.
+    and ``function`` the C function that returned it. It is an OSError with
+    ``errno`` set as smbus2's errors have it (EREMOTEIO when a device does not
+    answer, EBUSY, ETIMEDOUT, EINVAL, ...; see errno_of), so code written for
+    smbus2 still catches it and can still test ``e.errno``; ``strerror`` holds
+    the message.
     """
 
     def __init__(self, code: Optional[int], function: str = "", detail: Optional[str] = None) -> None:
@@ -56,9 +95,9 @@ class ZELSMBusError(OSError):
         message = f"{self.name} ({code}): {detail or self.meaning}"
         if function:
             message = f"{function}: {message}"
-        super().__init__(message)
+        super().__init__(errno_of(code), message)
 
-    def __reduce__(self):  # keep pickling (multiprocessing) working
+    def __reduce__(self) -> Tuple[Any, ...]:  # keep pickling (multiprocessing) working
         return (type(self), (self.code, self.function))
 
 

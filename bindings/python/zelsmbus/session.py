@@ -14,7 +14,7 @@ import ctypes
 import os
 import warnings
 from ctypes import byref, c_int32, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p
-from typing import Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Any, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _codes
 from ._library import load_library
@@ -60,7 +60,7 @@ def _word(value: int) -> int:
     return _check_int(value, 0, 0xFFFF, "word")
 
 
-def _block(data: Sequence[int], limit: int) -> Tuple[int, ctypes.Array]:
+def _block(data: Sequence[int], limit: int) -> Tuple[int, "ctypes.Array[c_uint8]"]:
     """Checks a block of byte values and copies it into a C array of `limit` bytes."""
     if isinstance(data, (int, str)):
         raise TypeError(f"block data must be a sequence of byte values, not {type(data).__name__}")
@@ -75,6 +75,19 @@ def _block(data: Sequence[int], limit: int) -> Tuple[int, ctypes.Array]:
     return len(raw), buffer
 
 
+def _constant_name(text: str) -> str:
+    """The header's constant for an attribute name in any of its spellings.
+
+    "VENDOR_ID", "ZELSMBUS_ATTR_VENDOR_ID" and the command-line tool's
+    "vendor-id" name the same attribute, in any case; the tool's
+    "setting-1004" is ZELSMBUS_ATTR_1004.
+    """
+    name = text.strip().upper().replace("-", "_")
+    if name.startswith("SETTING_") and name[len("SETTING_"):].isdigit():
+        name = name[len("SETTING_"):]
+    return name if name.startswith(_ATTR_PREFIX) else _ATTR_PREFIX + name
+
+
 def _decode(text: bytes) -> str:
     return text.decode("utf-8", "surrogateescape")
 
@@ -87,14 +100,14 @@ class _HandleArray:
     entries left by the sessions that closed already).
     """
 
-    def __init__(self, lib: ctypes.CDLL, array, count: int) -> None:
+    def __init__(self, lib: ctypes.CDLL, array: Any, count: int) -> None:  # a ctypes pointer to handles
         self._lib = lib
         self._array = array
         self._count = count
         self._open = count
 
     def handle(self, index: int) -> int:
-        return self._array[index]
+        return self._array[index]  # type: ignore[no-any-return]
 
     def release(self, index: int) -> None:
         if self._array is None or not self._array[index]:
@@ -336,9 +349,7 @@ class Session:
     def _attribute(attribute: AttributeKey) -> Tuple[int, int, str]:
         """(identifier, width, name) of an attribute given by name or number."""
         if isinstance(attribute, str):
-            name = attribute.upper()
-            if not name.startswith(_ATTR_PREFIX):
-                name = _ATTR_PREFIX + name
+            name = _constant_name(attribute)
             if name not in _codes.ATTRIBUTES:
                 raise ValueError(f"unknown attribute {attribute!r}")
             ident, width, _ = _codes.ATTRIBUTES[name]
@@ -357,8 +368,8 @@ class Session:
         return value.value
 
     def get_attribute(self, attribute: AttributeKey) -> Union[int, str, List[int]]:
-        """Reads an attribute by name ("VENDOR_ID" or "ZELSMBUS_ATTR_VENDOR_ID",
-        any case) or by identifier.
+        """Reads an attribute by name ("VENDOR_ID", "ZELSMBUS_ATTR_VENDOR_ID" or
+        the command-line tool's "vendor-id", any case) or by identifier.
 
         Numeric attributes give an int (booleans 0 or 1). PORT_STRING and
         DEVICE_STRING give the text itself, PROTECTED_LIST the list of protected
@@ -415,7 +426,8 @@ class Session:
     def protected_addresses(self) -> List[int]:
         """The protected devices as 7-bit addresses, sorted, without repeats."""
         listed = self.get_attribute("PROTECTED_LIST")
-        return sorted({a >> 1 for a in listed})  # type: ignore[union-attr]
+        assert isinstance(listed, list)
+        return sorted({a >> 1 for a in listed})
 
     # ---- EEPROMs and firmware -------------------------------------------------------
 
@@ -491,7 +503,7 @@ def resource_names() -> List[str]:
                             "the name list could not be built (chassis-query library unavailable "
                             "or out of memory)")
     try:
-        names = []
+        names: List[str] = []
         position = block
         while True:
             name = ctypes.string_at(position)

@@ -1,4 +1,4 @@
-#include "api/firmwarePayload.h"
+#include "firmware/firmwarePayload.h"
 
 #include <climits>
 

@@ -1,11 +1,12 @@
-#include "api/firmwareWrite.h"
+#include "firmware/firmwareWrite.h"
 
 #include <cstring>
 
-#include "api/firmwareChecksums.h"
 #include "controller/flashAccess.h"
 #include "controller/flashBitOrder.h"
+#include "controller/flashScope.h"
 #include "driver/sleep.h"
+#include "firmware/firmwareChecksums.h"
 #include "status/memory.h"
 
 namespace nZELSMBUS000 {
@@ -49,8 +50,9 @@ void writeSerialPages(iSMBusController &controller, uint32_t regionSize, const u
     }
 }
 
-void write1010(iSMBusController &controller, uint8_t *buffer, uint32_t regionSize,
+void write1010(iSMBusController &controller, const uint8_t *buffer, uint32_t regionSize,
                tStatus &status) {
+    const tFlashScope procedure(controller, kFlashId1010, tFlashHold::writeProcedure, status);
     for (uint32_t block = 0; block < 2 && !status.isFatal(); ++block) {
         setFlashWriteEnable(controller, kFlashId1010, true, status);
         controller.writeRegister(reg::kSerialCommand, 0xD8000000 + block * 0x8000, status);
@@ -63,6 +65,7 @@ void write1010(iSMBusController &controller, uint8_t *buffer, uint32_t regionSiz
 
 void writeBF8E(iSMBusController &controller, uint32_t offset, uint8_t *buffer, uint32_t regionSize,
                tStatus &status) {
+    const tFlashScope procedure(controller, kFlashIdBF8E, tFlashHold::writeProcedure, status);
     for (uint32_t block = 0; block < regionSize / kBF8EBlockBytes && !status.isFatal(); ++block) {
         setFlashWriteEnable(controller, kFlashIdBF8E, true, status);
         flashCommand(controller, 0xD8000000 + offset + block * kBF8EBlockBytes, 0x204, status);
@@ -90,12 +93,17 @@ void writeBF8E(iSMBusController &controller, uint32_t offset, uint8_t *buffer, u
             first = false;
         }
     }
+    // Auto-increment programming takes nothing but its own commands, write
+    // disable and the status read: it has to end before the protection can
+    // be set again.
+    flashCommand(controller, 0x04000000, 0x201, status);
     setFlashWriteEnable(controller, kFlashIdBF8E, false, status);
     flashCommand(controller, 0x80000000, 0xA01, status);
 }
 
 void write9D17(iSMBusController &controller, const uint8_t *buffer, uint32_t byteCount,
                uint32_t regionSize, tStatus &status) {
+    const tFlashScope procedure(controller, kFlashId9D17, tFlashHold::writeProcedure, status);
     // Sector 0 holds the boot header that activation rewrites to point at the region.
     eraseIndirectSector(controller, 0, status);
     const uint32_t firstSector = kIndirectRegionBase / kIndirectSectorBytes;
@@ -107,6 +115,7 @@ void write9D17(iSMBusController &controller, const uint8_t *buffer, uint32_t byt
     if (pages > regionSize / kFlashPageBytes) pages = regionSize / kFlashPageBytes;
     for (uint32_t page = 0; page < pages && !status.isFatal(); ++page) {
         const uint8_t *bytes = buffer + page * kFlashPageBytes;
+        const tFlashScope transfer(controller, kFlashId9D17, tFlashHold::indirectTransfer, status);
         setFlashWriteEnable(controller, kFlashId9D17, true, status);
         controller.writeRegister(reg::kIndirectAddress,
                                  kIndirectRegionBase + page * kFlashPageBytes, status);
@@ -130,7 +139,7 @@ bool firmwareOffsetFits(uint16_t flashId, uint32_t offset) {
 }
 
 void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t byteCount,
-                         const uint8_t *bytes, tStatus &status) {
+                         const uint8_t *bytes, tStatus &status, bool *erasing) {
     if (status.isFatal()) return;
     uint32_t signature = 0;
     controller.readRegister(reg::kSignature, signature, status);
@@ -150,11 +159,19 @@ void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t
         ZELSMBUS_SET_CODE(status, -52019);
         return;
     }
+    // A whole 0x1010 region is written as it stands: putting a saved region
+    // back then needs no memory once the erase has begun.
+    if (flashId == kFlashId1010 && byteCount == regionSize) {
+        if (erasing != nullptr) *erasing = true;
+        write1010(controller, bytes, regionSize, status);
+        return;
+    }
     auto *buffer = static_cast<uint8_t *>(allocate(regionSize, status));
     if (buffer == nullptr) return;
     std::memset(buffer, 0xFF, regionSize);
     if (byteCount > 0) std::memcpy(buffer, bytes, byteCount);
 
+    if (erasing != nullptr) *erasing = true;
     switch (flashId) {
         case kFlashId1010:
             write1010(controller, buffer, regionSize, status);
@@ -173,6 +190,8 @@ void activateIndirectFirmware(iSMBusController &controller, tStatus &status) {
     static constexpr uint16_t kBootHeader[18] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
                                                  0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
                                                  0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
+    if (status.isFatal()) return;
+    const tFlashScope procedure(controller, kFlashId9D17, tFlashHold::writeProcedure, status);
     setFlashWriteEnable(controller, kFlashId9D17, true, status);
     controller.writeRegister(reg::kIndirectAddress, 0, status);
     controller.writeRegister(reg::kIndirectControl, 1, status);

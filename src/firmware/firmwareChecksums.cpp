@@ -1,4 +1,4 @@
-#include "api/firmwareChecksums.h"
+#include "firmware/firmwareChecksums.h"
 
 #include <array>
 

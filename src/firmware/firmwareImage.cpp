@@ -1,7 +1,9 @@
-#include "api/firmwareImage.h"
+#include "firmware/firmwareImage.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "firmware/firmwarePayload.h"
 
 namespace nZELSMBUS000 {
 
@@ -95,7 +97,10 @@ void parseFirmwareImage(const char *image, size_t length, tFirmwareImageHeader &
     header.payload = emptyLine + 4;
     header.payloadLength =
         static_cast<size_t>(findText(header.payload, end, kLineBreak) - header.payload);
-    if (header.payloadLength == 0) ZELSMBUS_SET_CODE(status, -52005);
+    // No firmware at all (an empty line, or only padding and blanks) would
+    // pass the byte count and CRC checks of ByteCount::0 and erase the region.
+    if (decodedPayloadLength(header.payload, header.payloadLength) == 0)
+        ZELSMBUS_SET_CODE(status, -52005);
 }
 
 }  // namespace nZELSMBUS000

@@ -13,8 +13,10 @@ constexpr uint32_t kConfigFlagSet = 0x200003;
 constexpr uint32_t kConfigFlagClear = 0x200000;
 
 bool readConfigFlag(iSMBusController &controller, tStatus &status);
-// Rewrites block 2 only when the flag changes; a block that does not read back
-// as written is put back as it was and reported as -52003.
+// Rewrites block 2 only when the flag changes. After any failure once the
+// erase has begun the old block is written back (under a status of its own)
+// and the first failure is reported; a block that merely did not read back
+// as written is -52003. So block 2 holds the old contents or the new ones.
 void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status);
 
 }  // namespace nZELSMBUS000

@@ -10,9 +10,11 @@ namespace nZELSMBUS000 {
 
 // Writes byteCount bytes as the firmware region at offset (device 0xBF8E; 0 on
 // 0x1010; ignored on 0x9D17, whose region is fixed), padding the region with
-// 0xFF. Checks the signature and the flash device first.
+// 0xFF. Checks the signature and the flash device first; `erasing`, when
+// given, is set once those checks passed and the flash is about to change.
+// Whatever way it ends, the device is left at rest (see flashScope.h).
 void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t byteCount,
-                         const uint8_t *bytes, tStatus &status);
+                         const uint8_t *bytes, tStatus &status, bool *erasing = nullptr);
 
 // Makes device 0x9D17 restart from the freshly written region.
 void activateIndirectFirmware(iSMBusController &controller, tStatus &status);

@@ -1,9 +1,10 @@
-#include "api/attributesConfigFlag.h"
+#include "firmware/configFlag.h"
 
 #include <boost/shared_array.hpp>
 #include <cstring>
 
 #include "controller/flashAccess.h"
+#include "controller/flashScope.h"
 
 namespace nZELSMBUS000 {
 
@@ -18,6 +19,29 @@ void requireConfigFlash(iSMBusController &controller, tStatus &status) {
 // Object allocation throws std::bad_alloc; the exports turn that into -52000.
 boost::shared_array<uint32_t> makeBlockBuffer() {
     return boost::shared_array<uint32_t>(new uint32_t[kConfigBlockWords]);
+}
+
+// Erases block 2, writes `words` to it and reads it back into `readBack`,
+// leaving the flash at rest on every path.
+void rewriteBlock(iSMBusController &controller, const uint32_t *words, uint32_t *readBack,
+                  tStatus &status) {
+    if (status.isFatal()) return;
+    const tFlashScope procedure(controller, kFlashId1010, tFlashHold::writeProcedure, status);
+    eraseConfigBlock(controller, kConfigFlagBlock, status);
+    writeConfigBlock(controller, kConfigFlagBlock, words, status);
+    readConfigBlock(controller, kConfigFlagBlock, readBack, status);
+}
+
+// Puts the old block back under a status of its own (the caller's holds the
+// failure that made this necessary); a block that does not read back as it
+// was is written once more.
+void repairBlock(iSMBusController &controller, const uint32_t *original, uint32_t *scratch) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        tStatus repairStatus;
+        rewriteBlock(controller, original, scratch, repairStatus);
+        if (!repairStatus.isFatal() && std::memcmp(scratch, original, kConfigBlockBytes) == 0)
+            return;
+    }
 }
 
 }  // namespace
@@ -54,9 +78,7 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
         ZELSMBUS_SET_CODE(status, -52005);
         return;
     }
-    eraseConfigBlock(controller, kConfigFlagBlock, status);
-    writeConfigBlock(controller, kConfigFlagBlock, block.get(), status);
-    readConfigBlock(controller, kConfigFlagBlock, block.get(), status);
+    rewriteBlock(controller, block.get(), block.get(), status);
 
     // The block must read back as written: the old contents with the new flag.
     const uint32_t oldWord = original[kConfigFlagWord];
@@ -65,11 +87,9 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
         !status.isFatal() && std::memcmp(block.get(), original.get(), kConfigBlockBytes) == 0;
     original[kConfigFlagWord] = oldWord;
     if (intact) return;
-    // Once the erase has begun, any failure would leave the block empty or
-    // half written: put the old block back under a status of its own.
-    tStatus repairStatus;
-    eraseConfigBlock(controller, kConfigFlagBlock, repairStatus);
-    writeConfigBlock(controller, kConfigFlagBlock, original.get(), repairStatus);
+    // Once the erase has begun, any failure may leave the block empty or half
+    // written: the old block goes back, and the call reports the first failure.
+    repairBlock(controller, original.get(), block.get());
     ZELSMBUS_SET_CODE(status, -52003);
 }
 

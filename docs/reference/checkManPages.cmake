@@ -1,0 +1,33 @@
+# Checks that MAN_DIR holds a page for every function HEADER declares (the 29
+# exports and the inline helpers) and that man renders one of them with its
+# parameters.
+file(STRINGS ${HEADER} lines REGEX "^(ZELSMBUS_API|static inline) .*ZELSMBus[A-Za-z0-9_]+ *\\(")
+set(functions "")
+foreach(line IN LISTS lines)
+  string(REGEX MATCH "ZELSMBus[A-Za-z0-9_]+ *\\(" name "${line}")
+  string(REGEX REPLACE " *\\($" "" name "${name}")
+  list(APPEND functions ${name})
+endforeach()
+list(LENGTH functions count)
+if(count LESS 31)
+  message(FATAL_ERROR "found only ${count} functions in ${HEADER}")
+endif()
+set(missing "")
+foreach(name IN LISTS functions)
+  if(NOT EXISTS ${MAN_DIR}/${name}.3)
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "no manual page for: ${missing}")
+endif()
+
+find_program(MAN man)
+if(MAN)
+  # The page of ZELSMBusOpen is a link to its family's page; man follows it.
+  execute_process(COMMAND ${MAN} -l ${MAN_DIR}/ZELSMBusOpen.3 WORKING_DIRECTORY ${MAN_DIR}/..
+                  OUTPUT_VARIABLE page RESULT_VARIABLE result ERROR_VARIABLE errors)
+  if(NOT result EQUAL 0 OR NOT page MATCHES "resourceName" OR NOT page MATCHES "keeps the value")
+    message(FATAL_ERROR "man -l ZELSMBusOpen.3 failed (${result}): ${errors}\n${page}")
+  endif()
+endif()

@@ -1,0 +1,135 @@
+#include "controller/flashScope.h"
+
+#include "controller/flashAccess.h"
+#include "driver/sleep.h"
+
+namespace nZELSMBUS000 {
+
+using nZELOSAL000::sleepMilliseconds;
+namespace reg = nFlashRegister;
+
+namespace {
+
+constexpr uint32_t kSerialBusy = 1u << 0;
+constexpr uint32_t kSerialWriteEnabled = 1u << 1;
+constexpr uint32_t kBF8EProtection = 0x3Cu;
+constexpr uint32_t kBF8EAutoIncrement = 1u << 6;
+// 0x2000: transfer open, writing enabled, reset granted.
+constexpr uint32_t kIndirectHeld = 0x7u;
+
+// Runs one step under a fresh status, so that a failed step does not skip
+// the next; the first failure is kept in `status`.
+template <typename Step>
+void step(tStatus &status, Step run) {
+    tStatus own;
+    run(own);
+    status.merge(own);
+}
+
+void endSerialTransfer(iSMBusController &controller, tStatus &status) {
+    step(status, [&](tStatus &own) {
+        controller.writeRegister(reg::kSerialControl, 0x200, own);
+        waitInterfaceReady(controller, own);
+    });
+}
+
+// The indirect port drops the write enable first, so that closing a transfer
+// that was cut short discards its data instead of programming a partial page.
+void endIndirectTransfer(iSMBusController &controller, tStatus &status) {
+    step(status, [&](tStatus &own) {
+        controller.writeRegister(reg::kIndirectControl, 32, own);
+        waitIndirectIdle(controller, own);
+    });
+    step(status, [&](tStatus &own) { controller.writeRegister(reg::kIndirectControl, 2, own); });
+}
+
+uint32_t readSerialStatus(iSMBusController &controller, tStatus &status) {
+    flashCommand(controller, 0x05000000, 0x202, status);
+    uint32_t value = 0;
+    controller.readRegister(reg::kSerialData, value, status);
+    return status.isFatal() ? 0 : value & 0xFFu;
+}
+
+bool serialAtRest(iSMBusController &controller, uint16_t flashId, tStatus &status) {
+    const uint32_t value = readSerialStatus(controller, status);
+    if (status.isFatal()) return false;
+    if (value & (kSerialBusy | kSerialWriteEnabled)) return false;
+    if (flashId != kFlashIdBF8E) return true;
+    return (value & kBF8EAutoIncrement) == 0 && (value & kBF8EProtection) == kBF8EProtection;
+}
+
+void restSerial(iSMBusController &controller, uint16_t flashId, tStatus &status) {
+    endSerialTransfer(controller, status);
+    // A busy flash ignores everything but its status read.
+    step(status, [&](tStatus &own) { waitFlashReady(controller, own); });
+    // Write disable also ends auto-increment programming.
+    step(status, [&](tStatus &own) { flashCommand(controller, 0x04000000, 0x201, own); });
+    if (flashId == kFlashIdBF8E) {
+        step(status, [&](tStatus &own) { setFlashWriteEnable(controller, flashId, false, own); });
+        step(status, [&](tStatus &own) { flashCommand(controller, 0x80000000, 0xA01, own); });
+    }
+}
+
+bool indirectAtRest(iSMBusController &controller, tStatus &status) {
+    uint32_t control = 0;
+    controller.readRegister(reg::kIndirectControl, control, status);
+    return !status.isFatal() && (control & kIndirectHeld) == 0;
+}
+
+void restIndirect(iSMBusController &controller, tStatus &status) {
+    // An erase in progress: up to 10 status reads 100 ms apart.
+    step(status, [&](tStatus &own) {
+        for (int poll = 0; poll < 10; ++poll) {
+            if ((readIndirectStatus(controller, own) & 1u) == 0 || own.isFatal()) return;
+            sleepMilliseconds(100);
+        }
+        ZELSMBUS_SET_CODE(own, -52007);
+    });
+    endIndirectTransfer(controller, status);
+}
+
+void release(iSMBusController &controller, uint16_t flashId, tFlashHold hold, tStatus &status) {
+    switch (hold) {
+        case tFlashHold::serialTransfer:
+            endSerialTransfer(controller, status);
+            return;
+        case tFlashHold::indirectTransfer:
+            endIndirectTransfer(controller, status);
+            return;
+        case tFlashHold::writeProcedure:
+            break;
+    }
+    // The device state is checked afterwards: a step whose request failed is
+    // gone through once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        tStatus own;
+        bool atRest;
+        if (flashId == kFlashId9D17) {
+            restIndirect(controller, own);
+            atRest = indirectAtRest(controller, own);
+        } else {
+            restSerial(controller, flashId, own);
+            atRest = serialAtRest(controller, flashId, own);
+        }
+        if (atRest) {
+            status.clear();
+            return;
+        }
+        status.clear();
+        if (!own.isFatal()) ZELSMBUS_SET_CODE(own, -52005);  // the device refuses to rest
+        status.merge(own);
+    }
+}
+
+}  // namespace
+
+void releaseFlash(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+                  tStatus &status) noexcept {
+    try {
+        release(controller, flashId, hold, status);
+    } catch (...) {
+        ZELSMBUS_SET_CODE(status, -52008);
+    }
+}
+
+}  // namespace nZELSMBUS000

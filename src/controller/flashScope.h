@@ -1,0 +1,63 @@
+// Scopes that end what a flash operation started, on every way out of it.
+//
+// A serial flash stays selected between transfers whose control word keeps
+// it selected, and carries the next command on into the same frame; a write
+// enable, 0xBF8E's auto-increment programming and its lifted block
+// protection, and an open transfer on the indirect port all last until
+// something ends them. The operations end them with their own closing steps,
+// but those run under the caller's status and are skipped once it holds an
+// error. A scope therefore ends its hold itself when it is left with an error
+// that arose inside it, under a status of its own: the caller's status keeps
+// its first failure and is never written here.
+#pragma once
+
+#include <cstdint>
+
+#include "controller/iSMBusController.h"
+#include "status/tStatus.h"
+
+namespace nZELSMBUS000 {
+
+enum class tFlashHold {
+    serialTransfer,    // a serial transfer kept selected (control bit 8)
+    indirectTransfer,  // an indirect transfer opened by writing 1 to 0x2000
+    writeProcedure,    // erasing or programming a device (write enable, busy time,
+                       // 0xBF8E auto-increment and protection)
+};
+
+// Brings the port or device back to rest after an interrupted operation:
+// ends the transfer; for a write procedure also waits until the device is no
+// longer busy, drops the write enable (which ends auto-increment
+// programming), protects every block of 0xBF8E again and releases the
+// indirect port. Checks the device is at rest afterwards and goes through the
+// steps once more when it is not. Every step runs whatever the earlier ones
+// reported; the outcome is in `status`.
+void releaseFlash(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+                  tStatus &status) noexcept;
+
+class tFlashScope {
+public:
+    tFlashScope(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+                tStatus &status) noexcept
+        : controller_(controller),
+          flashId_(flashId),
+          hold_(hold),
+          status_(status),
+          armed_(!status.isFatal()) {}
+    ~tFlashScope() {
+        if (!armed_ || !status_.isFatal()) return;
+        tStatus own;
+        releaseFlash(controller_, flashId_, hold_, own);
+    }
+    tFlashScope(const tFlashScope &) = delete;
+    tFlashScope &operator=(const tFlashScope &) = delete;
+
+private:
+    iSMBusController &controller_;
+    uint16_t flashId_;
+    tFlashHold hold_;
+    tStatus &status_;
+    bool armed_;  // nothing was started when the status already held an error
+};
+
+}  // namespace nZELSMBUS000
