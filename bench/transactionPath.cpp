@@ -5,7 +5,9 @@
 // is pointed at that descriptor, and the same read-byte request, built by hand
 // from the command table's layout, is issued with the raw ioctl on it. Both
 // roads end in the same answer, so the ratio is the library's cost over the
-// bare system-call interface with the driver's own cost taken away.
+// bare system-call interface with the driver's own cost taken away. The
+// program links the shared library, whose calls to ioctl the dynamic linker
+// binds to the definition here, as it binds them to the C library's otherwise.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <sys/ioctl.h>

@@ -10,6 +10,12 @@
 
 using namespace nZELSMBUS000;
 
+// A transaction's whole path, down to its one ioctl, is inlined into its
+// export: where the library is optimised as a whole (see src/CMakeLists.txt)
+// the controller and protocol layers then cost no calls of their own. Setting
+// a code stays a call (tStatus::setCode is never inlined).
+#define ZELSMBUS_TRANSACTION [[gnu::flatten]]
+
 namespace {
 
 constexpr int64_t kProtectedAddress = -26983;
@@ -66,13 +72,13 @@ bool portReachesChassisEeprom(iSMBusController &controller) {
 
 extern "C" {
 
-int32_t ZELSMBusQuickRead(tSMBusHandle *handle, uint8_t address) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusQuickRead(tSMBusHandle *handle, uint8_t address) {
     tStatus status;
     if (admit(handle, true, address, status)) handle->controller->quickRead(address, status);
     return status.result();
 }
 
-int32_t ZELSMBusQuickWrite(tSMBusHandle *handle, uint8_t address) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusQuickWrite(tSMBusHandle *handle, uint8_t address) {
     tStatus status;
     if (admit(handle, true, address, status))
         handle->controller->quickWrite(address, status);
@@ -81,62 +87,66 @@ int32_t ZELSMBusQuickWrite(tSMBusHandle *handle, uint8_t address) {
     return status.result();
 }
 
-int32_t ZELSMBusSendByte(tSMBusHandle *handle, uint8_t address, uint8_t data, int32_t pec) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusSendByte(tSMBusHandle *handle, uint8_t address, uint8_t data,
+                                              int32_t pec) {
     tStatus status;
     if (admit(handle, true, address, status))
         handle->controller->sendByte(address, data, pecFlag(pec), status);
     return status.result();
 }
 
-int32_t ZELSMBusReceiveByte(tSMBusHandle *handle, uint8_t address, int32_t pec, uint8_t *data) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusReceiveByte(tSMBusHandle *handle, uint8_t address, int32_t pec,
+                                                 uint8_t *data) {
     tStatus status;
     if (admit(handle, data != nullptr, address, status))
         handle->controller->receiveByte(address, pecFlag(pec), *data, status);
     return status.result();
 }
 
-int32_t ZELSMBusWriteByte(tSMBusHandle *handle, uint8_t address, uint8_t command, uint8_t data,
-                          int32_t pec) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteByte(tSMBusHandle *handle, uint8_t address,
+                                               uint8_t command, uint8_t data, int32_t pec) {
     tStatus status;
     if (admit(handle, true, address, status))
         handle->controller->writeByte(address, command, data, pecFlag(pec), status);
     return status.result();
 }
 
-int32_t ZELSMBusReadByte(tSMBusHandle *handle, uint8_t address, uint8_t command, int32_t pec,
-                         uint8_t *data) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusReadByte(tSMBusHandle *handle, uint8_t address,
+                                              uint8_t command, int32_t pec, uint8_t *data) {
     tStatus status;
     if (admit(handle, data != nullptr, address, status))
         handle->controller->readByte(address, command, pecFlag(pec), *data, status);
     return status.result();
 }
 
-int32_t ZELSMBusWriteWord(tSMBusHandle *handle, uint8_t address, uint8_t command, uint16_t data,
-                          int32_t pec) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteWord(tSMBusHandle *handle, uint8_t address,
+                                               uint8_t command, uint16_t data, int32_t pec) {
     tStatus status;
     if (admit(handle, true, address, status))
         handle->controller->writeWord(address, command, data, pecFlag(pec), status);
     return status.result();
 }
 
-int32_t ZELSMBusReadWord(tSMBusHandle *handle, uint8_t address, uint8_t command, int32_t pec,
-                         uint16_t *data) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusReadWord(tSMBusHandle *handle, uint8_t address,
+                                              uint8_t command, int32_t pec, uint16_t *data) {
     tStatus status;
     if (admit(handle, data != nullptr, address, status))
         handle->controller->readWord(address, command, pecFlag(pec), *data, status);
     return status.result();
 }
 
-int32_t ZELSMBusProcessCall(tSMBusHandle *handle, uint8_t address, uint8_t command, uint16_t data,
-                            int32_t pec, uint16_t *result) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusProcessCall(tSMBusHandle *handle, uint8_t address,
+                                                 uint8_t command, uint16_t data, int32_t pec,
+                                                 uint16_t *result) {
     tStatus status;
     if (admit(handle, result != nullptr, address, status))
         handle->controller->processCall(address, command, data, pecFlag(pec), *result, status);
     return status.result();
 }
 
-int32_t ZELSMBusWriteBlock(tSMBusHandle *handle, uint8_t address, uint8_t command, uint8_t count,
-                           const uint8_t *data, int32_t pec) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteBlock(tSMBusHandle *handle, uint8_t address,
+                                                uint8_t command, uint8_t count, const uint8_t *data,
+                                                int32_t pec) {
     tStatus status;
     if (admit(handle, validInput(data, count, kBlockMax), address, status)) {
         tBlockData block;
@@ -146,8 +156,9 @@ int32_t ZELSMBusWriteBlock(tSMBusHandle *handle, uint8_t address, uint8_t comman
     return status.result();
 }
 
-int32_t ZELSMBusReadBlock(tSMBusHandle *handle, uint8_t address, uint8_t command, int32_t pec,
-                          uint8_t *count, uint8_t *data) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusReadBlock(tSMBusHandle *handle, uint8_t address,
+                                               uint8_t command, int32_t pec, uint8_t *count,
+                                               uint8_t *data) {
     tStatus status;
     // The count is only known after the read, so the data pointer is always needed.
     if (admit(handle, count != nullptr && data != nullptr, address, status)) {
@@ -158,9 +169,10 @@ int32_t ZELSMBusReadBlock(tSMBusHandle *handle, uint8_t address, uint8_t command
     return status.result();
 }
 
-int32_t ZELSMBusBlockProcessCall(tSMBusHandle *handle, uint8_t address, uint8_t command,
-                                 uint8_t writeCount, const uint8_t *writeData, int32_t pec,
-                                 uint8_t *readCount, uint8_t *readData) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusBlockProcessCall(tSMBusHandle *handle, uint8_t address,
+                                                      uint8_t command, uint8_t writeCount,
+                                                      const uint8_t *writeData, int32_t pec,
+                                                      uint8_t *readCount, uint8_t *readData) {
     tStatus status;
     const bool valid =
         validInput(writeData, writeCount, kBlockMax) && readCount != nullptr && readData != nullptr;
@@ -174,8 +186,9 @@ int32_t ZELSMBusBlockProcessCall(tSMBusHandle *handle, uint8_t address, uint8_t 
     return transferDone(status);
 }
 
-int32_t ZELSMBusWriteBlockI2C(tSMBusHandle *handle, uint8_t address, uint8_t command,
-                              uint32_t length, const uint8_t *data) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteBlockI2C(tSMBusHandle *handle, uint8_t address,
+                                                   uint8_t command, uint32_t length,
+                                                   const uint8_t *data) {
     tStatus status;
     if (admit(handle, validInput(data, length, kI2CMax), address, status)) {
         tI2CData block;
@@ -185,8 +198,8 @@ int32_t ZELSMBusWriteBlockI2C(tSMBusHandle *handle, uint8_t address, uint8_t com
     return transferDone(status);
 }
 
-int32_t ZELSMBusReadBlockI2C(tSMBusHandle *handle, uint8_t address, uint8_t command,
-                             uint32_t length, uint8_t *data) {
+ZELSMBUS_TRANSACTION int32_t ZELSMBusReadBlockI2C(tSMBusHandle *handle, uint8_t address,
+                                                  uint8_t command, uint32_t length, uint8_t *data) {
     tStatus status;
     bool go = admit(handle, validInput(data, length, kI2CMax), address, status);
     // A restricted session may still read the chassis EEPROM of a port that reaches it.

@@ -36,10 +36,10 @@ template <const tCommand &Command, typename Values, size_t... I>
 }
 
 // One driver command: guard, pack (ending with the caller's status word), one
-// ioctl under a status of its own, then either carry a failed system call into
-// the caller's status or copy every output and fold in the driver's word.
+// ioctl, then either leave the failed system call's code in the caller's
+// status or copy every output and fold in the driver's word.
 template <const tCommand &Command, typename... Inputs, typename... Outputs>
-void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inputs,
+void runCommand(tInterfaceProxy_zelsmbus &node, std::tuple<Inputs &...> inputs,
                 std::tuple<Outputs &...> outputs, tStatus &status, uint64_t line) {
     using InputIndexes = std::index_sequence_for<Inputs...>;
     using OutputIndexes = std::index_sequence_for<Outputs...>;
@@ -62,10 +62,12 @@ void runCommand(nZELOSAL000::iInterfaceProxy &node, std::tuple<Inputs &...> inpu
     std::memcpy(input + Command.inputSize - command::kStatusWordSize, &callerWord,
                 sizeof callerWord);
 
-    tStatus local;
-    node.ioctl(Command.request, input, Command.inputSize, output, Command.outputSize, local);
-    if (local.isFatal()) {
-        status.merge(local);
+    // The caller's status is not fatal here and a failed system call only ever
+    // sets an error code (with its location) or nothing, so the call takes that
+    // status directly: a failure lands in it exactly as a merge from a fresh
+    // status of its own would, and only a failure makes it fatal.
+    node.ioctl(Command.request, input, Command.inputSize, output, Command.outputSize, status);
+    if (status.isFatal()) {
         return;
     }
     unpack<Command>(output, outputs, OutputIndexes{});

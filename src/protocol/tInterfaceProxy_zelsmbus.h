@@ -12,8 +12,8 @@
 
 namespace nZELSMBUS000 {
 
-class tInterfaceProxy_zelsmbus : public nZELOSAL000::tDeviceInterfaceProxy,
-                                 public iInterfaceProxy_zelsmbus {
+class tInterfaceProxy_zelsmbus final : public nZELOSAL000::tDeviceInterfaceProxy,
+                                       public iInterfaceProxy_zelsmbus {
 public:
     tInterfaceProxy_zelsmbus() noexcept = default;
     ~tInterfaceProxy_zelsmbus() override = default;

@@ -33,8 +33,10 @@ struct tStatus {
     // The value an exported function returns.
     int32_t result() const noexcept { return static_cast<int32_t>(code); }
 
-    bool setCode(int64_t newCode, const char *componentName, const char *fileName,
-                 uint64_t lineNumber) noexcept;
+    // Never inlined: it sits on the error paths of the transactions, whose
+    // exports inline everything else (its text copies would only bloat them).
+    [[gnu::noinline]] bool setCode(int64_t newCode, const char *componentName, const char *fileName,
+                                   uint64_t lineNumber) noexcept;
     bool merge(const tStatus &other) noexcept;
     void clear() noexcept;
 
