@@ -38,8 +38,9 @@ void usage(FILE *to) {
                  "       zelsim stop | reset | status\n"
                  "Runs COMMAND with the simulated SMBus driver (libzelsim.so) preloaded.\n"
                  "Every process COMMAND starts shares one world. Without --world, COMMAND\n"
-                 "uses the world 'zelsim start' left running, if any; otherwise (and with\n"
-                 "--world) it gets a private world that ends with it.\n"
+                 "joins the world of the zelsim run this launcher runs in, else the world\n"
+                 "'zelsim start' left running, if any; otherwise (and with --world) it gets\n"
+                 "a private world that ends with it.\n"
                  "  --world FILE  world file (TOML); default: the built-in world\n"
                  "  --in-process  no shared world: every process of COMMAND simulates a\n"
                  "                world of its own (zelsim.h's control functions act on it)\n"
@@ -47,7 +48,7 @@ void usage(FILE *to) {
                  "                else $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-UID)\n"
                  "  stop          stop the running world (nothing of it is left behind)\n"
                  "  reset         put the running world back to its starting state\n"
-                 "  status        print the running world's file and socket\n");
+                 "  status        print the running world's file, socket and server pid\n");
 }
 
 void prependPath(const char *name, const std::string &entry) {

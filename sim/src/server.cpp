@@ -71,7 +71,11 @@ void setText(Reply &reply, const std::string &text) {
     std::memcpy(reply.data, text.data(), reply.dataLength);
 }
 
+// The file is loaded once before the reset: one that no longer loads (edited
+// since, or removed) fails with the world left as it was, not replaced by
+// the built-in world under the file's name.
 int reloadWorld(const std::string &world) {
+    if (!world.empty() && zelsim_load_world_file(world.c_str()) != 0) return -1;
     zelsim_reset();
     return world.empty() ? 0 : zelsim_load_world_file(world.c_str());
 }
@@ -148,7 +152,7 @@ bool answer(Server &server, uint64_t token, const Request &request, Reply &reply
             return true;
         case Op::Reset:
             reply.ret = reloadWorld(server.world);
-            if (reply.ret != 0) setText(reply, zelsim_last_error());
+            if (reply.ret != 0) setText(reply, server.world + ": " + zelsim_last_error());
             return true;
         case Op::Stop:
             requestStop(server);

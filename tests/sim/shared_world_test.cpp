@@ -250,6 +250,19 @@ TEST_F(SharedWorld, AStartedWorldKeepsStateBetweenCommandsUntilResetOrStopped) {
     EXPECT_EQ(parseRead(client("read 0x90 3")).value, 80u);
 }
 
+TEST_F(SharedWorld, AResetWhoseWorldFileNoLongerLoadsLeavesTheWorldAsItWas) {
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    EXPECT_EQ(client("write 0x90 3 0x42"), "0\n");
+    writeFile("world.toml", std::string(kWorld) + "    byts = [1]\n");  // line 10
+
+    Result reset = shell(kLauncher + " reset 2>&1");
+    EXPECT_EQ(reset.status, 1);
+    EXPECT_NE(reset.out.find(world_ + ": line 10: key 'byts'"), std::string::npos) << reset.out;
+    // Neither reset nor replaced by the built-in world (whose register 3 holds 80).
+    EXPECT_EQ(parseRead(client("read 0x90 3")).value, 0x42u);
+    EXPECT_NE(shell(kLauncher + " status").out.find("world: " + world_), std::string::npos);
+}
+
 TEST_F(SharedWorld, AServerKilledOutrightDoesNotBlockTheNextStart) {
     ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
     std::string status = shell(kLauncher + " status").out;

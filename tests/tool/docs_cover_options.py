@@ -2,7 +2,8 @@
 """Checks that the tool's documentation keeps up with the tool: every command
 that `zelsmbus --help` lists, and every option of every command's --help, is
 in docs/zelsmbus.md, in the manual page's source, and in the bash completion
-(options under their own command there).
+(options under their own command there). Likewise every command and option of
+`zelsim --help` is in zelsim's manual page.
 
   docs_cover_options.py --launcher L --tool T
 """
@@ -16,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 MARKDOWN = os.path.join(ROOT, "docs", "zelsmbus.md")
 MANUAL = os.path.join(ROOT, "docs", "man", "zelsmbus.1.scd")
+LAUNCHER_MANUAL = os.path.join(ROOT, "docs", "man", "zelsim.1.scd")
 COMPLETION = os.path.join(ROOT, "tools", "zelsmbus", "zelsmbus.bash-completion")
 
 
@@ -51,6 +53,28 @@ def options_of(text):
     return names
 
 
+def launcher_gaps(launcher):
+    """What zelsim's manual page lacks of the commands in the usage lines of
+    `zelsim --help` (zelsim start, ..., stop | reset | status) and its options."""
+    result = subprocess.run([launcher, "--help"], capture_output=True, text=True, timeout=60)
+    if result.returncode != 0:
+        return ["zelsim --help failed: " + result.stderr]
+    manual = open(LAUNCHER_MANUAL, encoding="utf-8").read()
+    commands = []
+    for line in result.stdout.splitlines():
+        match = re.match(r"(?:usage:)?\s*zelsim\s+(.*)", line)
+        if not match:
+            break
+        commands += [word for word in match.group(1).split() if re.fullmatch(r"[a-z]+", word)]
+    options = sorted(set(re.findall(r"(?<![\w-])(--[a-z][a-z-]*)", result.stdout)) - {"--help"})
+    gaps = [] if commands else ["zelsim --help lists no commands"]
+    gaps += ["zelsim's manual page does not describe zelsim " + command
+             for command in commands if "*zelsim %s*" % command not in manual]
+    gaps += ["zelsim's manual page lacks " + option
+             for option in options if "*%s*" % option not in manual]
+    return gaps
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
@@ -62,7 +86,7 @@ def main():
     completion = open(COMPLETION, encoding="utf-8").read()
     completed_commands = re.search(r'local commands="([^"]*)"', completion).group(1).split()
 
-    missing = []
+    missing = launcher_gaps(args.launcher)
     commands = [line.split()[0] for line in section(help_text(args.launcher, args.tool, []),
                                                      "Subcommands:")]
     if not commands:
