@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../flashSupport/flashWorld.h"
 #include "firmware/firmwareChecksums.h"
 #include "imageBuilder.h"
 #include "zelsim.h"
@@ -18,47 +19,7 @@ namespace flashsim {
 using zelsmbus_mkimage::buildFirmwareImage;
 using zelsmbus_mkimage::tImageFields;
 
-// One controller per flash device, each with one port named after it.
-const char kWorld[] = R"toml(
-[simulator]
-virtual_time = true
-
-[[device]]
-vendor_id = 0x8086
-device_id = 0x1111
-subsystem_vendor_id = 0x8086
-subsystem_id = 0x1010
-bus = 1
-device_string = "serial flash 0x1010"
-flash_id = 0x1010
-firmware_version = 7
-  [[device.port]]
-  text = "FLASH::1010"
-
-[[device]]
-vendor_id = 0x8086
-device_id = 0x2222
-subsystem_vendor_id = 0x8086
-subsystem_id = 0xBF8E
-bus = 2
-device_string = "serial flash 0xBF8E"
-flash_id = 0xBF8E
-firmware_version = 7
-  [[device.port]]
-  text = "FLASH::BF8E"
-
-[[device]]
-vendor_id = 0x8086
-device_id = 0x3333
-subsystem_vendor_id = 0x8086
-subsystem_id = 0x9D17
-bus = 3
-device_string = "indirect flash 0x9D17"
-flash_id = 0x9D17
-firmware_version = 7
-  [[device.port]]
-  text = "FLASH::9D17"
-)toml";
+using flashworld::kFlashWorld;
 
 constexpr uint8_t kPinOut = 4;
 // The pin-out word as the board keeps it, from the byte before its address on:
@@ -84,7 +45,7 @@ class FlashSim : public ::testing::Test {
 protected:
     void SetUp() override {
         zelsim_reset();
-        ASSERT_EQ(zelsim_load_world_text(kWorld), 0) << zelsim_last_error();
+        ASSERT_EQ(zelsim_load_world_text(kFlashWorld), 0) << zelsim_last_error();
     }
     void TearDown() override {
         ZELSMBusClose(handle);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "../flashSupport/flashWorld.h"
 #include "callInterposer.h"
 #include "firmware/firmwareChecksums.h"
 #include "imageBuilder.h"
@@ -31,47 +32,7 @@ namespace {
 using zelsmbus_mkimage::buildFirmwareImage;
 using zelsmbus_mkimage::tImageFields;
 
-// One controller per flash device, each with one port named after it.
-const char kWorld[] = R"toml(
-[simulator]
-virtual_time = true
-
-[[device]]
-vendor_id = 0x8086
-device_id = 0x1111
-subsystem_vendor_id = 0x8086
-subsystem_id = 0x1010
-bus = 1
-device_string = "serial flash 0x1010"
-flash_id = 0x1010
-firmware_version = 7
-  [[device.port]]
-  text = "FLASH::1010"
-
-[[device]]
-vendor_id = 0x8086
-device_id = 0x2222
-subsystem_vendor_id = 0x8086
-subsystem_id = 0xBF8E
-bus = 2
-device_string = "serial flash 0xBF8E"
-flash_id = 0xBF8E
-firmware_version = 7
-  [[device.port]]
-  text = "FLASH::BF8E"
-
-[[device]]
-vendor_id = 0x8086
-device_id = 0x3333
-subsystem_vendor_id = 0x8086
-subsystem_id = 0x9D17
-bus = 3
-device_string = "indirect flash 0x9D17"
-flash_id = 0x9D17
-firmware_version = 7
-  [[device.port]]
-  text = "FLASH::9D17"
-)toml";
+using flashworld::kFlashWorld;
 
 constexpr uint8_t kPinOut = 4;
 // The pin-out word: the version in its low byte, distinct bytes around it.
@@ -228,7 +189,7 @@ tOperation configFlag() {
     };
     const std::vector<uint8_t> oldBlock = [] {
         zelsim_reset();
-        zelsim_load_world_text(kWorld);
+        zelsim_load_world_text(kFlashWorld);
         return flashBytes(0, kBlock2, kBlockBytes);
     }();
     std::vector<uint8_t> newBlock = oldBlock;
@@ -258,7 +219,7 @@ protected:
 
     void freshWorld(const tOperation &op) {
         zelsim_reset();
-        ASSERT_EQ(zelsim_load_world_text(kWorld), 0) << zelsim_last_error();
+        ASSERT_EQ(zelsim_load_world_text(kFlashWorld), 0) << zelsim_last_error();
         op.prepare();
     }
 
