@@ -217,6 +217,7 @@ CASES = {
     "odd_eeprom": (["eeprom", ODD, "0x50", "--length", "32"], {"world": ODD_TEXTS_WORLD}),
     "odd_dump": (["dump", "-r", "0-0x1f", ODD, "0x50"], {"world": ODD_TEXTS_WORLD}),
     # Firmware images the tool refuses before the update.
+    # The remote controller's pin-out word reads erased (as after an update cut short).
     "firmware_pinout_mismatch": (["firmware", "-y", REMOTE, "pinout.img"],
                                  {"needs": "mkimage", "setup": "pinout"}),
     "firmware_pinout_mismatch_serial": (["firmware", "-y", HOST, "host-pinout-7.img"],

@@ -114,15 +114,18 @@ uint32_t readIndirectWord(Registers &r, uint32_t address) {
 }
 
 BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
-    BoardPinOut board{readFlashId(r), 0};
+    BoardPinOut board{readFlashId(r), 0, false};
     if (board.flashId == 0xFFFF) board.flashId = readFlashId(r);
     if (board.flashId == kIndirectFlash) {
-        board.version = (readIndirectWord(r, pinOutAddress) >> 8) & 0xFFu;
+        const uint32_t word = readIndirectWord(r, pinOutAddress);
+        board.version = (word >> 8) & 0xFFu;
+        board.erased = (word & 0xFFFFu) == 0xFFFFu;
     } else if (board.flashId == 0x1010 || board.flashId == 0xBF8E) {
         waitFor(r, kSerialStatus, 1u, true);
         uint32_t word = readSerialWord(r, pinOutAddress);
         if (word == 0xFFFFFFFFu) word = readSerialWord(r, pinOutAddress);
         board.version = word & 0xFFu;
+        board.erased = word == 0xFFFFFFFFu;
     } else {
         throw RegisterFailure{};  // a device the library does not update either
     }

@@ -13,6 +13,7 @@ namespace zelsmbus_tool {
 struct BoardPinOut {
     uint16_t flashId;
     uint32_t version;  // 0-255
+    bool erased;       // the whole word reads as erased flash: an update was cut short
 };
 
 // Reads through the raw register attributes, for which the session is made

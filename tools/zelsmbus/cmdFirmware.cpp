@@ -150,6 +150,13 @@ void runFirmware(const FirmwareArgs &args) {
         throw ToolError("the image is made for subsystem " + hex4(verdict.header.subsystemId) +
                         ", not for this controller's " + hex4(subsystem));
     }
+    if (board && board->erased && board->version != verdict.header.pinOutVersion) {
+        throw ToolError("the pin-out word of " + args.resource + " (flash address " +
+                            hex8(verdict.header.pinOutAddress) + ") reads erased",
+                        ZELSMBUS_ERROR_PIN_OUT_ERASED,
+                        "the board's own recovery procedure must restore the pin-out word "
+                        "before an update can check the image against it");
+    }
     if (board && board->version != verdict.header.pinOutVersion) {
         throw ToolError("the image is made for pin-out version " +
                         std::to_string(verdict.header.pinOutVersion) + ", but the board of " +
