@@ -163,6 +163,10 @@ TEST(Attributes, AreFoundByNameConstantIdentifierOrRegister) {
     EXPECT_EQ(findAttribute("0x2ffff")->name, "reg:0xffff");
     EXPECT_EQ(findAttribute("1004")->width, 4u);
     EXPECT_TRUE(findAttribute("unrestricted")->boolean);
+    // The Python package's spellings too.
+    EXPECT_EQ(findAttribute("VENDOR_ID")->id, 101u);
+    EXPECT_EQ(findAttribute("config_flag")->id, 1006u);
+    EXPECT_EQ(findAttribute("ZELSMBUS_ATTR_1004")->name, "setting-1004");
     for (const char *unknown : {"bogus", "999", "reg:0x10000", "0x30000", "reg:"}) {
         EXPECT_FALSE(findAttribute(unknown)) << unknown;
     }

@@ -22,25 +22,12 @@ struct AttributeRow {
 constexpr AttributeRow kAttributeRows[] = {ZELSMBUS_ATTRIBUTES(ZELSMBUS_TOOL_ATTRIBUTE_ROW_)};
 #undef ZELSMBUS_TOOL_ATTRIBUTE_ROW_
 
-constexpr const char *kConstantPrefix = "ZELSMBUS_ATTR_";
-
 // The header's table gives no direction: these are the attributes the library
 // reads but refuses to set (identity, texts, firmware version, protected list,
 // port flags, driver value 10004).
 bool isReadOnly(uint32_t id) {
     return (id >= 101 && id <= 108) || (id >= 301 && id <= 303) || id == 401 || id == 402 ||
            id == 1002 || id == 1003 || id == 10004;
-}
-
-// ZELSMBUS_ATTR_VENDOR_ID -> vendor-id; the driver's numbered settings
-// (ZELSMBUS_ATTR_1004) -> setting-1004.
-std::string readableName(const char *constant) {
-    std::string rest = constant + std::strlen(kConstantPrefix);
-    std::string name = std::isdigit(static_cast<unsigned char>(rest[0])) ? "setting-" : "";
-    for (char c : rest) {
-        name += c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return name;
 }
 
 bool equalsIgnoreCase(const std::string &a, const std::string &b) {
@@ -52,6 +39,24 @@ bool equalsIgnoreCase(const std::string &a, const std::string &b) {
         }
     }
     return true;
+}
+
+// One spelling for every form a user may type: the tool's (vendor-id), the
+// Python package's (VENDOR_ID, vendor_id) and the header's constant
+// (ZELSMBUS_ATTR_VENDOR_ID) all become "vendor-id".
+std::string spelling(const std::string &text) {
+    std::string folded;
+    for (char c : text) {
+        folded += c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::string prefix = "zelsmbus-attr-";
+    if (folded.compare(0, prefix.size(), prefix) == 0) {
+        folded.erase(0, prefix.size());
+        if (!folded.empty() && std::isdigit(static_cast<unsigned char>(folded[0]))) {
+            folded.insert(0, "setting-");
+        }
+    }
+    return folded;
 }
 
 std::optional<unsigned long> wholeNumber(const std::string &text) {
@@ -75,7 +80,7 @@ const std::vector<AttributeInfo> &attributeTable() {
     static const std::vector<AttributeInfo> table = [] {
         std::vector<AttributeInfo> rows;
         for (const AttributeRow &row : kAttributeRows) {
-            rows.push_back({row.id, row.width, readableName(row.constant), row.meaning,
+            rows.push_back({row.id, row.width, spelling(row.constant), row.meaning,
                             std::strstr(row.meaning, "boolean") != nullptr, isReadOnly(row.id)});
         }
         return rows;
@@ -92,13 +97,9 @@ std::optional<AttributeInfo> findAttribute(const std::string &text) {
         }
         id = ZELSMBUS_ATTR_REGISTER_FIRST + *offset;
     }
-    for (size_t i = 0; i < attributeTable().size(); ++i) {
-        const AttributeInfo &info = attributeTable()[i];
-        if ((id && *id == info.id) ||
-            (!id && (equalsIgnoreCase(text, info.name) ||
-                     equalsIgnoreCase(text, kAttributeRows[i].constant)))) {
-            return info;
-        }
+    const std::string typed = spelling(text);
+    for (const AttributeInfo &info : attributeTable()) {
+        if (id ? *id == info.id : typed == info.name) return info;
     }
     if (id && *id >= ZELSMBUS_ATTR_REGISTER_FIRST && *id <= ZELSMBUS_ATTR_REGISTER_LAST) {
         return registerAttribute(static_cast<uint32_t>(*id));
