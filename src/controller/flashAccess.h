@@ -45,6 +45,11 @@ uint32_t firmwareRegionSize(uint16_t flashId);
 // Serial command port.
 void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control, tStatus &status);
 void waitInterfaceReady(iSMBusController &controller, tStatus &status);
+// Bits of the serial flash's status register.
+constexpr uint32_t kFlashStatusBusy = 1u << 0;
+constexpr uint32_t kFlashStatusWriteEnabled = 1u << 1;
+// The serial flash's status register (its low byte); 0 when the status holds an error.
+uint32_t readFlashStatus(iSMBusController &controller, tStatus &status);
 // Polls the flash's status register until it is neither busy nor write-enabled.
 void waitFlashIdle(iSMBusController &controller, tStatus &status);
 // As waitFlashIdle, but only until it is no longer busy (a write enable may stay).

@@ -10,8 +10,6 @@ namespace reg = nFlashRegister;
 
 namespace {
 
-constexpr uint32_t kSerialBusy = 1u << 0;
-constexpr uint32_t kSerialWriteEnabled = 1u << 1;
 constexpr uint32_t kBF8EProtection = 0x3Cu;
 constexpr uint32_t kBF8EAutoIncrement = 1u << 6;
 // 0x2000: transfer open, writing enabled, reset granted.
@@ -43,17 +41,10 @@ void endIndirectTransfer(iSMBusController &controller, tStatus &status) {
     step(status, [&](tStatus &own) { controller.writeRegister(reg::kIndirectControl, 2, own); });
 }
 
-uint32_t readSerialStatus(iSMBusController &controller, tStatus &status) {
-    flashCommand(controller, 0x05000000, 0x202, status);
-    uint32_t value = 0;
-    controller.readRegister(reg::kSerialData, value, status);
-    return status.isFatal() ? 0 : value & 0xFFu;
-}
-
 bool serialAtRest(iSMBusController &controller, uint16_t flashId, tStatus &status) {
-    const uint32_t value = readSerialStatus(controller, status);
+    const uint32_t value = readFlashStatus(controller, status);
     if (status.isFatal()) return false;
-    if (value & (kSerialBusy | kSerialWriteEnabled)) return false;
+    if (value & (kFlashStatusBusy | kFlashStatusWriteEnabled)) return false;
     if (flashId != kFlashIdBF8E) return true;
     return (value & kBF8EAutoIncrement) == 0 && (value & kBF8EProtection) == kBF8EProtection;
 }

@@ -49,15 +49,20 @@ void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control,
     waitInterfaceReady(controller, status);
 }
 
+uint32_t readFlashStatus(iSMBusController &controller, tStatus &status) {
+    flashCommand(controller, 0x05000000, 0x202, status);
+    uint32_t value = 0;
+    controller.readRegister(reg::kSerialData, value, status);
+    return status.isFatal() ? 0 : value & 0xFFu;
+}
+
 namespace {
 // Polls the status register until none of `bits` is set: 1 ms after each of
 // the first 30 polls, 10 ms after each later one, -52007 after 627 (about 6 s).
 void waitFlashStatusClear(iSMBusController &controller, uint32_t bits, tStatus &status) {
     if (status.isFatal()) return;
     for (int poll = 0; poll < kFlashIdlePolls; ++poll) {
-        flashCommand(controller, 0x05000000, 0x202, status);  // read status register
-        uint32_t flashStatus = 0;
-        controller.readRegister(reg::kSerialData, flashStatus, status);
+        const uint32_t flashStatus = readFlashStatus(controller, status);
         if (status.isFatal()) return;
         if ((flashStatus & bits) == 0) return;
         sleepMilliseconds(poll < kFlashIdleFastPolls ? 1 : 10);
@@ -67,11 +72,11 @@ void waitFlashStatusClear(iSMBusController &controller, uint32_t bits, tStatus &
 }  // namespace
 
 void waitFlashIdle(iSMBusController &controller, tStatus &status) {
-    waitFlashStatusClear(controller, 3u, status);  // neither busy nor write-enabled
+    waitFlashStatusClear(controller, kFlashStatusBusy | kFlashStatusWriteEnabled, status);
 }
 
 void waitFlashReady(iSMBusController &controller, tStatus &status) {
-    waitFlashStatusClear(controller, 1u, status);
+    waitFlashStatusClear(controller, kFlashStatusBusy, status);
 }
 
 uint16_t readFlashId(iSMBusController &controller, tStatus &status) {

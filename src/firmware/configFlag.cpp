@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "controller/flashAccess.h"
-#include "controller/flashScope.h"
 
 namespace nZELSMBUS000 {
 
@@ -21,12 +20,10 @@ boost::shared_array<uint32_t> makeBlockBuffer() {
     return boost::shared_array<uint32_t>(new uint32_t[kConfigBlockWords]);
 }
 
-// Erases block 2, writes `words` to it and reads it back into `readBack`,
-// leaving the flash at rest on every path.
+// Erases block 2, writes `words` to it and reads it back into `readBack`. Each
+// of the three ends what it started on every path (they hold their own scopes).
 void rewriteBlock(iSMBusController &controller, const uint32_t *words, uint32_t *readBack,
                   tStatus &status) {
-    if (status.isFatal()) return;
-    const tFlashScope procedure(controller, kFlashId1010, tFlashHold::writeProcedure, status);
     eraseConfigBlock(controller, kConfigFlagBlock, status);
     writeConfigBlock(controller, kConfigFlagBlock, words, status);
     readConfigBlock(controller, kConfigFlagBlock, readBack, status);

@@ -113,10 +113,8 @@ uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
     return bytes;
 }
 
-// Reads the region back; true when its first byteCount bytes are `expected`.
-// -52018 when they differ.
-// Reads the region into `readBack` (a whole region's room) and compares its
-// first byteCount bytes.
+// Reads the region back into `readBack` (a whole region's room); true when its
+// first byteCount bytes are `expected`, -52018 when they differ.
 bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offset,
                   const uint8_t *expected, uint32_t byteCount, uint8_t *readBack, tStatus &status) {
     if (status.isFatal()) return false;
