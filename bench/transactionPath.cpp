@@ -45,6 +45,15 @@ struct tReadByteOut {
     int32_t status;
 };
 
+tEnvelope envelopeFor(tReadByteIn &in, tReadByteOut &out) {
+    return {reinterpret_cast<uintptr_t>(&in),
+            reinterpret_cast<uintptr_t>(&out),
+            sizeof in,
+            sizeof out,
+            0,
+            0};
+}
+
 // The descriptor whose read-byte commands are answered in-process; -1: none.
 int fastDescriptor = -1;
 
@@ -125,12 +134,7 @@ public:
         tReadByteIn in{};
         in.address = kSensor;
         tReadByteOut out{};
-        tEnvelope envelope{reinterpret_cast<uintptr_t>(&in),
-                           reinterpret_cast<uintptr_t>(&out),
-                           sizeof in,
-                           sizeof out,
-                           0,
-                           0};
+        tEnvelope envelope = envelopeFor(in, out);
         if (::ioctl(fastDescriptor, kReadByteRequest, &envelope) != 0) return -1;
         value = out.data;
         return out.status;
@@ -146,12 +150,7 @@ void BM_FastDriverAnswer(benchmark::State &state) {
     tReadByteIn in{};
     in.address = kSensor;
     tReadByteOut out{};
-    tEnvelope envelope{reinterpret_cast<uintptr_t>(&in),
-                       reinterpret_cast<uintptr_t>(&out),
-                       sizeof in,
-                       sizeof out,
-                       0,
-                       0};
+    tEnvelope envelope = envelopeFor(in, out);
     for (auto _ : state) {
         benchmark::DoNotOptimize(&envelope);
         if (answerReadByte(&envelope) != 0) return state.SkipWithError("answer failed");
