@@ -113,17 +113,57 @@ uint32_t readIndirectWord(Registers &r, uint32_t address) {
     return value;
 }
 
+// Closing a transfer cut short, as the library closes one, so that a failed
+// register access never leaves the flash mid-transfer for the update that
+// follows. Best effort: the failure that led here is the one reported.
+void endSerialTransfer(Registers &r) {
+    try {
+        r.write(kSerialControl, 0x200);
+        waitFor(r, kSerialStatus, 1u, true);
+    } catch (const RegisterFailure &) {
+    }
+}
+
+void endIndirectTransfer(Registers &r) {
+    try {
+        r.write(kIndirectControl, 32);  // write enable off first
+        waitIndirectIdle(r);
+    } catch (const RegisterFailure &) {
+    }
+    try {
+        r.write(kIndirectControl, 2);
+    } catch (const RegisterFailure &) {
+    }
+}
+
+// Runs one port's reads; on a failure, ends the transfer before passing it on.
+template <typename Reads>
+auto closingOnFailure(Registers &r, void (*end)(Registers &), Reads reads) {
+    try {
+        return reads();
+    } catch (const RegisterFailure &) {
+        end(r);
+        throw;
+    }
+}
+
 BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
-    BoardPinOut board{readFlashId(r), 0, false};
-    if (board.flashId == 0xFFFF) board.flashId = readFlashId(r);
+    BoardPinOut board{0, 0, false};
+    board.flashId = closingOnFailure(r, endSerialTransfer, [&] {
+        const uint16_t id = readFlashId(r);
+        return id == 0xFFFF ? readFlashId(r) : id;
+    });
     if (board.flashId == kIndirectFlash) {
-        const uint32_t word = readIndirectWord(r, pinOutAddress);
+        const uint32_t word = closingOnFailure(r, endIndirectTransfer,
+                                               [&] { return readIndirectWord(r, pinOutAddress); });
         board.version = (word >> 8) & 0xFFu;
         board.erased = (word & 0xFFFFu) == 0xFFFFu;
     } else if (board.flashId == 0x1010 || board.flashId == 0xBF8E) {
-        waitFor(r, kSerialStatus, 1u, true);
-        uint32_t word = readSerialWord(r, pinOutAddress);
-        if (word == 0xFFFFFFFFu) word = readSerialWord(r, pinOutAddress);
+        const uint32_t word = closingOnFailure(r, endSerialTransfer, [&] {
+            waitFor(r, kSerialStatus, 1u, true);
+            const uint32_t first = readSerialWord(r, pinOutAddress);
+            return first == 0xFFFFFFFFu ? readSerialWord(r, pinOutAddress) : first;
+        });
         board.version = word & 0xFFu;
         board.erased = word == 0xFFFFFFFFu;
     } else {
