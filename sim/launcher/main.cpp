@@ -23,8 +23,8 @@
 #include <cstring>
 #include <string>
 
-#include "remote_protocol.h"
-#include "world_control.h"
+#include "remoteProtocol.h"
+#include "worldControl.h"
 
 using namespace zelsim::launcher;
 using zelsim::remote::Op;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "zelqpxi_sim.h"
+#include "zelqpxiSim.h"
 
 #define ZELQPXI_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "remote_protocol.h"
+#include "remoteProtocol.h"
 
 namespace zelsim::remote {
 

@@ -23,7 +23,7 @@
 #include "channel.h"
 #include "commands.h"
 #include "real.h"
-#include "remote_protocol.h"
+#include "remoteProtocol.h"
 #include "zelsim.h"
 
 namespace zelsim::client {

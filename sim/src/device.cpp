@@ -6,7 +6,7 @@
 #include "commands.h"
 #include "lock.h"
 #include "sim.h"
-#include "status_words.h"
+#include "statusWords.h"
 
 namespace zelsim {
 namespace {

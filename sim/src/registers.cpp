@@ -1,6 +1,6 @@
 #include "registers.h"
 
-#include "status_words.h"
+#include "statusWords.h"
 
 namespace zelsim {
 

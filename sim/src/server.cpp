@@ -28,7 +28,7 @@
 
 #include "channel.h"
 #include "real.h"
-#include "remote_protocol.h"
+#include "remoteProtocol.h"
 #include "vtime.h"
 #include "zelsim.h"
 

@@ -22,7 +22,7 @@
 
 #include "commands.h"
 #include "sim.h"
-#include "status_words.h"
+#include "statusWords.h"
 
 namespace zelsim {
 

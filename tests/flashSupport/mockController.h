@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "../../sim/src/flash_model.h"
+#include "../../sim/src/flashModel.h"
 #include "controller/iSMBusController.h"
 
 namespace flashtest {

@@ -126,7 +126,7 @@ TEST(StatusRecord, MacroRecordsSourceRelativeFileAndLine) {
     tStatus status;
     const int line = __LINE__ + 1;
     ZELSMBUS_SET_CODE(status, -52005);
-    EXPECT_STREQ(status.file, "tests/status/tStatus_test.cpp");
+    EXPECT_STREQ(status.file, "tests/status/tStatusTest.cpp");
     EXPECT_EQ(status.line, static_cast<uint64_t>(line));
     EXPECT_STREQ(status.component, "zelsmbus");
 }

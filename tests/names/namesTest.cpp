@@ -11,7 +11,7 @@
 #include "zelsmbus.h"
 
 #ifdef ZELQPXI_STAND_IN
-#include "zelqpxi_sim.h"
+#include "zelqpxiSim.h"
 #endif
 
 namespace names_test {

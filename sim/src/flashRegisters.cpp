@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "flash_model.h"
+#include "flashModel.h"
 #include "registers.h"
 #include "sim.h"
 #include "vtime.h"

@@ -1,4 +1,4 @@
-#include "world_control.h"
+#include "worldControl.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "remote_protocol.h"
+#include "remoteProtocol.h"
 #include "server.h"
 
 namespace zelsim::launcher {

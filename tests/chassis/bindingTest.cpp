@@ -13,7 +13,7 @@
 #ifdef ZELQPXI_STAND_IN_DIR
 #include <zelsim.h>
 
-#include "zelqpxi_sim.h"
+#include "zelqpxiSim.h"
 #endif
 
 namespace zelqpxi {

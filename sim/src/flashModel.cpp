@@ -1,4 +1,4 @@
-#include "flash_model.h"
+#include "flashModel.h"
 
 #include <algorithm>
 #include <cstring>
