@@ -171,6 +171,11 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     if (s.faults.calls[ZELSIM_CALL_IOCTL].take())
         return failWith(s.faults.calls[ZELSIM_CALL_IOCTL].value);
     if (entry.node < 0) return failWith(ENODEV);
+    // A request that is not the driver's (a terminal's, say) is refused
+    // before its argument is read: it may be a number, not an address.
+    const Command *command = findCommand(entry.command);
+    if (command == nullptr || ((request >> 8) & 0xFF) != kRequestType) return failWith(ENOTTY);
+    if (request != command->request) return failWith(EINVAL);
     if (argument == nullptr) return failWith(EFAULT);
 
     uint8_t envelope[kEnvelopeSize];
@@ -180,9 +185,6 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     entry.in_size = load<uint32_t>(envelope, kEnvInSize);
     entry.out_size = load<uint32_t>(envelope, kEnvOutSize);
 
-    const Command *command = findCommand(entry.command);
-    if (command == nullptr || ((request >> 8) & 0xFF) != kRequestType) return failWith(ENOTTY);
-    if (request != command->request) return failWith(EINVAL);
     if (entry.in_size != command->inSize || entry.out_size != command->outSize)
         return failWith(EINVAL);
     if (in == nullptr || out == nullptr) return failWith(EFAULT);
