@@ -265,6 +265,7 @@ bool roundTrip(int fd, Node &node, Request &request, size_t length, Reply &reply
         case Wait::Done:
             break;
         case Wait::Gone:
+            if (::fcntl(fd, F_GETFD) < 0) return false;  // closed by another thread: EBADF
             warnOnce(gWarnedGone, "gone", ECONNRESET);
             errno = ENODEV;
             return false;

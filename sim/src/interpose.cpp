@@ -113,6 +113,7 @@ void forgetReused(int fd) {
     if (inside.reentered()) return;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
+    releaseLocks(s, fd);  // its bus locks go with it, not to the next file of that number
     dropNode(s, fd);
 }
 

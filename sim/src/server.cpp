@@ -10,8 +10,9 @@
 // flight, and at once when the client's last reference to its socket goes.
 //
 // Only clients of the server's own user are served. Each client process may
-// hold at most kNodesPerProcess nodes (an open beyond answers EMFILE, as a
-// process out of descriptors would see) and a few control connections, and
+// hold at most kNodesPerProcess nodes, and no more than a quarter of all
+// (an open beyond answers EMFILE, as a process out of descriptors would
+// see), and a few control connections, and
 // node connections leave a reserve of descriptors and threads, so one
 // leaking program never keeps another, or `zelsim status`, from the world.
 #include "server.h"
@@ -53,6 +54,7 @@ struct Server {
     std::string world;
     int stopPipe[2] = {-1, -1};
     unsigned mostNodes = 0;
+    unsigned nodesPerProcess = 0;
     std::mutex mutex;  // everything below
     std::set<int> connections;
     unsigned nodes = 0;
@@ -247,7 +249,7 @@ void serveNode(Server &server, int connection, pid_t pid, const Request &request
         refuse(reply, err);
         sendWithDescriptor(connection, &reply, kReplyHeader, -1);
     };
-    if (!admit(server, server.nodesOf, pid, kNodesPerProcess, true)) return answer(EMFILE);
+    if (!admit(server, server.nodesOf, pid, server.nodesPerProcess, true)) return answer(EMFILE);
     std::string path(reinterpret_cast<const char *>(request.data), request.dataLength);
     OpenNode open{connection, -1, -1, nullptr};
     // Only the nodes: the server opens nothing else for a client.
@@ -388,6 +390,9 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
     auto *server = new Server;  // lives until the process ends: threads may still use it
     server->world = worldFile != nullptr ? worldFile : "";
     server->mostNodes = raiseDescriptorLimit();
+    // A quarter of the whole for one process at most: one leaking program
+    // leaves room for others even where descriptors are scarce.
+    server->nodesPerProcess = std::max(1u, std::min(kNodesPerProcess, server->mostNodes / 4));
     if (reloadWorld(server->world) != 0) {
         tell(readyFd, server->world + ": " + zelsim_last_error());
         dropTree();

@@ -1,0 +1,305 @@
+// Programs that treat node descriptors the way real programs do (fork,
+// threads, signal handlers, close_range, dup2, leaks), for the tests of the
+// simulator's client (clientLifetimeTest.cpp). Each verb prints what it saw;
+// a verb that hangs is caught by the test's time limit.
+//   probe close-range        close_range over the library's descriptors, then sleep and reuse
+//   probe fork-busy          fork while another thread keeps calling into the node
+//   probe signals            node calls, pipe writes and sleeps from a signal handler
+//   probe fork-close-hold    lock, fork a child that closes the node; "child PID", "locked"
+//   probe close-mid-wait     close a node while its lock command waits; "closed", "done ..."
+//   probe open-wait          open a node, print "open", wait for end of input
+//   probe open-on-line       reach the world ("ready"), open a node on a line of input ("open")
+//   probe hold-and-wait      lock on one node while another thread waits for it; "locked"
+//   probe foreign-ioctl      requests that are not the driver's: "<errno> <errno>"
+//   probe replace dup2|close-range   lock, then lose the node behind the library; "replaced"
+//   probe leak               open nodes until refused: "<count> <errno>", wait for input
+//   probe reopen             read, wait for a line, read again: "<status> <value>" twice
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int openNode() { return ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC); }
+
+// One driver command; the status word, or INT32_MIN with errno set.
+int32_t command(int fd, unsigned direction, unsigned number, uint8_t *in, uint32_t inSize,
+                uint8_t *out, uint32_t outSize) {
+    uint32_t request = (direction << 30) | (32u << 16) | (0x2Eu << 8) | number;
+    uint8_t envelope[32] = {};
+    std::memcpy(envelope + 0, &in, 8);
+    std::memcpy(envelope + 8, &out, 8);
+    std::memcpy(envelope + 16, &inSize, 4);
+    std::memcpy(envelope + 20, &outSize, 4);
+    if (::ioctl(fd, request, envelope) != 0) return INT32_MIN;
+    int32_t word;
+    std::memcpy(&word, out + outSize - 4, 4);
+    return word;
+}
+
+// Reads register 0 of the sensor at 0x90: its value, or -1.
+int readSensor(int fd) {
+    uint8_t in[12] = {0, 0, 0x90, 0}, out[8] = {};
+    return command(fd, 2, 0x0E, in, 12, out, 8) == 0 ? out[0] : -1;
+}
+
+int32_t lockBus(int fd) {
+    uint8_t in[8] = {}, out[4] = {};
+    return command(fd, 1, 0x07, in, 8, out, 4);
+}
+
+void nap() {
+    timespec t{0, 1000000};
+    ::nanosleep(&t, nullptr);
+}
+
+void waitForEndOfInput() {
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+    }
+}
+
+int closeRange() {
+    int node = openNode();
+    nap();  // the library now has its control connection too
+    if (readSensor(node) != 25) return std::puts("first read failed"), 1;
+    ::syscall(SYS_close_range, 3u, ~0u, 0u);
+    ::poll(nullptr, 0, 200);  // time for the server to see those connections go
+    nap();                    // must neither hang nor touch what takes the numbers next
+    int file = ::open("/dev/null", O_RDONLY);
+    int pipes[2];
+    if (::pipe(pipes) != 0) return 1;
+    nap();
+    nap();
+    if (::fcntl(file, F_GETFD) < 0 || ::fcntl(pipes[0], F_GETFD) < 0)
+        return std::puts("a descriptor of the program was closed"), 1;
+    node = openNode();
+    if (readSensor(node) != 25) return std::puts("read after close_range failed"), 1;
+    std::puts("ok");
+    return 0;
+}
+
+int forkBusy() {
+    int node = openNode();
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop) {
+            readSensor(node);
+            nap();
+        }
+    });
+    int failed = 0;
+    for (int i = 0; i < 60; ++i) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            int own = openNode();
+            nap();
+            ::_exit(readSensor(own) == 25 && readSensor(node) == 25 ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed;
+    }
+    stop = true;
+    busy.join();
+    std::printf("ok %d\n", failed);
+    return 0;
+}
+
+int gNode = -1;
+int gPipe[2];
+std::atomic<int> gHandlerFaults{0};
+
+extern "C" void onTimer(int) {
+    int saved = errno;
+    char byte = 1;
+    if (::write(gPipe[1], &byte, 1) < 0 && errno != EAGAIN) ++gHandlerFaults;
+    timespec t{0, 1};
+    ::nanosleep(&t, nullptr);
+    int value = readSensor(gNode);
+    if (value != 25 && errno != EDEADLK) ++gHandlerFaults;
+    errno = saved;
+}
+
+int signals() {
+    gNode = openNode();
+    if (::pipe2(gPipe, O_NONBLOCK) != 0) return 1;
+    struct sigaction action {};
+    action.sa_handler = onTimer;
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGALRM, &action, nullptr);
+    itimerval every{{0, 300}, {0, 300}};
+    ::setitimer(ITIMER_REAL, &every, nullptr);
+    int wrong = 0;
+    for (int i = 0; i < 3000; ++i) {
+        if (readSensor(gNode) != 25) ++wrong;
+        nap();
+        char drain[64];
+        while (::read(gPipe[0], drain, sizeof drain) > 0) {
+        }
+    }
+    itimerval off{};
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    std::printf("ok %d %d\n", wrong, gHandlerFaults.load());
+    return 0;
+}
+
+int forkCloseHold() {
+    int node = openNode();
+    int idle[2];
+    if (::pipe(idle) != 0) return 1;
+    // Another thread that used the node and is still there when the process forks.
+    std::thread([node, idle] {
+        readSensor(node);
+        char byte;
+        while (::read(idle[0], &byte, 1) != 0) {
+        }
+    }).detach();
+    ::poll(nullptr, 0, 50);
+    if (lockBus(node) != 0) return 1;
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(node);
+        nap();
+        ::sleep(30);
+        ::_exit(0);
+    }
+    std::printf("child %d\nlocked\n", static_cast<int>(child));
+    std::fflush(stdout);
+    waitForEndOfInput();
+    return 0;
+}
+
+int closeMidWait() {
+    int node = openNode();
+    int32_t result = 0;
+    int err = 0;
+    std::thread waiter([&] {
+        result = lockBus(node);
+        err = errno;
+    });
+    ::poll(nullptr, 0, 200);
+    ::close(node);
+    std::puts("closed");
+    std::fflush(stdout);
+    waiter.join();
+    std::printf("done %d %s\n", result, result == INT32_MIN ? std::strerror(err) : "");
+    return 0;
+}
+
+int holdAndWait() {
+    int held = openNode();
+    if (lockBus(held) != 0) return 1;
+    std::thread([] {
+        int other = openNode();
+        lockBus(other);  // waits for this very process's lock
+    }).detach();
+    ::poll(nullptr, 0, 100);
+    std::puts("locked");
+    std::fflush(stdout);
+    waitForEndOfInput();
+    return 0;
+}
+
+int foreignIoctl() {
+    int node = openNode();
+    errno = 0;
+    int a = ::ioctl(node, TCSBRK, 1);  // the argument is a number, not an address
+    int first = a < 0 ? errno : 0;
+    int count = 0;
+    int b = ::ioctl(node, FIONREAD, &count);
+    int second = b < 0 ? errno : 0;
+    std::printf("%s %s\n", strerrorname_np(first) ? strerrorname_np(first) : "0",
+                strerrorname_np(second) ? strerrorname_np(second) : "0");
+    return 0;
+}
+
+int replace(const std::string &how) {
+    int node = openNode();
+    if (lockBus(node) != 0) return 1;
+    if (how == "dup2") {
+        int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, node);
+    } else {
+        ::syscall(SYS_close_range, static_cast<unsigned>(node), static_cast<unsigned>(node), 0u);
+    }
+    std::puts("replaced");
+    std::fflush(stdout);
+    waitForEndOfInput();
+    return 0;
+}
+
+int leak() {
+    std::vector<int> nodes;
+    int fd;
+    while ((fd = openNode()) >= 0 && nodes.size() < 5000) nodes.push_back(fd);
+    std::printf("%zu %s\n", nodes.size(), fd < 0 ? strerrorname_np(errno) : "none");
+    std::fflush(stdout);
+    waitForEndOfInput();
+    return 0;
+}
+
+int reopen() {
+    for (int round = 0; round < 2; ++round) {
+        int node = openNode();
+        int value = node < 0 ? -1 : readSensor(node);
+        std::printf("%d %d\n", value < 0 ? 1 : 0, value);
+        std::fflush(stdout);
+        if (node >= 0) ::close(node);
+        if (round == 0) {
+            char line[64];
+            if (std::fgets(line, sizeof line, stdin) == nullptr) return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "close-range") return closeRange();
+    if (verb == "fork-busy") return forkBusy();
+    if (verb == "signals") return signals();
+    if (verb == "fork-close-hold") return forkCloseHold();
+    if (verb == "close-mid-wait") return closeMidWait();
+    if (verb == "open-wait") {
+        int node = openNode();
+        std::puts(node >= 0 ? "open" : "failed");
+        std::fflush(stdout);
+        waitForEndOfInput();
+        return 0;
+    }
+    if (verb == "open-on-line") {
+        nap();  // connected to the world before the node is opened
+        std::puts("ready");
+        std::fflush(stdout);
+        char line[64];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) return 1;
+        std::puts(openNode() >= 0 ? "open" : "failed");
+        std::fflush(stdout);
+        waitForEndOfInput();
+        return 0;
+    }
+    if (verb == "hold-and-wait") return holdAndWait();
+    if (verb == "foreign-ioctl") return foreignIoctl();
+    if (verb == "replace" && argc == 3) return replace(argv[2]);
+    if (verb == "leak") return leak();
+    if (verb == "reopen") return reopen();
+    return 2;
+}
