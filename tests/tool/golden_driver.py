@@ -4,7 +4,8 @@ prints (standard output, standard error, exit status, files it writes) with a
 golden file in golden/.
 
   golden_driver.py --list                       names of all cases
-  golden_driver.py --case NAME --launcher L --tool T [--mkimage M] [--update]
+  golden_driver.py --case NAME --launcher L --tool T [--mkimage M]
+                   [--bus-client B] [--update]
 
 --update rewrites the golden file from the run instead of comparing; read the
 difference before committing it.
@@ -75,7 +76,9 @@ flash_id = 0x1010
 # name: (arguments, options). Options: stdin (text fed to the tool),
 # interactive ("1"/"0": the tool's terminal decision), files (written files to
 # show as hex), needs ("mkimage"), setup (files made before, in the case's
-# folder), world (world text for the launcher's --world). Every line the tool
+# folder), world (world text for the launcher's --world), lock_held (another
+# process, the bus client, holds the bus lock of the host controller's port 0
+# for the whole run, in one world shared with the tool). Every line the tool
 # writes with --json must be a JSON document (checked).
 CASES = {
     # Tool and command help, version.
@@ -124,6 +127,15 @@ CASES = {
     "dump_eeprom": (["dump", HOST, "0x50"], {}),
     "dump_sensor_words": (["dump", HOST, "0x48", "w"], {}),
     "dump_absent": (["dump", HOST, "0x33"], {}),
+    # Another program holds the bus lock: the tool says it could not look, and fails.
+    "detect_busy": (["detect", HOST, "0x40", "0x4f"], {"needs": "bus-client", "lock_held": True}),
+    "detect_busy_json": (["detect", "--json", HOST, "0x48", "0x50"],
+                         {"needs": "bus-client", "lock_held": True}),
+    "dump_busy": (["dump", "-r", "0x00-0x13", HOST, "0x48"],
+                  {"needs": "bus-client", "lock_held": True}),
+    "dump_busy_json": (["dump", "--json", "-r", "0x00-0x01", HOST, "0x48"],
+                       {"needs": "bus-client", "lock_held": True}),
+    "get_busy": (["get", HOST, "0x48", "0"], {"needs": "bus-client", "lock_held": True}),
     "dump_json": (["dump", "--json", HOST, "0x48"], {}),
     "eeprom": (["eeprom", HOST, "0x50", "--length", "48"], {}),
     "eeprom_range": (["eeprom", HOST, "0x50", "--offset", "0x14", "--length", "20"], {}),
@@ -311,7 +323,21 @@ def json_verdict(output):
     return "%d valid document%s" % (len(lines), "" if len(lines) == 1 else "s")
 
 
-def run_case(name, launcher, tool, mkimage):
+# Run under the launcher: the bus client locks the bus and keeps it until the
+# tool (the remaining arguments) has ended.
+HOLD_LOCK = """
+import subprocess, sys
+holder = subprocess.Popen([sys.argv[1], "hold"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+if holder.stdout.readline() != b"locked\\n":
+    sys.exit("the bus client could not lock the bus")
+tool = subprocess.run(sys.argv[2:])
+holder.stdin.close()
+holder.wait()
+sys.exit(tool.returncode)
+"""
+
+
+def run_case(name, launcher, tool, mkimage, bus_client):
     arguments, options = CASES[name]
     with tempfile.TemporaryDirectory(prefix="zelsmbus-golden-") as folder:
         if options.get("setup"):
@@ -327,8 +353,14 @@ def run_case(name, launcher, tool, mkimage):
             world = ["--world", os.path.join(folder, "world.toml")]
         # In-process: each case a fresh world of its own, and a firmware update
         # (millions of driver commands) at in-process speed.
-        result = subprocess.run([launcher, "--in-process"] + world + ["--", tool] + arguments,
-                                cwd=folder, env=env,
+        command = [launcher, "--in-process"] + world + ["--", tool] + arguments
+        if options.get("lock_held"):
+            # One world for the holder and the tool: a world of the case's own
+            # (a world the user started elsewhere is left alone).
+            env["ZELSIM_RUNTIME_DIR"] = folder
+            command = [launcher] + world + ["--", sys.executable, "-c", HOLD_LOCK, bus_client,
+                                            tool] + arguments
+        result = subprocess.run(command, cwd=folder, env=env,
                                 input=options.get("stdin", "").encode(), capture_output=True,
                                 timeout=120)
         text = ["$ zelsmbus " + " ".join(arguments)]
@@ -360,15 +392,17 @@ def main():
     parser.add_argument("--launcher")
     parser.add_argument("--tool")
     parser.add_argument("--mkimage")
+    parser.add_argument("--bus-client")
     parser.add_argument("--update", action="store_true")
     args = parser.parse_args()
 
     if args.list:
         for name, (_, options) in CASES.items():
-            print(("mkimage:" if options.get("needs") == "mkimage" else "") + name)
+            needs = options.get("needs")
+            print((needs + ":" if needs else "") + name)
         return 0
 
-    actual = run_case(args.case, args.launcher, args.tool, args.mkimage)
+    actual = run_case(args.case, args.launcher, args.tool, args.mkimage, args.bus_client)
     golden_path = os.path.join(GOLDEN, args.case + ".txt")
     if args.update:
         with open(golden_path, "w") as f:
