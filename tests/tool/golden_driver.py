@@ -150,7 +150,14 @@ CASES = {
     "attr_one": (["attr", HOST, "subsystem-id"], {}),
     "attr_json": (["attr", "--json", HOST, "protected-list"], {}),
     "attr_register": (["attr", "--unrestricted", HOST, "reg:0"], {}),
-    "attr_set": (["attr", "--unrestricted", HOST, "setting-10001", "250"], {}),
+    "attr_set": (["attr", "-y", "--unrestricted", HOST, "setting-10001", "250"], {}),
+    # A set asks as set does: refused without a terminal, unless -y.
+    "attr_set_not_a_terminal": (["attr", HOST, "setting-1005", "7"], {"interactive": "0"}),
+    "attr_set_confirm_no": (["attr", HOST, "setting-1005", "7"],
+                            {"stdin": "n\n", "interactive": "1"}),
+    "attr_set_confirm_yes": (["attr", HOST, "setting-1005", "7"],
+                             {"stdin": "y\n", "interactive": "1"}),
+    "error_attr_boolean_value": (["attr", HOST, "unrestricted", "2"], {}),
     # Failures: status code, name and meaning; usage errors exit 2.
     "error_missing_resource": (["get", "ZELSMBUS::SYSTEM::7::0", "0x48", "0"], {}),
     "error_protected": (["get", HOST, "0x2c", "0"], {}),

@@ -392,7 +392,7 @@ Command addSetCommand(CLI::App &tool) {
     CLI::App *app = tool.add_subcommand(
         "set",
         "Write to a device: send byte, a byte, word or block to a command code, or a "
-        "(block) process call that also reads the reply");
+        "(block) process call that also reads the reply; asks first");
     app->add_option("RESOURCE", args.resource, "Resource name")->required();
     app->add_option("ADDRESS", args.address, "Device address (7-bit unless --8bit)")->required();
     app->add_option("COMMAND", args.command, "Command code (the byte sent in mode c)")->required();
