@@ -174,7 +174,7 @@ void failUnread(const std::string &resource, uint8_t address7, const int *cells,
 
 void runDump(const DumpArgs &args) {
     const uint8_t address7 = parseAddress(args.address);
-    const TransferMode mode = parseMode(args.mode, "b w c s i");
+    const TransferMode mode = parseMode(args.mode, ModeUse::Read);
     RegisterRange range;
     if (!args.range.empty()) {
         range = parseRegisterRange(args.range);
