@@ -294,7 +294,7 @@ def make_images(kind, mkimage, folder):
         subsystem, address, version = "0x7270", "0x10004", "0x01020100"
         pinout = "90" if kind == "host-pinout-90" else "7"
     command = [mkimage, "--subsystem-id", subsystem, "--pinout-addr", address,
-               "--pinout-ver", pinout, "--version", version,
+               "--pinout-ver", pinout, "--firmware-version", version,
                "--output", os.path.join(folder, name), payload]
     subprocess.run(command, check=True, capture_output=True)
     if kind == "damaged":

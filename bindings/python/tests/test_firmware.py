@@ -30,7 +30,7 @@ def tool_image(bus, version, directory):
         return path
     binary = directory / "firmware.bin"
     binary.write_bytes(PAYLOAD)
-    subprocess.run([tool, str(binary), "-o", str(path), "--version", str(version),
+    subprocess.run([tool, str(binary), "-o", str(path), "--firmware-version", str(version),
                     "--subsystem-id", str(bus.get_attribute("SUBSYSTEM_ID")),
                     "--pinout-addr", str(PINOUT_ADDRESS), "--pinout-ver", "255"], check=True, timeout=60)
     return path
