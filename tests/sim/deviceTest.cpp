@@ -85,13 +85,8 @@ TEST_F(Device, EnvelopeChecks) {
 TEST_F(Device, RequestCodeCountsAs32BitsLikeTheKernelTakesIt) {
     Node host(kHost);
     uint8_t in[4] = {}, out[12] = {};
-    uint8_t envelope[32] = {};
-    void *inAddress = in, *outAddress = out;
-    uint32_t inSize = 4, outSize = 12;
-    std::memcpy(envelope, &inAddress, 8);
-    std::memcpy(envelope + 8, &outAddress, 8);
-    std::memcpy(envelope + 16, &inSize, 4);
-    std::memcpy(envelope + 20, &outSize, 4);
+    uint8_t envelope[simtest::kEnvelopeSize];
+    simtest::packEnvelope(envelope, in, sizeof in, out, sizeof out);
     unsigned long signExtended =
         static_cast<unsigned long>(static_cast<long>(static_cast<int32_t>(0x80202E02u)));
     ASSERT_EQ(::ioctl(host.fd(), signExtended, envelope), 0);

@@ -1,5 +1,5 @@
 // A driver client for the shared-world tests: raw open/ioctl/close on node 0,
-// port 0, with the request envelope built here. Prints one line per answer.
+// port 0, with the request envelope of envelope.h. Prints one line per answer.
 //   bus_client write ADDRESS COMMAND VALUE   write a byte register
 //   bus_client read ADDRESS COMMAND          "<status> <value> <elapsed ms>"
 //   bus_client lock                          "<status> <elapsed ms>"
@@ -24,17 +24,15 @@
 #include <string>
 #include <thread>
 
+#include "../envelope.h"
+
 namespace {
 
 int32_t command(int fd, unsigned direction, unsigned number, uint8_t *in, uint32_t inSize,
                 uint8_t *out, uint32_t outSize) {
-    uint32_t request = (direction << 30) | (32u << 16) | (0x2Eu << 8) | number;
-    uint8_t envelope[32] = {};
-    std::memcpy(envelope + 0, &in, 8);
-    std::memcpy(envelope + 8, &out, 8);
-    std::memcpy(envelope + 16, &inSize, 4);
-    std::memcpy(envelope + 20, &outSize, 4);
-    if (::ioctl(fd, request, envelope) != 0) {
+    uint8_t envelope[simtest::kEnvelopeSize];
+    simtest::packEnvelope(envelope, in, inSize, out, outSize);
+    if (::ioctl(fd, simtest::requestCode(direction, number), envelope) != 0) {
         std::perror("ioctl");
         std::exit(1);
     }
