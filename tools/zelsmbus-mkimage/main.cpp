@@ -59,12 +59,10 @@ int main(int argc, char **argv) {
                    "PCI subsystem identifier of the controller")
         ->required()
         ->check(fieldRange(0xFFFF, "16 bits: 0-0xffff"));
-    app.add_option("--pinout-addr", fields.pinOutAddress,
-                   "flash address of the pin-out word")
+    app.add_option("--pinout-addr", fields.pinOutAddress, "flash address of the pin-out word")
         ->required()
         ->check(fieldRange(0xFFFFFFFF, "32 bits: 0-0xffffffff"));
-    app.add_option("--pinout-ver", fields.pinOutVersion,
-                   "pin-out version the board must carry")
+    app.add_option("--pinout-ver", fields.pinOutVersion, "pin-out version the board must carry")
         ->required()
         ->check(fieldRange(0xFF, "0-255"));
     app.add_option("--firmware-version", fields.version, "version of this firmware")

@@ -114,8 +114,9 @@ uint64_t parseAttributeValue(const AttributeInfo &info, const std::string &text)
     if (info.boolean) {
         if (equalsIgnoreCase(text, "true") || text == "1") return 1;
         if (equalsIgnoreCase(text, "false") || text == "0") return 0;
-        throw UsageError(info.name + " (" + std::to_string(info.id) + ") is true or false: give 1 " +
-                         "or 0 (or true or false), not \"" + text + "\"");
+        throw UsageError(info.name + " (" + std::to_string(info.id) +
+                         ") is true or false: give 1 " + "or 0 (or true or false), not \"" + text +
+                         "\"");
     }
     const uint32_t largest = info.width == 1 ? 0xFF : info.width == 2 ? 0xFFFF : 0xFFFFFFFF;
     return parseNumber(text, largest, "value");

@@ -155,11 +155,13 @@ void confirmSet(const AttributeInfo &info, uint64_t value, const std::string &re
     if (info.id == ZELSMBUS_ATTR_UNRESTRICTED) return;
     std::string danger;
     if (info.id == ZELSMBUS_ATTR_CONFIG_FLAG) {
-        danger = "DANGER! The configuration flag lives in the controller's flash: setting it "
-                 "rewrites a flash block.";
+        danger =
+            "DANGER! The configuration flag lives in the controller's flash: setting it "
+            "rewrites a flash block.";
     } else if (info.id >= ZELSMBUS_ATTR_REGISTER_FIRST && info.id <= ZELSMBUS_ATTR_REGISTER_LAST) {
-        danger = "DANGER! Writing a controller register can stop the controller until the "
-                 "system restarts.";
+        danger =
+            "DANGER! Writing a controller register can stop the controller until the "
+            "system restarts.";
     }
     confirmWrite("I will set " + info.name + " (" + std::to_string(info.id) + ") of " + resource +
                      " to " + showNumber(info, value) + ".",

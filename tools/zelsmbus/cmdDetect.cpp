@@ -124,8 +124,7 @@ void printGrid(int first, int last, const std::vector<ProbeResult> &results) {
         if (count++ == 0) status = results[address].status;
     }
     const std::string what = "could not probe " + std::to_string(count) +
-                             (count == 1 ? " address" : " addresses") + " of " + resource +
-                             " (UU)";
+                             (count == 1 ? " address" : " addresses") + " of " + resource + " (UU)";
     try {
         check(status, what);  // an error: throws, with the next step for a busy bus
     } catch (ToolError &error) {

@@ -2,8 +2,8 @@
 #include <zelsmbus.h>
 
 #include <CLI/CLI.hpp>
-#include <array>
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <string>
 
@@ -86,9 +86,9 @@ void readCells(const Session &s, uint8_t address7, const TransferMode &mode,
             refuseProtected(status, s.resource(), address7);
             for (int reg = first; reg <= last; ++reg) {
                 uint8_t value = 0;
-                const int32_t received =
-                    status < 0 ? status
-                               : budget.run([&] { return ZELSMBusReceiveByte(h, address, pec, &value); });
+                const int32_t received = status < 0 ? status : budget.run([&] {
+                    return ZELSMBusReceiveByte(h, address, pec, &value);
+                });
                 bytes[reg] = cellOf(received, value, cells.errors[reg]);
             }
             break;

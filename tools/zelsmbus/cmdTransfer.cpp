@@ -226,10 +226,10 @@ SetPlan parseSet(const SetArgs &args) {
 
     const ModeFacts &facts = t.mode.facts();
     if (valueTexts.size() < facts.fewestValues || valueTexts.size() > facts.mostValues) {
-        const std::string count = facts.fewestValues == facts.mostValues
-                                      ? std::to_string(facts.fewestValues)
-                                      : std::to_string(facts.fewestValues) + " to " +
-                                            std::to_string(facts.mostValues);
+        const std::string count =
+            facts.fewestValues == facts.mostValues
+                ? std::to_string(facts.fewestValues)
+                : std::to_string(facts.fewestValues) + " to " + std::to_string(facts.mostValues);
         throw UsageError("mode " + t.mode.word + " takes " + count +
                          (facts.mostValues == 1 ? " value" : " values"));
     }
@@ -267,12 +267,12 @@ void writeOnce(const Session &session, const Target &t, const std::vector<unsign
             status = ZELSMBusWriteWord(h, address, *t.command, uint16_t(values[0]), pec);
             break;
         case Mode::Block:
-            status = ZELSMBusWriteBlock(h, address, *t.command, uint8_t(bytes.size()),
-                                        bytes.data(), pec);
+            status = ZELSMBusWriteBlock(h, address, *t.command, uint8_t(bytes.size()), bytes.data(),
+                                        pec);
             break;
         case Mode::I2CBlock:
-            status = ZELSMBusWriteBlockI2C(h, address, *t.command, uint32_t(bytes.size()),
-                                           bytes.data());
+            status =
+                ZELSMBusWriteBlockI2C(h, address, *t.command, uint32_t(bytes.size()), bytes.data());
             break;
         case Mode::Call: {
             uint16_t result = 0;
@@ -320,9 +320,9 @@ SetOutcome actSet(const Session &session, const SetPlan &plan) {
         if (outcome.readBack->value) {
             outcome.matched = *outcome.readBack->value == outcome.written[0];
         } else {
-            outcome.matched = std::equal(outcome.readBack->bytes.begin(),
-                                         outcome.readBack->bytes.end(), outcome.written.begin(),
-                                         outcome.written.end());
+            outcome.matched =
+                std::equal(outcome.readBack->bytes.begin(), outcome.readBack->bytes.end(),
+                           outcome.written.begin(), outcome.written.end());
         }
     }
     return outcome;
@@ -364,7 +364,8 @@ void reportSet(const SetPlan &plan, const SetOutcome &outcome) {
             printBytes(outcome.reply.bytes);
         }
     } else if (outcome.readBack && outcome.matched) {
-        std::cout << "Value " << describeData(t, outcome.written) << " written, read back matched\n";
+        std::cout << "Value " << describeData(t, outcome.written)
+                  << " written, read back matched\n";
     }
     if (!outcome.matched) {
         ToolError mismatch("read back " + describeReadBack(t, *outcome.readBack) +

@@ -9,22 +9,22 @@
 namespace zelsmbus_tool {
 
 enum class Mode {
-    Byte,          // b: byte to or from a command code
-    Word,          // w: word to or from a command code
-    SendReceive,   // c: send byte (set), or send the command then receive a byte (get, dump)
-    Block,         // s: SMBus block
-    I2CBlock,      // i: I2C block
-    Call,          // call: process call, a word out and a word back
-    BlockCall,     // bcall: block process call
+    Byte,         // b: byte to or from a command code
+    Word,         // w: word to or from a command code
+    SendReceive,  // c: send byte (set), or send the command then receive a byte (get, dump)
+    Block,        // s: SMBus block
+    I2CBlock,     // i: I2C block
+    Call,         // call: process call, a word out and a word back
+    BlockCall,    // bcall: block process call
 };
 
 // What a mode is and what set may do with it.
 struct ModeFacts {
-    const char *word;      // as typed, without the 'p' suffix
+    const char *word;  // as typed, without the 'p' suffix
     Mode mode;
-    const char *name;      // "byte", "word", ... for messages
-    bool pecAllowed;       // takes the 'p' suffix
-    bool reads;            // get and dump take it
+    const char *name;       // "byte", "word", ... for messages
+    bool pecAllowed;        // takes the 'p' suffix
+    bool reads;             // get and dump take it
     unsigned fewestValues;  // set: how many values it takes
     unsigned mostValues;
     uint32_t largestValue;  // set: each value's limit
