@@ -35,6 +35,7 @@ extern "C" {
 #define ZELSIM_STATUS_BUSY (-52031)      /* the bus lock is held by another descriptor */
 #define ZELSIM_STATUS_BAD_PORT (-52005)  /* port index beyond the node's ports */
 #define ZELSIM_STATUS_READ_ONLY (-52005) /* write to a read-only register */
+#define ZELSIM_STATUS_BAD_LENGTH (-52005) /* block count above 32, I2C length above 256 */
 
 /* ---- world ------------------------------------------------------------ */
 
@@ -154,8 +155,12 @@ ZELSIM_API int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address
 ZELSIM_API int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
                                    const void *buffer, size_t length);
 
-/* SMBus register device: byte registers, word registers (separate), block
- * data per command (up to 32 bytes). */
+/* SMBus register device, seen as the wire sees it: a byte is the first byte a
+ * transfer at `command` moves, a word the first two (the first in the low
+ * bits, as a read word answers), a block the `count` bytes from `command` on
+ * (setting it also sets the count a block read of `command` answers). For a
+ * device with layout "words_msb_first" the first byte is the register's most
+ * significant one. */
 ZELSIM_API int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                                   uint8_t *value);
 ZELSIM_API int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address,

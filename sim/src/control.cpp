@@ -280,7 +280,7 @@ int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned 
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || value == nullptr) return -1;
-    *value = t->byteRegisters[command & 0xFF];
+    *value = registerByte(*t, static_cast<uint8_t>(command), 0);
     return 0;
 }
 
@@ -290,7 +290,7 @@ int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsig
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr) return -1;
-    t->byteRegisters[command & 0xFF] = value;
+    registerByte(*t, static_cast<uint8_t>(command), 0) = value;
     return 0;
 }
 
@@ -300,7 +300,8 @@ int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned 
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || value == nullptr) return -1;
-    *value = t->wordRegisters[command & 0xFF];
+    const uint8_t c = static_cast<uint8_t>(command);
+    *value = static_cast<uint16_t>(registerByte(*t, c, 0) | registerByte(*t, c, 1) << 8);
     return 0;
 }
 
@@ -310,7 +311,9 @@ int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsig
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr) return -1;
-    t->wordRegisters[command & 0xFF] = value;
+    const uint8_t c = static_cast<uint8_t>(command);
+    registerByte(*t, c, 0) = static_cast<uint8_t>(value);
+    registerByte(*t, c, 1) = static_cast<uint8_t>(value >> 8);
     return 0;
 }
 
@@ -321,9 +324,10 @@ int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || data == nullptr || count == nullptr) return -1;
     std::memset(data, 0, 32);
-    auto it = t->blocks.find(static_cast<uint8_t>(command));
-    *count = it == t->blocks.end() ? 0 : static_cast<uint8_t>(it->second.size());
-    if (*count != 0) std::memcpy(data, it->second.data(), *count);
+    const uint8_t c = static_cast<uint8_t>(command);
+    auto it = t->blockLengths.find(c);
+    *count = it == t->blockLengths.end() ? 0 : it->second;
+    for (unsigned i = 0; i < *count; ++i) data[i] = registerByte(*t, c, i);
     return 0;
 }
 
@@ -333,7 +337,9 @@ int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsi
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || count > 32 || (data == nullptr && count != 0)) return -1;
-    t->blocks[static_cast<uint8_t>(command)].assign(data, data + count);
+    const uint8_t c = static_cast<uint8_t>(command);
+    for (unsigned i = 0; i < count; ++i) registerByte(*t, c, i) = data[i];
+    t->blockLengths[c] = count;
     return 0;
 }
 
