@@ -42,7 +42,22 @@ int loadText(const std::string &text) {
 void clearFaults(Sim &s) {
     s.faults = Faults{};
     for (NodeFiles &files : s.files) files.unopenable.clear();
+    bool released = false;
+    for (Device &device : s.world.devices) {
+        for (Port &port : device.ports) {
+            for (Target &target : port.targets) {
+                target.silent = false;
+                target.corruptMask = 0;
+            }
+            if (port.lockOwner == kLockHeldByFault) {
+                port.lockOwner = -1;
+                released = true;
+            }
+        }
+    }
+    if (released) s.busReleased.notify_all();
 }
+
 
 void copyText(char *destination, const std::string &text) {
     size_t n = std::min<size_t>(text.size(), ZELSIM_TEXT_MAX - 1);
@@ -55,19 +70,13 @@ void copyText(char *destination, const std::string &text) {
 extern "C" {
 
 int zelsim_load_world_file(const char *path) {
-    if (path == nullptr) return -1;
-    FILE *file = fopen(path, "re");
-    if (file == nullptr) {
+    std::string text, error;
+    if (!readWorldFile(path, text, error)) {
         Sim &s = sim();
         Lock lock(s.mutex);
-        s.lastError = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        s.lastError = error;
         return -1;
     }
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    fclose(file);
     return loadText(text);
 }
 
@@ -83,12 +92,19 @@ const char *zelsim_last_error(void) {
     return copy.c_str();
 }
 
-void zelsim_reset(void) {
-    Sim &s = sim();
+void zelsim_reset(void) { zelsim_reset_to_file(nullptr); }
+
+int zelsim_reset_to_file(const char *path) {
+    std::string text = defaultWorldText(), error;
     World world;
-    std::string error;
-    parseWorld(defaultWorldText(), world, error);
+    bool ok = (path == nullptr || readWorldFile(path, text, error)) && parseWorld(text, world, error);
+    Sim &s = sim();
     Lock lock(s.mutex);
+    if (!ok) {
+        s.lastError = error;
+        return -1;
+    }
+    // One step under the mutex: a command sees the old world or the new one.
     s.treePresent = true;
     installWorld(s, std::move(world));
     clearFaults(s);
@@ -97,6 +113,7 @@ void zelsim_reset(void) {
     s.smbiosPath.clear();
     s.lastError.clear();
     resetVirtualClock();
+    return 0;
 }
 
 void zelsim_clear_faults(void) {
@@ -340,6 +357,27 @@ int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsi
     const uint8_t c = static_cast<uint8_t>(command);
     for (unsigned i = 0; i < count; ++i) registerByte(*t, c, i) = data[i];
     t->blockLengths[c] = count;
+    return 0;
+}
+
+int zelsim_fault_target(unsigned node, unsigned port, unsigned address, int silent,
+                        uint8_t corrupt_mask) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    Target *t = p == nullptr ? nullptr : p->target(address);
+    if (t == nullptr) return -1;
+    t->silent = silent != 0;
+    t->corruptMask = corrupt_mask;
+    return 0;
+}
+
+int zelsim_hold_bus(unsigned node, unsigned port) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    if (p == nullptr) return -1;
+    p->lockOwner = kLockHeldByFault;
     return 0;
 }
 

@@ -129,6 +129,9 @@ struct World {
     bool virtualTime = true;
 };
 
+// Reads a world file whole; on failure returns false with the system's
+// reason (a directory, no permission) or that the file is empty.
+bool readWorldFile(const char *path, std::string &text, std::string &error);
 // Parses a world from TOML text; on failure returns false with a message.
 bool parseWorld(const std::string &text, World &world, std::string &error);
 // Fills the chassis EEPROMs (0xA4) of every port that belongs to a chassis.

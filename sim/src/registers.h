@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace zelsim {
@@ -21,6 +22,10 @@ struct RegisterIdentity {
     uint32_t signature = 0x727EBABE;
     uint32_t firmwareVersion = 0;
     uint16_t subsystemId = 0;
+    // The flash array as the world file gives it: when set, the array starts
+    // erased and holds these runs (address, bytes).
+    bool flashContentsGiven = false;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flashContents;
 };
 
 // A group of registers with behaviour of its own. Every call runs under the

@@ -1,12 +1,19 @@
 // Reading a world file (TOML) into the simulator's model.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <iterator>
 #include <sstream>
 
 #include "model.h"
+#include "real.h"
 
 namespace zelsim {
 namespace {
@@ -289,10 +296,37 @@ Port readPort(const toml::table &table) {
     return port;
 }
 
+// The flash array, whole: runs of bytes as hexadecimal text from an address;
+// everything else erased (0xFF). What `zelsim snapshot` writes.
+void readFlashContents(const toml::table &table, RegisterIdentity &identity) {
+    const toml::node *node = table.get("flash_contents");
+    if (node == nullptr) return;
+    const toml::array *runs = node->as_array();
+    if (runs == nullptr) fail(*node, "flash_contents", "must be an array of { address, hex } tables");
+    identity.flashContentsGiven = true;
+    for (const toml::node &run : *runs) {
+        if (!run.is_table()) fail(run, "flash_contents", "must be an array of { address, hex } tables");
+        const toml::table &r = *run.as_table();
+        onlyKeys(r, {"address", "hex"});
+        const uint32_t address = number<uint32_t>(r, "address", 0, 0xFFFFFFFFu);
+        const std::string hex = text(r, "hex");
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+            char pair[3] = {hex[i], hex[i + 1], 0};
+            char *end = nullptr;
+            bytes.push_back(static_cast<uint8_t>(std::strtoul(pair, &end, 16)));
+            if (*end != '\0' || !std::isxdigit(static_cast<unsigned char>(pair[0])))
+                fail(*r.get("hex"), "hex", "must be pairs of hexadecimal digits");
+        }
+        if (hex.size() % 2 != 0) fail(*r.get("hex"), "hex", "must be pairs of hexadecimal digits");
+        identity.flashContents.emplace_back(address, std::move(bytes));
+    }
+}
+
 Device readDevice(const toml::table &table) {
     onlyKeys(table, {"instance", "vendor_id", "device_id", "subsystem_vendor_id", "subsystem_id",
                      "bus", "device", "function", "device_string", "refuse_device_string",
-                     "flash_id", "signature", "firmware_version", "port"});
+                     "flash_id", "signature", "firmware_version", "flash_contents", "port"});
     Device device;
     device.instance = table.get("instance") ? text(table, "instance") : "zel0";
     if (device.instance.empty() || device.instance.find('/') != std::string::npos) {
@@ -311,6 +345,7 @@ Device readDevice(const toml::table &table) {
     device.identity.firmwareVersion = number<uint32_t>(table, "firmware_version", 0, 0xFFFFFFFFu);
     device.identity.subsystemId = device.subsystemId;
     if (flag(table, "refuse_device_string")) device.refuseDeviceStringErrno = 25;  // ENOTTY
+    readFlashContents(table, device.identity);
     if (const toml::array *ports = tableArray(table, "port")) {
         for (const toml::node &p : *ports) device.ports.push_back(readPort(*p.as_table()));
     }
@@ -318,6 +353,37 @@ Device readDevice(const toml::table &table) {
 }
 
 }  // namespace
+
+// A world file's text, or the system's reason why it cannot be read (a
+// directory, no permission) or that it holds nothing.
+bool readWorldFile(const char *path, std::string &text, std::string &error) {
+    if (path == nullptr) {
+        error = "no world file named";
+        return false;
+    }
+    const int fd = real::open(path, O_RDONLY | O_CLOEXEC, 0);
+    struct stat info {};
+    int err = fd < 0 ? errno : (::fstat(fd, &info) != 0 ? errno : 0);
+    if (err == 0 && S_ISDIR(info.st_mode)) err = EISDIR;
+    text.clear();
+    char chunk[4096];
+    while (err == 0) {
+        const ssize_t n = real::read(fd, chunk, sizeof chunk);
+        if (n == 0) break;
+        if (n < 0 && errno != EINTR) err = errno;
+        if (n > 0) text.append(chunk, static_cast<size_t>(n));
+    }
+    if (fd >= 0) real::close(fd);
+    if (err != 0) {
+        error = std::string("cannot read ") + path + ": " + std::strerror(err);
+        return false;
+    }
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        error = std::string(path) + ": the file is empty (a world file describes at least its [[device]] tables)";
+        return false;
+    }
+    return true;
+}
 
 bool parseWorld(const std::string &source, World &world, std::string &error) {
     try {

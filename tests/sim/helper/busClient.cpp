@@ -68,7 +68,16 @@ int main(int argc, char **argv) {
     int fd = -1;
     if (verb == "thread-read") {
         std::thread([&fd] { fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC); }).join();
-        ::poll(nullptr, 0, 200);  // long enough for the server to see the thread's connection go
+        // Long enough for the server to see the thread's connection go; a
+        // poll on a pipe waits for real (a sleep would be counted on the
+        // world's virtual clock and return at once).
+        int quiet[2];
+        if (::pipe(quiet) == 0) {
+            pollfd never{quiet[0], POLLIN, 0};
+            ::poll(&never, 1, 200);
+            ::close(quiet[0]);
+            ::close(quiet[1]);
+        }
         verb = "read";
     } else {
         fd = ::open("/dev/zelsmbus0", O_RDWR | O_CLOEXEC);

@@ -1,0 +1,139 @@
+// Every way a program can sleep, counted on the world's virtual clock while
+// virtual time is on (it then returns at once), slept for real when it is
+// off: nanosleep, clock_nanosleep (Python's time.sleep), sleep, usleep,
+// thrd_sleep, and select/pselect/poll/ppoll without descriptors (the older
+// idioms of sleeping, Python before 3.11 among them). A program sleeps the
+// same way on the simulator whichever of them it uses.
+#include <poll.h>
+#include <sys/select.h>
+#include <threads.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "client.h"
+#include "real.h"
+#include "vtime.h"
+
+namespace zelsim {
+namespace {
+
+constexpr uint64_t kNsPerSecond = 1000000000ull;
+
+// Counts one sleep on the world's clock; true when it was virtual, so there
+// is nothing left to sleep.
+bool counted(uint64_t nanoseconds) {
+    return client::active() ? client::sleep(nanoseconds) : accountSleep(nanoseconds);
+}
+
+bool duration(const timespec *t, uint64_t &nanoseconds) {
+    if (t == nullptr || t->tv_sec < 0 || t->tv_nsec < 0 || t->tv_nsec >= long(kNsPerSecond))
+        return false;
+    nanoseconds = uint64_t(t->tv_sec) * kNsPerSecond + uint64_t(t->tv_nsec);
+    return true;
+}
+
+template <typename Function>
+Function realFunction(const char *name) {
+    return reinterpret_cast<Function>(real::next(name));
+}
+
+}  // namespace
+}  // namespace zelsim
+
+using namespace zelsim;
+
+#pragma GCC visibility push(default)
+extern "C" {
+
+int nanosleep(const struct timespec *request, struct timespec *remaining) {
+    uint64_t ns = 0;
+    if (duration(request, ns) && counted(ns)) {
+        if (remaining != nullptr) *remaining = timespec{0, 0};
+        return 0;
+    }
+    return real::nanosleep(request, remaining);
+}
+
+int clock_nanosleep(clockid_t clock, int flags, const struct timespec *request,
+                    struct timespec *remaining) {
+    using Real = int (*)(clockid_t, int, const timespec *, timespec *);
+    static const Real realSleep = realFunction<Real>("clock_nanosleep");
+    uint64_t ns = 0;
+    timespec now{};
+    bool known = duration(request, ns);
+    if (known && (flags & TIMER_ABSTIME) != 0) {
+        // A deadline on that clock: what is left of it is the sleep.
+        uint64_t at = 0;
+        known = ::clock_gettime(clock, &now) == 0 && duration(&now, at);
+        ns = known && ns > at ? ns - at : 0;
+    }
+    if (known && counted(ns)) {
+        if (remaining != nullptr && (flags & TIMER_ABSTIME) == 0) *remaining = timespec{0, 0};
+        return 0;
+    }
+    return realSleep(clock, flags, request, remaining);
+}
+
+unsigned int sleep(unsigned int seconds) {
+    using Real = unsigned int (*)(unsigned int);
+    static const Real realSleep = realFunction<Real>("sleep");
+    return counted(uint64_t(seconds) * kNsPerSecond) ? 0 : realSleep(seconds);
+}
+
+int usleep(useconds_t microseconds) {
+    using Real = int (*)(useconds_t);
+    static const Real realSleep = realFunction<Real>("usleep");
+    return counted(uint64_t(microseconds) * 1000u) ? 0 : realSleep(microseconds);
+}
+
+int thrd_sleep(const struct timespec *duration_, struct timespec *remaining) {
+    using Real = int (*)(const timespec *, timespec *);
+    static const Real realSleep = realFunction<Real>("thrd_sleep");
+    uint64_t ns = 0;
+    if (duration(duration_, ns) && counted(ns)) {
+        if (remaining != nullptr) *remaining = timespec{0, 0};
+        return 0;
+    }
+    return realSleep(duration_, remaining);
+}
+
+int select(int count, fd_set *readable, fd_set *writable, fd_set *failed, struct timeval *timeout) {
+    using Real = int (*)(int, fd_set *, fd_set *, fd_set *, timeval *);
+    static const Real realSelect = realFunction<Real>("select");
+    if (count == 0 && timeout != nullptr && timeout->tv_sec >= 0 && timeout->tv_usec >= 0 &&
+        counted(uint64_t(timeout->tv_sec) * kNsPerSecond + uint64_t(timeout->tv_usec) * 1000u)) {
+        *timeout = timeval{0, 0};  // what Linux leaves in it after the full wait
+        return 0;
+    }
+    return realSelect(count, readable, writable, failed, timeout);
+}
+
+int pselect(int count, fd_set *readable, fd_set *writable, fd_set *failed,
+            const struct timespec *timeout, const sigset_t *mask) {
+    using Real = int (*)(int, fd_set *, fd_set *, fd_set *, const timespec *, const sigset_t *);
+    static const Real realSelect = realFunction<Real>("pselect");
+    uint64_t ns = 0;
+    if (count == 0 && duration(timeout, ns) && counted(ns)) return 0;
+    return realSelect(count, readable, writable, failed, timeout, mask);
+}
+
+int poll(struct pollfd *descriptors, nfds_t count, int timeout) {
+    using Real = int (*)(pollfd *, nfds_t, int);
+    static const Real realPoll = realFunction<Real>("poll");
+    if (count == 0 && timeout > 0 && counted(uint64_t(timeout) * 1000000u)) return 0;
+    return realPoll(descriptors, count, timeout);
+}
+
+int ppoll(struct pollfd *descriptors, nfds_t count, const struct timespec *timeout,
+          const sigset_t *mask) {
+    using Real = int (*)(pollfd *, nfds_t, const timespec *, const sigset_t *);
+    static const Real realPoll = realFunction<Real>("ppoll");
+    uint64_t ns = 0;
+    if (count == 0 && duration(timeout, ns) && counted(ns)) return 0;
+    return realPoll(descriptors, count, timeout, mask);
+}
+
+}  // extern "C"
+#pragma GCC visibility pop
