@@ -177,7 +177,7 @@ Sim &sim() {
             loaded = readWorldFile(path, text, error) && parseWorld(text, world, error);
             if (!loaded) {
                 std::string message =
-                    "zelsim: ZELSIM_WORLD: " + error + "; using the default world\n";
+                    "zelsim: ZELSIM_WORLD " + std::string(path) + ": " + error + "; using the default world\n";
                 real::write(2, message.data(), message.size());
                 s->lastError = error;
             }

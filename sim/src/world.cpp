@@ -375,11 +375,11 @@ bool readWorldFile(const char *path, std::string &text, std::string &error) {
     }
     if (fd >= 0) real::close(fd);
     if (err != 0) {
-        error = std::string("cannot read ") + path + ": " + std::strerror(err);
+        error = std::string("cannot read the file: ") + std::strerror(err);
         return false;
     }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-        error = std::string(path) + ": the file is empty (a world file describes at least its [[device]] tables)";
+        error = "the file is empty (a world file describes at least its [[device]] tables)";
         return false;
     }
     return true;
