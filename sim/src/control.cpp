@@ -74,7 +74,7 @@ int zelsim_load_world_file(const char *path) {
     if (!readWorldFile(path, text, error)) {
         Sim &s = sim();
         Lock lock(s.mutex);
-        s.lastError = std::string(path != nullptr ? path : "(null)") + ": " + error;
+        s.lastError = error;  // like a parse error's, without the path the caller gave
         return -1;
     }
     return loadText(text);
