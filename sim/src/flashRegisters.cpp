@@ -35,6 +35,11 @@ public:
     bool claims(uint32_t offset) const override { return FlashModel::claims(offset); }
     int32_t read(uint32_t offset, uint32_t &value) override { return model.read(offset, value); }
     int32_t write(uint32_t offset, uint32_t value) override { return model.write(offset, value); }
+    std::vector<uint8_t> array() const override {
+        std::vector<uint8_t> bytes(model.size());
+        model.readArray(0, bytes.data(), bytes.size());
+        return bytes;
+    }
 
     FlashModel model;
 };

@@ -36,6 +36,8 @@ public:
     virtual bool claims(uint32_t offset) const = 0;
     virtual int32_t read(uint32_t offset, uint32_t &value) = 0;
     virtual int32_t write(uint32_t offset, uint32_t value) = 0;
+    // The memory array behind the block (a flash), for a snapshot of the world.
+    virtual std::vector<uint8_t> array() const { return {}; }
 };
 
 // Called once per device when its register space is built. The plain

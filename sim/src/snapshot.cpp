@@ -87,11 +87,12 @@ void writeTarget(std::ostringstream &out, Target &t) {
     out << "]\n";
 }
 
-void writeFlash(std::ostringstream &out, unsigned node) {
-    const size_t size = zelsim_flash_size(node);
+void writeFlash(std::ostringstream &out, const Device &device) {
+    const RegisterBlock *flash = device.registers->blockAt(64);
+    if (flash == nullptr) return;
+    const std::vector<uint8_t> array = flash->array();
+    const size_t size = array.size();
     if (size == 0) return;
-    std::vector<uint8_t> array(size);
-    zelsim_flash_read(node, 0, array.data(), size);
     out << "flash_contents = [\n";
     for (size_t at = 0; at < size;) {
         if (array[at] == 0xFF) {
@@ -124,63 +125,50 @@ using namespace zelsim;
 
 extern "C" __attribute__((visibility("default"))) char *zelsim_world_snapshot(void) {
     std::ostringstream out;
-    std::vector<std::string> devices;  // each device's text up to its ports
-    std::vector<std::string> ports;
     Sim &s = sim();
     {
+        // One view of the world: nothing changes while it is written.
         std::lock_guard<std::mutex> lock(s.mutex);
         const World &w = s.world;
         out << "# written by zelsim snapshot\n[simulator]\nlock_timeout_ms = " << w.lockTimeoutMs
             << "\nvirtual_time = " << (virtualTime() ? "true" : "false") << "\n";
         for (Device &d : s.world.devices) {
-            std::ostringstream head, tail;
             uint32_t version = d.identity.firmwareVersion;
             d.registers->read(kFirmwareVersionRegister, version);
-            head << "\n[[device]]\ninstance = " << quoted(d.instance) << "\nvendor_id = "
-                 << hex(d.vendorId) << "\ndevice_id = " << hex(d.deviceId)
-                 << "\nsubsystem_vendor_id = " << hex(d.subsystemVendorId)
-                 << "\nsubsystem_id = " << hex(d.subsystemId) << "\nbus = " << d.bus
-                 << "\ndevice = " << d.device << "\nfunction = " << d.function
-                 << "\ndevice_string = " << quoted(d.deviceString)
-                 << "\nrefuse_device_string = " << (d.refuseDeviceStringErrno == 25 ? "true" : "false")
-                 << "\nflash_id = " << hex(d.identity.flashId)
-                 << "\nsignature = " << hex(d.identity.signature)
-                 << "\nfirmware_version = " << hex(version) << "\n";
-            devices.push_back(head.str());
+            out << "\n[[device]]\ninstance = " << quoted(d.instance) << "\nvendor_id = "
+                << hex(d.vendorId) << "\ndevice_id = " << hex(d.deviceId)
+                << "\nsubsystem_vendor_id = " << hex(d.subsystemVendorId)
+                << "\nsubsystem_id = " << hex(d.subsystemId) << "\nbus = " << d.bus
+                << "\ndevice = " << d.device << "\nfunction = " << d.function
+                << "\ndevice_string = " << quoted(d.deviceString) << "\nrefuse_device_string = "
+                << (d.refuseDeviceStringErrno == 25 ? "true" : "false")
+                << "\nflash_id = " << hex(d.identity.flashId)
+                << "\nsignature = " << hex(d.identity.signature)
+                << "\nfirmware_version = " << hex(version) << "\n";
+            writeFlash(out, d);
             for (Port &p : d.ports) {
-                tail << "\n  [[device.port]]\n  text = " << quoted(p.text)
-                     << "\n  chassis_eeprom = " << (p.chassisEeprom ? "true" : "false")
-                     << "\n  extended_protection = " << (p.extendedProtection ? "true" : "false")
-                     << "\n  protected = " << list(p.protectedAddresses, p.protectedAddresses.size())
-                     << "\n  chassis = " << p.chassis << "\n  attributes = {";
+                out << "\n  [[device.port]]\n  text = " << quoted(p.text)
+                    << "\n  chassis_eeprom = " << (p.chassisEeprom ? "true" : "false")
+                    << "\n  extended_protection = " << (p.extendedProtection ? "true" : "false")
+                    << "\n  protected = " << list(p.protectedAddresses, p.protectedAddresses.size())
+                    << "\n  chassis = " << p.chassis << "\n  attributes = {";
                 const char *separator = " ";
                 for (unsigned id : kAttributeIds) {
                     visitAttribute(p.attributes, id, [&](auto &value) {
-                        tail << separator << id << " = " << static_cast<uint64_t>(value);
+                        out << separator << id << " = " << static_cast<uint64_t>(value);
                     });
                     separator = ", ";
                 }
-                tail << " }\n";
-                for (Target &t : p.targets) writeTarget(tail, t);
+                out << " }\n";
+                for (Target &t : p.targets) writeTarget(out, t);
             }
-            ports.push_back(tail.str());
         }
         for (const Chassis &c : w.chassis) {
-            std::ostringstream chassis;
-            chassis << "\n[[chassis]]\nnumber = " << c.number << "\nmodel = " << quoted(c.model)
-                    << "\nvendor = " << quoted(c.vendor) << "\nserial = " << quoted(c.serial)
-                    << "\nslot1 = " << quoted(c.slot1) << "\n";
-            ports.push_back(chassis.str());  // after the last device
+            out << "\n[[chassis]]\nnumber = " << c.number << "\nmodel = " << quoted(c.model)
+                << "\nvendor = " << quoted(c.vendor) << "\nserial = " << quoted(c.serial)
+                << "\nslot1 = " << quoted(c.slot1) << "\n";
         }
     }
-    // The flash arrays are read through the control interface, which takes the mutex itself.
-    const size_t deviceCount = devices.size();
-    for (size_t n = 0; n < deviceCount; ++n) {
-        std::ostringstream flash;
-        writeFlash(flash, static_cast<unsigned>(n));
-        out << devices[n] << flash.str() << ports[n];
-    }
-    for (size_t n = deviceCount; n < ports.size(); ++n) out << ports[n];
     const std::string text = out.str();
     char *copy = static_cast<char *>(std::malloc(text.size() + 1));
     if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
