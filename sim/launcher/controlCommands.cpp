@@ -130,7 +130,10 @@ int snapshotCommand(const std::string &directory) {
         if (part.empty() || whole.size() >= size_t(length)) break;
         request.offset = uint32_t(whole.size());
     }
-    return std::fwrite(whole.data(), 1, whole.size(), stdout) == whole.size() && std::fflush(stdout) == 0 ? 0 : 1;
+    return std::fwrite(whole.data(), 1, whole.size(), stdout) == whole.size() &&
+                   std::fflush(stdout) == 0
+               ? 0
+               : 1;
 }
 
 }  // namespace zelsim::launcher

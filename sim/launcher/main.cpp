@@ -232,7 +232,8 @@ int main(int argc, char **argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "fault") == 0)
         return faultCommand(runtimeDirectory(), argc - 2, argv + 2);
-    if (argc == 2 && std::strcmp(argv[1], "snapshot") == 0) return snapshotCommand(runtimeDirectory());
+    if (argc == 2 && std::strcmp(argv[1], "snapshot") == 0)
+        return snapshotCommand(runtimeDirectory());
     std::string verb;
     int i = 1;
     if (i < argc && (std::strcmp(argv[i], "start") == 0 || std::strcmp(argv[i], "stop") == 0 ||

@@ -209,7 +209,8 @@ bool ask(const std::string &directory, unsigned op, int &ret, std::string &text,
         request.op = step;
         request.dataLength = step == remote::Op::Hello ? 0 : std::min(length, remote::kMaxData);
         if (request.dataLength != 0) std::memcpy(request.data, data, request.dataLength);
-        ok = ok && ::send(fd, &request, remote::kRequestHeader + request.dataLength, MSG_NOSIGNAL) >= 0;
+        ok = ok &&
+             ::send(fd, &request, remote::kRequestHeader + request.dataLength, MSG_NOSIGNAL) >= 0;
         ssize_t n = ok ? ::recv(fd, &reply, sizeof reply, 0) : -1;
         ok = ok && n >= static_cast<ssize_t>(remote::kReplyHeader);
         if (ok) {

@@ -68,7 +68,9 @@ public:
         std::memcpy(&value, in_ + f.offset, f.width);  // little-endian host
         return value;
     }
-    const uint8_t *bytes(const char *name) const { return in_ + require(name, false, false).offset; }
+    const uint8_t *bytes(const char *name) const {
+        return in_ + require(name, false, false).offset;
+    }
     void set(const char *name, uint64_t value) {
         const Field &f = require(name, true, true);
         std::memcpy(out_ + f.offset, &value, f.width);

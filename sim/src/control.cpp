@@ -58,7 +58,6 @@ void clearFaults(Sim &s) {
     if (released) s.busReleased.notify_all();
 }
 
-
 void copyText(char *destination, const std::string &text) {
     size_t n = std::min<size_t>(text.size(), ZELSIM_TEXT_MAX - 1);
     std::memcpy(destination, text.data(), n);
@@ -97,7 +96,8 @@ void zelsim_reset(void) { zelsim_reset_to_file(nullptr); }
 int zelsim_reset_to_file(const char *path) {
     std::string text = defaultWorldText(), error;
     World world;
-    bool ok = (path == nullptr || readWorldFile(path, text, error)) && parseWorld(text, world, error);
+    bool ok =
+        (path == nullptr || readWorldFile(path, text, error)) && parseWorld(text, world, error);
     Sim &s = sim();
     Lock lock(s.mutex);
     if (!ok) {

@@ -29,7 +29,8 @@ bool findCommand(const char *text, unsigned &number) {
     zelsim_command info{};
     char *end = nullptr;
     const unsigned long value = std::strtoul(text, &end, 0);
-    if (end != text && *end == '\0' && value < 0x100 && zelsim_command_info(unsigned(value), &info) == 0) {
+    if (end != text && *end == '\0' && value < 0x100 &&
+        zelsim_command_info(unsigned(value), &info) == 0) {
         number = info.number;
         return true;
     }
@@ -71,15 +72,20 @@ void answerControl(uint64_t session, const Request &request, Reply &reply) {
     unsigned command = 0;
     if ((c.what == Control::FailCommand || c.what == Control::DriverWord) &&
         !findCommand(c.command, command))
-        return refuse(reply, EINVAL, std::string(c.command) + " is no driver command (a number such as 0x0E or a name such as readByte)");
+        return refuse(
+            reply, EINVAL,
+            std::string(c.command) +
+                " is no driver command (a number such as 0x0E or a name such as readByte)");
     reply.ret = 0;
     switch (c.what) {
         case Control::Silence:
         case Control::Corrupt:
-            if (zelsim_fault_target(c.node, c.port, c.address, c.what == Control::Silence,
-                                    static_cast<uint8_t>(c.what == Control::Corrupt ? c.value : 0)) != 0)
-                refuse(reply, ENOENT, "no target at that address on node " + std::to_string(c.node) +
-                                          " port " + std::to_string(c.port));
+            if (zelsim_fault_target(
+                    c.node, c.port, c.address, c.what == Control::Silence,
+                    static_cast<uint8_t>(c.what == Control::Corrupt ? c.value : 0)) != 0)
+                refuse(reply, ENOENT,
+                       "no target at that address on node " + std::to_string(c.node) + " port " +
+                           std::to_string(c.port));
             return;
         case Control::FailCommand:
             zelsim_fail_command(command, c.value, c.count);
@@ -89,8 +95,8 @@ void answerControl(uint64_t session, const Request &request, Reply &reply) {
             return;
         case Control::HoldBus:
             if (zelsim_hold_bus(c.node, c.port) != 0)
-                refuse(reply, ENOENT, "no port " + std::to_string(c.port) + " on node " +
-                                          std::to_string(c.node));
+                refuse(reply, ENOENT,
+                       "no port " + std::to_string(c.port) + " on node " + std::to_string(c.node));
             return;
         case Control::Clear:
             zelsim_clear_faults();

@@ -91,7 +91,8 @@ int32_t portString(Call &c) {
 int32_t protectedAddresses(Call &c) {
     const size_t count = std::min<size_t>(c.port->protectedAddresses.size(), 32);
     c.fields.set("count", count);
-    if (count != 0) std::memcpy(c.fields.outBytes("addresses"), c.port->protectedAddresses.data(), count);
+    if (count != 0)
+        std::memcpy(c.fields.outBytes("addresses"), c.port->protectedAddresses.data(), count);
     return 0;
 }
 
@@ -112,7 +113,8 @@ int32_t unlock(Call &c) {
 
 int32_t readRegister(Call &c) {
     uint32_t value = 0;
-    const int32_t word = c.device.registers->read(static_cast<uint32_t>(c.fields.get("offset")), value);
+    const int32_t word =
+        c.device.registers->read(static_cast<uint32_t>(c.fields.get("offset")), value);
     c.fields.set("value", value);
     return word;
 }

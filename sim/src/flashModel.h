@@ -113,7 +113,7 @@ private:
     uint32_t autoAddress_ = 0;
     uint64_t busyUntil_ = 0;
     uint64_t busyRealUntil_ = 0;  // steady clock
-    uint64_t lastNow_ = 0;  // to carry a pending busy time across a clock reset
+    uint64_t lastNow_ = 0;        // to carry a pending busy time across a clock reset
 
     // indirect
     bool resetGranted_ = false;

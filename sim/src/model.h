@@ -47,7 +47,8 @@ inline uint8_t &registerByte(Target &t, uint8_t command, unsigned index) {
 
 // A 16-bit register of a WordsMsbFirst device as a number.
 inline uint16_t wordRegister(const Target &t, unsigned k) {
-    return static_cast<uint16_t>(t.registers[2 * (k & 0xFF)] << 8 | t.registers[2 * (k & 0xFF) + 1]);
+    return static_cast<uint16_t>(t.registers[2 * (k & 0xFF)] << 8 |
+                                 t.registers[2 * (k & 0xFF) + 1]);
 }
 inline void setWordRegister(Target &t, unsigned k, uint16_t value) {
     t.registers[2 * (k & 0xFF)] = static_cast<uint8_t>(value >> 8);

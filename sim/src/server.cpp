@@ -84,9 +84,9 @@ void runIoctl(const Request &request, Reply &reply) {
     uint8_t out[kMaxData] = {};
     std::memcpy(in, request.data, std::min<uint32_t>(request.dataLength, kMaxData));
     uint8_t raw[envelope::kSize] = {};
-    envelope::write(raw, {(request.flags & kInNull) != 0 ? nullptr : in,
-                               (request.flags & kOutNull) != 0 ? nullptr : out, request.inSize,
-                               request.outSize});
+    envelope::write(
+        raw, {(request.flags & kInNull) != 0 ? nullptr : in,
+              (request.flags & kOutNull) != 0 ? nullptr : out, request.inSize, request.outSize});
     void *argument = (request.flags & kArgumentNull) != 0 ? nullptr : raw;
     errno = 0;
     reply.ret = ::ioctl(request.handle, request.request, argument);

@@ -13,7 +13,8 @@
 namespace zelsim {
 namespace {
 
-constexpr unsigned kAttributeIds[] = {10001, 10002, 10003, 10004, 10005, 2001, 3001, 3002, 1004, 1005};
+constexpr unsigned kAttributeIds[] = {10001, 10002, 10003, 10004, 10005,
+                                      2001,  3001,  3002,  1004,  1005};
 constexpr size_t kFlashRunMax = 4096;  // bytes per flash_contents entry
 
 std::string hex(uint64_t value) {
@@ -81,7 +82,8 @@ void writeTarget(std::ostringstream &out, Target &t) {
     for (const auto &[command, count] : t.blockLengths) {
         std::vector<uint8_t> data(count);
         for (unsigned i = 0; i < count; ++i) data[i] = registerByte(t, command, i);
-        out << separator << "{ command = " << hex(command) << ", data = " << list(data, count) << " }";
+        out << separator << "{ command = " << hex(command) << ", data = " << list(data, count)
+            << " }";
         separator = ", ";
     }
     out << "]\n";
@@ -135,8 +137,8 @@ extern "C" __attribute__((visibility("default"))) char *zelsim_world_snapshot(vo
         for (Device &d : s.world.devices) {
             uint32_t version = d.identity.firmwareVersion;
             d.registers->read(kFirmwareVersionRegister, version);
-            out << "\n[[device]]\ninstance = " << quoted(d.instance) << "\nvendor_id = "
-                << hex(d.vendorId) << "\ndevice_id = " << hex(d.deviceId)
+            out << "\n[[device]]\ninstance = " << quoted(d.instance)
+                << "\nvendor_id = " << hex(d.vendorId) << "\ndevice_id = " << hex(d.deviceId)
                 << "\nsubsystem_vendor_id = " << hex(d.subsystemVendorId)
                 << "\nsubsystem_id = " << hex(d.subsystemId) << "\nbus = " << d.bus
                 << "\ndevice = " << d.device << "\nfunction = " << d.function

@@ -165,7 +165,8 @@ int32_t processCall(Call &c) {
     return transaction(c, [](Target &t, Fields &f) {
         if (isEeprom(t)) return kStatusNack;
         const uint16_t reply = static_cast<uint16_t>(~f.get("data"));
-        f.set("reply", sent(t, static_cast<uint8_t>(reply)) | sent(t, static_cast<uint8_t>(reply >> 8)) << 8);
+        f.set("reply", sent(t, static_cast<uint8_t>(reply)) |
+                           sent(t, static_cast<uint8_t>(reply >> 8)) << 8);
         return 0;
     });
 }
@@ -236,8 +237,8 @@ int32_t readBlockI2C(Call &c) {
 
 int32_t readI2CEEPROM(Call &c) {
     return transaction(c, [](Target &t, Fields &f) {
-        readSequence(t, static_cast<uint8_t>(f.get("offset")), static_cast<uint32_t>(f.get("length")),
-                     f.outBytes("data"));
+        readSequence(t, static_cast<uint8_t>(f.get("offset")),
+                     static_cast<uint32_t>(f.get("length")), f.outBytes("data"));
         return 0;
     });
 }

@@ -176,8 +176,8 @@ Sim &sim() {
             std::string text;
             loaded = readWorldFile(path, text, error) && parseWorld(text, world, error);
             if (!loaded) {
-                std::string message =
-                    "zelsim: ZELSIM_WORLD " + std::string(path) + ": " + error + "; using the default world\n";
+                std::string message = "zelsim: ZELSIM_WORLD " + std::string(path) + ": " + error +
+                                      "; using the default world\n";
                 real::write(2, message.data(), message.size());
                 s->lastError = error;
             }

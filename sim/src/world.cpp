@@ -7,8 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 
@@ -142,28 +142,34 @@ uint8_t readAddress(const toml::table &table) {
     const toml::node *eight = table.get("address");
     const toml::node *seven = table.get("address7");
     if (eight != nullptr && seven != nullptr)
-        fail(*seven, "address7", "give either 'address' (8-bit form) or 'address7' (7-bit form), not both");
-    if (seven != nullptr) return static_cast<uint8_t>(number<uint8_t>(table, "address7", 0, 0x7F) << 1);
+        fail(*seven, "address7",
+             "give either 'address' (8-bit form) or 'address7' (7-bit form), not both");
+    if (seven != nullptr)
+        return static_cast<uint8_t>(number<uint8_t>(table, "address7", 0, 0x7F) << 1);
     if (eight == nullptr)
-        fail(table, "address", "a target needs one ('address' in 8-bit form, e.g. 0xA0, or 'address7' in 7-bit form, e.g. 0x50)");
+        fail(table, "address",
+             "a target needs one ('address' in 8-bit form, e.g. 0xA0, or 'address7' in 7-bit form, "
+             "e.g. 0x50)");
     const auto value = eight->value<int64_t>();
     if (!eight->is_integer() || !value || *value < 0 || *value > 0xFE || (*value & 1) != 0) {
         std::string hint;
         if (eight->is_integer() && value && *value >= 0 && *value <= 0x7F) {
             char text[96];
-            std::snprintf(text, sizeof text, " (for the 7-bit address 0x%02llX write address = 0x%02llX or address7 = 0x%02llX)",
-                          static_cast<unsigned long long>(*value), static_cast<unsigned long long>(*value) << 1,
-                          static_cast<unsigned long long>(*value));
+            std::snprintf(
+                text, sizeof text,
+                " (for the 7-bit address 0x%02llX write address = 0x%02llX or address7 = 0x%02llX)",
+                static_cast<unsigned long long>(*value),
+                static_cast<unsigned long long>(*value) << 1,
+                static_cast<unsigned long long>(*value));
             hint = text;
         }
-        fail(*eight, "address",
-             "must be an 8-bit address: an even integer from 0 to 0xFE" + hint);
+        fail(*eight, "address", "must be an 8-bit address: an even integer from 0 to 0xFE" + hint);
     }
     return static_cast<uint8_t>(*value);
 }
 
-const char *const kTargetKeys[] = {"address", "address7", "kind", "contents", "page_size",
-                                   "layout", "bytes", "words", "blocks"};
+const char *const kTargetKeys[] = {"address", "address7", "kind",  "contents", "page_size",
+                                   "layout",  "bytes",    "words", "blocks"};
 
 // Keys of one target kind; every other key of kTargetKeys is refused for it.
 void onlyTargetKeys(const toml::table &table, const std::string &kind,
@@ -171,7 +177,8 @@ void onlyTargetKeys(const toml::table &table, const std::string &kind,
     for (const auto &[key, value] : table) {
         bool ok = false;
         for (const char *k : allowed) ok = ok || key.str() == k;
-        if (!ok) fail(key.source(), std::string(key.str()), "not a key of a \"" + kind + "\" target");
+        if (!ok)
+            fail(key.source(), std::string(key.str()), "not a key of a \"" + kind + "\" target");
     }
 }
 
@@ -182,16 +189,19 @@ void readRegisters(const toml::table &table, Target &target) {
     const std::string layout = table.get("layout") ? text(table, "layout") : "bytes";
     if (layout == "bytes") {
         target.layout = RegisterLayout::Bytes;
-        onlyTargetKeys(table, "registers\" with layout \"bytes", {"address", "address7", "kind", "layout", "bytes", "blocks"});
+        onlyTargetKeys(table, "registers\" with layout \"bytes",
+                       {"address", "address7", "kind", "layout", "bytes", "blocks"});
         std::vector<uint8_t> bytes = numbers<uint8_t>(table, "bytes", 0xFF);
         if (bytes.size() > 256) fail(*table.get("bytes"), "bytes", "more than 256 registers");
         std::copy(bytes.begin(), bytes.end(), target.registers.begin());
     } else if (layout == "words_msb_first") {
         target.layout = RegisterLayout::WordsMsbFirst;
-        onlyTargetKeys(table, "registers\" with layout \"words_msb_first", {"address", "address7", "kind", "layout", "words", "blocks"});
+        onlyTargetKeys(table, "registers\" with layout \"words_msb_first",
+                       {"address", "address7", "kind", "layout", "words", "blocks"});
         std::vector<uint16_t> words = numbers<uint16_t>(table, "words", 0xFFFF);
         if (words.size() > 256) fail(*table.get("words"), "words", "more than 256 registers");
-        for (size_t k = 0; k < words.size(); ++k) setWordRegister(target, static_cast<unsigned>(k), words[k]);
+        for (size_t k = 0; k < words.size(); ++k)
+            setWordRegister(target, static_cast<unsigned>(k), words[k]);
     } else {
         fail(*table.get("layout"), "layout", "must be \"bytes\" or \"words_msb_first\"");
     }
@@ -221,7 +231,8 @@ Target readTarget(const toml::table &table) {
     Target target;
     target.address = readAddress(table);
     if (table.get("kind") == nullptr)
-        fail(table, "kind", "a target needs one: \"eeprom\", \"chassis_eeprom\", \"registers\" or \"nack\"");
+        fail(table, "kind",
+             "a target needs one: \"eeprom\", \"chassis_eeprom\", \"registers\" or \"nack\"");
     std::string kind = text(table, "kind");
     if (kind == "eeprom" || kind == "chassis_eeprom") {
         target.kind = TargetKind::Eeprom;
@@ -302,10 +313,12 @@ void readFlashContents(const toml::table &table, RegisterIdentity &identity) {
     const toml::node *node = table.get("flash_contents");
     if (node == nullptr) return;
     const toml::array *runs = node->as_array();
-    if (runs == nullptr) fail(*node, "flash_contents", "must be an array of { address, hex } tables");
+    if (runs == nullptr)
+        fail(*node, "flash_contents", "must be an array of { address, hex } tables");
     identity.flashContentsGiven = true;
     for (const toml::node &run : *runs) {
-        if (!run.is_table()) fail(run, "flash_contents", "must be an array of { address, hex } tables");
+        if (!run.is_table())
+            fail(run, "flash_contents", "must be an array of { address, hex } tables");
         const toml::table &r = *run.as_table();
         onlyKeys(r, {"address", "hex"});
         const uint32_t address = number<uint32_t>(r, "address", 0, 0xFFFFFFFFu);

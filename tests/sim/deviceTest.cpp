@@ -196,11 +196,12 @@ TEST_F(Device, RegisterDeviceTransactions) {
 // one form is read back in the others.
 TEST_F(Device, ByteWordAndBlockTransfersOfARegisterDeviceAgree) {
     struct Layout {
-        const char *keys;  // the sensor's register keys in the world file
+        const char *keys;        // the sensor's register keys in the world file
         unsigned expectedWord0;  // read word at 0: wire bytes 0x19, then the next
     };
     for (const Layout &layout :
-         {Layout{"bytes = [0x19, 0x80, 0x4B]", 0x8019}, Layout{"layout = \"words_msb_first\"\nwords = [0x1980, 0x4B00]", 0x8019}}) {
+         {Layout{"bytes = [0x19, 0x80, 0x4B]", 0x8019},
+          Layout{"layout = \"words_msb_first\"\nwords = [0x1980, 0x4B00]", 0x8019}}) {
         SCOPED_TRACE(layout.keys);
         const std::string world = std::string(R"([[device]]
 [[device.port]]

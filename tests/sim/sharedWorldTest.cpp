@@ -35,9 +35,9 @@ lock_timeout_ms = 1000
     bytes = [25, 0, 75, 70]
 )toml";
 
+using simtest::realPause;
 using simtest::Result;
 using simtest::shell;
-using simtest::realPause;
 
 // A program with its standard input and output on pipes.
 class Child {

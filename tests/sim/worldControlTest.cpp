@@ -77,7 +77,8 @@ TEST_F(WorldControl, FaultsFromTheShellReachTheStartedWorld) {
         {"corrupt 0 0 0x48 0x01", "0 0x18", "0 0x18"},
         {"status readByte -52002 1", "-52002 0x19", "0 0x19"},
         {"status 0x0E -7 2", "-7 0x19", "-7 0x19"},
-        {"errno readByte EIO", "ioctl: Input/output", "0 0x19"},  // "... error", cut at its last blank
+        {"errno readByte EIO", "ioctl: Input/output",
+         "0 0x19"},  // "... error", cut at its last blank
         {"lock 0 0", "-52031 0x00", "-52031 0x00"},
     };
     for (const Case &c : cases) {
@@ -88,12 +89,12 @@ TEST_F(WorldControl, FaultsFromTheShellReachTheStartedWorld) {
         ASSERT_EQ(zelsim("fault clear"), 0);
         EXPECT_EQ(read("0x90 0"), "0 0x19");
     }
-    EXPECT_EQ(zelsim("fault nack 0 0 0x33"), 1);       // no target there
-    EXPECT_EQ(zelsim("fault errno bogus EIO"), 1);     // no such command
+    EXPECT_EQ(zelsim("fault nack 0 0 0x33"), 1);    // no target there
+    EXPECT_EQ(zelsim("fault errno bogus EIO"), 1);  // no such command
     EXPECT_EQ(zelsim("fault errno readByte EBOGUS"), 2);
-    EXPECT_EQ(zelsim("fault nack 0 0 0x90"), 2);        // an 8-bit address
+    EXPECT_EQ(zelsim("fault nack 0 0 0x90"), 2);  // an 8-bit address
     EXPECT_EQ(zelsim("stop"), 0);
-    EXPECT_EQ(zelsim("fault clear"), 1);                // no world running
+    EXPECT_EQ(zelsim("fault clear"), 1);  // no world running
 }
 
 // A snapshot of a world that has changed loads back to the same state:
@@ -199,8 +200,18 @@ TEST(Clock, EverySleepCountsOnTheVirtualClock) {
         void (*call)();
         uint64_t ns;
     } sleeps[] = {
-        {"nanosleep", [] { timespec t{2, 0}; nanosleep(&t, nullptr); }, 2000000000},
-        {"clock_nanosleep", [] { timespec t{3, 0}; clock_nanosleep(CLOCK_MONOTONIC, 0, &t, nullptr); }, 3000000000},
+        {"nanosleep",
+         [] {
+             timespec t{2, 0};
+             nanosleep(&t, nullptr);
+         },
+         2000000000},
+        {"clock_nanosleep",
+         [] {
+             timespec t{3, 0};
+             clock_nanosleep(CLOCK_MONOTONIC, 0, &t, nullptr);
+         },
+         3000000000},
         {"clock_nanosleep deadline",
          [] {
              timespec t{};
@@ -211,7 +222,12 @@ TEST(Clock, EverySleepCountsOnTheVirtualClock) {
          99000000000},
         {"sleep", [] { sleep(4); }, 4000000000},
         {"usleep", [] { usleep(5000); }, 5000000},
-        {"select", [] { timeval t{6, 0}; select(0, nullptr, nullptr, nullptr, &t); }, 6000000000},
+        {"select",
+         [] {
+             timeval t{6, 0};
+             select(0, nullptr, nullptr, nullptr, &t);
+         },
+         6000000000},
         {"poll", [] { poll(nullptr, 0, 7000); }, 7000000000},
     };
     for (const Sleep &s : sleeps) {
@@ -234,8 +250,8 @@ TEST(Clock, ABusyFlashEndsWithoutAnyoneSleeping) {
         zelsim_register_write(node, 64, command);
         zelsim_register_write(node, 68, control);
     };
-    serial(0x06000000, 0x201);                // write enable
-    serial(0xD8008000, 0x204);                // erase the block at 0x8000: busy for 45 ms
+    serial(0x06000000, 0x201);  // write enable
+    serial(0xD8008000, 0x204);  // erase the block at 0x8000: busy for 45 ms
     zelsim_flash_state state{};
     zelsim_flash_device_state(node, &state);
     ASSERT_EQ(state.busy, 1);

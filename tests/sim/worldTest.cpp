@@ -151,10 +151,11 @@ TEST_F(World, TargetAddressesAndKeysAreCheckedWhereTheyAreWritten) {
         EXPECT_EQ(zelsim_last_error(), c.message) << c.text;
     }
     // The 7-bit form reaches the same target as the 8-bit one.
-    ASSERT_EQ(zelsim_load_world_text(
-                  (port + "[[device.port.target]]\naddress7 = 0x50\nkind = \"eeprom\"\ncontents = [7]\n")
-                      .c_str()),
-              0)
+    ASSERT_EQ(
+        zelsim_load_world_text(
+            (port + "[[device.port.target]]\naddress7 = 0x50\nkind = \"eeprom\"\ncontents = [7]\n")
+                .c_str()),
+        0)
         << zelsim_last_error();
     uint8_t byte = 0;
     ASSERT_EQ(zelsim_eeprom_read(0, 0, 0xA0, 0, &byte, 1), 0);
@@ -164,8 +165,10 @@ TEST_F(World, TargetAddressesAndKeysAreCheckedWhereTheyAreWritten) {
 // A field name the command does not have stops the simulator loudly instead
 // of reading 0 (which a misspelt name in a handler would otherwise do).
 TEST(CommandFields, AnUnknownFieldNameStopsTheProgram) {
-    const zelsim::Command readByte{0x0E, 0, 12, 8, "readByte", zelsim::Scope::Bus, nullptr,
-                                   {{"command", 0, 3, 1}, {"data", 1, 0, 1}}};
+    const zelsim::Command readByte{0x0E,       0,
+                                   12,         8,
+                                   "readByte", zelsim::Scope::Bus,
+                                   nullptr,    {{"command", 0, 3, 1}, {"data", 1, 0, 1}}};
     uint8_t in[12] = {0, 0, 0, 0x42}, out[8] = {};
     zelsim::Fields fields(readByte, in, out);
     EXPECT_EQ(fields.get("command"), 0x42u);
