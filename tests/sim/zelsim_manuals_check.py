@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Checks that zelsim-world(5) keeps up with the world-file reader: every key
-that sim/src/world.cpp accepts (the lists it checks tables against) is
-described in docs/man/zelsim-world.5.scd as *key* (a table by its heading).
+"""Checks the simulator's manual pages: zelsim-world(5) keeps up with the
+world-file reader (every key that sim/src/world.cpp accepts, from the lists it
+checks tables against, is described as *key*, a table by its heading), and
+neither zelsim(1) nor zelsim-world(5) points into the source tree, which is
+not installed.
 
-  world_keys_documented.py
+  zelsim_manuals_check.py
 """
 import os
 import re
@@ -13,6 +15,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 READER = os.path.join(ROOT, "sim", "src", "world.cpp")
 MANUAL = os.path.join(ROOT, "docs", "man", "zelsim-world.5.scd")
+PAGES = [MANUAL, os.path.join(ROOT, "docs", "man", "zelsim.1.scd")]
+SOURCE_TREE = re.compile(r"source tree|README|\.md\b|sim/src/")
 
 
 def accepted_keys(source):
@@ -35,7 +39,14 @@ def main():
                      and not re.search(r"\[\[?([a-z]+\.)*%s\]" % key, manual))
     for key in missing:
         print("zelsim-world(5) does not describe the key '%s'" % key)
-    return 1 if missing else 0
+    pointers = []
+    for page in PAGES:
+        for number, line in enumerate(open(page, encoding="utf-8"), 1):
+            if SOURCE_TREE.search(line):
+                pointers.append("%s:%d points into the source tree: %s" % (page, number, line.strip()))
+    for pointer in pointers:
+        print(pointer)
+    return 1 if missing or pointers else 0
 
 
 if __name__ == "__main__":
