@@ -39,6 +39,44 @@ Function realFunction(const char *name) {
     return reinterpret_cast<Function>(real::next(name));
 }
 
+// The C library's own versions. Looked up when the library loads, so never
+// first inside a signal handler; a call that comes earlier (from another
+// library's constructor) looks its function up then.
+template <typename Function>
+Function resolved(Function &slot, const char *name) {
+    if (slot == nullptr) slot = realFunction<Function>(name);
+    return slot;
+}
+
+using ClockNanosleepFunction = int (*)(clockid_t, int, const timespec *, timespec *);
+ClockNanosleepFunction realClockNanosleep = nullptr;
+using SleepFunction = unsigned int (*)(unsigned int);
+SleepFunction realSleep = nullptr;
+using UsleepFunction = int (*)(useconds_t);
+UsleepFunction realUsleep = nullptr;
+using ThrdSleepFunction = int (*)(const timespec *, timespec *);
+ThrdSleepFunction realThrdSleep = nullptr;
+using SelectFunction = int (*)(int, fd_set *, fd_set *, fd_set *, timeval *);
+SelectFunction realSelect = nullptr;
+using PselectFunction = int (*)(int, fd_set *, fd_set *, fd_set *, const timespec *,
+                                const sigset_t *);
+PselectFunction realPselect = nullptr;
+using PollFunction = int (*)(pollfd *, nfds_t, int);
+PollFunction realPoll = nullptr;
+using PpollFunction = int (*)(pollfd *, nfds_t, const timespec *, const sigset_t *);
+PpollFunction realPpoll = nullptr;
+
+__attribute__((constructor)) void findRealSleeps() {
+    resolved(realClockNanosleep, "clock_nanosleep");
+    resolved(realSleep, "sleep");
+    resolved(realUsleep, "usleep");
+    resolved(realThrdSleep, "thrd_sleep");
+    resolved(realSelect, "select");
+    resolved(realPselect, "pselect");
+    resolved(realPoll, "poll");
+    resolved(realPpoll, "ppoll");
+}
+
 }  // namespace
 }  // namespace zelsim
 
@@ -58,8 +96,6 @@ int nanosleep(const struct timespec *request, struct timespec *remaining) {
 
 int clock_nanosleep(clockid_t clock, int flags, const struct timespec *request,
                     struct timespec *remaining) {
-    using Real = int (*)(clockid_t, int, const timespec *, timespec *);
-    static const Real realSleep = realFunction<Real>("clock_nanosleep");
     uint64_t ns = 0;
     timespec now{};
     bool known = duration(request, ns);
@@ -73,66 +109,53 @@ int clock_nanosleep(clockid_t clock, int flags, const struct timespec *request,
         if (remaining != nullptr && (flags & TIMER_ABSTIME) == 0) *remaining = timespec{0, 0};
         return 0;
     }
-    return realSleep(clock, flags, request, remaining);
+    return resolved(realClockNanosleep, "clock_nanosleep")(clock, flags, request, remaining);
 }
 
 unsigned int sleep(unsigned int seconds) {
-    using Real = unsigned int (*)(unsigned int);
-    static const Real realSleep = realFunction<Real>("sleep");
-    return counted(uint64_t(seconds) * kNsPerSecond) ? 0 : realSleep(seconds);
+    return counted(uint64_t(seconds) * kNsPerSecond) ? 0 : resolved(realSleep, "sleep")(seconds);
 }
 
 int usleep(useconds_t microseconds) {
-    using Real = int (*)(useconds_t);
-    static const Real realSleep = realFunction<Real>("usleep");
-    return counted(uint64_t(microseconds) * 1000u) ? 0 : realSleep(microseconds);
+    return counted(uint64_t(microseconds) * 1000u) ? 0
+                                                   : resolved(realUsleep, "usleep")(microseconds);
 }
 
 int thrd_sleep(const struct timespec *duration_, struct timespec *remaining) {
-    using Real = int (*)(const timespec *, timespec *);
-    static const Real realSleep = realFunction<Real>("thrd_sleep");
     uint64_t ns = 0;
     if (duration(duration_, ns) && counted(ns)) {
         if (remaining != nullptr) *remaining = timespec{0, 0};
         return 0;
     }
-    return realSleep(duration_, remaining);
+    return resolved(realThrdSleep, "thrd_sleep")(duration_, remaining);
 }
 
 int select(int count, fd_set *readable, fd_set *writable, fd_set *failed, struct timeval *timeout) {
-    using Real = int (*)(int, fd_set *, fd_set *, fd_set *, timeval *);
-    static const Real realSelect = realFunction<Real>("select");
     if (count == 0 && timeout != nullptr && timeout->tv_sec >= 0 && timeout->tv_usec >= 0 &&
         counted(uint64_t(timeout->tv_sec) * kNsPerSecond + uint64_t(timeout->tv_usec) * 1000u)) {
         *timeout = timeval{0, 0};  // what Linux leaves in it after the full wait
         return 0;
     }
-    return realSelect(count, readable, writable, failed, timeout);
+    return resolved(realSelect, "select")(count, readable, writable, failed, timeout);
 }
 
 int pselect(int count, fd_set *readable, fd_set *writable, fd_set *failed,
             const struct timespec *timeout, const sigset_t *mask) {
-    using Real = int (*)(int, fd_set *, fd_set *, fd_set *, const timespec *, const sigset_t *);
-    static const Real realSelect = realFunction<Real>("pselect");
     uint64_t ns = 0;
     if (count == 0 && duration(timeout, ns) && counted(ns)) return 0;
-    return realSelect(count, readable, writable, failed, timeout, mask);
+    return resolved(realPselect, "pselect")(count, readable, writable, failed, timeout, mask);
 }
 
 int poll(struct pollfd *descriptors, nfds_t count, int timeout) {
-    using Real = int (*)(pollfd *, nfds_t, int);
-    static const Real realPoll = realFunction<Real>("poll");
     if (count == 0 && timeout > 0 && counted(uint64_t(timeout) * 1000000u)) return 0;
-    return realPoll(descriptors, count, timeout);
+    return resolved(realPoll, "poll")(descriptors, count, timeout);
 }
 
 int ppoll(struct pollfd *descriptors, nfds_t count, const struct timespec *timeout,
           const sigset_t *mask) {
-    using Real = int (*)(pollfd *, nfds_t, const timespec *, const sigset_t *);
-    static const Real realPoll = realFunction<Real>("ppoll");
     uint64_t ns = 0;
     if (count == 0 && duration(timeout, ns) && counted(ns)) return 0;
-    return realPoll(descriptors, count, timeout, mask);
+    return resolved(realPpoll, "ppoll")(descriptors, count, timeout, mask);
 }
 
 }  // extern "C"
