@@ -193,7 +193,8 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
     return -1;
 }
 
-bool ask(const std::string &directory, unsigned op, int &ret, std::string &text) {
+bool ask(const std::string &directory, unsigned op, int &ret, std::string &text, const void *data,
+         uint32_t length) {
     std::string path = socketPath(directory);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -206,11 +207,15 @@ bool ask(const std::string &directory, unsigned op, int &ret, std::string &text)
     remote::Reply reply{};
     for (remote::Op step : {remote::Op::Hello, static_cast<remote::Op>(op)}) {
         request.op = step;
-        ok = ok && ::send(fd, &request, remote::kRequestHeader, MSG_NOSIGNAL) >= 0;
+        request.dataLength = step == remote::Op::Hello ? 0 : std::min(length, remote::kMaxData);
+        if (request.dataLength != 0) std::memcpy(request.data, data, request.dataLength);
+        ok = ok &&
+             ::send(fd, &request, remote::kRequestHeader + request.dataLength, MSG_NOSIGNAL) >= 0;
         ssize_t n = ok ? ::recv(fd, &reply, sizeof reply, 0) : -1;
         ok = ok && n >= static_cast<ssize_t>(remote::kReplyHeader);
         if (ok) {
             ret = reply.ret;
+            if (reply.ret < 0) errno = reply.err;
             text.assign(
                 reinterpret_cast<const char *>(reply.data),
                 std::min<size_t>(reply.dataLength, static_cast<size_t>(n) - remote::kReplyHeader));

@@ -22,6 +22,7 @@
 
 #include "channel.h"
 #include "commands.h"
+#include "envelope.h"
 #include "real.h"
 #include "remoteProtocol.h"
 #include "zelsim.h"
@@ -31,7 +32,8 @@ namespace {
 
 using namespace zelsim::remote;
 
-constexpr size_t kEnvIn = 0, kEnvOut = 8, kEnvInSize = 16, kEnvOutSize = 20, kEnvResult = 24;
+constexpr size_t kEnvIn = envelope::kIn, kEnvOut = envelope::kOut, kEnvInSize = envelope::kInSize,
+                 kEnvOutSize = envelope::kOutSize, kEnvResult = envelope::kResult;
 
 // The server's socket: ZELSIM_SERVER, or what zelsim_use_server chose.
 // Every choice is kept for the life of the process (a late reader may still

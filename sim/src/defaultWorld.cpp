@@ -38,9 +38,11 @@ firmware_version = 0x01020000
     [[device.port.target]]
     address = 0x90
     kind = "registers"
-    # temperature sensor: byte register 0 = 25 degrees C, word register 0 the
-    # same as a 9-bit reading in the top bits, 2 and 3 limits
-    bytes = [25, 0, 75, 80]
+    # temperature sensor with 16-bit registers sent most-significant byte
+    # first: 0 the temperature (25 degrees C in the top byte), 1 the
+    # configuration, 2 and 3 the limits (75 and 80 degrees C); an
+    # identification block at 0x20
+    layout = "words_msb_first"
     words = [0x1900, 0x0000, 0x4B00, 0x5000]
     blocks = [ { command = 0x20, data = [0x5A, 0x45, 0x4C, 0x01] } ]
 

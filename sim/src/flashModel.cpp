@@ -1,6 +1,7 @@
 #include "flashModel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace zelsim {
@@ -67,7 +68,27 @@ void FlashModel::setIdentity(uint16_t flashId, uint32_t signature) {
     signature_ = signature;
 }
 
-bool FlashModel::busy() const { return deviceStuckBusy || clock_() < busyUntil_; }
+// Busy ends when the clock (virtual time) reaches its end, and at the latest
+// once the same time plus a margin has passed for real: a world in which
+// nobody sleeps never keeps a part busy for good (a retry after a killed
+// update), while a check made at once never depends on how the scheduler ran
+// the program.
+namespace {
+uint64_t realNow() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+}  // namespace
+
+void FlashModel::startBusy(uint64_t now, uint64_t nanoseconds) {
+    busyUntil_ = now + nanoseconds;
+    busyRealUntil_ = realNow() + nanoseconds + kRealTimeMarginNs;
+}
+
+bool FlashModel::busy() const {
+    return deviceStuckBusy || (clock_() < busyUntil_ && realNow() < busyRealUntil_);
+}
 
 // The clock, noticing when it was set back: whatever busy time was still
 // pending is then counted from the new reading.
@@ -157,7 +178,7 @@ FlashModel::State FlashModel::state() const {
     s.autoIncrement = autoIncrement_;
     s.busy = busy();
     const uint64_t reading = clock_();
-    s.busyNsLeft = !deviceStuckBusy && busyUntil_ > reading ? busyUntil_ - reading : 0;
+    s.busyNsLeft = s.busy && !deviceStuckBusy && busyUntil_ > reading ? busyUntil_ - reading : 0;
     s.indirectTransferOpen = transferOpen_;
     s.resetGranted = resetGranted_;
     return s;
@@ -231,7 +252,7 @@ int32_t FlashModel::write(uint32_t offset, uint32_t value) {
             if (writeEnabled_ && !busy() && !interfaceStuck) {
                 erase(value * 0x10000u, 0x10000);
                 writeEnabled_ = false;
-                busyUntil_ = clock_() + kSectorEraseNs9D17;
+                startBusy(clock_(), kSectorEraseNs9D17);
             }
             break;
         case 0x2008:
@@ -341,14 +362,14 @@ void FlashModel::endFrame() {
             if (writeEnabled_ && f.size() > 4 && !protectedArray()) {
                 for (size_t at = 4; at < f.size(); ++at) data.push_back(reverse(f[at]));
                 program(address24(f, 1), data.data(), data.size(), true);
-                busyUntil_ = now + kPageProgramNs;
+                startBusy(now, kPageProgramNs);
             }
             writeEnabled_ = false;
             break;
         case 0xD8:
             if (writeEnabled_ && f.size() >= 4 && !protectedArray()) {
                 erase(address24(f, 1), eraseBlock_);
-                busyUntil_ = now + (flashId_ == kSerialLarge ? kEraseNsBF8E : kEraseNs1010);
+                startBusy(now, flashId_ == kSerialLarge ? kEraseNsBF8E : kEraseNs1010);
             }
             writeEnabled_ = false;
             break;
@@ -430,7 +451,7 @@ void FlashModel::closeTransfer() {
     if (!writeEnabled_ || busy()) return;
     program(address_, transferData_.data(), transferData_.size(), true);
     writeEnabled_ = false;
-    busyUntil_ = clock_() + kPageProgramNs;
+    startBusy(clock_(), kPageProgramNs);
     if (address_ != 0 || transferData_.size() < 4) return;
     static const uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
     static const uint8_t kRestart[] = {0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x0F};

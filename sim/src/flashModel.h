@@ -68,6 +68,9 @@ public:
     static constexpr uint64_t kEraseNs1010 = 45'000'000;
     static constexpr uint64_t kEraseNsBF8E = 25'000'000;
     static constexpr uint64_t kSectorEraseNs9D17 = 150'000'000;
+    // Real time after which a busy part is done whatever the clock says,
+    // beyond its own duration.
+    static constexpr uint64_t kRealTimeMarginNs = 100'000'000;
 
 private:
     // Serial port.
@@ -76,6 +79,7 @@ private:
     void serialTransfer(uint32_t control);
     uint8_t serialStatus() const;
     bool busy() const;
+    void startBusy(uint64_t now, uint64_t nanoseconds);
     uint64_t now();
     void program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage);
     void erase(uint32_t address, uint32_t blockSize);
@@ -108,7 +112,8 @@ private:
     bool autoIncrement_ = false;
     uint32_t autoAddress_ = 0;
     uint64_t busyUntil_ = 0;
-    uint64_t lastNow_ = 0;  // to carry a pending busy time across a clock reset
+    uint64_t busyRealUntil_ = 0;  // steady clock
+    uint64_t lastNow_ = 0;        // to carry a pending busy time across a clock reset
 
     // indirect
     bool resetGranted_ = false;

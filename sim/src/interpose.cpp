@@ -395,18 +395,7 @@ void *mmap64(void *address, size_t length, int protection, int flags, int fd,
     return mmap(address, length, protection, flags, fd, offset);
 }
 
-int nanosleep(const struct timespec *request, struct timespec *remaining) {
-    if (request != nullptr && request->tv_sec >= 0 && request->tv_nsec >= 0 &&
-        request->tv_nsec < 1000000000L) {
-        uint64_t ns = static_cast<uint64_t>(request->tv_sec) * 1000000000ull +
-                      static_cast<uint64_t>(request->tv_nsec);
-        if (client::active() ? client::sleep(ns) : accountSleep(ns)) {
-            if (remaining != nullptr) *remaining = timespec{0, 0};
-            return 0;
-        }
-    }
-    return real::nanosleep(request, remaining);
-}
+// The sleeps (nanosleep and the rest) are in sleepWrappers.cpp.
 
 }  // extern "C"
 #pragma GCC visibility pop

@@ -27,6 +27,8 @@
 #include <thread>
 
 #include "channel.h"
+#include "controlProtocol.h"
+#include "envelope.h"
 #include "real.h"
 #include "remoteProtocol.h"
 #include "vtime.h"
@@ -71,32 +73,26 @@ void setText(Reply &reply, const std::string &text) {
     std::memcpy(reply.data, text.data(), reply.dataLength);
 }
 
-// The file is loaded once before the reset: one that no longer loads (edited
-// since, or removed) fails with the world left as it was, not replaced by
-// the built-in world under the file's name.
+// The world is read and checked before anything changes: one that no longer
+// loads (edited since, or removed) leaves the world as it was.
 int reloadWorld(const std::string &world) {
-    if (!world.empty() && zelsim_load_world_file(world.c_str()) != 0) return -1;
-    zelsim_reset();
-    return world.empty() ? 0 : zelsim_load_world_file(world.c_str());
+    return zelsim_reset_to_file(world.empty() ? nullptr : world.c_str());
 }
 
 void runIoctl(const Request &request, Reply &reply) {
     uint8_t in[kMaxData] = {};
     uint8_t out[kMaxData] = {};
     std::memcpy(in, request.data, std::min<uint32_t>(request.dataLength, kMaxData));
-    uint8_t envelope[32] = {};
-    void *inAddress = (request.flags & kInNull) != 0 ? nullptr : in;
-    void *outAddress = (request.flags & kOutNull) != 0 ? nullptr : out;
-    std::memcpy(envelope + 0, &inAddress, sizeof inAddress);
-    std::memcpy(envelope + 8, &outAddress, sizeof outAddress);
-    std::memcpy(envelope + 16, &request.inSize, 4);
-    std::memcpy(envelope + 20, &request.outSize, 4);
-    void *argument = (request.flags & kArgumentNull) != 0 ? nullptr : envelope;
+    uint8_t raw[envelope::kSize] = {};
+    envelope::write(
+        raw, {(request.flags & kInNull) != 0 ? nullptr : in,
+              (request.flags & kOutNull) != 0 ? nullptr : out, request.inSize, request.outSize});
+    void *argument = (request.flags & kArgumentNull) != 0 ? nullptr : raw;
     errno = 0;
     reply.ret = ::ioctl(request.handle, request.request, argument);
     reply.err = reply.ret < 0 ? errno : 0;
     if (reply.ret == 0) {
-        std::memcpy(&reply.word, envelope + 24, 4);
+        reply.word = envelope::load<int32_t>(raw, envelope::kResult);
         reply.dataLength = std::min<uint32_t>(request.outSize, kMaxData);
         std::memcpy(reply.data, out, reply.dataLength);
     }
@@ -104,6 +100,10 @@ void runIoctl(const Request &request, Reply &reply) {
 
 // Answers one request; false ends the connection.
 bool answer(Server &server, uint64_t token, const Request &request, Reply &reply) {
+    if (request.op == kControlOp) {
+        answerControl(token, request, reply);  // zelsim fault, zelsim snapshot
+        return true;
+    }
     switch (request.op) {
         case Op::Open: {
             std::string path(reinterpret_cast<const char *>(request.data),

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "shellSupport.h"
+
 namespace {
 
 const std::string kBuild = ZELSIM_TEST_BUILD_DIR;
@@ -33,23 +35,9 @@ lock_timeout_ms = 1000
     bytes = [25, 0, 75, 70]
 )toml";
 
-// Output and exit status of a shell command.
-struct Result {
-    std::string out;
-    int status = -1;
-};
-
-Result shell(const std::string &command) {
-    Result run;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using simtest::realPause;
+using simtest::Result;
+using simtest::shell;
 
 // A program with its standard input and output on pipes.
 class Child {
@@ -187,7 +175,7 @@ TEST_F(SharedWorld, ALockHeldByOneProcessMakesAnotherWaitThenBusyUntilReleased) 
 
     // A reader that is already waiting goes ahead once the lock is released.
     Child reader({kLauncher, "--", kClient, "read", "0x90", "0"});
-    usleep(200 * 1000);
+    realPause(200);
     holder.say("unlock\n");
     EXPECT_EQ(holder.line(), "unlocked 0\n");
     Read through = parseRead(reader.line());
@@ -218,7 +206,7 @@ TEST_F(SharedWorld, AClientKilledWhileItsCommandWaitsLeavesNoLockBehind) {
     {
         // Its lock command waits in the server for the holder; it dies meanwhile.
         Child waiter({kLauncher, "--", kClient, "lock"});
-        usleep(200 * 1000);
+        realPause(200);
         waiter.kill9();
     }
     // Released now, the dead client's command takes the lock after all; its
@@ -272,7 +260,7 @@ TEST_F(SharedWorld, AServerKilledOutrightDoesNotBlockTheNextStart) {
     ASSERT_GT(server, 1) << status;
     ASSERT_EQ(kill(server, SIGKILL), 0);
     // Dead once its lock is free (it may stay a zombie until something reaps it).
-    for (int i = 0; i < 500 && shell(kLauncher + " status").status == 0; ++i) usleep(10 * 1000);
+    for (int i = 0; i < 500 && shell(kLauncher + " status").status == 0; ++i) realPause(10);
     ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
     EXPECT_EQ(parseRead(client("read 0x90 0")).value, 25u);
 }

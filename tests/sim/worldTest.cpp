@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "commands.h"
 #include "wire.h"
 
 namespace {
@@ -121,6 +122,59 @@ TEST_F(World, BadWorldTextKeepsTheCurrentWorld) {
         EXPECT_EQ(zelsim_node_count(), 1u);
     }
     EXPECT_EQ(zelsim_load_world_file("/nonexistent/world.toml"), -1);
+}
+
+// A world file says which address form a message is about, refuses a second
+// target at an address, and names a misspelt key at its own line.
+TEST_F(World, TargetAddressesAndKeysAreCheckedWhereTheyAreWritten) {
+    const std::string port = "[[device]]\n[[device.port]]\n";  // lines 1-2
+    struct Case {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {port + "[[device.port.target]]\naddress = 0xA0\nkind = \"eeprom\"\n"
+                "[[device.port.target]]\naddress7 = 0x50\nkind = \"nack\"\n",
+         "line 7: key 'address7': 0xA0 (7-bit 0x50) already has a target on this port (line 3)"},
+        {port + "[[device.port.target]]\nkind = \"eeprom\"\nadress = 0xA0\n",
+         "line 5: key 'adress': unknown key (expected one of: address, address7, kind, contents, "
+         "page_size, layout, bytes, words, blocks)"},
+        {port + "[[device.port.target]]\naddress = 0x51\nkind = \"eeprom\"\n",
+         "line 4: key 'address': must be an 8-bit address: an even integer from 0 to 0xFE (for the "
+         "7-bit address 0x51 write address = 0xA2 or address7 = 0x51)"},
+        {port + "[[device.port.target]]\naddress7 = 0x80\nkind = \"eeprom\"\n",
+         "line 4: key 'address7': must be an integer from 0 to 127"},
+        {port + "[[device.port.target]]\naddress = 0x90\nkind = \"registers\"\nwords = [1]\n",
+         "line 6: key 'words': not a key of a \"registers\" with layout \"bytes\" target"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(zelsim_load_world_text(c.text.c_str()), -1) << c.text;
+        EXPECT_EQ(zelsim_last_error(), c.message) << c.text;
+    }
+    // The 7-bit form reaches the same target as the 8-bit one.
+    ASSERT_EQ(
+        zelsim_load_world_text(
+            (port + "[[device.port.target]]\naddress7 = 0x50\nkind = \"eeprom\"\ncontents = [7]\n")
+                .c_str()),
+        0)
+        << zelsim_last_error();
+    uint8_t byte = 0;
+    ASSERT_EQ(zelsim_eeprom_read(0, 0, 0xA0, 0, &byte, 1), 0);
+    EXPECT_EQ(byte, 7);
+}
+
+// A field name the command does not have stops the simulator loudly instead
+// of reading 0 (which a misspelt name in a handler would otherwise do).
+TEST(CommandFields, AnUnknownFieldNameStopsTheProgram) {
+    const zelsim::Command readByte{0x0E,       0,
+                                   12,         8,
+                                   "readByte", zelsim::Scope::Bus,
+                                   nullptr,    {{"command", 0, 3, 1}, {"data", 1, 0, 1}}};
+    uint8_t in[12] = {0, 0, 0, 0x42}, out[8] = {};
+    zelsim::Fields fields(readByte, in, out);
+    EXPECT_EQ(fields.get("command"), 0x42u);
+    EXPECT_DEATH(fields.get("comand"), "command readByte has no numeric input field 'comand'");
+    EXPECT_DEATH(fields.set("dat", 1), "has no numeric output field 'dat'");
+    EXPECT_DEATH(fields.outBytes("text"), "has no byte output field 'text'");
 }
 
 TEST_F(World, VirtualTimeCountsSleepsWithoutSleeping) {
