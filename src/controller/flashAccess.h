@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "controller/iSMBusController.h"
+#include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
@@ -43,45 +43,45 @@ constexpr uint32_t kIndirectRegionBase = 0x300000;
 uint32_t firmwareRegionSize(uint16_t flashId);
 
 // Serial command port.
-void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control, tStatus &status);
-void waitInterfaceReady(iSMBusController &controller, tStatus &status);
+void flashCommand(iRegisterPort &port, uint32_t word, uint32_t control, tStatus &status);
+void waitInterfaceReady(iRegisterPort &port, tStatus &status);
 // Bits of the serial flash's status register.
 constexpr uint32_t kFlashStatusBusy = 1u << 0;
 constexpr uint32_t kFlashStatusWriteEnabled = 1u << 1;
 // The serial flash's status register (its low byte); 0 when the status holds an error.
-uint32_t readFlashStatus(iSMBusController &controller, tStatus &status);
+uint32_t readFlashStatus(iRegisterPort &port, tStatus &status);
 // Polls the flash's status register until it is neither busy nor write-enabled.
-void waitFlashIdle(iSMBusController &controller, tStatus &status);
+void waitFlashIdle(iRegisterPort &port, tStatus &status);
 // As waitFlashIdle, but only until it is no longer busy (a write enable may stay).
-void waitFlashReady(iSMBusController &controller, tStatus &status);
+void waitFlashReady(iRegisterPort &port, tStatus &status);
 // 0 when the status holds an error.
-uint16_t readFlashId(iSMBusController &controller, tStatus &status);
+uint16_t readFlashId(iRegisterPort &port, tStatus &status);
 // readFlashId, asked a second time when the first answer is 0xFFFF.
-uint16_t identifyFlash(iSMBusController &controller, tStatus &status);
-void setFlashWriteEnable(iSMBusController &controller, uint16_t flashId, bool enable,
+uint16_t identifyFlash(iRegisterPort &port, tStatus &status);
+void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
                          tStatus &status);
 // The word at a flash address in memory order; 0 on error.
-uint32_t readFlashWord(iSMBusController &controller, uint32_t address, tStatus &status);
+uint32_t readFlashWord(iRegisterPort &port, uint32_t address, tStatus &status);
 // Programs the 256 bytes of one page (the page must be erased and write-enabled).
-void programFlashPage(iSMBusController &controller, uint32_t address,
+void programFlashPage(iRegisterPort &port, uint32_t address,
                       const uint8_t (&page)[kFlashPageBytes], tStatus &status);
 
 // Configuration blocks of device 0x1010 (blocks 0-3, 8192 big-endian words).
-void readConfigBlock(iSMBusController &controller, uint32_t block, uint32_t *words,
+void readConfigBlock(iRegisterPort &port, uint32_t block, uint32_t *words,
                      tStatus &status);
-void eraseConfigBlock(iSMBusController &controller, uint32_t block, tStatus &status);
-void writeConfigBlock(iSMBusController &controller, uint32_t block, const uint32_t *words,
+void eraseConfigBlock(iRegisterPort &port, uint32_t block, tStatus &status);
+void writeConfigBlock(iRegisterPort &port, uint32_t block, const uint32_t *words,
                       tStatus &status);
 
 // Reads a whole firmware region; length must be the device's region size.
-void readFlashRegion(iSMBusController &controller, uint16_t flashId, uint32_t offset,
+void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
                      uint32_t length, uint8_t *out, tStatus &status);
 
 // Indirect port.
-void waitIndirectIdle(iSMBusController &controller, tStatus &status);
-uint32_t readIndirectStatus(iSMBusController &controller, tStatus &status);
-void resetIndirectFlash(iSMBusController &controller, tStatus &status);
+void waitIndirectIdle(iRegisterPort &port, tStatus &status);
+uint32_t readIndirectStatus(iRegisterPort &port, tStatus &status);
+void resetIndirectFlash(iRegisterPort &port, tStatus &status);
 // 0 on error.
-uint32_t readIndirectWord(iSMBusController &controller, uint32_t address, tStatus &status);
+uint32_t readIndirectWord(iRegisterPort &port, uint32_t address, tStatus &status);
 
 }  // namespace nZELSMBUS000

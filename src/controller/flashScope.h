@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "controller/iSMBusController.h"
+#include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
@@ -32,14 +32,14 @@ enum class tFlashHold {
 // indirect port. Checks the device is at rest afterwards and goes through the
 // steps once more when it is not. Every step runs whatever the earlier ones
 // reported; the outcome is in `status`.
-void releaseFlash(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                   tStatus &status) noexcept;
 
 class tFlashScope {
 public:
-    tFlashScope(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+    tFlashScope(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                 tStatus &status) noexcept
-        : controller_(controller),
+        : port_(port),
           flashId_(flashId),
           hold_(hold),
           status_(status),
@@ -47,13 +47,13 @@ public:
     ~tFlashScope() {
         if (!armed_ || !status_.isFatal()) return;
         tStatus own;
-        releaseFlash(controller_, flashId_, hold_, own);
+        releaseFlash(port_, flashId_, hold_, own);
     }
     tFlashScope(const tFlashScope &) = delete;
     tFlashScope &operator=(const tFlashScope &) = delete;
 
 private:
-    iSMBusController &controller_;
+    iRegisterPort &port_;
     uint16_t flashId_;
     tFlashHold hold_;
     tStatus &status_;

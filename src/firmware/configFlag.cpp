@@ -10,8 +10,8 @@ namespace nZELSMBUS000 {
 namespace {
 
 // -52002 unless the controller's flash keeps configuration blocks.
-void requireConfigFlash(iSMBusController &controller, tStatus &status) {
-    const uint16_t flashId = identifyFlash(controller, status);
+void requireConfigFlash(iRegisterPort &port, tStatus &status) {
+    const uint16_t flashId = identifyFlash(port, status);
     if (!status.isFatal() && flashId != kFlashId1010) ZELSMBUS_SET_CODE(status, -52002);
 }
 
@@ -22,20 +22,20 @@ boost::shared_array<uint32_t> makeBlockBuffer() {
 
 // Erases block 2, writes `words` to it and reads it back into `readBack`. Each
 // of the three ends what it started on every path (they hold their own scopes).
-void rewriteBlock(iSMBusController &controller, const uint32_t *words, uint32_t *readBack,
+void rewriteBlock(iRegisterPort &port, const uint32_t *words, uint32_t *readBack,
                   tStatus &status) {
-    eraseConfigBlock(controller, kConfigFlagBlock, status);
-    writeConfigBlock(controller, kConfigFlagBlock, words, status);
-    readConfigBlock(controller, kConfigFlagBlock, readBack, status);
+    eraseConfigBlock(port, kConfigFlagBlock, status);
+    writeConfigBlock(port, kConfigFlagBlock, words, status);
+    readConfigBlock(port, kConfigFlagBlock, readBack, status);
 }
 
 // Puts the old block back under a status of its own (the caller's holds the
 // failure that made this necessary); a block that does not read back as it
 // was is written once more.
-void repairBlock(iSMBusController &controller, const uint32_t *original, uint32_t *scratch) {
+void repairBlock(iRegisterPort &port, const uint32_t *original, uint32_t *scratch) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus repairStatus;
-        rewriteBlock(controller, original, scratch, repairStatus);
+        rewriteBlock(port, original, scratch, repairStatus);
         if (!repairStatus.isFatal() && std::memcmp(scratch, original, kConfigBlockBytes) == 0)
             return;
     }
@@ -43,20 +43,20 @@ void repairBlock(iSMBusController &controller, const uint32_t *original, uint32_
 
 }  // namespace
 
-bool readConfigFlag(iSMBusController &controller, tStatus &status) {
-    requireConfigFlash(controller, status);
+bool readConfigFlag(iRegisterPort &port, tStatus &status) {
+    requireConfigFlash(port, status);
     if (status.isFatal()) return false;
     boost::shared_array<uint32_t> words = makeBlockBuffer();
-    readConfigBlock(controller, kConfigFlagBlock, words.get(), status);
+    readConfigBlock(port, kConfigFlagBlock, words.get(), status);
     if (status.isFatal()) return false;
     return (words[kConfigFlagWord] & kConfigFlagMask) == kConfigFlagSet;
 }
 
-void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) {
-    requireConfigFlash(controller, status);
+void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status) {
+    requireConfigFlash(port, status);
     if (status.isFatal()) return;
     boost::shared_array<uint32_t> block = makeBlockBuffer();
-    readConfigBlock(controller, kConfigFlagBlock, block.get(), status);
+    readConfigBlock(port, kConfigFlagBlock, block.get(), status);
     if (status.isFatal()) return;
 
     const uint32_t flag = block[kConfigFlagWord] & kConfigFlagMask;
@@ -75,7 +75,7 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
         ZELSMBUS_SET_CODE(status, -52005);
         return;
     }
-    rewriteBlock(controller, block.get(), block.get(), status);
+    rewriteBlock(port, block.get(), block.get(), status);
 
     // The block must read back as written: the old contents with the new flag.
     const uint32_t oldWord = original[kConfigFlagWord];
@@ -86,7 +86,7 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
     if (intact) return;
     // Once the erase has begun, any failure may leave the block empty or half
     // written: the old block goes back, and the call reports the first failure.
-    repairBlock(controller, original.get(), block.get());
+    repairBlock(port, original.get(), block.get());
     ZELSMBUS_SET_CODE(status, -52003);
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "controller/flashAccess.h"
+#include "controller/tControllerRegisterPort.h"
 #include "firmware/firmwareChecksums.h"
 #include "firmware/firmwareImage.h"
 #include "firmware/firmwarePayload.h"
@@ -37,30 +38,31 @@ struct tPinOut {
 };
 
 // The pin-out version the installed firmware carries at the header's address.
-tPinOut readPinOut(iSMBusController &controller, uint16_t flashId, uint32_t address,
+tPinOut readPinOut(iRegisterPort &port, uint16_t flashId, uint32_t address,
                    tStatus &status) {
     tPinOut pinOut;
     if (flashId == kFlashId9D17) {
-        const uint32_t word = readIndirectWord(controller, address, status);
+        const uint32_t word = readIndirectWord(port, address, status);
         pinOut.version = (word >> 8) & 0xFFu;
         pinOut.erased = (word & 0xFFFFu) == 0xFFFFu;
         return pinOut;
     }
-    uint32_t word = readFlashWord(controller, address, status);
-    if (word == 0xFFFFFFFFu) word = readFlashWord(controller, address, status);
+    uint32_t word = readFlashWord(port, address, status);
+    if (word == 0xFFFFFFFFu) word = readFlashWord(port, address, status);
     pinOut.version = word & 0xFFu;
     pinOut.erased = word == 0xFFFFFFFFu;
     return pinOut;
 }
 
-void checkImageAgainstController(iSMBusController &controller, const tFirmwareImageHeader &header,
+void checkImageAgainstController(iSMBusController &controller, iRegisterPort &port,
+                                 const tFirmwareImageHeader &header,
                                  uint32_t flags, uint16_t &flashId, tStatus &status) {
     if (!header.isFirmwareUpdate) {
         ZELSMBUS_SET_CODE(status, -52005);
         return;
     }
     uint32_t installedVersion = 0;
-    controller.readRegister(reg::kFirmwareVersion, installedVersion, status);
+    port.readRegister(reg::kFirmwareVersion, installedVersion, status);
     if (status.isFatal()) return;
     if (header.version <= installedVersion && (flags & ZELSMBUS_FIRMWARE_FORCE) == 0) {
         ZELSMBUS_SET_CODE(status, -52005);
@@ -70,7 +72,7 @@ void checkImageAgainstController(iSMBusController &controller, const tFirmwareIm
         ZELSMBUS_SET_CODE(status, -52002);
         return;
     }
-    flashId = identifyFlash(controller, status);
+    flashId = identifyFlash(port, status);
     if (status.isFatal()) return;
     if (firmwareRegionSize(flashId) == 0 || !firmwareOffsetFits(flashId, header.offset)) {
         ZELSMBUS_SET_CODE(status, -52002);
@@ -83,8 +85,8 @@ void checkImageAgainstController(iSMBusController &controller, const tFirmwareIm
         ZELSMBUS_SET_CODE(status, -52002);
         return;
     }
-    waitInterfaceReady(controller, status);
-    const tPinOut pinOut = readPinOut(controller, flashId, header.pinOutAddress, status);
+    waitInterfaceReady(port, status);
+    const tPinOut pinOut = readPinOut(port, flashId, header.pinOutAddress, status);
     if (status.isFatal()) return;
     if (pinOut.version != header.pinOutVersion) {
         // An erased word is what an update cut short leaves when the image
@@ -115,11 +117,11 @@ uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
 
 // Reads the region back into `readBack` (a whole region's room); true when its
 // first byteCount bytes are `expected`, -52018 when they differ.
-bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offset,
+bool verifyRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
                   const uint8_t *expected, uint32_t byteCount, uint8_t *readBack, tStatus &status) {
     if (status.isFatal()) return false;
     const uint32_t regionSize = firmwareRegionSize(flashId);
-    readFlashRegion(controller, flashId, offset, regionSize, readBack, status);
+    readFlashRegion(port, flashId, offset, regionSize, readBack, status);
     if (status.isFatal()) return false;
     if (std::memcmp(readBack, expected, byteCount) != 0) {
         ZELSMBUS_SET_CODE(status, -52018);
@@ -132,13 +134,13 @@ bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offse
 // status of its own (the caller's holds the failure that made this
 // necessary and keeps it). A restore that does not verify is tried once more.
 // It allocates nothing, so running out of memory cannot stop it.
-void restoreRegion(iSMBusController &controller, uint32_t offset, const uint8_t *saved,
+void restoreRegion(iRegisterPort &port, uint32_t offset, const uint8_t *saved,
                    uint8_t *readBack) {
     const uint32_t regionSize = firmwareRegionSize(kFlashId1010);
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus restoreStatus;
-        writeFirmwareRegion(controller, offset, regionSize, saved, restoreStatus);
-        if (verifyRegion(controller, kFlashId1010, offset, saved, regionSize, readBack,
+        writeFirmwareRegion(port, offset, regionSize, saved, restoreStatus);
+        if (verifyRegion(port, kFlashId1010, offset, saved, regionSize, readBack,
                          restoreStatus))
             return;
     }
@@ -148,8 +150,9 @@ void restoreRegion(iSMBusController &controller, uint32_t offset, const uint8_t 
 
 void writeFirmware(iSMBusController &controller, uint32_t length, const char *image, uint32_t flags,
                    tStatus &status) {
+    tControllerRegisterPort port(controller);
     uint32_t signature = 0;
-    controller.readRegister(reg::kSignature, signature, status);
+    port.readRegister(reg::kSignature, signature, status);
     if (status.isFatal()) return;
     if (signature != kControllerSignature) {
         ZELSMBUS_SET_CODE(status, -52005);
@@ -158,7 +161,7 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
     tFirmwareImageHeader header;
     parseFirmwareImage(image, length, header, status);
     uint16_t flashId = 0;
-    if (!status.isFatal()) checkImageAgainstController(controller, header, flags, flashId, status);
+    if (!status.isFatal()) checkImageAgainstController(controller, port, header, flags, flashId, status);
     uint8_t *decodedBytes = decodeImage(header, status);
     if (decodedBytes == nullptr) return;
     const tBuffer decoded(decodedBytes);
@@ -172,19 +175,19 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
     // Room for the read-back is taken before anything is erased.
     const tBuffer readBack(regionSize, status);
     if (keepsCopy)
-        readFlashRegion(controller, flashId, header.offset, regionSize, saved.get(), status);
+        readFlashRegion(port, flashId, header.offset, regionSize, saved.get(), status);
     if (status.isFatal()) return;
 
     bool erasing = false;
-    writeFirmwareRegion(controller, header.offset, header.byteCount, decoded.get(), status,
+    writeFirmwareRegion(port, header.offset, header.byteCount, decoded.get(), status,
                         &erasing);
-    const bool verified = verifyRegion(controller, flashId, header.offset, decoded.get(),
+    const bool verified = verifyRegion(port, flashId, header.offset, decoded.get(),
                                        header.byteCount, readBack.get(), status);
 
     // Only firmware that read back whole is started.
-    if (flashId == kFlashId9D17 && verified) activateIndirectFirmware(controller, status);
+    if (flashId == kFlashId9D17 && verified) activateIndirectFirmware(port, status);
     if (keepsCopy && erasing && status.isFatal())
-        restoreRegion(controller, header.offset, saved.get(), readBack.get());
+        restoreRegion(port, header.offset, saved.get(), readBack.get());
 }
 
 }  // namespace nZELSMBUS000

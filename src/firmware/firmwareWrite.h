@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "controller/iSMBusController.h"
+#include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
@@ -13,11 +13,11 @@ namespace nZELSMBUS000 {
 // 0xFF. Checks the signature and the flash device first; `erasing`, when
 // given, is set once those checks passed and the flash is about to change.
 // Whatever way it ends, the device is left at rest (see flashScope.h).
-void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t byteCount,
+void writeFirmwareRegion(iRegisterPort &port, uint32_t offset, uint32_t byteCount,
                          const uint8_t *bytes, tStatus &status, bool *erasing = nullptr);
 
 // Makes device 0x9D17 restart from the freshly written region.
-void activateIndirectFirmware(iSMBusController &controller, tStatus &status);
+void activateIndirectFirmware(iRegisterPort &port, tStatus &status);
 
 // Whether the region [offset, offset + region size) suits the serial device:
 // aligned to its 64 KiB erase blocks and inside the 24-bit address space.
