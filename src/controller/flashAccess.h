@@ -30,6 +30,51 @@ constexpr uint32_t kIndirectCommand = 0x2014;
 
 constexpr uint32_t kControllerSignature = 0x727EBABE;
 
+// Serial flash instructions (the top byte of a command word).
+constexpr uint32_t kOpWriteStatus = 0x01;
+constexpr uint32_t kOpPageProgram = 0x02;
+constexpr uint32_t kOpRead = 0x03;
+constexpr uint32_t kOpWriteDisable = 0x04;
+constexpr uint32_t kOpReadStatus = 0x05;
+constexpr uint32_t kOpWriteEnable = 0x06;
+constexpr uint32_t kOpEnableStatusWrite = 0x50;  // 0xBF8E: lets the next 0x01 through
+constexpr uint32_t kOpBusyOutputOn = 0x70;       // 0xBF8E: busy shown on the data line
+constexpr uint32_t kOpBusyOutputOff = 0x80;
+constexpr uint32_t kOpAutoIncrement = 0xAD;      // 0xBF8E: two bytes per command
+constexpr uint32_t kOpIdentify = 0xAB;
+constexpr uint32_t kOpBlockErase = 0xD8;
+
+// A command word: the instruction in its top byte, then up to three bytes
+// (a 24-bit address, or data).
+constexpr uint32_t serialCommand(uint32_t instruction, uint32_t rest = 0) {
+    return instruction << 24 | (rest & 0xFFFFFFu);
+}
+
+// Transfer control words of register 68: the low byte is the number of
+// command bytes to move (at most 4), bit 8 keeps the flash selected after them.
+constexpr uint32_t kSerialEnd = 0x200;  // moves nothing: deselects the flash, ending a frame
+constexpr uint32_t kSerialSendOne = 0x201;
+constexpr uint32_t kSerialSendTwo = 0x202;
+constexpr uint32_t kSerialSendThree = 0x203;
+constexpr uint32_t kSerialSendFour = 0x204;
+constexpr uint32_t kSerialKeepFour = 0x304;              // four bytes, the frame stays open
+constexpr uint32_t kSerialAutoIncrementStart = 0x704;    // 0xBF8E: address of an auto-increment run
+constexpr uint32_t kSerialBusyOutputOff = 0xA01;         // 0xBF8E: with instruction 0x80
+
+// Indirect port: control words of 0x2000 and device commands of 0x2014.
+constexpr uint32_t kIndirectOpen = 1;            // opens a transfer at 0x2008's address
+constexpr uint32_t kIndirectClose = 2;           // closes it (programs what was written)
+constexpr uint32_t kIndirectRequestReset = 4;
+constexpr uint32_t kIndirectWriteEnable = 16;
+constexpr uint32_t kIndirectWriteDisable = 32;
+constexpr uint32_t kIndirectWriteEnabledBit = 2;  // in 0x2000's value
+constexpr uint32_t kIndirectReadStatus = 0x50000;
+constexpr uint32_t kIndirectResetEnable = 0x660000;
+constexpr uint32_t kIndirectReset = 0x990000;
+constexpr uint32_t kIndirectBusy = 1;            // in the device status
+constexpr uint32_t kIndirectErrorBits = 0x5D;    // in the device status
+constexpr uint32_t kIndirectStatusWriteEnabled = 2;
+
 constexpr uint16_t kFlashId1010 = 0x1010;
 constexpr uint16_t kFlashIdBF8E = 0xBF8E;
 constexpr uint16_t kFlashId9D17 = 0x9D17;
@@ -65,6 +110,11 @@ uint32_t readFlashWord(iRegisterPort &port, uint32_t address, tStatus &status);
 // Programs the 256 bytes of one page (the page must be erased and write-enabled).
 void programFlashPage(iRegisterPort &port, uint32_t address,
                       const uint8_t (&page)[kFlashPageBytes], tStatus &status);
+
+// Reads `length` bytes of device 0x9D17 from `address` (two per transfer,
+// high byte first); length must be even.
+void readIndirectBytes(iRegisterPort &port, uint32_t address, uint32_t length, uint8_t *out,
+                       tStatus &status);
 
 // Configuration blocks of device 0x1010 (blocks 0-3, 8192 big-endian words).
 void readConfigBlock(iRegisterPort &port, uint32_t block, uint32_t *words,

@@ -4,6 +4,7 @@
 #include "controller/flashAccess.h"
 #include "controller/flashBitOrder.h"
 #include "controller/flashScope.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -83,6 +84,28 @@ void writeConfigBlock(iRegisterPort &port, uint32_t block, const uint32_t *words
     port.writeRegister(reg::kSerialControl, 0x200, status);
 }
 
+void readIndirectBytes(iRegisterPort &port, uint32_t address, uint32_t length, uint8_t *out,
+                       tStatus &status) {
+    if (status.isFatal()) return;
+    if (out == nullptr || length % 2 != 0) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
+        return;
+    }
+    const tFlashScope transfer(port, kFlashId9D17, tFlashHold::indirectTransfer, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectOpen, status);
+    port.writeRegister(reg::kIndirectAddress, address, status);
+    port.writeRegister(reg::kIndirectReadData, 0, status);
+    waitIndirectIdle(port, status);
+    for (uint32_t index = 0; index < length / 2 && !status.isFatal(); ++index) {
+        uint32_t value = 0;
+        port.readRegister(reg::kIndirectReadData, value, status);
+        waitIndirectIdle(port, status);
+        out[2 * index] = uint8_t(value >> 8);
+        out[2 * index + 1] = uint8_t(value);
+    }
+    port.writeRegister(reg::kIndirectControl, kIndirectClose, status);
+}
+
 void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
                      uint32_t length, uint8_t *out, tStatus &status) {
     if (status.isFatal()) return;
@@ -100,19 +123,7 @@ void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
     }
     if (flashId == kFlashId9D17) {
         // The indirect region always starts at its fixed base.
-        const tFlashScope transfer(port, flashId, tFlashHold::indirectTransfer, status);
-        port.writeRegister(reg::kIndirectControl, 1, status);
-        port.writeRegister(reg::kIndirectAddress, kIndirectRegionBase, status);
-        port.writeRegister(reg::kIndirectReadData, 0, status);
-        waitIndirectIdle(port, status);
-        for (uint32_t index = 0; index < length / 2 && !status.isFatal(); ++index) {
-            uint32_t value = 0;
-            port.readRegister(reg::kIndirectReadData, value, status);
-            waitIndirectIdle(port, status);
-            out[2 * index] = uint8_t(value >> 8);
-            out[2 * index + 1] = uint8_t(value);
-        }
-        port.writeRegister(reg::kIndirectControl, 2, status);
+        readIndirectBytes(port, kIndirectRegionBase, length, out, status);
         return;
     }
     const tFlashScope transfer(port, flashId, tFlashHold::serialTransfer, status);

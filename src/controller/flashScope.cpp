@@ -2,6 +2,7 @@
 
 #include "controller/flashAccess.h"
 #include "driver/sleep.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -113,6 +114,31 @@ void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &st
 }
 
 }  // namespace
+
+uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept {
+    if (status.isFatal()) return 0;
+    try {
+        port.writeRegister(reg::kSerialControl, kSerialEnd, status);
+        waitInterfaceReady(port, status);
+        flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
+        waitFlashReady(port, status);
+        const uint16_t flashId = identifyFlash(port, status);
+        if (status.isFatal()) return 0;
+        if (flashId == kFlashIdBF8E || flashId == kFlashId9D17)
+            release(port, flashId, tFlashHold::writeProcedure, status);
+        return status.isFatal() ? 0 : flashId;
+    } catch (...) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
+        return 0;
+    }
+}
+
+bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept {
+    tStatus own;
+    const uint32_t value =
+        flashId == kFlashId9D17 ? readIndirectStatus(port, own) : readFlashStatus(port, own);
+    return own.isFatal() || (value & kFlashStatusBusy) != 0;
+}
 
 void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                   tStatus &status) noexcept {

@@ -35,6 +35,20 @@ enum class tFlashHold {
 void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                   tStatus &status) noexcept;
 
+// Brings whatever flash sits behind the port to rest before anything else is
+// asked of it, whatever an earlier process left (killed mid-transfer or
+// mid-programming): ends an open serial transfer, drops the write enable
+// (which also ends 0xBF8E's auto-increment programming), waits until the
+// flash is no longer busy, identifies it, and then releases it as a write
+// procedure would (0xBF8E protected again, 0x9D17's indirect port
+// released). Returns the device's identifier; 0 on error.
+uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept;
+
+// Whether the device is still busy with an erase or a program (true as well
+// when its status cannot be read): a device in that state is not erased or
+// programmed again.
+bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept;
+
 class tFlashScope {
 public:
     tFlashScope(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
