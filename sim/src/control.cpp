@@ -24,11 +24,11 @@ Target *targetOf(Sim &s, unsigned node, unsigned port, unsigned address, TargetK
     return t != nullptr && t->kind == kind ? t : nullptr;
 }
 
-int loadText(const std::string &text) {
+int loadText(const std::string &text, const std::string &worldFile = {}) {
     Sim &s = sim();
     World world;
     std::string error;
-    bool ok = parseWorld(text, world, error);
+    bool ok = parseWorld(text, world, error, worldFile);
     Lock lock(s.mutex);
     if (!ok) {
         s.lastError = error;
@@ -68,7 +68,7 @@ int zelsim_load_world_file(const char *path) {
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
     fclose(file);
-    return loadText(text);
+    return loadText(text, path);
 }
 
 int zelsim_load_world_text(const char *toml_text) {

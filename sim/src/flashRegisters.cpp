@@ -26,7 +26,10 @@ uint64_t flashClock() {
 class FlashRegisters : public RegisterBlock {
 public:
     explicit FlashRegisters(const RegisterIdentity &identity)
-        : model({identity.flashId, identity.signature, identity.firmwareVersion}, flashClock) {}
+        : model({identity.flashId, identity.signature, identity.firmwareVersion,
+                 identity.hasFirmware, identity.firmwareOffset, identity.firmware,
+                 identity.hasPinOut, identity.pinOutAddress, identity.pinOutVersion},
+                flashClock) {}
     bool claims(uint32_t offset) const override { return FlashModel::claims(offset); }
     int32_t read(uint32_t offset, uint32_t &value) override { return model.read(offset, value); }
     int32_t write(uint32_t offset, uint32_t value) override { return model.write(offset, value); }

@@ -21,6 +21,13 @@ struct RegisterIdentity {
     uint32_t signature = 0x727EBABE;
     uint32_t firmwareVersion = 0;
     uint16_t subsystemId = 0;
+    // Flash contents from the world (keys firmware_image and pin_out).
+    bool hasFirmware = false;
+    uint32_t firmwareOffset = 0;
+    std::vector<uint8_t> firmware;
+    bool hasPinOut = false;
+    uint32_t pinOutAddress = 0;
+    uint8_t pinOutVersion = 0;
 };
 
 // A group of registers with behaviour of its own. Every call runs under the

@@ -181,7 +181,7 @@ Sim &sim() {
                 while ((n = real::read(fd, chunk, sizeof chunk)) > 0)
                     text.append(chunk, static_cast<size_t>(n));
                 real::close(fd);
-                loaded = parseWorld(text, world, error);
+                loaded = parseWorld(text, world, error, path);
             } else {
                 error = std::string("cannot read ") + path + ": " + std::strerror(errno);
             }
