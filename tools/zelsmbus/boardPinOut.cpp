@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t kSerialCommand = 64, kSerialControl = 68, kSerialStatus = 72, kSerialData = 76;
 // Indirect port (flash device 0x9D17).
 constexpr uint32_t kIndirectControl = 0x2000, kIndirectAddress = 0x2008, kIndirectReadData = 0x200C,
-                   kIndirectCommand = 0x2014;
+                   kIndirectWriteData = 0x2010, kIndirectCommand = 0x2014;
 constexpr uint16_t kIndirectFlash = 0x9D17;
 
 struct RegisterFailure {};
@@ -148,7 +148,7 @@ auto closingOnFailure(Registers &r, void (*end)(Registers &), Reads reads) {
 }
 
 BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
-    BoardPinOut board{0, 0, false};
+    BoardPinOut board{0, 0, false, 0};
     board.flashId = closingOnFailure(r, endSerialTransfer, [&] {
         const uint16_t id = readFlashId(r);
         return id == 0xFFFF ? readFlashId(r) : id;
@@ -158,6 +158,7 @@ BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
                                                [&] { return readIndirectWord(r, pinOutAddress); });
         board.version = (word >> 8) & 0xFFu;
         board.erased = (word & 0xFFFFu) == 0xFFFFu;
+        board.word = word & 0xFFFFu;
     } else if (board.flashId == 0x1010 || board.flashId == 0xBF8E) {
         const uint32_t word = closingOnFailure(r, endSerialTransfer, [&] {
             waitFor(r, kSerialStatus, 1u, true);
@@ -166,13 +167,173 @@ BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
         });
         board.version = word & 0xFFu;
         board.erased = word == 0xFFFFFFFFu;
+        board.word = word;
     } else {
         throw RegisterFailure{};  // a device the library does not update either
     }
     return board;
 }
 
+// The serial device's status register until it is neither busy nor write
+// enabled: up to 627 polls, 1 ms apart for the first 30, 10 ms after.
+void waitFlashIdle(Registers &r) {
+    for (int poll = 0; poll < 627; ++poll) {
+        flashCommand(r, 0x05000000, 0x202);
+        if ((r.read(kSerialData) & 3u) == 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(poll < 30 ? 1 : 10));
+    }
+    throw RegisterFailure{};
+}
+
+// Whatever a process stopped mid-way left: an open transfer ended, write
+// enable (and with it 0xBF8E's auto-increment mode) off, the device idle.
+void bringSerialToRest(Registers &r) {
+    r.write(kSerialControl, 0x200);
+    waitFor(r, kSerialStatus, 1u, true);
+    flashCommand(r, 0x04000000, 0x201);
+    flashCommand(r, 0x05000000, 0x202);
+    if (r.read(kSerialData) & 1u) {
+        waitFlashIdle(r);
+        flashCommand(r, 0x04000000, 0x201);
+    }
+}
+
+void storeLittleEndian(uint8_t *at, uint32_t word) {
+    for (int byte = 0; byte < 4; ++byte) at[byte] = uint8_t(word >> (8 * byte));
+}
+
+std::vector<uint8_t> readRegion(Registers &r, uint16_t flashId, uint32_t offset) {
+    std::vector<uint8_t> region(firmwareRegionSize(flashId));
+    if (flashId == kIndirectFlash) {
+        resetIndirectFlash(r);  // drops a transfer left open, write enable off
+        r.write(kIndirectControl, 1);
+        r.write(kIndirectAddress, 0x300000);
+        r.write(kIndirectReadData, 0);
+        waitIndirectIdle(r);
+        for (size_t at = 0; at < region.size(); at += 2) {
+            const uint32_t word = r.read(kIndirectReadData);
+            waitIndirectIdle(r);
+            region[at] = uint8_t(word >> 8);
+            region[at + 1] = uint8_t(word);
+        }
+        r.write(kIndirectControl, 2);
+        return region;
+    }
+    bringSerialToRest(r);
+    flashCommand(r, (offset & 0xFFFFFF) | 0x03000000, 0x304);
+    for (size_t at = 0; at < region.size(); at += 4) {
+        r.write(kSerialControl, 0x304);
+        waitFor(r, kSerialStatus, 1u, true);
+        storeLittleEndian(&region[at], reverseBits(r.read(kSerialData)));
+    }
+    r.write(kSerialControl, 0x200);
+    waitFor(r, kSerialStatus, 1u, true);
+    return region;
+}
+
+void setSerialWriteEnable(Registers &r, uint16_t flashId, bool enable) {
+    if (flashId == 0xBF8E) {
+        flashCommand(r, 0x50000000, 0x201);
+        flashCommand(r, enable ? 0x01000000 : 0x013C0000, 0x202);
+    }
+    flashCommand(r, enable ? 0x06000000 : 0x04000000, 0x201);
+}
+
+void setIndirectWriteEnable(Registers &r, bool enable) {
+    r.write(kIndirectControl, enable ? 16 : 32);
+    waitIndirectIdle(r);
+    if (((r.read(kIndirectControl) & 2u) != 0) != enable) throw RegisterFailure{};
+    uint32_t deviceStatus = 0;
+    for (int poll = 0; poll < 10; ++poll) {
+        deviceStatus = readIndirectStatus(r);
+        if ((deviceStatus & 0xFFu) == (enable ? 2u : 0u)) break;
+        sleepOneMillisecond();
+    }
+    if (deviceStatus & 0x5Du) throw RegisterFailure{};
+}
+
+// Programs one word; erased flash takes it without an erase.
+void programPinOutWord(Registers &r, uint16_t flashId, uint32_t address, uint32_t word) {
+    if (flashId == kIndirectFlash) {
+        resetIndirectFlash(r);
+        setIndirectWriteEnable(r, true);
+        r.write(kIndirectAddress, address);
+        r.write(kIndirectControl, 1);
+        r.write(kIndirectWriteData, word & 0xFFFFu);
+        waitIndirectIdle(r);
+        r.write(kIndirectControl, 2);
+        sleepOneMillisecond();
+        setIndirectWriteEnable(r, false);
+        return;
+    }
+    bringSerialToRest(r);
+    setSerialWriteEnable(r, flashId, true);
+    flashCommand(r, (address & 0xFFFFFC) | 0x02000000, 0x304);
+    flashCommand(r, reverseBits(word), 0x304);
+    r.write(kSerialControl, 0x200);  // ending the frame starts the program
+    waitFlashIdle(r);
+    setSerialWriteEnable(r, flashId, false);
+}
+
 }  // namespace
+
+uint32_t firmwareRegionSize(uint16_t flashId) {
+    switch (flashId) {
+        case 0x1010: return 0x10000;
+        case 0xBF8E: return 0x80000;
+        case kIndirectFlash: return 0x300000;
+        default: return 0;
+    }
+}
+
+// Register access needs an unrestricted session for the moment of the access.
+template <typename Access>
+bool unrestricted(tSMBusHandle *handle, Access access) {
+    uint32_t wasUnrestricted = 0;
+    const uint32_t on = 1;
+    if (ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &wasUnrestricted) < 0 ||
+        ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &on) < 0) {
+        return false;
+    }
+    Registers registers(handle);
+    bool done = true;
+    try {
+        access(registers);
+    } catch (const RegisterFailure &) {
+        done = false;
+    }
+    ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &wasUnrestricted);
+    return done;
+}
+
+std::optional<std::vector<uint8_t>> readFirmwareRegion(tSMBusHandle *handle, uint16_t flashId,
+                                                       uint32_t offset) {
+    if (firmwareRegionSize(flashId) == 0) return std::nullopt;
+    std::vector<uint8_t> region;
+    const bool done = unrestricted(handle, [&](Registers &r) {
+        try {
+            region = readRegion(r, flashId, offset);
+        } catch (const RegisterFailure &) {
+            flashId == kIndirectFlash ? endIndirectTransfer(r) : endSerialTransfer(r);
+            throw;
+        }
+    });
+    if (!done) return std::nullopt;
+    return region;
+}
+
+bool restorePinOutWord(tSMBusHandle *handle, uint16_t flashId, uint32_t address, uint32_t word) {
+    const bool programmed = unrestricted(handle, [&](Registers &r) {
+        try {
+            programPinOutWord(r, flashId, address, word);
+        } catch (const RegisterFailure &) {
+            flashId == kIndirectFlash ? endIndirectTransfer(r) : endSerialTransfer(r);
+            throw;
+        }
+    });
+    const std::optional<BoardPinOut> now = readBoardPinOut(handle, address);
+    return programmed && now && now->word == word;
+}
 
 std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOutAddress) {
     uint32_t wasUnrestricted = 0;
