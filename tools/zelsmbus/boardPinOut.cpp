@@ -150,6 +150,12 @@ auto closingOnFailure(Registers &r, void (*end)(Registers &), Reads reads) {
 BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
     BoardPinOut board{0, 0, false, 0};
     board.flashId = closingOnFailure(r, endSerialTransfer, [&] {
+        // A process stopped mid-way may have left a command open or 0xBF8E in
+        // auto-increment mode, where an identification reads garbage: end the
+        // frame and disable writing (which ends the mode) first.
+        r.write(kSerialControl, 0x200);
+        waitFor(r, kSerialStatus, 1u, true);
+        flashCommand(r, 0x04000000, 0x201);
         const uint16_t id = readFlashId(r);
         return id == 0xFFFF ? readFlashId(r) : id;
     });
