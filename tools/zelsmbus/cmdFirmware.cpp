@@ -171,6 +171,39 @@ bool refusedBeforeErase(int32_t status) {
     throw ToolError(what, status, hint);
 }
 
+// The backup: taken from firmware that is whole, never over an interrupted
+// update (whose own backup stays). Returns its path, empty when there is none.
+std::string saveBackup(const FirmwareArgs &args, const Session &session,
+                       const FirmwareHeader &header, const std::optional<FirmwareJournal> &unfinished) {
+    if (unfinished) {
+        if (!unfinished->backup.empty())
+            std::cout << "The backup taken before that update stays: " << unfinished->backup << '\n';
+        return unfinished->backup;
+    }
+    if (args.noBackup) return {};
+    const std::string backup =
+        absolutePath(args.backup.empty() ? defaultBackupPath(args.resource) : args.backup);
+    std::cout << "Reading the installed firmware for the backup..." << std::endl;
+    InstalledImage saved;
+    try {
+        saved = readInstalledImage(session.handle(), args.resource, header.pinOutAddress,
+                                   header.offset);
+    } catch (const ToolError &error) {
+        throw ToolError(std::string("no backup: ") + error.what(), error.code(),
+                        (error.hint().empty() ? "" : error.hint() + "; or ") +
+                            "update without a backup (--no-backup)");
+    }
+    if (args.dryRun) {
+        std::cout << "The backup (" << saved.byteCount << " bytes, version " << hex8(saved.version)
+                  << ") would be saved to " << backup << '\n';
+    } else {
+        writeFileAtomically(backup, saved.text);
+        std::cout << "Saved the installed firmware (" << saved.byteCount << " bytes, version "
+                  << hex8(saved.version) << ") to " << backup << '\n';
+    }
+    return backup;
+}
+
 void runFirmware(FirmwareArgs args) {
     const std::string journalFile = journalPath(args.resource);
     std::optional<FirmwareJournal> unfinished = readJournal(journalFile);
@@ -260,35 +293,17 @@ void runFirmware(FirmwareArgs args) {
                         std::nullopt, "--force installs it anyway");
     }
 
-    // The backup: taken from firmware that is whole, never over an interrupted update.
-    std::string backup;
-    if (unfinished) {
-        backup = unfinished->backup;
-        if (!backup.empty()) std::cout << "The backup taken before that update stays: " << backup << '\n';
-    } else if (!args.noBackup) {
-        backup = absolutePath(args.backup.empty() ? defaultBackupPath(args.resource) : args.backup);
-        std::cout << "Reading the installed firmware for the backup..." << std::endl;
-        const InstalledImage saved = readInstalledImage(session.handle(), args.resource,
-                                                        verdict.header.pinOutAddress,
-                                                        verdict.header.offset);
-        if (args.dryRun) {
-            std::cout << "The backup (" << saved.byteCount << " bytes, version "
-                      << hex8(saved.version) << ") would be saved to " << backup << '\n';
-        } else {
-            writeFileAtomically(backup, saved.text);
-            std::cout << "Saved the installed firmware (" << saved.byteCount << " bytes, version "
-                      << hex8(saved.version) << ") to " << backup << '\n';
-        }
+    if (!args.dryRun) {
+        std::cout << std::flush;
+        confirmWrite("I will replace the firmware of " + args.resource + " with " + args.image + ".",
+                     "DANGER! An interrupted or wrong firmware update can leave the controller "
+                     "unusable.\nDo not switch the system off while it runs.");
     }
+    const std::string backup = saveBackup(args, session, verdict.header, unfinished);
     if (args.dryRun) {
         std::cout << "Dry run: every check passed; nothing was written.\n";
         return;
     }
-
-    std::cout << std::flush;
-    confirmWrite("I will replace the firmware of " + args.resource + " with " + args.image + ".",
-                 "DANGER! An interrupted or wrong firmware update can leave the controller "
-                 "unusable.\nDo not switch the system off while it runs.");
 
     FirmwareJournal journal;
     journal.resource = args.resource;
