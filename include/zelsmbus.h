@@ -215,6 +215,8 @@ typedef struct tSMBusHandle tSMBusHandle;
     X(ZELSMBUS_ERROR_ACCESS_DENIED, -52026, "permission denied")                                       \
     X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased: an update did not complete")  \
     X(ZELSMBUS_ERROR_BUSY, -52031, "device or resource busy")                                          \
+    X(ZELSMBUS_ERROR_REGION_DAMAGED, -52032,                                                            \
+      "the region is damaged: do not restart the board, repeat the update")                            \
     X(ZELSMBUS_ERROR_PROTECTED, -26983, "protected address or attribute on a restricted session")     \
     X(ZELSMBUS_ERROR_SMBIOS_OPEN, -240050, "SMBIOS dump file cannot be opened")                        \
     X(ZELSMBUS_ERROR_SMBIOS_READ, -240053, "SMBIOS dump file cannot be read or is not valid")          \

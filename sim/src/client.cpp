@@ -408,6 +408,16 @@ int close(int fd) {
     return reply.ret < 0 ? fail(reply.err) : 0;
 }
 
+int flock(int fd, int operation) {
+    Request request{};
+    request.op = Op::Flock;
+    request.handle = handleOf(fd);
+    request.request = static_cast<uint32_t>(operation);
+    Reply reply{};
+    if (!roundTrip(request, 0, reply)) return fail(EIO);
+    return reply.ret < 0 ? fail(reply.err) : 0;
+}
+
 bool sleep(uint64_t nanoseconds) {
     Request request{};
     request.op = Op::Sleep;

@@ -18,6 +18,8 @@ int openNode(const char *path, int flags);
 bool isNode(int fd);
 int ioctl(int fd, unsigned long request, void *argument);
 int close(int fd);
+// flock() of a node, taken in the world server under the node's handle there.
+int flock(int fd, int operation);
 // A descriptor number the C library handed out again is no node any more.
 void forget(int fd);
 // Counts a sleep on the server's clock; true when it was virtual.

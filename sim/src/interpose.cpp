@@ -2,6 +2,7 @@
 // the tree publishes (/dev/zelsmbus<n>) and the SMBIOS dump path are
 // simulated; everything else goes to the C library untouched.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <set>
 
 #include "client.h"
+#include "nodeLock.h"
 #include "real.h"
 #include "sim.h"
 #include "vtime.h"
@@ -336,6 +338,16 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     if (!isNode(fd)) return real::ioctl(fd, request, argument);
     if (client::active()) return client::ioctl(fd, request, argument);
     return deviceIoctl(fd, request, argument);
+}
+
+int flock(int fd, int operation) __THROW {
+    if (!isNode(fd)) {
+        using Flock = int (*)(int, int);
+        static Flock realFlock = reinterpret_cast<Flock>(real::next("flock"));
+        return realFlock(fd, operation);
+    }
+    if (client::active()) return client::flock(fd, operation);
+    return nodeFlock(fd, operation);
 }
 
 int close(int fd) {

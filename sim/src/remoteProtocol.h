@@ -19,6 +19,7 @@ enum class Op : uint32_t {
     Info,       // reply data: the world file ("" for the built-in world); ret: the server's pid
     Reset,      // reload the world the server started with
     Stop,       // stop the server
+    Flock,      // handle, request: the flock operation; reply ret/err as flock's
 };
 
 enum Flags : uint32_t {

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -143,6 +144,18 @@ bool answer(Server &server, uint64_t token, const Request &request, Reply &reply
             reply.err = owned ? (reply.ret < 0 ? errno : 0) : EBADF;
             return true;
         }
+        case Op::Flock:
+            // The client's node lock is the lock of the server's descriptor
+            // for it, released with that descriptor when the client goes.
+            if (!ownedBy(server, token, request.handle)) {
+                reply.ret = -1;
+                reply.err = EBADF;
+                return true;
+            }
+            errno = 0;
+            reply.ret = ::flock(request.handle, static_cast<int>(request.request));
+            reply.err = reply.ret < 0 ? errno : 0;
+            return true;
         case Op::Sleep:
             reply.ret = accountSleep(request.request) ? 1 : 0;
             return true;

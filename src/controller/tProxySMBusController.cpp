@@ -3,7 +3,10 @@
 #include <cstring>
 #include <new>
 
+#include "controller/flashLock.h"
+#include "driver/sleep.h"
 #include "status/memory.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -154,6 +157,24 @@ void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t 
 
 // Every remaining operation is one driver command; the proxy does nothing when
 // the status already holds an error.
+
+void tProxySMBusController::lockFlash(tStatus &status) {
+    if (status.isFatal()) return;
+    for (int poll = 0; !flashMutex_.try_lock(); ++poll) {
+        if (poll == kFlashLockPolls) {
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
+            return;
+        }
+        nZELOSAL000::sleepMilliseconds(kFlashLockPollMilliseconds);
+    }
+    lockFlashNode(proxy_.descriptor(), status);
+    if (status.isFatal()) flashMutex_.unlock();
+}
+
+void tProxySMBusController::unlockFlash() noexcept {
+    unlockFlashNode(proxy_.descriptor());
+    flashMutex_.unlock();
+}
 
 void tProxySMBusController::lock(tStatus &status) { proxy_.lock(port_, status); }
 
