@@ -6,7 +6,7 @@
 
 #include "boardPinOut.h"
 #include "failure.h"
-#include "imageBuilder.h"
+#include "firmware/firmwareImageText.h"
 #include "options.h"
 
 namespace zelsmbus_tool {
@@ -65,13 +65,13 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
                         "if an update was cut short, run it again (zelsmbus firmware RESOURCE IMAGE)");
     }
     installed.byteCount = bytes.size();
-    zelsmbus_mkimage::tImageFields fields;
+    nZELSMBUS000::tFirmwareImageFields fields;
     fields.subsystemId = subsystem;
     fields.pinOutAddress = pinOutAddress;
     fields.pinOutVersion = board->version;
     fields.offset = board->flashId == 0xBF8E ? offset : 0;
     fields.version = installed.version;
-    installed.text = zelsmbus_mkimage::buildFirmwareImage(fields, bytes);
+    installed.text = nZELSMBUS000::formatFirmwareImage(fields, bytes.data(), bytes.size());
     return installed;
 }
 
