@@ -24,11 +24,11 @@ Target *targetOf(Sim &s, unsigned node, unsigned port, unsigned address, TargetK
     return t != nullptr && t->kind == kind ? t : nullptr;
 }
 
-int loadText(const std::string &text) {
+int loadText(const std::string &text, const std::string &worldFile = {}) {
     Sim &s = sim();
     World world;
     std::string error;
-    bool ok = parseWorld(text, world, error);
+    bool ok = parseWorld(text, world, error, worldFile);
     Lock lock(s.mutex);
     if (!ok) {
         s.lastError = error;
@@ -76,7 +76,7 @@ int zelsim_load_world_file(const char *path) {
         s.lastError = error;  // like a parse error's, without the path the caller gave
         return -1;
     }
-    return loadText(text);
+    return loadText(text, path);
 }
 
 int zelsim_load_world_text(const char *toml_text) {

@@ -13,10 +13,20 @@
 
 namespace zelsim {
 
+// What a world gives a flash: its identity and, optionally, its contents.
 struct FlashSetup {
     uint16_t flashId = 0;
     uint32_t signature = 0x727EBABE;
     uint32_t firmwareVersion = 0;
+    // Firmware as an update leaves it (hasFirmware; offset used by 0xBF8E only).
+    bool hasFirmware = false;
+    uint32_t firmwareOffset = 0;
+    std::vector<uint8_t> firmware;
+    // The pin-out version as the byte at pinOutAddress (the byte both ports
+    // take the version from).
+    bool hasPinOut = false;
+    uint32_t pinOutAddress = 0;
+    uint8_t pinOutVersion = 0;
 };
 
 class FlashModel {
@@ -26,6 +36,11 @@ public:
     FlashModel(const FlashSetup &setup, Clock clock);
 
     static bool claims(uint32_t offset);
+    // Where the firmware region of a device lies; false for a device without
+    // one, or an offset that places it outside the array.
+    static bool firmwareRegion(uint16_t flashId, uint32_t offset, uint32_t &base, uint32_t &size);
+    // Bytes of the array of a device (0 for an unknown one).
+    static uint32_t arraySize(uint16_t flashId);
     // Driver status word: 0, or -52005 for a write to a read-only register.
     int32_t read(uint32_t offset, uint32_t &value);
     int32_t write(uint32_t offset, uint32_t value);
@@ -73,6 +88,8 @@ public:
     static constexpr uint64_t kRealTimeMarginNs = 100'000'000;
 
 private:
+    void installFirmware(uint32_t offset, const std::vector<uint8_t> &bytes);
+
     // Serial port.
     uint8_t clockByte(uint8_t out);
     void endFrame();

@@ -26,7 +26,10 @@ uint64_t flashClock() {
 class FlashRegisters : public RegisterBlock {
 public:
     explicit FlashRegisters(const RegisterIdentity &identity)
-        : model({identity.flashId, identity.signature, identity.firmwareVersion}, flashClock) {
+        : model({identity.flashId, identity.signature, identity.firmwareVersion,
+                 identity.hasFirmware, identity.firmwareOffset, identity.firmware,
+                 identity.hasPinOut, identity.pinOutAddress, identity.pinOutVersion},
+                flashClock) {
         if (!identity.flashContentsGiven) return;
         model.writeArray(0, std::vector<uint8_t>(model.size(), 0xFF).data(), model.size());
         for (const auto &[address, bytes] : identity.flashContents)

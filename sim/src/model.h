@@ -134,7 +134,10 @@ struct World {
 // reason (a directory, no permission) or that the file is empty.
 bool readWorldFile(const char *path, std::string &text, std::string &error);
 // Parses a world from TOML text; on failure returns false with a message.
-bool parseWorld(const std::string &text, World &world, std::string &error);
+// Files the world names are found beside worldFile (the working folder when
+// the text comes from no file).
+bool parseWorld(const std::string &text, World &world, std::string &error,
+                const std::string &worldFile = {});
 // Fills the chassis EEPROMs (0xA4) of every port that belongs to a chassis.
 void placeChassisEeproms(World &world);
 const char *defaultWorldText();

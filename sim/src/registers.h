@@ -26,6 +26,13 @@ struct RegisterIdentity {
     // erased and holds these runs (address, bytes).
     bool flashContentsGiven = false;
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flashContents;
+    // Flash contents from the world (keys firmware_image and pin_out).
+    bool hasFirmware = false;
+    uint32_t firmwareOffset = 0;
+    std::vector<uint8_t> firmware;
+    bool hasPinOut = false;
+    uint32_t pinOutAddress = 0;
+    uint8_t pinOutVersion = 0;
 };
 
 // A group of registers with behaviour of its own. Every call runs under the

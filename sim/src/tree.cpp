@@ -174,7 +174,7 @@ Sim &sim() {
         bool loaded = false;
         if (path != nullptr && *path != '\0') {
             std::string text;
-            loaded = readWorldFile(path, text, error) && parseWorld(text, world, error);
+            loaded = readWorldFile(path, text, error) && parseWorld(text, world, error, path);
             if (!loaded) {
                 std::string message = "zelsim: ZELSIM_WORLD " + std::string(path) + ": " + error +
                                       "; using the default world\n";

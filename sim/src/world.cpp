@@ -12,6 +12,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "flashImage.h"
+#include "flashModel.h"
 #include "model.h"
 #include "real.h"
 
@@ -309,7 +311,7 @@ Port readPort(const toml::table &table) {
 
 // The flash array, whole: runs of bytes as hexadecimal text from an address;
 // everything else erased (0xFF). What `zelsim snapshot` writes.
-void readFlashContents(const toml::table &table, RegisterIdentity &identity) {
+void readFlashArray(const toml::table &table, RegisterIdentity &identity) {
     const toml::node *node = table.get("flash_contents");
     if (node == nullptr) return;
     const toml::array *runs = node->as_array();
@@ -336,10 +338,53 @@ void readFlashContents(const toml::table &table, RegisterIdentity &identity) {
     }
 }
 
-Device readDevice(const toml::table &table) {
+// Flash contents: firmware_image (a file, relative to the world file's
+// folder) or firmware_image_text (the image itself), installed as an update
+// leaves it; pin_out = { address, version } writes the pin-out byte after it.
+void readFlashContents(const toml::table &table, const std::string &folder, RegisterIdentity &id) {
+    const char *key = table.get("firmware_image") ? "firmware_image" : "firmware_image_text";
+    if (const toml::node *node = table.get(key)) {
+        if (table.get("firmware_image") && table.get("firmware_image_text"))
+            fail(*node, key, "give firmware_image or firmware_image_text, not both");
+        std::string image = text(table, key);
+        if (key == std::string("firmware_image")) {
+            const std::string path = image.empty() || image[0] == '/' ? image : folder + image;
+            const int fd = real::open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+            if (fd < 0) fail(*node, key, "cannot read " + path);
+            image.clear();
+            char chunk[65536];
+            for (ssize_t n; (n = real::read(fd, chunk, sizeof chunk)) > 0;) image.append(chunk, size_t(n));
+            real::close(fd);
+        }
+        FlashImage parsed;
+        std::string error;
+        if (!readFlashImage(image, parsed, error)) fail(*node, key, error);
+        uint32_t base = 0, size = 0;
+        if (!FlashModel::firmwareRegion(id.flashId, parsed.offset, base, size))
+            fail(*node, key, "the flash_id has no firmware region at the image's Offset");
+        if (parsed.bytes.size() > (id.flashId == 0xBF8E ? size - 2 : size))
+            fail(*node, key, "the image does not fit the firmware region");
+        id.hasFirmware = true;
+        id.firmwareOffset = parsed.offset;
+        id.firmware = std::move(parsed.bytes);
+        if (!table.get("firmware_version")) id.firmwareVersion = parsed.version;
+    }
+    if (const toml::node *node = table.get("pin_out")) {
+        const toml::table *pinOut = node->as_table();
+        if (pinOut == nullptr || !pinOut->get("address") || !pinOut->get("version"))
+            fail(*node, "pin_out", "must be a table { address = ..., version = ... }");
+        onlyKeys(*pinOut, {"address", "version"});
+        id.hasPinOut = true;
+        id.pinOutAddress = number<uint32_t>(*pinOut, "address", 0, FlashModel::arraySize(id.flashId) - 1u);
+        id.pinOutVersion = number<uint8_t>(*pinOut, "version", 0, 0xFF);
+    }
+}
+
+Device readDevice(const toml::table &table, const std::string &folder) {
     onlyKeys(table, {"instance", "vendor_id", "device_id", "subsystem_vendor_id", "subsystem_id",
                      "bus", "device", "function", "device_string", "refuse_device_string",
-                     "flash_id", "signature", "firmware_version", "flash_contents", "port"});
+                     "flash_id", "signature", "firmware_version", "firmware_image",
+                     "firmware_image_text", "pin_out", "flash_contents", "port"});
     Device device;
     device.instance = table.get("instance") ? text(table, "instance") : "zel0";
     if (device.instance.empty() || device.instance.find('/') != std::string::npos) {
@@ -357,8 +402,9 @@ Device readDevice(const toml::table &table) {
     device.identity.signature = number<uint32_t>(table, "signature", 0x727EBABE, 0xFFFFFFFFu);
     device.identity.firmwareVersion = number<uint32_t>(table, "firmware_version", 0, 0xFFFFFFFFu);
     device.identity.subsystemId = device.subsystemId;
+    readFlashContents(table, folder, device.identity);
     if (flag(table, "refuse_device_string")) device.refuseDeviceStringErrno = 25;  // ENOTTY
-    readFlashContents(table, device.identity);
+    readFlashArray(table, device.identity);
     if (const toml::array *ports = tableArray(table, "port")) {
         for (const toml::node &p : *ports) device.ports.push_back(readPort(*p.as_table()));
     }
@@ -398,7 +444,8 @@ bool readWorldFile(const char *path, std::string &text, std::string &error) {
     return true;
 }
 
-bool parseWorld(const std::string &source, World &world, std::string &error) {
+bool parseWorld(const std::string &source, World &world, std::string &error,
+                const std::string &worldFile) {
     try {
         toml::table root = toml::parse(source);
         onlyKeys(root, {"simulator", "device", "chassis"});
@@ -410,9 +457,11 @@ bool parseWorld(const std::string &source, World &world, std::string &error) {
             result.lockTimeoutMs = number<unsigned>(*sim, "lock_timeout_ms", 100, 600000);
             result.virtualTime = sim->get("virtual_time") ? flag(*sim, "virtual_time") : true;
         }
+        const size_t slash = worldFile.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : worldFile.substr(0, slash + 1);
         if (const toml::array *devices = tableArray(root, "device")) {
             for (const toml::node &d : *devices)
-                result.devices.push_back(readDevice(*d.as_table()));
+                result.devices.push_back(readDevice(*d.as_table(), folder));
         }
         if (const toml::array *chassis = tableArray(root, "chassis")) {
             for (const toml::node &c : *chassis) {

@@ -2,6 +2,10 @@
 // the simulator's command table.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 #include <string>
@@ -220,3 +224,57 @@ TEST(CommandTable, FortyFourCommandsInTheDriverCodeSpace) {
 }
 
 }  // namespace
+
+// Flash contents from the world: an image file named relative to the world
+// file, installed as an update leaves it, and the pin-out byte written after it.
+TEST(WorldFlash, ImageFileAndPinOutFillTheFlash) {
+    char folder[] = "/tmp/zelsim-world-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string image =  // payload "ABCD", region at 0x10000 of an 0xBF8E
+        "HeaderVersion::1\r\nSubSystemID::0x7777\r\nPinOutAddr::0x8\r\nPinOutVer::3\r\n"
+        "UpdateType::\"FWUpdate\"\r\nOffset::0x10000\r\nVersion::0x0105\r\n"
+        "CRC::0xe981bdf3\r\nByteCount::4\r\n\r\nQUJDRA==\r\n";
+    auto write = [](const std::string &path, const std::string &text) {
+        FILE *file = fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fwrite(text.data(), 1, text.size(), file);
+        fclose(file);
+    };
+    write(dir + "/fw.img", image);
+    write(dir + "/world.toml",
+          "[[device]]\nflash_id = 0xBF8E\nfirmware_image = \"fw.img\"\n"
+          "pin_out = { address = 0x8, version = 3 }\n[[device.port]]\ntext = \"P0\"\n");
+    ASSERT_EQ(zelsim_load_world_file((dir + "/world.toml").c_str()), 0) << zelsim_last_error();
+    uint8_t head[6], trailer[2], pinOut[2];
+    zelsim_flash_read(0, 0x10000, head, sizeof head);
+    zelsim_flash_read(0, 0x8FFFE, trailer, sizeof trailer);
+    zelsim_flash_read(0, 0x8, pinOut, sizeof pinOut);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(head), 6), "ABCD\xff\xff");
+    EXPECT_EQ(trailer[0] << 8 | trailer[1], 0xA337);  // CRC-16 of the rest of the region
+    EXPECT_EQ(pinOut[0], 3);
+    EXPECT_EQ(pinOut[1], 0xFF);
+    Node node(0);
+    std::vector<uint8_t> reg(12, 0);  // port 0, register 4
+    put(reg, 4, 4, 4);
+    EXPECT_EQ(node.call(0x18, reg).at(0, 4), 0x0105u);  // the image's Version by default
+
+    std::string damaged = image;
+    damaged.replace(damaged.find("QUJDRA"), 6, "QUJERA");  // "ABDD"
+    const std::string bad[] = {
+        "flash_id = 0xBF8E\nfirmware_image = \"missing.img\"\n",
+        "flash_id = 0xBF8E\nfirmware_image = \"damaged.img\"\n",
+        "flash_id = 0x1010\nfirmware_image = \"fw.img\"\n",  // 0x1010 takes Offset 0 only
+        "flash_id = 0xBF8E\npin_out = { address = 0x100000, version = 3 }\n",
+        "flash_id = 0xBF8E\npin_out = { address = 0x8 }\n",
+    };
+    write(dir + "/damaged.img", damaged);
+    for (const std::string &device : bad) {
+        write(dir + "/world.toml", "[[device]]\n" + device);
+        EXPECT_EQ(zelsim_load_world_file((dir + "/world.toml").c_str()), -1) << device;
+        EXPECT_NE(std::string(zelsim_last_error()).find("line "), std::string::npos) << device;
+    }
+    for (const char *name : {"/fw.img", "/damaged.img", "/world.toml"}) unlink((dir + name).c_str());
+    rmdir(folder);
+    zelsim_reset();
+}

@@ -282,11 +282,12 @@ def make_images(kind, mkimage, folder):
     with open(payload, "wb") as f:
         f.write(bytes((i * 7 + 3) & 0xFF for i in range(1024)))
     name = kind + ".img"
-    # The pin-out word at 0xFFF0 of the remote controller's flash is erased, so
-    # its version reads as 0xFF; the "pinout" image is made for version 7.
-    subsystem, address, pinout = "0x7A51", "0xFFF0", "0xFF"
+    # The remote controller carries pin-out version 3 at 0x20000 (the built-in
+    # world); its word at 0xFFF0 is erased, and the "pinout" image, made for
+    # version 7 there, meets an erased word.
+    subsystem, address, pinout = "0x7A51", "0x20000", "3"
     if kind == "pinout":
-        pinout = "7"
+        address, pinout = "0xFFF0", "7"
     if kind.startswith("host-pinout"):
         # The host controller's flash (0x1010) holds written words in block 2:
         # word 1 is 0x5A010001 (big-endian), so the byte the pin-out version is
@@ -351,6 +352,8 @@ def run_case(name, launcher, tool, mkimage, bus_client):
             make_images(options["setup"], mkimage, folder)
         env = dict(os.environ)
         env.pop("ZELSMBUS_INTERACTIVE", None)
+        # Firmware backups and journals go to the case's folder, never the user's.
+        env["XDG_STATE_HOME"] = os.path.join(folder, "state")
         if "interactive" in options:
             env["ZELSMBUS_INTERACTIVE"] = options["interactive"]
         world = []
@@ -374,10 +377,13 @@ def run_case(name, launcher, tool, mkimage, bus_client):
         if "stdin" in options:
             text.append("--- stdin")
             text.extend(options["stdin"].splitlines() or [""])
+        # The case's folder (backups are saved there) reads the same in every run.
+        def lines(output):
+            return output.decode("utf-8", "replace").replace(folder, "FOLDER").splitlines()
         text.append("--- stdout")
-        text.extend(result.stdout.decode("utf-8", "replace").splitlines())
+        text.extend(lines(result.stdout))
         text.append("--- stderr")
-        text.extend(result.stderr.decode("utf-8", "replace").splitlines())
+        text.extend(lines(result.stderr))
         for file_name in options.get("files", []):
             text.append("--- file " + file_name)
             path = os.path.join(folder, file_name)
