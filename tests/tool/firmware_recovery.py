@@ -83,7 +83,7 @@ class Setup:
         subprocess.run([self.args.mkimage, os.path.join(self.folder, name + ".bin"),
                         "-o", os.path.join(self.folder, name), "--subsystem-id", "0x" + self.device,
                         "--pinout-addr", hex(address), "--pinout-ver", "3",
-                        "--version", str(version), "--offset", hex(offset)],
+                        "--firmware-version", str(version), "--offset", hex(offset)],
                        check=True, capture_output=True)
 
     def start(self):
