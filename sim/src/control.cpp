@@ -97,7 +97,8 @@ int zelsim_reset_to_file(const char *path) {
     std::string text = defaultWorldText(), error;
     World world;
     bool ok =
-        (path == nullptr || readWorldFile(path, text, error)) && parseWorld(text, world, error);
+        (path == nullptr || readWorldFile(path, text, error)) &&
+        parseWorld(text, world, error, path == nullptr ? std::string() : std::string(path));
     Sim &s = sim();
     Lock lock(s.mutex);
     if (!ok) {
