@@ -21,7 +21,7 @@ struct FlashSetup {
     // Firmware as an update leaves it (hasFirmware; offset used by 0xBF8E only).
     bool hasFirmware = false;
     uint32_t firmwareOffset = 0;
-    std::vector<uint8_t> firmware;
+    std::vector<uint8_t> firmware{};
     // The pin-out version as the byte at pinOutAddress (the byte both ports
     // take the version from).
     bool hasPinOut = false;
