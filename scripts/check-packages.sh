@@ -121,7 +121,8 @@ ldconfig -p | grep -q libzelqpxi && fail "libzelqpxi is in the loader cache"
 
 cd "$HOME/pc"
 cc list-ports.c $(pkg-config --cflags --libs zelsmbus) -o list-ports
-ldd ./list-ports | grep -q "libzelsmbus.so.2 => $libdir/libzelsmbus.so.2" || fail "list-ports: $(ldd ./list-ports)"
+loaded=$(ldd ./list-ports | awk "/libzelsmbus.so.2 =>/ {print \$3}")
+[ "$(readlink -f "$loaded")" = "$(readlink -f "$libdir/libzelsmbus.so.2")" ] || fail "list-ports loads \"$loaded\""
 expect "device 0x90 register 0x00 = 0x19" "$(zelsim -- ./list-ports)"
 
 cd "$HOME/cmake"
