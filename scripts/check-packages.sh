@@ -36,6 +36,13 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# The README's two commands; this script runs the same build and installs the
+# same five packages.
+for line in 'dpkg-buildpackage -b -us -uc' \
+            "sudo apt-get install ../{$(IFS=,; echo "${packages[*]}")}_*.deb"; do
+  grep -qxF -- "$line" README.md || fail "README.md no longer shows: $line"
+done
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelsmbus-packages.XXXXXX")
 installed=0
 cleanup() {
