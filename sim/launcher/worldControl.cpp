@@ -93,7 +93,8 @@ Layout findLayout() {
     size_t slash = layout.self.rfind('/');
     std::string here = slash == std::string::npos ? "." : layout.self.substr(0, slash);
     // A build tree keeps the libraries next to the launcher; an installed
-    // prefix keeps them in its library directory.
+    // prefix keeps them in a folder of their own in its library directory,
+    // off the loader's default path.
     if (exists(here + "/libzelsim.so")) {
         layout.simulatorLibrary = here + "/libzelsim.so";
         layout.chassisDirectory = here + "/qpxi";
@@ -101,7 +102,7 @@ Layout findLayout() {
         std::string lib = here + "/" ZELSIM_LIBDIR_FROM_BINDIR;
         char resolved[PATH_MAX];
         if (::realpath(lib.c_str(), resolved) != nullptr) lib = resolved;
-        layout.simulatorLibrary = lib + "/libzelsim.so";
+        layout.simulatorLibrary = lib + "/zelsim/libzelsim.so";
         layout.chassisDirectory = lib + "/zelsim";
     }
     return layout;
