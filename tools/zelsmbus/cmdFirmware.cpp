@@ -138,9 +138,9 @@ void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
 
 // Codes with which the library refuses before it erases anything.
 bool refusedBeforeErase(int32_t status) {
-    return status == ZELSMBUS_ERROR_NOT_SUPPORTED || status == -52019 || status == -52023 ||
-           status == -52006 || status == ZELSMBUS_ERROR_PIN_OUT_ERASED ||
-           status == ZELSMBUS_ERROR_BUSY;
+    return status == ZELSMBUS_ERROR_NOT_SUPPORTED || status == ZELSMBUS_ERROR_TOO_LARGE ||
+           status == ZELSMBUS_ERROR_CORRUPT_DATA || status == ZELSMBUS_ERROR_NOT_FOUND ||
+           status == ZELSMBUS_ERROR_PIN_OUT_ERASED || status == ZELSMBUS_ERROR_BUSY;
 }
 
 // The failure of the update itself, with what to do next.
@@ -162,8 +162,8 @@ bool refusedBeforeErase(int32_t status) {
     if (refusedBeforeErase(status)) {
         throw ToolError(what, status, "the flash is unchanged; mend the cause and run " + again);
     }
-    std::string hint = "do not restart the board: run `" + again +
-                       "` again (the journal " + journal + " lets it complete the update)";
+    std::string hint = "do not restart the board: run `" + again + "` again (the journal " +
+                       journal + " lets it complete the update)";
     if (!backup.empty()) {
         hint += ", or write the saved firmware back with `zelsmbus firmware --restore " +
                 args.resource + "`";
@@ -174,10 +174,12 @@ bool refusedBeforeErase(int32_t status) {
 // The backup: taken from firmware that is whole, never over an interrupted
 // update (whose own backup stays). Returns its path, empty when there is none.
 std::string saveBackup(const FirmwareArgs &args, const Session &session,
-                       const FirmwareHeader &header, const std::optional<FirmwareJournal> &unfinished) {
+                       const FirmwareHeader &header,
+                       const std::optional<FirmwareJournal> &unfinished) {
     if (unfinished) {
         if (!unfinished->backup.empty())
-            std::cout << "The backup taken before that update stays: " << unfinished->backup << '\n';
+            std::cout << "The backup taken before that update stays: " << unfinished->backup
+                      << '\n';
         return unfinished->backup;
     }
     if (args.noBackup) return {};
@@ -209,13 +211,15 @@ void runFirmware(FirmwareArgs args) {
     std::optional<FirmwareJournal> unfinished = readJournal(journalFile);
     if (args.restore) {
         if (args.image.empty()) {
-            args.image = unfinished && !unfinished->backup.empty() ? unfinished->backup
-                                                                   : defaultBackupPath(args.resource);
+            args.image = unfinished && !unfinished->backup.empty()
+                             ? unfinished->backup
+                             : defaultBackupPath(args.resource);
         }
-        args.force = true;  // the saved firmware is the installed version or older
+        args.force = true;     // the saved firmware is the installed version or older
         args.noBackup = true;  // the flash may be damaged: never save over the backup
     }
-    if (args.image.empty()) throw UsageError("IMAGE is required (it may be left out only with --restore)");
+    if (args.image.empty())
+        throw UsageError("IMAGE is required (it may be left out only with --restore)");
     const std::string image = readFile(args.image);
     const FirmwareCheck verdict = checkFirmwareImage(image);
     printHeader(args.image, verdict);
@@ -255,10 +259,11 @@ void runFirmware(FirmwareArgs args) {
             std::cout << ": writing it back.\n";
             if (!restorePinOutWord(session.handle(), board->flashId, verdict.header.pinOutAddress,
                                    unfinished->pinOutWord)) {
-                throw ToolError("the pin-out word of " + args.resource + " could not be written back",
-                                std::nullopt,
-                                "check the connection to the board and run the command again; "
-                                "do not restart the board");
+                throw ToolError(
+                    "the pin-out word of " + args.resource + " could not be written back",
+                    std::nullopt,
+                    "check the connection to the board and run the command again; "
+                    "do not restart the board");
             }
             board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
         }
@@ -283,8 +288,9 @@ void runFirmware(FirmwareArgs args) {
     if (board && board->version != verdict.header.pinOutVersion) {
         throw ToolError("the image is made for pin-out version " +
                             std::to_string(verdict.header.pinOutVersion) + ", but the board of " +
-                            args.resource + " has pin-out version " + std::to_string(board->version) +
-                            " (read at flash address " + hex8(verdict.header.pinOutAddress) + ")",
+                            args.resource + " has pin-out version " +
+                            std::to_string(board->version) + " (read at flash address " +
+                            hex8(verdict.header.pinOutAddress) + ")",
                         std::nullopt, "use an image made for this board's pin-out version");
     }
     if (verdict.header.version <= installed && !args.force && !unfinished) {
@@ -295,9 +301,10 @@ void runFirmware(FirmwareArgs args) {
 
     if (!args.dryRun) {
         std::cout << std::flush;
-        confirmWrite("I will replace the firmware of " + args.resource + " with " + args.image + ".",
-                     "DANGER! An interrupted or wrong firmware update can leave the controller "
-                     "unusable.\nDo not switch the system off while it runs.");
+        confirmWrite(
+            "I will replace the firmware of " + args.resource + " with " + args.image + ".",
+            "DANGER! An interrupted or wrong firmware update can leave the controller "
+            "unusable.\nDo not switch the system off while it runs.");
     }
     const std::string backup = saveBackup(args, session, verdict.header, unfinished);
     if (args.dryRun) {
@@ -382,9 +389,9 @@ Command addFirmwareCommand(CLI::App &tool) {
                     "Firmware image file (with --restore: the backup to write, by default the "
                     "controller's own in the state directory)");
     app->add_flag("--force", args.force, "Install an image that is not newer than the firmware");
-    CLI::Option *backup = app->add_option(
-        "--backup", args.backup,
-        "Save the installed firmware to this file (default: the state directory)");
+    CLI::Option *backup =
+        app->add_option("--backup", args.backup,
+                        "Save the installed firmware to this file (default: the state directory)");
     app->add_flag("--no-backup", args.noBackup, "Save no backup of the installed firmware")
         ->excludes(backup);
     app->add_flag("--dry-run", args.dryRun, "Run every check, write nothing");
