@@ -115,35 +115,20 @@ Read parseRead(const std::string &text) {
 
 // Every test gets a runtime directory of its own (no started world of the
 // user's is touched) and a world file.
-class SharedWorld : public ::testing::Test {
+class SharedWorld : public simtest::ScratchRuntime {
 protected:
+    SharedWorld() : ScratchRuntime(kLauncher, kClient, "zelsim-shared") {}
     void SetUp() override {
-        if (access(kLauncher.c_str(), X_OK) != 0 || access(kClient.c_str(), X_OK) != 0)
-            GTEST_SKIP() << "launcher or driver client not built";
-        char dir[] = "/tmp/zelsim-shared-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        scratch_ = dir;
-        runtime_ = scratch_ + "/runtime";
-        setenv("ZELSIM_RUNTIME_DIR", runtime_.c_str(), 1);
+        ScratchRuntime::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         world_ = writeFile("world.toml", kWorld);
-    }
-    void TearDown() override {
-        if (scratch_.empty()) return;
-        shell(kLauncher + " stop 2>/dev/null");
-        unsetenv("ZELSIM_RUNTIME_DIR");
-        shell("rm -rf " + scratch_);
-    }
-    std::string writeFile(const std::string &name, const std::string &text) {
-        std::string path = scratch_ + "/" + name;
-        std::ofstream(path) << text;
-        return path;
     }
     // Runs the driver client under the launcher (the started world, if any).
     std::string client(const std::string &arguments) {
         return shell(kLauncher + " -- " + kClient + " " + arguments).out;
     }
 
-    std::string scratch_, runtime_, world_;
+    std::string world_;
 };
 
 TEST_F(SharedWorld, TwoProcessesOfOneRunShareAValue) {

@@ -28,27 +28,9 @@ const std::string kBuild = ZELSIM_TEST_BUILD_DIR;
 const std::string kLauncher = kBuild + "/sim/zelsim";
 const std::string kClient = kBuild + "/tests/zelsim_bus_client";
 
-class WorldControl : public ::testing::Test {
+class WorldControl : public simtest::ScratchRuntime {
 protected:
-    void SetUp() override {
-        if (access(kLauncher.c_str(), X_OK) != 0 || access(kClient.c_str(), X_OK) != 0)
-            GTEST_SKIP() << "launcher or driver client not built";
-        char dir[] = "/tmp/zelsim-control-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        scratch_ = dir;
-        setenv("ZELSIM_RUNTIME_DIR", (scratch_ + "/runtime").c_str(), 1);
-    }
-    void TearDown() override {
-        if (scratch_.empty()) return;
-        shell(kLauncher + " stop 2>/dev/null");
-        unsetenv("ZELSIM_RUNTIME_DIR");
-        shell("rm -rf " + scratch_);
-    }
-    std::string writeFile(const std::string &name, const std::string &text) {
-        std::string path = scratch_ + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
+    WorldControl() : ScratchRuntime(kLauncher, kClient, "zelsim-control") {}
     // "<status> <value>" of a byte read by the driver client in the started world.
     std::string read(const std::string &arguments) {
         std::string out = shell(kLauncher + " -- " + kClient + " read " + arguments + " 2>&1").out;
@@ -57,8 +39,6 @@ protected:
     int zelsim(const std::string &arguments) {
         return shell(kLauncher + " " + arguments + " >/dev/null 2>&1").status;
     }
-
-    std::string scratch_;
 };
 
 // Faults from the shell reach the running world: a target that stops
