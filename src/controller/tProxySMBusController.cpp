@@ -1,5 +1,6 @@
 #include "controller/tProxySMBusController.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -160,12 +161,12 @@ void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t 
 
 void tProxySMBusController::lockFlash(tStatus &status) {
     if (status.isFatal()) return;
-    for (int poll = 0; !flashMutex_.try_lock(); ++poll) {
-        if (poll == kFlashLockPolls) {
-            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
-            return;
-        }
-        nZELOSAL000::sleepMilliseconds(kFlashLockPollMilliseconds);
+    // A timed wait on the mutex, not polls with sleeps: sleeps may return at
+    // once (a signal, a simulated driver's virtual clock).
+    if (!flashMutex_.try_lock_for(
+            std::chrono::milliseconds(kFlashLockPolls * kFlashLockPollMilliseconds))) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
+        return;
     }
     lockFlashNode(proxy_.descriptor(), status);
     if (status.isFatal()) flashMutex_.unlock();

@@ -111,7 +111,7 @@ private:
     char portString_[kTextSize + 1];
     uint8_t protectedCount_;
     uint8_t *protectedList_;  // owned; null when the count is 0
-    std::mutex flashMutex_;
+    std::timed_mutex flashMutex_;
 };
 
 }  // namespace nZELSMBUS000
