@@ -73,10 +73,10 @@ public:
     void writeRegister(uint32_t offset, uint32_t value, tStatus &status) override {
         if (!enter(status)) return;
         const uint32_t opcode = value >> 24;
-        const bool serialWrite = offset == 64 && (opcode == 0x06 || opcode == 0xD8 ||
-                                                  opcode == 0x02 || opcode == 0xAD);
-        const bool indirectWrite = offset == 0x2000 && value == 16;
-        if (serialWrite || indirectWrite || offset == 0x2004 || offset == 0x2010) {
+        // Erasing and programming are refused; enabling writes is not, since the
+        // library also enables them to put the device's protection back at rest.
+        const bool serialWrite = offset == 64 && (opcode == 0xD8 || opcode == 0x02 || opcode == 0xAD);
+        if (serialWrite || offset == 0x2004 || offset == 0x2010) {
             writeRefused_ = true;
             status.setCode(kRefusedWrite, "zelsmbus", "fakeController.h", __LINE__);
             return;

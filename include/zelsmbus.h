@@ -58,9 +58,14 @@
  *
  * or, in CMake, `find_package(zelsmbus)` and link `zelsmbus::zelsmbus`. Against
  * an installation outside the loader's search path (for example
- * `/opt/zelsmbus`), build with a run path or set `LD_LIBRARY_PATH`; the README's
- * section "Building against the installed library" gives both commands. Without
- * hardware, run the program under the simulated driver: `zelsim -- ./app`.
+ * `/opt/zelsmbus`), build with a run path or set `LD_LIBRARY_PATH`:
+ *
+ *     cc app.c $(pkg-config --cflags --libs zelsmbus) \
+ *        -Wl,-rpath,"$(pkg-config --variable=libdir zelsmbus)" -o app
+ *     LD_LIBRARY_PATH="$(pkg-config --variable=libdir zelsmbus)" ./app
+ *
+ * Without hardware, run the program under the simulated driver:
+ * `zelsim -- ./app` (zelsim(1)).
  *
  * \section zelsmbus_statuses Status codes
  *
@@ -191,6 +196,8 @@ typedef struct tSMBusHandle tSMBusHandle;
  *
  * Expand it with a macro of three arguments to build tables of your own; the
  * enumeration #ZELSMBusStatusCode and ZELSMBusStatusName() are made from it.
+ * Its rows are listed in the description of the group.
+ * \hideinitializer
  */
 #define ZELSMBUS_STATUS_CODES(X)                                                                       \
     X(ZELSMBUS_SUCCESS, 0, "success")                                                                  \
@@ -215,6 +222,8 @@ typedef struct tSMBusHandle tSMBusHandle;
     X(ZELSMBUS_ERROR_ACCESS_DENIED, -52026, "permission denied")                                       \
     X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased: an update did not complete")  \
     X(ZELSMBUS_ERROR_BUSY, -52031, "device or resource busy")                                          \
+    X(ZELSMBUS_ERROR_REGION_DAMAGED, -52032,                                                            \
+      "the region is damaged: do not restart the board, repeat the update")                            \
     X(ZELSMBUS_ERROR_PROTECTED, -26983, "protected address or attribute on a restricted session")     \
     X(ZELSMBUS_ERROR_SMBIOS_OPEN, -240050, "SMBIOS dump file cannot be opened")                        \
     X(ZELSMBUS_ERROR_SMBIOS_READ, -240053, "SMBIOS dump file cannot be read or is not valid")          \
@@ -312,6 +321,9 @@ static inline const char *ZELSMBusStatusMeaning(int32_t status) {
 /* ---- Attribute identifiers (value width in brackets) -------------------- */
 /**
  * \brief The table of attributes: `X(name, identifier, width in bytes, meaning)`.
+ *
+ * Its rows are listed in the description of the group.
+ * \hideinitializer
  */
 #define ZELSMBUS_ATTRIBUTES(X)                                                                    \
     X(ZELSMBUS_ATTR_VENDOR_ID, 101, 2, "PCI vendor identifier")                                   \
@@ -506,11 +518,27 @@ ZELSMBUS_API void ZELSMBusCloseList(uint32_t count, tSMBusHandle **handles);
  * the driver offers, in the numbering ZELSMBusOpen() uses. No status is
  * reported.
  *
+ * A driver that offers no controller is not a failure: the list then holds
+ * the backplane names alone, or no name.
+ *
+ * When the call returns NULL, nothing records why: there is no status, and
+ * the library writes no trace or log. To find the cause:
+ * - check that the chassis-query library `libzelqpxi.so.1` loads
+ *   (`dlopen("libzelqpxi.so.1", RTLD_NOW)`, whose `dlerror()` says why not);
+ *   ZELSMBusOpen() of the backplane name of chassis 1 (`PXI0::c::BACKPLANE`
+ *   with c = 1) then returns the chassis-query library's own code;
+ * - open a port by its numbered name (`ZELSMBUS::SYSTEM::0::0`):
+ *   ZELSMBusOpen() returns the status of the driver's nodes and of reading
+ *   the port's identity;
+ * - call again: a NULL for lack of memory may not recur.
+ *
  * \return the names, each followed by a zero byte, then one more zero byte
  *         (a list without names is a single zero byte). Release it with
- *         ZELSMBusPutResourceNameList(). NULL when the chassis-query library
- *         cannot be loaded or queried (even when controller ports exist), when
- *         a port's identity cannot be read, or when memory runs out.
+ *         ZELSMBusPutResourceNameList(). NULL in three cases only: the
+ *         chassis-query library cannot be loaded or queried (its chassis list,
+ *         a chassis's slot 1 or an attribute other than the serial number
+ *         cannot be read), even when controller ports exist; a port's
+ *         identity cannot be read from the driver; memory runs out.
  */
 ZELSMBUS_API char *ZELSMBusGetResourceNameList(void);
 /**
@@ -924,8 +952,8 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  * flash with sleeps. Any session may update, restricted or not. A failure
  * after the erase leaves the region erased or partly written, except on flash
  * type 0x1010, where the previous contents are written back when the new ones
- * did not verify. The image format is described in `docs/firmware-images.md`;
- * `zelsmbus-mkimage` makes images.
+ * did not verify. The image format and what is checked in which order are
+ * described in zelsmbus-image(5); `zelsmbus-mkimage` makes images.
  *
  * \param handle the session.
  * \param length the image's size in bytes; only these bytes are read.

@@ -10,6 +10,7 @@ packages=(
   python3 python3-pytest python3-pip python3-venv python3-mypy
   doxygen
   scdoc man-db
+  debhelper dh-python python3-all pybuild-plugin-pyproject lintian
 )
 
 missing=()

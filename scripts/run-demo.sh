@@ -10,8 +10,14 @@ cd "$(dirname "$0")/.."
 export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 
 cmake -S . -B build >/dev/null
-# Only what the demo runs: the tool, the launcher and the libraries they use.
-cmake --build build -j"$(nproc)" --target zelsmbus_tool zelsim_launcher
+# What the demo runs and what the README's examples use after it: the tool,
+# the launcher, the image maker, the example program, the libraries they use,
+# and the programs' manual pages (when scdoc is there to build them).
+targets=(zelsmbus_tool zelsim_launcher zelsmbus-mkimage example_list_ports)
+if cmake --build build --target help | grep -q '^zelsmbus_manpages'; then
+  targets+=(zelsmbus_manpages)
+fi
+cmake --build build -j"$(nproc)" --target "${targets[@]}"
 
 launcher=build/sim/zelsim
 tool=build/tools/zelsmbus/zelsmbus
@@ -44,4 +50,8 @@ run get "$bus" 0x48 0x02
 echo "(written by one command, read by the next: both reach the one simulated world)"
 run chassis-eeprom PXI0::1::BACKPLANE
 echo
-echo "The tool's reference: docs/zelsmbus.md, or 'zelsmbus --help'."
+echo "Run the tool yourself: $launcher -- $tool list"
+echo "The tool's reference: docs/zelsmbus.md, '$tool --help'"
+if [[ -f build/docs/man/zelsmbus.1 ]]; then
+  echo "  or the manual page: man -l build/docs/man/zelsmbus.1"
+fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: a plain build, a build under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a short run of each fuzz
-# target, and the thread tests under ThreadSanitizer.
+# target, the thread tests under ThreadSanitizer, and the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -39,6 +39,18 @@ cmake -S . -B build-tsan -DZELSMBUS_WERROR=ON -DZELSMBUS_TSAN=ON -DZELSMBUS_BUIL
 cmake --build build-tsan --target test_reliability -j"$jobs"
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
   build-tsan/tests/reliability/test_reliability --gtest_filter='tThreads.*' || status=1
+
+# The Debian packages: built once (no tests, no benchmarks), checked by
+# lintian, installed, used and removed. It installs on this machine, so it
+# runs where CI runs (as root on a throw-away machine) or when asked for.
+check_packages=${ZELSMBUS_CHECK_PACKAGES:-}
+[[ -n $check_packages ]] || check_packages=$([[ $(id -u) -eq 0 ]] && echo 1 || echo 0)
+if [[ $check_packages == 1 ]]; then
+  echo "==> [${SECONDS}s] packages"
+  ./scripts/check-packages.sh -j "$jobs" || status=1
+else
+  echo "==> [${SECONDS}s] packages skipped (not root; ZELSMBUS_CHECK_PACKAGES=1 runs them through sudo)"
+fi
 
 echo "==> [${SECONDS}s] done"
 exit $status

@@ -1,7 +1,8 @@
 #!/bin/sh
 # check-manpages.sh BUILD-DIR PREFIX PAGE...
 # Installs only the manual pages of BUILD-DIR into PREFIX, then checks that
-# each PAGE renders without a warning and that man finds it by its name.
+# each PAGE renders without a warning, that man finds it by its name and that
+# it points to no file of the source tree.
 set -eu
 build=$1
 prefix=$2
@@ -22,6 +23,12 @@ for page in "$@"; do
   if [ -n "$warnings" ]; then
     echo "$page renders with warnings:"
     echo "$warnings"
+    status=1
+  fi
+  # An installed page points only to what is installed, never into the source tree.
+  if MANWIDTH=80 man -l -Tutf8 "$found" 2>/dev/null | sed 's/.\x08//g' \
+      | grep -nE 'source tree|docs/|sim/README|README\.md'; then
+    echo "$page points into the source tree (lines above)"
     status=1
   fi
   # A page that came out empty or cut short still renders without a warning.

@@ -22,6 +22,15 @@ if(missing)
   message(FATAL_ERROR "no manual page for: ${missing}")
 endif()
 
+# The installed pages point only to what is installed, never into the source tree.
+file(GLOB pages ${MAN_DIR}/*.3)
+foreach(page IN LISTS pages)
+  file(STRINGS ${page} source_paths REGEX "source tree|docs/|sim/README|README")
+  if(source_paths)
+    message(FATAL_ERROR "${page} points into the source tree: ${source_paths}")
+  endif()
+endforeach()
+
 find_program(MAN man)
 if(MAN)
   # The page of ZELSMBusOpen is a link to its family's page; man follows it.
@@ -29,5 +38,17 @@ if(MAN)
                   OUTPUT_VARIABLE page RESULT_VARIABLE result ERROR_VARIABLE errors)
   if(NOT result EQUAL 0 OR NOT page MATCHES "resourceName" OR NOT page MATCHES "keeps the value")
     message(FATAL_ERROR "man -l ZELSMBusOpen.3 failed (${result}): ${errors}\n${page}")
+  endif()
+  # The status table reads as a list, one code a line, not as the macro's
+  # one-line value.
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=80 ${MAN} -l ${MAN_DIR}/zelsmbus_status.3
+                  OUTPUT_VARIABLE page RESULT_VARIABLE result ERROR_VARIABLE errors)
+  if(NOT result EQUAL 0 OR NOT page MATCHES "-52006 ZELSMBUS_ERROR_NOT_FOUND: no such resource")
+    message(FATAL_ERROR "man -l zelsmbus_status.3 does not list the codes (${result}): ${errors}")
+  endif()
+  string(REPEAT "[^\n]" 121 too_long)
+  string(REGEX MATCH "${too_long}" long_line "${page}")
+  if(long_line)
+    message(FATAL_ERROR "zelsmbus_status.3 has a line of more than 120 characters: ${long_line}")
   endif()
 endif()

@@ -35,6 +35,7 @@ extern "C" {
 #define ZELSIM_STATUS_BUSY (-52031)      /* the bus lock is held by another descriptor */
 #define ZELSIM_STATUS_BAD_PORT (-52005)  /* port index beyond the node's ports */
 #define ZELSIM_STATUS_READ_ONLY (-52005) /* write to a read-only register */
+#define ZELSIM_STATUS_BAD_LENGTH (-52005) /* block count above 32, I2C length above 256 */
 
 /* ---- world ------------------------------------------------------------ */
 
@@ -49,6 +50,12 @@ ZELSIM_API const char *zelsim_last_error(void);
 /* The built-in default world (also a fresh reset of faults, log, counters,
  * SMBIOS redirect and virtual clock). ZELSIM_WORLD is not consulted again. */
 ZELSIM_API void zelsim_reset(void);
+/* The same fresh start with the world of the file `path` (NULL: the built-in
+ * world), in one step: every command runs wholly before or wholly after it.
+ * A file that cannot be read (a directory, no permission), is empty or does
+ * not parse leaves everything as it was and returns -1 (zelsim_last_error()
+ * tells why); 0 otherwise. */
+ZELSIM_API int zelsim_reset_to_file(const char *path);
 /* Forget every pending fault (the world and its state stay). */
 ZELSIM_API void zelsim_clear_faults(void);
 
@@ -94,6 +101,24 @@ ZELSIM_API void zelsim_set_driver_status(unsigned command, int32_t word, unsigne
 /* The next `count` globs under /proc/driver/zel/ return `result`
  * (e.g. GLOB_ABORTED, GLOB_NOSPACE) with an empty result. */
 ZELSIM_API void zelsim_fail_glob(int result, unsigned count);
+
+/* The target at `address` (8-bit form) on a port stops acknowledging
+ * (`silent` non-zero), or answers with every byte it sends xor'ed with
+ * `corrupt_mask` (0: correct answers). Kept until zelsim_clear_faults or a
+ * new world. -1 when the port has no such target. */
+ZELSIM_API int zelsim_fault_target(unsigned node, unsigned port, unsigned address, int silent,
+                                   uint8_t corrupt_mask);
+/* The port's bus stays locked by no descriptor: every lock and transaction
+ * waits lock_timeout_ms and answers ZELSIM_STATUS_BUSY until
+ * zelsim_clear_faults. -1 for a port that does not exist. */
+ZELSIM_API int zelsim_hold_bus(unsigned node, unsigned port);
+/* The world's state as world-file text (TOML) that loads back to the same
+ * state: EEPROM and register contents, attributes, flash contents and
+ * firmware versions, and everything the world file gave. Faults, locks, the
+ * log, pointers and a flash's transient state (busy, write enable, an open
+ * command) are not part of it. The caller frees the text with free(); NULL
+ * when out of memory. */
+ZELSIM_API char *zelsim_world_snapshot(void);
 
 /* Make a file of a node's directory unopenable: `file` is "interfacePath" or
  * a property name such as "numPorts". Every fopen of it fails with `err`
@@ -154,8 +179,12 @@ ZELSIM_API int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address
 ZELSIM_API int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
                                    const void *buffer, size_t length);
 
-/* SMBus register device: byte registers, word registers (separate), block
- * data per command (up to 32 bytes). */
+/* SMBus register device, seen as the wire sees it: a byte is the first byte a
+ * transfer at `command` moves, a word the first two (the first in the low
+ * bits, as a read word answers), a block the `count` bytes from `command` on
+ * (setting it also sets the count a block read of `command` answers). For a
+ * device with layout "words_msb_first" the first byte is the register's most
+ * significant one. */
 ZELSIM_API int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                                   uint8_t *value);
 ZELSIM_API int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address,

@@ -6,6 +6,7 @@
 //                                           every process a world of its own
 //   zelsim start [--world FILE]             start a world that stays running
 //   zelsim stop | reset | status            stop it, reload it, tell about it
+//   zelsim snapshot | fault ...             save its state, inject faults
 //
 // COMMAND runs with libzelsim.so preloaded and pointed at a world server
 // (ZELSIM_SERVER). Without --world: the world of the zelsim run this launcher
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <string>
 
+#include "controlCommands.h"
 #include "remoteProtocol.h"
 #include "worldControl.h"
 
@@ -35,7 +37,8 @@ void usage(FILE *to) {
     std::fprintf(to,
                  "usage: zelsim [--world FILE] [--in-process] [--] COMMAND [ARGUMENT...]\n"
                  "       zelsim start [--world FILE]\n"
-                 "       zelsim stop | reset | status\n"
+                 "       zelsim stop | reset | status | snapshot\n"
+                 "       zelsim fault nack|corrupt|errno|status|lock|clear ...\n"
                  "Runs COMMAND with the simulated SMBus driver (libzelsim.so) preloaded.\n"
                  "Every process COMMAND starts shares one world. Without --world, COMMAND\n"
                  "joins the world of the zelsim run this launcher runs in, else the world\n"
@@ -48,7 +51,10 @@ void usage(FILE *to) {
                  "                else $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-UID)\n"
                  "  stop          stop the running world (nothing of it is left behind)\n"
                  "  reset         put the running world back to its starting state\n"
-                 "  status        print the running world's file, socket and server pid\n");
+                 "  status        print the running world's file, socket and server pid\n"
+                 "  snapshot      print the running world's state as a world file\n"
+                 "  fault         make a target, a request or a bus fail ('zelsim fault'\n"
+                 "                alone tells how)\n");
 }
 
 void prependPath(const char *name, const std::string &entry) {
@@ -225,6 +231,10 @@ int main(int argc, char **argv) {
         std::fflush(nullptr);
         _exit(status);  // connection threads may still be ending
     }
+    if (argc >= 2 && std::strcmp(argv[1], "fault") == 0)
+        return faultCommand(runtimeDirectory(), argc - 2, argv + 2);
+    if (argc == 2 && std::strcmp(argv[1], "snapshot") == 0)
+        return snapshotCommand(runtimeDirectory());
     std::string verb;
     int i = 1;
     if (i < argc && (std::strcmp(argv[i], "start") == 0 || std::strcmp(argv[i], "stop") == 0 ||

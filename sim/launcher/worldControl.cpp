@@ -110,7 +110,8 @@ Layout findLayout() {
     size_t slash = layout.self.rfind('/');
     std::string here = slash == std::string::npos ? "." : layout.self.substr(0, slash);
     // A build tree keeps the libraries next to the launcher; an installed
-    // prefix keeps them in its library directory.
+    // prefix keeps them in a folder of their own in its library directory,
+    // off the loader's default path.
     if (exists(here + "/libzelsim.so")) {
         layout.simulatorLibrary = here + "/libzelsim.so";
         layout.chassisDirectory = here + "/qpxi";
@@ -118,7 +119,7 @@ Layout findLayout() {
         std::string lib = here + "/" ZELSIM_LIBDIR_FROM_BINDIR;
         char resolved[PATH_MAX];
         if (::realpath(lib.c_str(), resolved) != nullptr) lib = resolved;
-        layout.simulatorLibrary = lib + "/libzelsim.so";
+        layout.simulatorLibrary = lib + "/zelsim/libzelsim.so";
         layout.chassisDirectory = lib + "/zelsim";
     }
     return layout;
@@ -215,7 +216,8 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
     return -1;
 }
 
-bool ask(const std::string &directory, unsigned op, int &ret, std::string &text) {
+bool ask(const std::string &directory, unsigned op, int &ret, std::string &text, const void *data,
+         uint32_t length) {
     int fd = remote::connectToServer(socketPath(directory).c_str(), true);
     if (fd < 0) {
         if (errno == EACCES)
@@ -228,10 +230,13 @@ bool ask(const std::string &directory, unsigned op, int &ret, std::string &text)
     bool ok = true;
     for (remote::Op step : {remote::Op::Hello, static_cast<remote::Op>(op)}) {
         request.op = step;
-        ok = ok && remote::exchange(fd, request, 0, reply, remote::kGreetingTimeoutMs);
+        const uint32_t dataLength = step == remote::Op::Hello ? 0 : std::min(length, remote::kMaxData);
+        if (dataLength != 0) std::memcpy(request.data, data, dataLength);
+        ok = ok && remote::exchange(fd, request, dataLength, reply, remote::kGreetingTimeoutMs);
     }
     if (ok) {
         ret = reply.ret;
+        if (reply.ret < 0) errno = reply.err;
         text.assign(reinterpret_cast<const char *>(reply.data), reply.dataLength);
     }
     ::close(fd);

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 namespace zelsim::launcher {
@@ -35,7 +36,8 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
 
 // One request to a running server (Info, Reset, Stop); false when it cannot
 // be reached. `text` receives the reply's data.
-bool ask(const std::string &directory, unsigned op, int &ret, std::string &text);
+bool ask(const std::string &directory, unsigned op, int &ret, std::string &text,
+         const void *data = nullptr, uint32_t length = 0);
 
 // Stops the server of `directory` and waits until it is gone.
 bool stopServer(const std::string &directory);

@@ -110,7 +110,8 @@ inline bool spinFor(const Channel &channel, uint32_t wanted, SpinBudget &budget)
 enum class Wait { Done, Gone, TimedOut };
 
 // The client's wait for the reply: spin, then futex waits of 100 ms, each
-// followed by a look at the socket; at most `timeoutMs` in all.
+// followed by a look at the socket; at most `timeoutMs` in all (kNoTimeout:
+// for as long as the server is there).
 inline Wait awaitReply(Channel &channel, int socket, SpinBudget &budget, int timeoutMs) {
     if (spinFor(channel, kReplyPosted, budget)) return Wait::Done;
     const timespec check{0, 100 * 1000000L};
@@ -126,7 +127,8 @@ inline Wait awaitReply(Channel &channel, int socket, SpinBudget &budget, int tim
         channel.clientSleepers.fetch_sub(1, std::memory_order_seq_cst);
         if (channel.state.load(std::memory_order_acquire) == kReplyPosted) return Wait::Done;
         if (hungUp(socket)) return Wait::Gone;
-        if (std::chrono::steady_clock::now() >= deadline) return Wait::TimedOut;
+        if (timeoutMs != kNoTimeout && std::chrono::steady_clock::now() >= deadline)
+            return Wait::TimedOut;
     }
 }
 

@@ -11,6 +11,7 @@
 #include "client.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 
 #include "channel.h"
 #include "commands.h"
+#include "envelope.h"
 #include "messages.h"
 #include "real.h"
 #include "remoteProtocol.h"
@@ -40,8 +42,6 @@ struct Node {
 };
 
 namespace {
-
-constexpr size_t kEnvIn = 0, kEnvOut = 8, kEnvInSize = 16, kEnvOutSize = 20, kEnvResult = 24;
 
 // The server's socket: ZELSIM_SERVER, or what zelsim_use_server chose.
 // Every choice is kept for the life of the process (a late reader may still
@@ -241,14 +241,15 @@ Node *recognise(int fd, uint64_t inode) {
     return channel == nullptr ? &gUncached : remember(inode, channel);
 }
 
-bool roundTrip(int fd, Node &node, Request &request, size_t length, Reply &reply) {
+bool roundTrip(int fd, Node &node, Request &request, size_t length, Reply &reply,
+               int timeoutMs = kCommandTimeoutMs) {
     Channel *channel = node.channel.load(std::memory_order_acquire);
     uint32_t idle = kIdle;
     if (channel == nullptr ||
         !channel->state.compare_exchange_strong(idle, kClaimed, std::memory_order_acquire)) {
         // Taken by another thread, another process sharing the node, or the
         // call this signal handler interrupted: a request of its own.
-        if (exchange(fd, request, length, reply, kCommandTimeoutMs)) return true;
+        if (exchange(fd, request, length, reply, timeoutMs)) return true;
         warnOnce(errno == ETIMEDOUT ? gWarnedSlow : gWarnedGone,
                  errno == ETIMEDOUT ? "no answer in time" : "gone", errno);
         errno = errno == ETIMEDOUT ? ETIMEDOUT : ENODEV;
@@ -261,7 +262,7 @@ bool roundTrip(int fd, Node &node, Request &request, size_t length, Reply &reply
         char ring = 0;
         ::send(fd, &ring, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     }
-    switch (awaitReply(*channel, fd, node.budget, kCommandTimeoutMs)) {
+    switch (awaitReply(*channel, fd, node.budget, timeoutMs)) {
         case Wait::Done:
             break;
         case Wait::Gone:
@@ -349,12 +350,11 @@ int ioctl(int fd, Node *node, unsigned long request, void *argument) {
     if (argument == nullptr) {
         r.flags = kArgumentNull;
     } else {
-        const auto *envelope = static_cast<const uint8_t *>(argument);
-        const uint8_t *in = nullptr;
-        std::memcpy(&in, envelope + kEnvIn, sizeof in);
-        std::memcpy(&out, envelope + kEnvOut, sizeof out);
-        std::memcpy(&r.inSize, envelope + kEnvInSize, 4);
-        std::memcpy(&r.outSize, envelope + kEnvOutSize, 4);
+        const envelope::View view = envelope::read(static_cast<const uint8_t *>(argument));
+        const uint8_t *in = view.in;
+        out = view.out;
+        r.inSize = view.inSize;
+        r.outSize = view.outSize;
         if (in == nullptr) r.flags |= kInNull;
         if (out == nullptr) r.flags |= kOutNull;
         // Only a buffer whose size the command confirms is read, as the driver would.
@@ -367,8 +367,19 @@ int ioctl(int fd, Node *node, unsigned long request, void *argument) {
     if (!roundTrip(fd, *node, r, length, reply)) return -1;
     if (reply.ret != 0) return fail(reply.err);
     if (out != nullptr) std::memcpy(out, reply.data, std::min(reply.dataLength, r.outSize));
-    std::memcpy(static_cast<uint8_t *>(argument) + kEnvResult, &reply.word, sizeof reply.word);
+    envelope::store(static_cast<uint8_t *>(argument), envelope::kResult, reply.word);
     return 0;
+}
+
+int flock(int fd, Node *node, int operation) {
+    Request r{};
+    r.op = Op::Flock;
+    r.request = static_cast<uint32_t>(operation);
+    Reply reply{};
+    // A blocking lock waits as long as its holder keeps it.
+    const int timeoutMs = (operation & LOCK_NB) != 0 ? kCommandTimeoutMs : kNoTimeout;
+    if (!roundTrip(fd, *node, r, 0, reply, timeoutMs)) return -1;
+    return reply.ret < 0 ? fail(reply.err) : 0;
 }
 
 bool sleep(uint64_t nanoseconds) {

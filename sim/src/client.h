@@ -26,6 +26,9 @@ struct Node;
 Node *findNode(int fd);
 // One ioctl on the node `fd` stands for.
 int ioctl(int fd, Node *node, unsigned long request, void *argument);
+// flock() of the node: the lock of the server's own open file for it, so it
+// goes when the node's last descriptor does.
+int flock(int fd, Node *node, int operation);
 
 // Counts a sleep on the server's clock; true when it was virtual.
 bool sleep(uint64_t nanoseconds);

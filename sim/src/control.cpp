@@ -24,11 +24,11 @@ Target *targetOf(Sim &s, unsigned node, unsigned port, unsigned address, TargetK
     return t != nullptr && t->kind == kind ? t : nullptr;
 }
 
-int loadText(const std::string &text) {
+int loadText(const std::string &text, const std::string &worldFile = {}) {
     Sim &s = sim();
     World world;
     std::string error;
-    bool ok = parseWorld(text, world, error);
+    bool ok = parseWorld(text, world, error, worldFile);
     Lock lock(s.mutex);
     if (!ok) {
         s.lastError = error;
@@ -42,6 +42,20 @@ int loadText(const std::string &text) {
 void clearFaults(Sim &s) {
     s.faults = Faults{};
     for (NodeFiles &files : s.files) files.unopenable.clear();
+    bool released = false;
+    for (Device &device : s.world.devices) {
+        for (Port &port : device.ports) {
+            for (Target &target : port.targets) {
+                target.silent = false;
+                target.corruptMask = 0;
+            }
+            if (port.lockOwner == kLockHeldByFault) {
+                port.lockOwner = -1;
+                released = true;
+            }
+        }
+    }
+    if (released) s.busReleased.notify_all();
 }
 
 void copyText(char *destination, const std::string &text) {
@@ -55,20 +69,14 @@ void copyText(char *destination, const std::string &text) {
 extern "C" {
 
 int zelsim_load_world_file(const char *path) {
-    if (path == nullptr) return -1;
-    FILE *file = fopen(path, "re");
-    if (file == nullptr) {
+    std::string text, error;
+    if (!readWorldFile(path, text, error)) {
         Sim &s = sim();
         Lock lock(s.mutex);
-        s.lastError = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        s.lastError = error;  // like a parse error's, without the path the caller gave
         return -1;
     }
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    fclose(file);
-    return loadText(text);
+    return loadText(text, path);
 }
 
 int zelsim_load_world_text(const char *toml_text) {
@@ -83,12 +91,21 @@ const char *zelsim_last_error(void) {
     return copy.c_str();
 }
 
-void zelsim_reset(void) {
-    Sim &s = sim();
+void zelsim_reset(void) { zelsim_reset_to_file(nullptr); }
+
+int zelsim_reset_to_file(const char *path) {
+    std::string text = defaultWorldText(), error;
     World world;
-    std::string error;
-    parseWorld(defaultWorldText(), world, error);
+    bool ok =
+        (path == nullptr || readWorldFile(path, text, error)) &&
+        parseWorld(text, world, error, path == nullptr ? std::string() : std::string(path));
+    Sim &s = sim();
     Lock lock(s.mutex);
+    if (!ok) {
+        s.lastError = error;
+        return -1;
+    }
+    // One step under the mutex: a command sees the old world or the new one.
     s.treePresent = true;
     installWorld(s, std::move(world));
     clearFaults(s);
@@ -97,6 +114,7 @@ void zelsim_reset(void) {
     s.smbiosPath.clear();
     s.lastError.clear();
     resetVirtualClock();
+    return 0;
 }
 
 void zelsim_clear_faults(void) {
@@ -280,7 +298,7 @@ int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned 
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || value == nullptr) return -1;
-    *value = t->byteRegisters[command & 0xFF];
+    *value = registerByte(*t, static_cast<uint8_t>(command), 0);
     return 0;
 }
 
@@ -290,7 +308,7 @@ int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsig
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr) return -1;
-    t->byteRegisters[command & 0xFF] = value;
+    registerByte(*t, static_cast<uint8_t>(command), 0) = value;
     return 0;
 }
 
@@ -300,7 +318,8 @@ int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned 
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || value == nullptr) return -1;
-    *value = t->wordRegisters[command & 0xFF];
+    const uint8_t c = static_cast<uint8_t>(command);
+    *value = static_cast<uint16_t>(registerByte(*t, c, 0) | registerByte(*t, c, 1) << 8);
     return 0;
 }
 
@@ -310,7 +329,9 @@ int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsig
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr) return -1;
-    t->wordRegisters[command & 0xFF] = value;
+    const uint8_t c = static_cast<uint8_t>(command);
+    registerByte(*t, c, 0) = static_cast<uint8_t>(value);
+    registerByte(*t, c, 1) = static_cast<uint8_t>(value >> 8);
     return 0;
 }
 
@@ -321,9 +342,10 @@ int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || data == nullptr || count == nullptr) return -1;
     std::memset(data, 0, 32);
-    auto it = t->blocks.find(static_cast<uint8_t>(command));
-    *count = it == t->blocks.end() ? 0 : static_cast<uint8_t>(it->second.size());
-    if (*count != 0) std::memcpy(data, it->second.data(), *count);
+    const uint8_t c = static_cast<uint8_t>(command);
+    auto it = t->blockLengths.find(c);
+    *count = it == t->blockLengths.end() ? 0 : it->second;
+    for (unsigned i = 0; i < *count; ++i) data[i] = registerByte(*t, c, i);
     return 0;
 }
 
@@ -333,7 +355,30 @@ int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsi
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
     if (t == nullptr || count > 32 || (data == nullptr && count != 0)) return -1;
-    t->blocks[static_cast<uint8_t>(command)].assign(data, data + count);
+    const uint8_t c = static_cast<uint8_t>(command);
+    for (unsigned i = 0; i < count; ++i) registerByte(*t, c, i) = data[i];
+    t->blockLengths[c] = count;
+    return 0;
+}
+
+int zelsim_fault_target(unsigned node, unsigned port, unsigned address, int silent,
+                        uint8_t corrupt_mask) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    Target *t = p == nullptr ? nullptr : p->target(address);
+    if (t == nullptr) return -1;
+    t->silent = silent != 0;
+    t->corruptMask = corrupt_mask;
+    return 0;
+}
+
+int zelsim_hold_bus(unsigned node, unsigned port) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    Port *p = portOf(s, node, port);
+    if (p == nullptr) return -1;
+    p->lockOwner = kLockHeldByFault;
     return 0;
 }
 

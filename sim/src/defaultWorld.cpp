@@ -24,6 +24,10 @@ device_string = "Host SMBus controller"
 flash_id = 0x1010
 signature = 0x727EBABE
 firmware_version = 0x01020000
+# Installed firmware (an image as an update writes it) and the board's
+# pin-out version 3 in block 3, outside the firmware region.
+firmware_image_text = "HeaderVersion::1\r\nSubSystemID::0x7270\r\nPinOutAddr::0x18000\r\nPinOutVer::3\r\nUpdateType::\"FWUpdate\"\r\nOffset::0x0\r\nVersion::0x01020000\r\nCRC::0x060db734\r\nByteCount::64\r\n\r\nWkVMIGhvc3QgU01CdXMgY29udHJvbGxlciBmaXJtd2FyZSAxLjIuMC4wAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==\r\n"
+pin_out = { address = 0x18000, version = 3 }
 
   [[device.port]]
   text = "HOST::SMBUS0"
@@ -38,9 +42,11 @@ firmware_version = 0x01020000
     [[device.port.target]]
     address = 0x90
     kind = "registers"
-    # temperature sensor: byte register 0 = 25 degrees C, word register 0 the
-    # same as a 9-bit reading in the top bits, 2 and 3 limits
-    bytes = [25, 0, 75, 80]
+    # temperature sensor with 16-bit registers sent most-significant byte
+    # first: 0 the temperature (25 degrees C in the top byte), 1 the
+    # configuration, 2 and 3 the limits (75 and 80 degrees C); an
+    # identification block at 0x20
+    layout = "words_msb_first"
     words = [0x1900, 0x0000, 0x4B00, 0x5000]
     blocks = [ { command = 0x20, data = [0x5A, 0x45, 0x4C, 0x01] } ]
 
@@ -67,6 +73,10 @@ device_string = "ZEL PXI chassis SMBus controller"
 flash_id = 0x9D17
 signature = 0x727EBABE
 firmware_version = 0x02000100
+# Installed and started firmware; pin-out version 3 at 0x20000, the address
+# of the example in docs/firmware-images.md.
+firmware_image_text = "HeaderVersion::1\r\nSubSystemID::0x7a51\r\nPinOutAddr::0x20000\r\nPinOutVer::3\r\nUpdateType::\"FWUpdate\"\r\nOffset::0x0\r\nVersion::0x02000100\r\nCRC::0x0cddb873\r\nByteCount::64\r\n\r\nWkVMIGNoYXNzaXMgU01CdXMgY29udHJvbGxlciBmaXJtd2FyZSAyLjAuMS4wAAAAAAAAAAAAAAAAAAAAAAAAAA==\r\n"
+pin_out = { address = 0x20000, version = 3 }
 
   [[device.port]]
   text = "CHASSIS1::BACKPLANE"

@@ -1,9 +1,12 @@
 // One driver command: checks the request envelope against the command table,
-// answers from the world, and records the exchange in the log.
+// reaches the node, port and bus the command names, runs its handler, and
+// records the exchange in the log. The handlers of the node's own commands
+// are here; the bus transactions are in targets.cpp.
 #include <cerrno>
 #include <cstring>
 
 #include "commands.h"
+#include "handlers.h"
 #include "lock.h"
 #include "sim.h"
 #include "statusWords.h"
@@ -11,139 +14,117 @@
 namespace zelsim {
 namespace {
 
-// Offsets of the request envelope.
-constexpr size_t kEnvIn = 0, kEnvOut = 8, kEnvInSize = 16, kEnvOutSize = 20, kEnvResult = 24;
-
-template <typename T>
-T load(const uint8_t *base, size_t offset) {
-    T value;
-    std::memcpy(&value, base + offset, sizeof value);
-    return value;
-}
-
 void putText(uint8_t *out, const std::string &text) {
     std::memcpy(out, text.data(), std::min<size_t>(text.size(), 64));
 }
 
-// The attribute commands: which attribute each reads or writes.
-struct AttributeCommand {
-    unsigned command;
-    unsigned attribute;
-    bool write;
-};
-constexpr AttributeCommand kAttributeCommands[] = {
-    {0x1A, 10001, false}, {0x1B, 10001, true},  {0x1C, 2001, false},  {0x1D, 2001, true},
-    {0x20, 10002, false}, {0x21, 10002, true},  {0x22, 10003, false}, {0x23, 10003, true},
-    {0x24, 10004, false}, {0x25, 10005, false}, {0x26, 10005, true},  {0x27, 3001, false},
-    {0x28, 3001, true},   {0x29, 1004, false},  {0x2A, 1004, true},   {0x2B, 1005, false},
-    {0x2C, 1005, true},   {0x2D, 3002, false},  {0x2E, 3002, true},
-};
+// Runs a command that passed the envelope checks. A bus command may wait for
+// the bus lock (releasing the mutex); returns the driver status word, or
+// sets `err`.
+int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Command &command,
+                Fields &f, int &err) {
+    Device *device = deviceOf(s, fd);
+    Port *port = nullptr;
+    if (command.scope != Scope::Node) {
+        const unsigned portIndex = static_cast<unsigned>(f.get("port"));
+        if (portIndex >= device->ports.size()) return kStatusBadPort;
+        if (command.scope == Scope::Bus) {
+            switch (waitForBus(s, lock, fd, portIndex)) {
+                case BusWait::Stale:
+                    err = ENODEV;
+                    return 0;
+                case BusWait::Busy:
+                    return kStatusBusy;
+                case BusWait::Free:
+                    break;
+            }
+            device = deviceOf(s, fd);  // the world may have been replaced meanwhile
+        }
+        port = &device->ports[portIndex];
+    }
+    Call call{s, fd, *device, port, f};
+    const int32_t word = command.run(call);
+    err = call.err;
+    return word;
+}
 
-int32_t attribute(Port &port, unsigned command, Fields &f) {
-    for (const AttributeCommand &c : kAttributeCommands) {
-        if (c.command != command) continue;
-        visitAttribute(port.attributes, c.attribute, [&](auto &field) {
-            if (c.write)
-                storeAttribute(field, f.get("value"));
-            else
-                f.set("value", field);
-        });
-        break;
+}  // namespace
+
+namespace handlers {
+
+int32_t pciIds(Call &c) {
+    c.fields.set("vendor_id", c.device.vendorId);
+    c.fields.set("device_id", c.device.deviceId);
+    c.fields.set("subsystem_vendor_id", c.device.subsystemVendorId);
+    c.fields.set("subsystem_id", c.device.subsystemId);
+    return 0;
+}
+
+int32_t pciLocation(Call &c) {
+    c.fields.set("bus", c.device.bus);
+    c.fields.set("device", c.device.device);
+    c.fields.set("function", c.device.function);
+    return 0;
+}
+
+int32_t deviceString(Call &c) {
+    if (c.device.refuseDeviceStringErrno != 0) {
+        c.err = c.device.refuseDeviceStringErrno;
+        return 0;
+    }
+    if (c.device.refuseDeviceStringWord != 0) return c.device.refuseDeviceStringWord;
+    putText(c.fields.outBytes("text"), c.device.deviceString);
+    return 0;
+}
+
+int32_t portFlags(Call &c) {
+    c.fields.set("chassis_eeprom", c.port->chassisEeprom ? 1 : 0);
+    c.fields.set("extended_protection", c.port->extendedProtection ? 1 : 0);
+    return 0;
+}
+
+int32_t portString(Call &c) {
+    putText(c.fields.outBytes("text"), c.port->text);
+    return 0;
+}
+
+int32_t protectedAddresses(Call &c) {
+    const size_t count = std::min<size_t>(c.port->protectedAddresses.size(), 32);
+    c.fields.set("count", count);
+    if (count != 0)
+        std::memcpy(c.fields.outBytes("addresses"), c.port->protectedAddresses.data(), count);
+    return 0;
+}
+
+int32_t lock(Call &c) {
+    c.port->lockOwner = c.fd;
+    return 0;
+}
+
+int32_t unlock(Call &c) {
+    if (c.port->lockOwner == c.fd) {
+        c.port->lockOwner = -1;
+        c.sim.busReleased.notify_all();
+    } else if (c.port->lockOwner != -1) {
+        return kStatusBusy;  // someone else's lock is not ours to release
     }
     return 0;
 }
 
-// Runs a command that passed the envelope checks. May wait for the bus lock
-// (releasing the mutex); returns the driver status word, or sets `err`.
-int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Command &command,
-                Fields &f, int &err) {
-    Device *device = deviceOf(s, fd);
-    const unsigned number = command.number;
-    switch (number) {
-        case 0x02:
-            f.set("vendor_id", device->vendorId);
-            f.set("device_id", device->deviceId);
-            f.set("subsystem_vendor_id", device->subsystemVendorId);
-            f.set("subsystem_id", device->subsystemId);
-            return 0;
-        case 0x03:
-            f.set("bus", device->bus);
-            f.set("device", device->device);
-            f.set("function", device->function);
-            return 0;
-        case 0x2F:
-            if (device->refuseDeviceStringErrno != 0) {
-                err = device->refuseDeviceStringErrno;
-                return 0;
-            }
-            if (device->refuseDeviceStringWord != 0) return device->refuseDeviceStringWord;
-            putText(f.outBytes("text"), device->deviceString);
-            return 0;
-        default:
-            break;
-    }
-
-    unsigned portIndex = static_cast<unsigned>(f.get("port"));
-    if (portIndex >= device->ports.size()) return kStatusBadPort;
-    Port *port = &device->ports[portIndex];
-
-    if (number == 0x04) {
-        f.set("chassis_eeprom", port->chassisEeprom ? 1 : 0);
-        f.set("extended_protection", port->extendedProtection ? 1 : 0);
-        return 0;
-    }
-    if (number == 0x05) {
-        putText(f.outBytes("text"), port->text);
-        return 0;
-    }
-    if (number == 0x06) {
-        size_t count = std::min<size_t>(port->protectedAddresses.size(), 32);
-        f.set("count", count);
-        if (count != 0) {
-            std::memcpy(f.outBytes("addresses"), port->protectedAddresses.data(), count);
-        }
-        return 0;
-    }
-    if (number == 0x18) {
-        uint32_t value = 0;
-        int32_t word = device->registers->read(static_cast<uint32_t>(f.get("offset")), value);
-        f.set("value", value);
-        return word;
-    }
-    if (number == 0x19) {
-        return device->registers->write(static_cast<uint32_t>(f.get("offset")),
-                                        static_cast<uint32_t>(f.get("value")));
-    }
-    if (number >= 0x1A) return attribute(*port, number, f);
-
-    if (number == 0x08) {
-        if (port->lockOwner == fd) {
-            port->lockOwner = -1;
-            s.busReleased.notify_all();
-        } else if (port->lockOwner != -1) {
-            return kStatusBusy;  // someone else's lock is not ours to release
-        }
-        return 0;
-    }
-    // Lock (0x07) and every transaction wait for a lock held by another descriptor.
-    switch (waitForBus(s, lock, fd, portIndex)) {
-        case BusWait::Stale:
-            err = ENODEV;
-            return 0;
-        case BusWait::Busy:
-            return kStatusBusy;
-        case BusWait::Free:
-            break;
-    }
-    port = &deviceOf(s, fd)->ports[portIndex];
-    if (number == 0x07) {
-        port->lockOwner = fd;
-        return 0;
-    }
-    return runTransaction(*port, number, f);
+int32_t readRegister(Call &c) {
+    uint32_t value = 0;
+    const int32_t word =
+        c.device.registers->read(static_cast<uint32_t>(c.fields.get("offset")), value);
+    c.fields.set("value", value);
+    return word;
 }
 
-}  // namespace
+int32_t writeRegister(Call &c) {
+    return c.device.registers->write(static_cast<uint32_t>(c.fields.get("offset")),
+                                     static_cast<uint32_t>(c.fields.get("value")));
+}
+
+}  // namespace handlers
 
 int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     // The kernel takes the request code as 32 bits; a sign-extended code is the same request.
@@ -178,17 +159,16 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     if (request != command->request) return failWith(EINVAL);
     if (argument == nullptr) return failWith(EFAULT);
 
-    uint8_t envelope[kEnvelopeSize];
-    std::memcpy(envelope, argument, sizeof envelope);
-    auto *in = load<const uint8_t *>(envelope, kEnvIn);
-    auto *out = load<uint8_t *>(envelope, kEnvOut);
-    entry.in_size = load<uint32_t>(envelope, kEnvInSize);
-    entry.out_size = load<uint32_t>(envelope, kEnvOutSize);
+    uint8_t raw[envelope::kSize];
+    std::memcpy(raw, argument, sizeof raw);
+    const envelope::View view = envelope::read(raw);
+    entry.in_size = view.inSize;
+    entry.out_size = view.outSize;
 
     if (entry.in_size != command->inSize || entry.out_size != command->outSize)
         return failWith(EINVAL);
-    if (in == nullptr || out == nullptr) return failWith(EFAULT);
-    std::memcpy(entry.in, in, command->inSize);
+    if (view.in == nullptr || view.out == nullptr) return failWith(EFAULT);
+    std::memcpy(entry.in, view.in, command->inSize);
 
     auto commandFault = s.faults.commandErrno.find(command->number);
     if (commandFault != s.faults.commandErrno.end() && commandFault->second.take()) {
@@ -199,7 +179,7 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     // and nothing is written to the caller's output unless the command succeeds.
     uint8_t input[ZELSIM_LOG_BYTES] = {};
     uint8_t output[ZELSIM_LOG_BYTES] = {};
-    std::memcpy(input, in, command->inSize);
+    std::memcpy(input, view.in, command->inSize);
     Fields fields(*command, input, output);
     int err = 0;
     int32_t word = execute(s, lock, fd, *command, fields, err);
@@ -210,8 +190,8 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
         word = wordFault->second.value;
     }
     fields.set("status", static_cast<uint32_t>(word));
-    std::memcpy(out, output, command->outSize);
-    std::memcpy(static_cast<uint8_t *>(argument) + kEnvResult, &word, sizeof word);
+    std::memcpy(view.out, output, command->outSize);
+    envelope::store(static_cast<uint8_t *>(argument), envelope::kResult, word);
 
     std::memcpy(entry.out, output, command->outSize);
     entry.out_written = command->outSize;

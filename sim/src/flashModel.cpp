@@ -1,6 +1,7 @@
 #include "flashModel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace zelsim {
@@ -31,9 +32,9 @@ FlashModel::FlashModel(const FlashSetup &setup, Clock clock)
       signature_(setup.signature),
       version_(setup.firmwareVersion),
       clock_(std::move(clock)) {
+    memory_.assign(arraySize(flashId_), 0xFF);
     switch (flashId_) {
         case kSerialSmall:
-            memory_.assign(0x20000, 0xFF);
             eraseBlock_ = 0x8000;
             // Configuration block 2: a written block whose flag word holds the factory value.
             for (uint32_t word = 0; word < 8192; ++word) {
@@ -46,14 +47,59 @@ FlashModel::FlashModel(const FlashSetup &setup, Clock clock)
             }
             break;
         case kSerialLarge:
-            memory_.assign(0x100000, 0xFF);
             statusBits_ = 0x3C;  // comes up with every block protected
             break;
-        case kIndirect:
-            memory_.assign(0x600000, 0xFF);
-            break;
         default:
-            break;  // an unknown device: identifies itself and holds nothing
+            break;  // 0x9D17 starts erased; an unknown device identifies itself and holds nothing
+    }
+    if (setup.hasFirmware) installFirmware(setup.firmwareOffset, setup.firmware);
+    if (setup.hasPinOut) writeArray(setup.pinOutAddress, &setup.pinOutVersion, 1);
+}
+
+uint32_t FlashModel::arraySize(uint16_t flashId) {
+    switch (flashId) {
+        case kSerialSmall: return 0x20000;
+        case kSerialLarge: return 0x100000;
+        case kIndirect: return 0x600000;
+        default: return 0;
+    }
+}
+
+bool FlashModel::firmwareRegion(uint16_t flashId, uint32_t offset, uint32_t &base, uint32_t &size) {
+    switch (flashId) {
+        case kSerialSmall: base = 0, size = 0x10000; return offset == 0;  // as an update refuses
+        case kSerialLarge: base = offset, size = 0x80000; break;
+        case kIndirect: base = 0x300000, size = 0x300000; break;
+        default: return false;
+    }
+    return uint64_t(base) + size <= arraySize(flashId);
+}
+
+// The region as a successful update leaves it: the image, 0xFF after it, on
+// 0xBF8E a CRC-16 of the rest in the last two bytes, on 0x9D17 the boot header
+// that starts the firmware (register 4 stays as the world says).
+void FlashModel::installFirmware(uint32_t offset, const std::vector<uint8_t> &bytes) {
+    uint32_t base = 0, size = 0;
+    if (!firmwareRegion(flashId_, offset, base, size) || bytes.size() > size) return;
+    std::fill_n(memory_.begin() + long(base), size, uint8_t(0xFF));
+    std::copy(bytes.begin(), bytes.end(), memory_.begin() + long(base));
+    if (flashId_ == kSerialLarge) {
+        uint16_t crc = 0xFFFF;
+        for (uint32_t at = base; at < base + size - 2; ++at) {
+            crc ^= uint16_t(memory_[at] << 8);
+            for (int bit = 0; bit < 8; ++bit) crc = uint16_t(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
+        }
+        memory_[base + size - 2] = uint8_t(crc >> 8);
+        memory_[base + size - 1] = uint8_t(crc);
+    }
+    if (flashId_ == kIndirect) {
+        static const uint16_t kBootHeader[] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
+                                               0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
+                                               0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
+        for (size_t word = 0; word < 18; ++word) {
+            memory_[2 * word] = uint8_t(kBootHeader[word] >> 8);
+            memory_[2 * word + 1] = uint8_t(kBootHeader[word]);
+        }
     }
 }
 
@@ -67,7 +113,27 @@ void FlashModel::setIdentity(uint16_t flashId, uint32_t signature) {
     signature_ = signature;
 }
 
-bool FlashModel::busy() const { return deviceStuckBusy || clock_() < busyUntil_; }
+// Busy ends when the clock (virtual time) reaches its end, and at the latest
+// once the same time plus a margin has passed for real: a world in which
+// nobody sleeps never keeps a part busy for good (a retry after a killed
+// update), while a check made at once never depends on how the scheduler ran
+// the program.
+namespace {
+uint64_t realNow() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+}  // namespace
+
+void FlashModel::startBusy(uint64_t now, uint64_t nanoseconds) {
+    busyUntil_ = now + nanoseconds;
+    busyRealUntil_ = realNow() + nanoseconds + kRealTimeMarginNs;
+}
+
+bool FlashModel::busy() const {
+    return deviceStuckBusy || (clock_() < busyUntil_ && realNow() < busyRealUntil_);
+}
 
 // The clock, noticing when it was set back: whatever busy time was still
 // pending is then counted from the new reading.
@@ -157,7 +223,7 @@ FlashModel::State FlashModel::state() const {
     s.autoIncrement = autoIncrement_;
     s.busy = busy();
     const uint64_t reading = clock_();
-    s.busyNsLeft = !deviceStuckBusy && busyUntil_ > reading ? busyUntil_ - reading : 0;
+    s.busyNsLeft = s.busy && !deviceStuckBusy && busyUntil_ > reading ? busyUntil_ - reading : 0;
     s.indirectTransferOpen = transferOpen_;
     s.resetGranted = resetGranted_;
     return s;
@@ -231,7 +297,7 @@ int32_t FlashModel::write(uint32_t offset, uint32_t value) {
             if (writeEnabled_ && !busy() && !interfaceStuck) {
                 erase(value * 0x10000u, 0x10000);
                 writeEnabled_ = false;
-                busyUntil_ = clock_() + kSectorEraseNs9D17;
+                startBusy(clock_(), kSectorEraseNs9D17);
             }
             break;
         case 0x2008:
@@ -341,14 +407,14 @@ void FlashModel::endFrame() {
             if (writeEnabled_ && f.size() > 4 && !protectedArray()) {
                 for (size_t at = 4; at < f.size(); ++at) data.push_back(reverse(f[at]));
                 program(address24(f, 1), data.data(), data.size(), true);
-                busyUntil_ = now + kPageProgramNs;
+                startBusy(now, kPageProgramNs);
             }
             writeEnabled_ = false;
             break;
         case 0xD8:
             if (writeEnabled_ && f.size() >= 4 && !protectedArray()) {
                 erase(address24(f, 1), eraseBlock_);
-                busyUntil_ = now + (flashId_ == kSerialLarge ? kEraseNsBF8E : kEraseNs1010);
+                startBusy(now, flashId_ == kSerialLarge ? kEraseNsBF8E : kEraseNs1010);
             }
             writeEnabled_ = false;
             break;
@@ -430,7 +496,7 @@ void FlashModel::closeTransfer() {
     if (!writeEnabled_ || busy()) return;
     program(address_, transferData_.data(), transferData_.size(), true);
     writeEnabled_ = false;
-    busyUntil_ = clock_() + kPageProgramNs;
+    startBusy(clock_(), kPageProgramNs);
     if (address_ != 0 || transferData_.size() < 4) return;
     static const uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
     static const uint8_t kRestart[] = {0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x0F};

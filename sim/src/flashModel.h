@@ -13,10 +13,20 @@
 
 namespace zelsim {
 
+// What a world gives a flash: its identity and, optionally, its contents.
 struct FlashSetup {
     uint16_t flashId = 0;
     uint32_t signature = 0x727EBABE;
     uint32_t firmwareVersion = 0;
+    // Firmware as an update leaves it (hasFirmware; offset used by 0xBF8E only).
+    bool hasFirmware = false;
+    uint32_t firmwareOffset = 0;
+    std::vector<uint8_t> firmware{};
+    // The pin-out version as the byte at pinOutAddress (the byte both ports
+    // take the version from).
+    bool hasPinOut = false;
+    uint32_t pinOutAddress = 0;
+    uint8_t pinOutVersion = 0;
 };
 
 class FlashModel {
@@ -26,6 +36,11 @@ public:
     FlashModel(const FlashSetup &setup, Clock clock);
 
     static bool claims(uint32_t offset);
+    // Where the firmware region of a device lies; false for a device without
+    // one, or an offset that places it outside the array.
+    static bool firmwareRegion(uint16_t flashId, uint32_t offset, uint32_t &base, uint32_t &size);
+    // Bytes of the array of a device (0 for an unknown one).
+    static uint32_t arraySize(uint16_t flashId);
     // Driver status word: 0, or -52005 for a write to a read-only register.
     int32_t read(uint32_t offset, uint32_t &value);
     int32_t write(uint32_t offset, uint32_t value);
@@ -68,14 +83,20 @@ public:
     static constexpr uint64_t kEraseNs1010 = 45'000'000;
     static constexpr uint64_t kEraseNsBF8E = 25'000'000;
     static constexpr uint64_t kSectorEraseNs9D17 = 150'000'000;
+    // Real time after which a busy part is done whatever the clock says,
+    // beyond its own duration.
+    static constexpr uint64_t kRealTimeMarginNs = 100'000'000;
 
 private:
+    void installFirmware(uint32_t offset, const std::vector<uint8_t> &bytes);
+
     // Serial port.
     uint8_t clockByte(uint8_t out);
     void endFrame();
     void serialTransfer(uint32_t control);
     uint8_t serialStatus() const;
     bool busy() const;
+    void startBusy(uint64_t now, uint64_t nanoseconds);
     uint64_t now();
     void program(uint32_t address, const uint8_t *bytes, size_t length, bool wrapInPage);
     void erase(uint32_t address, uint32_t blockSize);
@@ -108,7 +129,8 @@ private:
     bool autoIncrement_ = false;
     uint32_t autoAddress_ = 0;
     uint64_t busyUntil_ = 0;
-    uint64_t lastNow_ = 0;  // to carry a pending busy time across a clock reset
+    uint64_t busyRealUntil_ = 0;  // steady clock
+    uint64_t lastNow_ = 0;        // to carry a pending busy time across a clock reset
 
     // indirect
     bool resetGranted_ = false;

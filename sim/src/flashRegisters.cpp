@@ -26,10 +26,23 @@ uint64_t flashClock() {
 class FlashRegisters : public RegisterBlock {
 public:
     explicit FlashRegisters(const RegisterIdentity &identity)
-        : model({identity.flashId, identity.signature, identity.firmwareVersion}, flashClock) {}
+        : model({identity.flashId, identity.signature, identity.firmwareVersion,
+                 identity.hasFirmware, identity.firmwareOffset, identity.firmware,
+                 identity.hasPinOut, identity.pinOutAddress, identity.pinOutVersion},
+                flashClock) {
+        if (!identity.flashContentsGiven) return;
+        model.writeArray(0, std::vector<uint8_t>(model.size(), 0xFF).data(), model.size());
+        for (const auto &[address, bytes] : identity.flashContents)
+            model.writeArray(address, bytes.data(), bytes.size());
+    }
     bool claims(uint32_t offset) const override { return FlashModel::claims(offset); }
     int32_t read(uint32_t offset, uint32_t &value) override { return model.read(offset, value); }
     int32_t write(uint32_t offset, uint32_t value) override { return model.write(offset, value); }
+    std::vector<uint8_t> array() const override {
+        std::vector<uint8_t> bytes(model.size());
+        model.readArray(0, bytes.data(), bytes.size());
+        return bytes;
+    }
 
     FlashModel model;
 };

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -26,6 +27,7 @@
 #include <set>
 
 #include "client.h"
+#include "nodeLock.h"
 #include "real.h"
 #include "sim.h"
 #include "vtime.h"
@@ -332,7 +334,11 @@ void afterFork() {
     if (Sim *s = gForkState.load()) s->mutex.unlock();
 }
 
+using FlockFunction = int (*)(int, int);
+FlockFunction gRealFlock = nullptr;  // found when the library loads, never in a handler
+
 __attribute__((constructor)) void prepareWrappers() {
+    gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
     pthread_atfork(beforeFork, afterFork, afterFork);
     gLibraryReady.store(true, std::memory_order_release);
 }
@@ -437,6 +443,19 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     return deviceIoctl(fd, request, argument);
 }
 
+int flock(int fd, int operation) __THROW {
+    if (client::active()) {
+        client::Node *node = client::findNode(fd);
+        if (node != nullptr) return client::flock(fd, node, operation);
+    } else if (isNode(fd)) {
+        Inside inside;
+        if (inside.reentered()) return fail(EDEADLK);
+        return nodeFlock(fd, operation);
+    }
+    if (gRealFlock == nullptr) gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
+    return gRealFlock(fd, operation);
+}
+
 int close(int fd) {
     // A world server's node is its socket: the kernel's close is all it takes.
     if (client::active() || !isNode(fd)) return real::close(fd);
@@ -506,18 +525,7 @@ void *mmap64(void *address, size_t length, int protection, int flags, int fd,
     return mmap(address, length, protection, flags, fd, offset);
 }
 
-int nanosleep(const struct timespec *request, struct timespec *remaining) {
-    if (request != nullptr && request->tv_sec >= 0 && request->tv_nsec >= 0 &&
-        request->tv_nsec < 1000000000L) {
-        uint64_t ns = static_cast<uint64_t>(request->tv_sec) * 1000000000ull +
-                      static_cast<uint64_t>(request->tv_nsec);
-        if (client::active() ? client::sleep(ns) : accountSleep(ns)) {
-            if (remaining != nullptr) *remaining = timespec{0, 0};
-            return 0;
-        }
-    }
-    return real::nanosleep(request, remaining);
-}
+// The sleeps (nanosleep and the rest) are in sleepWrappers.cpp.
 
 }  // extern "C"
 #pragma GCC visibility pop

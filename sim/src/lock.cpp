@@ -1,5 +1,7 @@
 #include "lock.h"
 
+#include "nodeLock.h"
+
 #include <chrono>
 
 namespace zelsim {
@@ -22,6 +24,7 @@ BusWait waitForBus(Sim &s, std::unique_lock<std::mutex> &lock, int fd, unsigned 
 }
 
 void releaseLocks(Sim &s, int fd) {
+    releaseNodeLock(s, fd);
     auto it = s.openNodes.find(fd);
     if (it == s.openNodes.end() || it->second.generation != s.generation) return;
     Device &device = s.world.devices[it->second.node];

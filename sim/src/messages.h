@@ -79,12 +79,13 @@ inline long long monotonicMs() {
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Waits until `fd` can be read or hung up; false (ETIMEDOUT) after `timeoutMs`.
+// Waits until `fd` can be read or hung up; false (ETIMEDOUT) after
+// `timeoutMs` (kNoTimeout: no limit).
 inline bool awaitReadable(int fd, int timeoutMs) {
     long long deadline = monotonicMs() + timeoutMs;
     for (;;) {
-        long long left = deadline - monotonicMs();
-        if (left < 0) left = 0;
+        long long left = timeoutMs == kNoTimeout ? -1 : deadline - monotonicMs();
+        if (left < 0 && timeoutMs != kNoTimeout) left = 0;
         pollfd p{fd, POLLIN, 0};
         int n = ::poll(&p, 1, static_cast<int>(left));
         if (n > 0) return true;

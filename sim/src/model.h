@@ -15,6 +15,12 @@ namespace zelsim {
 
 enum class TargetKind { Eeprom, Registers, Nack };
 
+// How a register device's registers meet the wire.
+enum class RegisterLayout {
+    Bytes,          // one byte-addressed space: a transfer at command c moves bytes c, c+1, ...
+    WordsMsbFirst,  // 16-bit registers, each sent most-significant byte first (temperature sensors)
+};
+
 struct Target {
     TargetKind kind = TargetKind::Nack;
     uint8_t address = 0;  // 8-bit form, bit 0 clear
@@ -22,11 +28,32 @@ struct Target {
     std::array<uint8_t, 256> memory{};
     unsigned pageSize = 16;
     uint8_t pointer = 0;  // current address of the EEPROM or register pointer
-    // register device
-    std::array<uint8_t, 256> byteRegisters{};
-    std::array<uint16_t, 256> wordRegisters{};
-    std::map<uint8_t, std::vector<uint8_t>> blocks;
+    // Register device: Bytes uses the first 256 bytes; WordsMsbFirst keeps
+    // register k as bytes 2k (most significant) and 2k+1.
+    RegisterLayout layout = RegisterLayout::Bytes;
+    std::array<uint8_t, 512> registers{};
+    std::map<uint8_t, uint8_t> blockLengths;  // count of an SMBus block read, per command
+    // Faults set from the control interface (cleared with the others).
+    bool silent = false;      // stops acknowledging
+    uint8_t corruptMask = 0;  // every byte the target sends is xor'ed with it
 };
+
+// The register byte that position `index` of a transfer starting at
+// `command` reads or writes.
+inline uint8_t &registerByte(Target &t, uint8_t command, unsigned index) {
+    if (t.layout == RegisterLayout::Bytes) return t.registers[(command + index) & 0xFF];
+    return t.registers[(((command + index / 2) & 0xFF) << 1) | (index & 1)];
+}
+
+// A 16-bit register of a WordsMsbFirst device as a number.
+inline uint16_t wordRegister(const Target &t, unsigned k) {
+    return static_cast<uint16_t>(t.registers[2 * (k & 0xFF)] << 8 |
+                                 t.registers[2 * (k & 0xFF) + 1]);
+}
+inline void setWordRegister(Target &t, unsigned k, uint16_t value) {
+    t.registers[2 * (k & 0xFF)] = static_cast<uint8_t>(value >> 8);
+    t.registers[2 * (k & 0xFF) + 1] = static_cast<uint8_t>(value);
+}
 
 struct PortAttributes {
     uint16_t a10001 = 100, a10002 = 0, a10003 = 0, a10004 = 0, a10005 = 0;
@@ -61,6 +88,9 @@ void storeAttribute(Field &field, uint64_t value) {
     field = static_cast<Field>(value);
 }
 
+// The lock owner of a bus that a fault keeps locked: no descriptor is it.
+constexpr int kLockHeldByFault = -2;
+
 struct Port {
     bool chassisEeprom = false;
     bool extendedProtection = false;
@@ -69,7 +99,7 @@ struct Port {
     uint32_t chassis = 0;  // 0: belongs to no chassis
     std::vector<Target> targets;
     PortAttributes attributes;
-    int lockOwner = -1;  // descriptor holding the bus lock
+    int lockOwner = -1;  // descriptor holding the bus lock, or kLockHeldByFault
     int lastPec = -1;
 
     Target *target(unsigned address);
@@ -100,8 +130,14 @@ struct World {
     bool virtualTime = true;
 };
 
+// Reads a world file whole; on failure returns false with the system's
+// reason (a directory, no permission) or that the file is empty.
+bool readWorldFile(const char *path, std::string &text, std::string &error);
 // Parses a world from TOML text; on failure returns false with a message.
-bool parseWorld(const std::string &text, World &world, std::string &error);
+// Files the world names are found beside worldFile (the working folder when
+// the text comes from no file).
+bool parseWorld(const std::string &text, World &world, std::string &error,
+                const std::string &worldFile = {});
 // Fills the chassis EEPROMs (0xA4) of every port that belongs to a chassis.
 void placeChassisEeproms(World &world);
 const char *defaultWorldText();

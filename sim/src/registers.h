@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace zelsim {
@@ -21,6 +22,17 @@ struct RegisterIdentity {
     uint32_t signature = 0x727EBABE;
     uint32_t firmwareVersion = 0;
     uint16_t subsystemId = 0;
+    // The flash array as the world file gives it: when set, the array starts
+    // erased and holds these runs (address, bytes).
+    bool flashContentsGiven = false;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flashContents;
+    // Flash contents from the world (keys firmware_image and pin_out).
+    bool hasFirmware = false;
+    uint32_t firmwareOffset = 0;
+    std::vector<uint8_t> firmware;
+    bool hasPinOut = false;
+    uint32_t pinOutAddress = 0;
+    uint8_t pinOutVersion = 0;
 };
 
 // A group of registers with behaviour of its own. Every call runs under the
@@ -31,6 +43,8 @@ public:
     virtual bool claims(uint32_t offset) const = 0;
     virtual int32_t read(uint32_t offset, uint32_t &value) = 0;
     virtual int32_t write(uint32_t offset, uint32_t value) = 0;
+    // The memory array behind the block (a flash), for a snapshot of the world.
+    virtual std::vector<uint8_t> array() const { return {}; }
 };
 
 // Called once per device when its register space is built. The plain

@@ -35,6 +35,7 @@ enum class Op : uint32_t {
     Reset,      // reload the world the server started with
     Stop,       // stop the server (answered first)
     Attach,     // node connection: the channel's memory again (a program after exec)
+    Flock,      // node connection; request: the flock operation; reply ret/err as flock's
 };
 
 enum Flags : uint32_t {
@@ -70,5 +71,6 @@ constexpr size_t kReplyHeader = offsetof(Reply, data);
 // for the answer to a driver command (a bus-lock wait is far shorter).
 constexpr int kGreetingTimeoutMs = 10000;
 constexpr int kCommandTimeoutMs = 60000;
+constexpr int kNoTimeout = -1;  // a blocking flock: as long as the server is there
 
 }  // namespace zelsim::remote

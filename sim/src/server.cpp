@@ -36,7 +36,10 @@
 #include <thread>
 
 #include "channel.h"
+#include "controlProtocol.h"
+#include "envelope.h"
 #include "messages.h"
+#include "nodeLock.h"
 #include "real.h"
 #include "remoteProtocol.h"
 #include "vtime.h"
@@ -94,34 +97,27 @@ void setText(Reply &reply, const std::string &text) {
     std::memcpy(reply.data, text.data(), reply.dataLength);
 }
 
-// The file is loaded once before the reset: one that no longer loads (edited
-// since, or removed) fails with the world left as it was, not replaced by
-// the built-in world under the file's name.
+// The world is read and checked before anything changes: one that no longer
+// loads (edited since, or removed) leaves the world as it was.
 int reloadWorld(const std::string &world) {
-    if (!world.empty() && zelsim_load_world_file(world.c_str()) != 0) return -1;
-    zelsim_reset();
-    return world.empty() ? 0 : zelsim_load_world_file(world.c_str());
+    return zelsim_reset_to_file(world.empty() ? nullptr : world.c_str());
 }
 
 void runIoctl(int node, const Request &request, Reply &reply) {
     uint8_t in[kMaxData] = {};
     uint8_t out[kMaxData] = {};
     std::memcpy(in, request.data, std::min<uint32_t>(request.dataLength, kMaxData));
-    uint8_t envelope[32] = {};
-    void *inAddress = (request.flags & kInNull) != 0 ? nullptr : in;
-    void *outAddress = (request.flags & kOutNull) != 0 ? nullptr : out;
-    uint32_t outSize = std::min<uint32_t>(request.outSize, kMaxData);
-    std::memcpy(envelope + 0, &inAddress, sizeof inAddress);
-    std::memcpy(envelope + 8, &outAddress, sizeof outAddress);
-    std::memcpy(envelope + 16, &request.inSize, 4);
-    std::memcpy(envelope + 20, &request.outSize, 4);
-    void *argument = (request.flags & kArgumentNull) != 0 ? nullptr : envelope;
+    uint8_t raw[envelope::kSize] = {};
+    envelope::write(
+        raw, {(request.flags & kInNull) != 0 ? nullptr : in,
+              (request.flags & kOutNull) != 0 ? nullptr : out, request.inSize, request.outSize});
+    void *argument = (request.flags & kArgumentNull) != 0 ? nullptr : raw;
     errno = 0;
     reply.ret = ::ioctl(node, request.request, argument);
     reply.err = reply.ret < 0 ? errno : 0;
     if (reply.ret == 0) {
-        std::memcpy(&reply.word, envelope + 24, 4);
-        reply.dataLength = outSize;
+        reply.word = envelope::load<int32_t>(raw, envelope::kResult);
+        reply.dataLength = std::min<uint32_t>(request.outSize, kMaxData);
         std::memcpy(reply.data, out, reply.dataLength);
     }
 }
@@ -157,6 +153,17 @@ void answerNode(const OpenNode &open, const Request &request, Reply &reply, int 
             return;
         case Op::Attach:
             if ((request.flags & kWantChannel) != 0) memoryOut = open.memory;
+            return;
+        case Op::Flock:
+            // The node's lock is the lock of this open file, so it goes with
+            // the node's last descriptor. A blocking wait ends when the
+            // client does.
+            errno = 0;
+            reply.ret = nodeFlock(
+                open.node, static_cast<int>(request.request),
+                [](const void *connection) { return hungUp(*static_cast<const int *>(connection)); },
+                &open.connection);
+            reply.err = reply.ret < 0 ? errno : 0;
             return;
         default:
             refuse(reply, ENOTTY);
@@ -280,8 +287,13 @@ void serveNode(Server &server, int connection, pid_t pid, const Request &request
 // --- Control connections ----------------------------------------------------
 
 // Answers one control request; true when the server is to stop after replying.
-bool answerControl(Server &server, const Request &request, Reply &reply) {
+bool answerWorldRequest(Server &server, pid_t pid, const Request &request, Reply &reply) {
     clear(reply);
+    if (request.op == kControlOp) {
+        // zelsim fault, zelsim snapshot (read in parts by one launcher process)
+        answerControl(static_cast<uint64_t>(pid), request, reply);
+        return false;
+    }
     switch (request.op) {
         case Op::Hello:
         case Op::Root:
@@ -316,7 +328,7 @@ void serveControl(Server &server, int connection, pid_t pid, Request &request, s
     for (;;) {
         request.dataLength =
             std::min<uint32_t>(request.dataLength, static_cast<uint32_t>(n - kRequestHeader));
-        bool stop = answerControl(server, request, reply);
+        bool stop = answerWorldRequest(server, pid, request, reply);
         sendWithDescriptor(replyTo >= 0 ? replyTo : connection, &reply,
                            kReplyHeader + reply.dataLength, -1);
         if (replyTo >= 0) ::close(replyTo);
@@ -425,21 +437,25 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
     tell(readyFd, "ok");
 
     pollfd watched[2] = {{listener, POLLIN, 0}, {server->stopPipe[0], POLLIN, 0}};
-    int backOffMs = -1;  // out of descriptors: look again later instead of spinning
+    // Out of descriptors, the waiting connection stays readable: only the
+    // stop pipe is watched for a while instead of spinning on accept.
+    bool backingOff = false;
     for (;;) {
-        if (::poll(watched, 2, backOffMs) < 0) {
+        int n = backingOff ? ::poll(&watched[1], 1, 20) : ::poll(watched, 2, -1);
+        if (n < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (watched[1].revents != 0) break;
-        int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) {
-            bool exhausted = errno == EMFILE || errno == ENFILE || errno == ENOBUFS ||
-                             errno == ENOMEM;
-            backOffMs = exhausted ? 20 : -1;
+        if (backingOff) {
+            backingOff = false;
             continue;
         }
-        backOffMs = -1;
+        int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) {
+            backingOff = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(server->mutex);
             server->connections.insert(connection);

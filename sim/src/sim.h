@@ -107,8 +107,4 @@ int deviceIoctl(int fd, unsigned long request, void *argument);
 // Releases every bus lock of a descriptor that is being closed (under mutex).
 void releaseLocks(Sim &s, int fd);
 
-// One bus transaction (targets.cpp) answered from the port's targets.
-class Fields;
-int32_t runTransaction(Port &port, unsigned command, Fields &fields);
-
 }  // namespace zelsim

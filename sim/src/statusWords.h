@@ -1,15 +1,17 @@
-// Driver status words the simulator answers on its own; the values are in the
-// library's code space and mirror the constants of zelsim.h.
+// Driver status words the simulator answers on its own. Their values are
+// defined once, in zelsim.h, where tests and programs see them too.
 #pragma once
 
 #include <cstdint>
 
+#include "zelsim.h"
+
 namespace zelsim {
 
-constexpr int32_t kStatusNack = -52024;       // the addressed device did not acknowledge
-constexpr int32_t kStatusBusy = -52031;       // bus lock held by another descriptor
-constexpr int32_t kStatusBadPort = -52005;    // port index beyond the node's ports
-constexpr int32_t kStatusBadLength = -52005;  // count/length beyond the data area
-constexpr int32_t kStatusReadOnly = -52005;   // write to a read-only register or attribute
+constexpr int32_t kStatusNack = ZELSIM_STATUS_NACK;
+constexpr int32_t kStatusBusy = ZELSIM_STATUS_BUSY;
+constexpr int32_t kStatusBadPort = ZELSIM_STATUS_BAD_PORT;
+constexpr int32_t kStatusBadLength = ZELSIM_STATUS_BAD_LENGTH;
+constexpr int32_t kStatusReadOnly = ZELSIM_STATUS_READ_ONLY;
 
 }  // namespace zelsim

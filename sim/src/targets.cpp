@@ -1,4 +1,5 @@
-// The devices on a port's bus and how they answer each transaction.
+// The devices on a port's bus and how they answer each transaction: one
+// handler per transaction command, each answered by the addressed target.
 //
 // EEPROM (256 bytes, 8-bit offset): byte/word reads and writes at the
 // command as offset; send byte sets the address pointer and receive byte
@@ -8,19 +9,21 @@
 // world says otherwise). SMBus block transfers and process calls are not
 // acknowledged by an EEPROM.
 //
-// Register device: 256 byte registers, 256 word registers (separate), block
-// data per command (up to 32 bytes). Send byte sets the register pointer,
-// receive byte reads the byte register it points at. Process call answers the
-// bitwise NOT of the word sent (registers unchanged). Block process call
-// answers the bytes sent in reverse order. I2C block transfers move byte
-// registers from the command on, wrapping at 256.
+// Register device: every transfer at command c moves the bytes the layout
+// places from c on (registerByte in model.h), so byte, word (first byte on
+// the wire in the low bits) and block transfers agree with each other. Send
+// byte sets the register pointer, receive byte reads at it. An SMBus block
+// write also records its count as that command's block length. Process call
+// answers the bitwise NOT of the word sent, block process call the bytes
+// sent in reverse order; neither changes a register.
 //
-// Addresses without a target, and "nack" targets, answer kStatusNack. Block
-// counts above 32 and I2C lengths above 256 are refused with
-// kStatusBadLength; the data areas are never written beyond their size.
+// Addresses without a target, "nack" targets and silenced targets answer
+// kStatusNack. Block counts above 32 and I2C lengths above 256 are refused
+// with kStatusBadLength; the data areas are never written beyond their size.
 #include <algorithm>
 
 #include "commands.h"
+#include "handlers.h"
 #include "sim.h"
 #include "statusWords.h"
 
@@ -48,150 +51,199 @@ void putText(std::array<uint8_t, 256> &memory, TextField field, const std::strin
                 memory.begin() + field.offset);
 }
 
-int32_t eeprom(Target &t, unsigned command, Fields &f) {
-    uint8_t cmd = static_cast<uint8_t>(f.get("command"));
-    switch (command) {
-        case 0x09:
-        case 0x0A:
-            return 0;
-        case 0x0B:
-            t.pointer = static_cast<uint8_t>(f.get("data"));
-            return 0;
-        case 0x0C:
-            f.set("data", t.memory[t.pointer++]);
-            return 0;
-        case 0x0D:
-            t.memory[cmd] = static_cast<uint8_t>(f.get("data"));
-            t.pointer = static_cast<uint8_t>(cmd + 1);
-            return 0;
-        case 0x0E:
-            f.set("data", t.memory[cmd]);
-            t.pointer = static_cast<uint8_t>(cmd + 1);
-            return 0;
-        case 0x0F: {
-            uint16_t word = static_cast<uint16_t>(f.get("data"));
-            uint8_t next =
-                static_cast<uint8_t>((cmd & ~(t.pageSize - 1)) | ((cmd + 1) & (t.pageSize - 1)));
-            t.memory[cmd] = static_cast<uint8_t>(word);
-            t.memory[next] = static_cast<uint8_t>(word >> 8);
-            t.pointer = static_cast<uint8_t>(next + 1);
-            return 0;
-        }
-        case 0x10:
-            f.set("data", t.memory[cmd] | (t.memory[static_cast<uint8_t>(cmd + 1)] << 8));
-            t.pointer = static_cast<uint8_t>(cmd + 2);
-            return 0;
-        case 0x15: {
-            const uint8_t *data = f.bytes("data");
-            uint32_t length = static_cast<uint32_t>(f.get("length"));
-            uint8_t page = static_cast<uint8_t>(cmd & ~(t.pageSize - 1));
-            unsigned within = cmd & (t.pageSize - 1);
-            for (uint32_t i = 0; i < length; ++i) {
-                t.memory[page | within] = data[i];
-                within = (within + 1) & (t.pageSize - 1);
-            }
-            t.pointer = static_cast<uint8_t>(page | within);
-            return 0;
-        }
-        case 0x16:
-        case 0x17: {
-            uint8_t start = static_cast<uint8_t>(f.get(command == 0x16 ? "command" : "offset"));
-            uint32_t length = static_cast<uint32_t>(f.get("length"));
-            uint8_t *out = f.outBytes("data");
-            for (uint32_t i = 0; i < length; ++i)
-                out[i] = t.memory[static_cast<uint8_t>(start + i)];
-            t.pointer = static_cast<uint8_t>(start + length);
-            return 0;
-        }
-        default:  // SMBus block transfers and process calls
-            return kStatusNack;
-    }
+bool isEeprom(const Target &t) { return t.kind == TargetKind::Eeprom; }
+
+// The byte at position `index` of a transfer that starts at `start`.
+uint8_t &cell(Target &t, uint8_t start, unsigned index) {
+    if (isEeprom(t)) return t.memory[(start + index) & 0xFF];
+    return registerByte(t, start, index);
 }
 
-int32_t registers(Target &t, unsigned command, Fields &f) {
-    uint8_t cmd = static_cast<uint8_t>(f.get("command"));
-    switch (command) {
-        case 0x09:
-        case 0x0A:
-            return 0;
-        case 0x0B:
-            t.pointer = static_cast<uint8_t>(f.get("data"));
-            return 0;
-        case 0x0C:
-            f.set("data", t.byteRegisters[t.pointer]);
-            return 0;
-        case 0x0D:
-            t.byteRegisters[cmd] = static_cast<uint8_t>(f.get("data"));
-            return 0;
-        case 0x0E:
-            f.set("data", t.byteRegisters[cmd]);
-            return 0;
-        case 0x0F:
-            t.wordRegisters[cmd] = static_cast<uint16_t>(f.get("data"));
-            return 0;
-        case 0x10:
-            f.set("data", t.wordRegisters[cmd]);
-            return 0;
-        case 0x11:
-            f.set("reply", static_cast<uint16_t>(~f.get("data")));
-            return 0;
-        case 0x12: {
-            const uint8_t *data = f.bytes("data");
-            t.blocks[cmd].assign(data, data + f.get("count"));
-            return 0;
-        }
-        case 0x13: {
-            auto it = t.blocks.find(cmd);
-            size_t count = it == t.blocks.end() ? 0 : it->second.size();
-            f.set("count", count);
-            if (count > 0) std::copy(it->second.begin(), it->second.end(), f.outBytes("data"));
-            return 0;
-        }
-        case 0x14: {
-            const uint8_t *data = f.bytes("write_data");
-            size_t count = f.get("write_count");
-            f.set("read_count", count);
-            std::reverse_copy(data, data + count, f.outBytes("read_data"));
-            return 0;
-        }
-        case 0x15: {
-            const uint8_t *data = f.bytes("data");
-            uint32_t length = static_cast<uint32_t>(f.get("length"));
-            for (uint32_t i = 0; i < length; ++i)
-                t.byteRegisters[static_cast<uint8_t>(cmd + i)] = data[i];
-            return 0;
-        }
-        case 0x16:
-        case 0x17: {
-            uint8_t start = static_cast<uint8_t>(f.get(command == 0x16 ? "command" : "offset"));
-            uint32_t length = static_cast<uint32_t>(f.get("length"));
-            uint8_t *out = f.outBytes("data");
-            for (uint32_t i = 0; i < length; ++i)
-                out[i] = t.byteRegisters[static_cast<uint8_t>(start + i)];
-            return 0;
-        }
-        default:
-            return kStatusNack;
-    }
-}
+// A byte as the target puts it on the wire.
+uint8_t sent(const Target &t, uint8_t byte) { return byte ^ t.corruptMask; }
 
 // Counts and lengths the driver cannot carry in its data areas.
-bool lengthFits(unsigned command, const Fields &f) {
-    switch (command) {
-        case 0x12:
-            return f.get("count") <= 32;
-        case 0x14:
-            return f.get("write_count") <= 32;
-        case 0x15:
-        case 0x16:
-        case 0x17:
-            return f.get("length") <= 256;
-        default:
-            return true;
-    }
+bool lengthFits(const Fields &f) {
+    if (f.has("count") && f.get("count") > 32) return false;
+    if (f.has("write_count") && f.get("write_count") > 32) return false;
+    return !f.has("length") || f.get("length") <= 256;
+}
+
+// Runs `body` on the addressed target, or answers what ends the transaction first.
+template <typename Body>
+int32_t transaction(Call &c, Body body) {
+    Fields &f = c.fields;
+    if (f.has("pec")) c.port->lastPec = static_cast<int>(f.get("pec"));
+    if (!lengthFits(f)) return kStatusBadLength;
+    Target *t = c.port->target(static_cast<unsigned>(f.get("address")));
+    if (t == nullptr || t->kind == TargetKind::Nack || t->silent) return kStatusNack;
+    return body(*t, f);
+}
+
+uint8_t commandByte(const Fields &f) { return static_cast<uint8_t>(f.get("command")); }
+
+// Reads `length` bytes from `start` into `out`.
+void readSequence(Target &t, uint8_t start, uint32_t length, uint8_t *out) {
+    for (uint32_t i = 0; i < length; ++i) out[i] = sent(t, cell(t, start, i));
+    if (isEeprom(t)) t.pointer = static_cast<uint8_t>(start + length);
 }
 
 }  // namespace
+
+namespace handlers {
+
+int32_t quickWrite(Call &c) {
+    return transaction(c, [](Target &, Fields &) { return 0; });
+}
+
+int32_t quickRead(Call &c) {
+    return transaction(c, [](Target &, Fields &) { return 0; });
+}
+
+int32_t sendByte(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        t.pointer = static_cast<uint8_t>(f.get("data"));
+        return 0;
+    });
+}
+
+int32_t receiveByte(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        f.set("data", sent(t, cell(t, t.pointer, 0)));
+        if (isEeprom(t)) ++t.pointer;
+        return 0;
+    });
+}
+
+int32_t writeByte(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        const uint8_t command = commandByte(f);
+        cell(t, command, 0) = static_cast<uint8_t>(f.get("data"));
+        if (isEeprom(t)) t.pointer = static_cast<uint8_t>(command + 1);
+        return 0;
+    });
+}
+
+int32_t readByte(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        const uint8_t command = commandByte(f);
+        f.set("data", sent(t, cell(t, command, 0)));
+        if (isEeprom(t)) t.pointer = static_cast<uint8_t>(command + 1);
+        return 0;
+    });
+}
+
+int32_t writeWord(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        const uint8_t command = commandByte(f);
+        const uint16_t word = static_cast<uint16_t>(f.get("data"));
+        if (!isEeprom(t)) {
+            cell(t, command, 0) = static_cast<uint8_t>(word);
+            cell(t, command, 1) = static_cast<uint8_t>(word >> 8);
+            return 0;
+        }
+        // The second byte stays within the page, as a page write does.
+        const uint8_t next = static_cast<uint8_t>((command & ~(t.pageSize - 1)) |
+                                                  ((command + 1) & (t.pageSize - 1)));
+        t.memory[command] = static_cast<uint8_t>(word);
+        t.memory[next] = static_cast<uint8_t>(word >> 8);
+        t.pointer = static_cast<uint8_t>(next + 1);
+        return 0;
+    });
+}
+
+int32_t readWord(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        const uint8_t command = commandByte(f);
+        f.set("data", sent(t, cell(t, command, 0)) | sent(t, cell(t, command, 1)) << 8);
+        if (isEeprom(t)) t.pointer = static_cast<uint8_t>(command + 2);
+        return 0;
+    });
+}
+
+int32_t processCall(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        if (isEeprom(t)) return kStatusNack;
+        const uint16_t reply = static_cast<uint16_t>(~f.get("data"));
+        f.set("reply", sent(t, static_cast<uint8_t>(reply)) |
+                           sent(t, static_cast<uint8_t>(reply >> 8)) << 8);
+        return 0;
+    });
+}
+
+int32_t writeBlock(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        if (isEeprom(t)) return kStatusNack;
+        const uint8_t command = commandByte(f);
+        const uint8_t count = static_cast<uint8_t>(f.get("count"));
+        const uint8_t *data = f.bytes("data");
+        for (unsigned i = 0; i < count; ++i) cell(t, command, i) = data[i];
+        t.blockLengths[command] = count;
+        return 0;
+    });
+}
+
+int32_t readBlock(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        if (isEeprom(t)) return kStatusNack;
+        const uint8_t command = commandByte(f);
+        auto it = t.blockLengths.find(command);
+        const uint8_t count = it == t.blockLengths.end() ? 0 : it->second;
+        f.set("count", count);
+        readSequence(t, command, count, f.outBytes("data"));
+        return 0;
+    });
+}
+
+int32_t blockProcessCall(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        if (isEeprom(t)) return kStatusNack;
+        const uint8_t *data = f.bytes("write_data");
+        const size_t count = f.get("write_count");
+        uint8_t *out = f.outBytes("read_data");
+        f.set("read_count", count);
+        for (size_t i = 0; i < count; ++i) out[i] = sent(t, data[count - 1 - i]);
+        return 0;
+    });
+}
+
+int32_t writeBlockI2C(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        const uint8_t command = commandByte(f);
+        const uint8_t *data = f.bytes("data");
+        const uint32_t length = static_cast<uint32_t>(f.get("length"));
+        if (!isEeprom(t)) {
+            for (uint32_t i = 0; i < length; ++i) cell(t, command, i) = data[i];
+            return 0;
+        }
+        // A page write: the address wraps within its page.
+        const uint8_t page = static_cast<uint8_t>(command & ~(t.pageSize - 1));
+        unsigned within = command & (t.pageSize - 1);
+        for (uint32_t i = 0; i < length; ++i) {
+            t.memory[page | within] = data[i];
+            within = (within + 1) & (t.pageSize - 1);
+        }
+        t.pointer = static_cast<uint8_t>(page | within);
+        return 0;
+    });
+}
+
+int32_t readBlockI2C(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        readSequence(t, commandByte(f), static_cast<uint32_t>(f.get("length")), f.outBytes("data"));
+        return 0;
+    });
+}
+
+int32_t readI2CEEPROM(Call &c) {
+    return transaction(c, [](Target &t, Fields &f) {
+        readSequence(t, static_cast<uint8_t>(f.get("offset")),
+                     static_cast<uint32_t>(f.get("length")), f.outBytes("data"));
+        return 0;
+    });
+}
+
+}  // namespace handlers
 
 void placeChassisEeproms(World &world) {
     for (Device &device : world.devices) {
@@ -217,22 +269,6 @@ void placeChassisEeproms(World &world) {
             putText(target->memory, kSerialField, chassis->serial);
         }
     }
-}
-
-int32_t runTransaction(Port &port, unsigned command, Fields &fields) {
-    if (fields.has("pec")) port.lastPec = static_cast<int>(fields.get("pec"));
-    if (!lengthFits(command, fields)) return kStatusBadLength;
-    Target *target = port.target(static_cast<unsigned>(fields.get("address")));
-    if (target == nullptr) return kStatusNack;
-    switch (target->kind) {
-        case TargetKind::Eeprom:
-            return eeprom(*target, command, fields);
-        case TargetKind::Registers:
-            return registers(*target, command, fields);
-        case TargetKind::Nack:
-            break;
-    }
-    return kStatusNack;
 }
 
 }  // namespace zelsim

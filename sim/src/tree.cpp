@@ -175,20 +175,10 @@ Sim &sim() {
         bool loaded = false;
         if (path != nullptr && *path != '\0') {
             std::string text;
-            int fd = real::open(path, O_RDONLY | O_CLOEXEC, 0);
-            if (fd >= 0) {
-                char chunk[4096];
-                ssize_t n;
-                while ((n = real::read(fd, chunk, sizeof chunk)) > 0)
-                    text.append(chunk, static_cast<size_t>(n));
-                real::close(fd);
-                loaded = parseWorld(text, world, error);
-            } else {
-                error = std::string("cannot read ") + path + ": " + std::strerror(errno);
-            }
+            loaded = readWorldFile(path, text, error) && parseWorld(text, world, error, path);
             if (!loaded) {
-                std::string message =
-                    "zelsim: ZELSIM_WORLD: " + error + "; using the default world\n";
+                std::string message = "zelsim: ZELSIM_WORLD " + std::string(path) + ": " + error +
+                                      "; using the default world\n";
                 real::write(2, message.data(), message.size());
                 s->lastError = error;
             }

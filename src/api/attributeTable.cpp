@@ -1,5 +1,6 @@
 #include "api/attributeTable.h"
 
+#include "controller/tControllerRegisterPort.h"
 #include "firmware/configFlag.h"
 
 namespace nZELSMBUS000 {
@@ -97,8 +98,16 @@ const tAttribute kAttributes[] = {
     {1005, 4, false, driverGet<uint32_t, &iSMBusController::getAttribute1005>,
      driverSet<uint32_t, &iSMBusController::setAttribute1005>},
     {1006, 4, false,
-     [](tHandle &h, tStatus &s) { return uint64_t(readConfigFlag(*h.controller, s)); },
-     [](tHandle &h, uint64_t value, tStatus &s) { writeConfigFlag(*h.controller, value != 0, s); }},
+     [](tHandle &h, tStatus &s) {
+         const tFlashWriterLock writer(*h.controller, s);
+         tControllerRegisterPort port(*h.controller);
+         return uint64_t(readConfigFlag(port, s));
+     },
+     [](tHandle &h, uint64_t value, tStatus &s) {
+         const tFlashWriterLock writer(*h.controller, s);
+         tControllerRegisterPort port(*h.controller);
+         writeConfigFlag(port, value != 0, s);
+     }},
     {2001, 4, false, driverGet<uint32_t, &iSMBusController::getAttribute2001>,
      driverSet<uint32_t, &iSMBusController::setAttribute2001>},
     {3001, 4, true, driverGet<uint32_t, &iSMBusController::getAttribute3001>,

@@ -68,27 +68,27 @@ const tAttribute *checkCall(tSMBusHandle *handle, uint32_t attribute, const void
                             bool setting, bool &registerAccess, tStatus &status) {
     registerAccess = false;
     if (handle == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return nullptr;
     }
     if (value == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     if (isRegister(attribute)) {
         if (!handle->unrestricted)
-            ZELSMBUS_SET_CODE(status, -26983);
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PROTECTED);
         else
             registerAccess = true;
         return nullptr;
     }
     const tAttribute *entry = findAttribute(attribute);
     if (entry == nullptr || (setting ? entry->set == nullptr : entry->get == nullptr)) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     if (entry->fullAccess && !handle->unrestricted) {
-        ZELSMBUS_SET_CODE(status, -26983);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PROTECTED);
         return nullptr;
     }
     return entry;
@@ -111,9 +111,9 @@ extern "C" int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribute
             if (!status.isFatal()) storeValue(result, entry->width, value);
         }
     } catch (const std::bad_alloc &) {
-        ZELSMBUS_SET_CODE(status, -52000);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
     } catch (...) {
-        ZELSMBUS_SET_CODE(status, -52008);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
     }
     return status.result();
 }
@@ -131,9 +131,9 @@ extern "C" int32_t ZELSMBusSetAttribute(tSMBusHandle *handle, uint32_t attribute
             entry->set(*handle, loadValue(entry->width, value), status);
         }
     } catch (const std::bad_alloc &) {
-        ZELSMBUS_SET_CODE(status, -52000);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
     } catch (...) {
-        ZELSMBUS_SET_CODE(status, -52008);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
     }
     return status.result();
 }

@@ -98,12 +98,12 @@ tSMBusHandle *openBackplaneController(int32_t chassisNumber, tControllerSet &set
         ZELSMBUS_SET_CODE(status, failure.code());
         return nullptr;
     } catch (const std::bad_alloc &) {
-        ZELSMBUS_SET_CODE(status, -52000);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
         return nullptr;
     }
 
     if (set.empty()) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return nullptr;
     }
     // Controllers that cannot be made a handle or whose chassis EEPROM cannot
@@ -118,7 +118,7 @@ tSMBusHandle *openBackplaneController(int32_t chassisNumber, tControllerSet &set
         }
         releaseHandleRecord(handle);
     }
-    ZELSMBUS_SET_CODE(status, -52006);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
     return nullptr;
 }
 

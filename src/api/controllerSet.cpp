@@ -9,6 +9,7 @@
 #include "controller/tProxySMBusController.h"
 #include "driver/tDeviceInterfaceIterator.h"
 #include "status/memory.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -52,7 +53,7 @@ void placeController(tPlacedControllers &placed, iSMBusController *controller,
         placed.push_back(entry);
     } catch (const std::bad_alloc &) {
         delete controller;
-        ZELSMBUS_SET_CODE(status, -52000);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
     }
 }
 
@@ -143,14 +144,14 @@ void discoverControllers(tControllerSet &set, tStatus &status) noexcept {
             for (const tPlacedController &entry : placed) set.push_back(entry.controller);
             placed.clear();
         } catch (const std::bad_alloc &) {
-            ZELSMBUS_SET_CODE(status, -52000);
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
         }
     }
     for (const tPlacedController &entry : placed) delete entry.controller;
     if (status.isFatal())
         destroyControllers(set);
     else if (set.empty())
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
 }
 
 void destroyControllers(tControllerSet &set) noexcept {

@@ -47,7 +47,7 @@ using tControllerTest = bool (*)(iSMBusController &controller);
 // node, each placed by keys read once; of controllers with equal keys the first
 // found stays and the others are destroyed. A key that cannot be read fails
 // discovery with the query's error. On error the set is left empty; no
-// controller found is -52006.
+// controller found is ZELSMBUS_ERROR_NOT_FOUND.
 void discoverControllers(tControllerSet &set, tStatus &status) noexcept;
 // Destroys every controller still in the set and empties it.
 void destroyControllers(tControllerSet &set) noexcept;

@@ -16,11 +16,11 @@ constexpr uint8_t kChassisEepromAddress = 0xA4;
 // Handle, then length 1..256 with a buffer to hold it.
 bool admitRead(tSMBusHandle *handle, uint32_t length, const uint8_t *buffer, tStatus &status) {
     if (handle == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return false;
     }
     if (length == 0 || length > sizeof(tI2CData) || buffer == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return false;
     }
     return true;
@@ -43,7 +43,7 @@ int32_t ZELSMBusReadI2CEEPROM(tSMBusHandle *handle, uint32_t address, uint32_t o
     if (!admitRead(handle, length, buffer, status)) return status.result();
     const auto busAddress = static_cast<uint8_t>(address);
     if (handle->unrestricted == 0 && handle->isProtected(busAddress)) {
-        ZELSMBUS_SET_CODE(status, -26983);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PROTECTED);
         return status.result();
     }
     readInto(*handle->controller, busAddress, static_cast<uint8_t>(offset), length, buffer, status);
@@ -59,7 +59,7 @@ int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t offset, uint32_t
     if (status.isFatal()) return status.result();
     // Any session may read the chassis EEPROM, but only on a port that reaches it.
     if (chassisEepromPort == 0) {
-        ZELSMBUS_SET_CODE(status, -26983);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PROTECTED);
         return status.result();
     }
     readInto(*handle->controller, kChassisEepromAddress, static_cast<uint8_t>(offset), length,

@@ -15,6 +15,7 @@ extern "C" int32_t ZELSMBusWriteFirmware(tSMBusHandle *handle, uint32_t length, 
         return status.result();
     }
     try {
+        const tFlashWriterLock writer(*handle->controller, status);
         writeFirmware(*handle->controller, length, static_cast<const char *>(image), flags, status);
     } catch (const std::bad_alloc &) {
         ZELSMBUS_SET_CODE(status, -52000);

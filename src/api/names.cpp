@@ -113,7 +113,8 @@ char *ZELSMBusGetResourceNameList(void) {
     } catch (const zelerr::Exception &failure) {
         ZELSMBUS_SET_CODE(status, failure.code());
     } catch (...) {
-        ZELSMBUS_SET_CODE(status, -52000);  // out of memory while collecting names
+        ZELSMBUS_SET_CODE(status,
+                          ZELSMBUS_ERROR_OUT_OF_MEMORY);  // out of memory while collecting names
     }
     if (status.isFatal()) return nullptr;
 

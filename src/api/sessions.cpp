@@ -67,7 +67,7 @@ extern "C" {
 int32_t ZELSMBusOpen(const char *resourceName, tSMBusHandle **handle) {
     tStatus status;
     if (resourceName == nullptr || handle == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return status.result();
     }
     tControllerSet set;
@@ -77,7 +77,7 @@ int32_t ZELSMBusOpen(const char *resourceName, tSMBusHandle **handle) {
         if (!status.isFatal()) opened = openByName(resourceName, set, status);
     } catch (...) {
         // Only the chassis lookup can throw (memory); nothing may leave the export.
-        ZELSMBUS_SET_CODE(status, -52000);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
     }
     destroyControllers(set);
 
@@ -86,7 +86,7 @@ int32_t ZELSMBusOpen(const char *resourceName, tSMBusHandle **handle) {
         return status.result();
     }
     if (opened == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return status.result();
     }
     *handle = opened;
@@ -96,7 +96,7 @@ int32_t ZELSMBusOpen(const char *resourceName, tSMBusHandle **handle) {
 tSMBusHandle **ZELSMBusOpenListEx(void *, uint32_t *count, int32_t *status) {
     if (status == nullptr || *status < 0) return nullptr;
     if (count == nullptr) {
-        *status = -52005;
+        *status = ZELSMBUS_ERROR_INVALID_PARAMETER;
         return nullptr;
     }
 

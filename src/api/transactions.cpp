@@ -18,8 +18,6 @@ using namespace nZELSMBUS000;
 
 namespace {
 
-constexpr int64_t kProtectedAddress = -26983;
-constexpr int64_t kTransferDone = 50254;
 constexpr uint8_t kChassisEepromAddress = 0xA4;
 constexpr uint32_t kBlockMax = sizeof(tBlockData);
 constexpr uint32_t kI2CMax = sizeof(tI2CData);
@@ -29,15 +27,15 @@ constexpr uint32_t kI2CMax = sizeof(tI2CData);
 // protection of a restricted session. True when the controller may be called.
 inline bool admit(tSMBusHandle *handle, bool argumentsValid, uint8_t address, tStatus &status) {
     if (handle == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return false;
     }
     if (!argumentsValid) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return false;
     }
     if (handle->unrestricted == 0 && handle->isProtected(address)) {
-        ZELSMBUS_SET_CODE(status, kProtectedAddress);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PROTECTED);
         return false;
     }
     return true;
@@ -52,7 +50,7 @@ inline uint8_t pecFlag(int32_t pec) { return pec != 0 ? 1 : 0; }
 
 // The I2C transfers and the block process call report success as a warning.
 inline int32_t transferDone(tStatus &status) {
-    ZELSMBUS_SET_CODE(status, kTransferDone);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_WARNING_TRANSFER_DONE);
     return status.result();
 }
 
@@ -82,7 +80,7 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusQuickWrite(tSMBusHandle *handle, uint8_t ad
     tStatus status;
     if (admit(handle, true, address, status))
         handle->controller->quickWrite(address, status);
-    else if (status.code == kProtectedAddress)
+    else if (status.code == ZELSMBUS_ERROR_PROTECTED)
         return 0;  // a quick write to a protected address is dropped silently
     return status.result();
 }
@@ -203,7 +201,7 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusReadBlockI2C(tSMBusHandle *handle, uint8_t 
     tStatus status;
     bool go = admit(handle, validInput(data, length, kI2CMax), address, status);
     // A restricted session may still read the chassis EEPROM of a port that reaches it.
-    if (!go && status.code == kProtectedAddress && address == kChassisEepromAddress &&
+    if (!go && status.code == ZELSMBUS_ERROR_PROTECTED && address == kChassisEepromAddress &&
         portReachesChassisEeprom(*handle->controller)) {
         status.clear();
         go = true;
@@ -219,7 +217,7 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusReadBlockI2C(tSMBusHandle *handle, uint8_t 
 int32_t ZELSMBusLock(tSMBusHandle *handle) {
     tStatus status;
     if (handle == nullptr)
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
     else
         handle->controller->lock(status);
     return status.result();
@@ -228,7 +226,7 @@ int32_t ZELSMBusLock(tSMBusHandle *handle) {
 int32_t ZELSMBusUnlock(tSMBusHandle *handle) {
     tStatus status;
     if (handle == nullptr)
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
     else
         handle->controller->unlock(status);
     return status.result();
@@ -236,7 +234,7 @@ int32_t ZELSMBusUnlock(tSMBusHandle *handle) {
 
 int32_t ZELSMBusResetBus(tSMBusHandle *) {
     tStatus status;
-    ZELSMBUS_SET_CODE(status, -52002);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
     return status.result();
 }
 

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "status/jsonWriter.h"
+#include "zelsmbus.h"
 
 namespace zelqpxi {
 namespace {
@@ -10,7 +11,6 @@ namespace {
 using nZELSMBUS000::tJsonLocation;
 using nZELSMBUS000::tJsonStatus;
 
-constexpr int32_t kInvalidParameter = -52005;
 constexpr const char *kInvalidParameterName = "zelosalerr_invalidParameter";
 
 // Adds the "zeldynlib_debug" and "internal_error" objects beside the location
@@ -19,7 +19,7 @@ void describeLoaderFailure(tJsonStatus &status, const tJsonLocation &location, c
                            const char *subjectKey, const char *subject) {
     using namespace nZELSMBUS000;
     bool ok = true;
-    status.setCodeWithLocation(kInvalidParameter, location, ok);
+    status.setCodeWithLocation(ZELSMBUS_ERROR_INVALID_PARAMETER, location, ok);
 
     const char *loaderMessage = dlerror();
     char *position = status.reserve(0);

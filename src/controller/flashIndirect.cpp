@@ -15,11 +15,11 @@ constexpr uint32_t kPortBusy = 1u << 4;
 constexpr uint32_t kResetGranted = 1u << 2;
 }  // namespace
 
-void waitIndirectIdle(iSMBusController &controller, tStatus &status) {
+void waitIndirectIdle(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return;
     for (int poll = 0; poll < 2; ++poll) {
         uint32_t control = 0;
-        controller.readRegister(reg::kIndirectControl, control, status);
+        port.readRegister(reg::kIndirectControl, control, status);
         if (status.isFatal()) return;
         if ((control & kPortBusy) == 0) return;
         sleepMilliseconds(1);
@@ -27,29 +27,29 @@ void waitIndirectIdle(iSMBusController &controller, tStatus &status) {
     ZELSMBUS_SET_CODE(status, -52007);
 }
 
-uint32_t readIndirectStatus(iSMBusController &controller, tStatus &status) {
+uint32_t readIndirectStatus(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return 0;
-    controller.writeRegister(reg::kIndirectCommand, 0x50000, status);
-    waitIndirectIdle(controller, status);
+    port.writeRegister(reg::kIndirectCommand, 0x50000, status);
+    waitIndirectIdle(port, status);
     uint32_t value = 0;
-    controller.readRegister(reg::kIndirectCommand, value, status);
+    port.readRegister(reg::kIndirectCommand, value, status);
     return status.isFatal() ? 0 : value;
 }
 
-void resetIndirectFlash(iSMBusController &controller, tStatus &status) {
+void resetIndirectFlash(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return;
-    controller.writeRegister(reg::kIndirectControl, 4, status);
+    port.writeRegister(reg::kIndirectControl, 4, status);
     for (int poll = 0; poll < 2; ++poll) {
         uint32_t control = 0;
-        controller.readRegister(reg::kIndirectControl, control, status);
+        port.readRegister(reg::kIndirectControl, control, status);
         if (status.isFatal()) return;
         if (control & kResetGranted) {
-            controller.writeRegister(reg::kIndirectCommand, 0x660000, status);
-            waitIndirectIdle(controller, status);
-            controller.writeRegister(reg::kIndirectCommand, 0x990000, status);
-            waitIndirectIdle(controller, status);
-            setFlashWriteEnable(controller, kFlashId9D17, false, status);
-            controller.writeRegister(reg::kIndirectControl, 2, status);
+            port.writeRegister(reg::kIndirectCommand, 0x660000, status);
+            waitIndirectIdle(port, status);
+            port.writeRegister(reg::kIndirectCommand, 0x990000, status);
+            waitIndirectIdle(port, status);
+            setFlashWriteEnable(port, kFlashId9D17, false, status);
+            port.writeRegister(reg::kIndirectControl, 2, status);
             return;
         }
         sleepMilliseconds(1);
@@ -57,18 +57,18 @@ void resetIndirectFlash(iSMBusController &controller, tStatus &status) {
     ZELSMBUS_SET_CODE(status, -52007);
 }
 
-uint32_t readIndirectWord(iSMBusController &controller, uint32_t address, tStatus &status) {
+uint32_t readIndirectWord(iRegisterPort &port, uint32_t address, tStatus &status) {
     if (status.isFatal()) return 0;
-    const tFlashScope transfer(controller, kFlashId9D17, tFlashHold::indirectTransfer, status);
-    resetIndirectFlash(controller, status);
+    const tFlashScope transfer(port, kFlashId9D17, tFlashHold::indirectTransfer, status);
+    resetIndirectFlash(port, status);
     if (status.isFatal()) return 0;
-    controller.writeRegister(reg::kIndirectControl, 1, status);
-    controller.writeRegister(reg::kIndirectAddress, address, status);
-    controller.writeRegister(reg::kIndirectReadData, 0, status);
-    waitIndirectIdle(controller, status);
+    port.writeRegister(reg::kIndirectControl, 1, status);
+    port.writeRegister(reg::kIndirectAddress, address, status);
+    port.writeRegister(reg::kIndirectReadData, 0, status);
+    waitIndirectIdle(port, status);
     uint32_t value = 0;
-    controller.readRegister(reg::kIndirectReadData, value, status);
-    controller.writeRegister(reg::kIndirectControl, 2, status);
+    port.readRegister(reg::kIndirectReadData, value, status);
+    port.writeRegister(reg::kIndirectControl, 2, status);
     return status.isFatal() ? 0 : value;
 }
 

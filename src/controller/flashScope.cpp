@@ -2,6 +2,7 @@
 
 #include "controller/flashAccess.h"
 #include "driver/sleep.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -24,68 +25,68 @@ void step(tStatus &status, Step run) {
     status.merge(own);
 }
 
-void endSerialTransfer(iSMBusController &controller, tStatus &status) {
+void endSerialTransfer(iRegisterPort &port, tStatus &status) {
     step(status, [&](tStatus &own) {
-        controller.writeRegister(reg::kSerialControl, 0x200, own);
-        waitInterfaceReady(controller, own);
+        port.writeRegister(reg::kSerialControl, 0x200, own);
+        waitInterfaceReady(port, own);
     });
 }
 
 // The indirect port drops the write enable first, so that closing a transfer
 // that was cut short discards its data instead of programming a partial page.
-void endIndirectTransfer(iSMBusController &controller, tStatus &status) {
+void endIndirectTransfer(iRegisterPort &port, tStatus &status) {
     step(status, [&](tStatus &own) {
-        controller.writeRegister(reg::kIndirectControl, 32, own);
-        waitIndirectIdle(controller, own);
+        port.writeRegister(reg::kIndirectControl, 32, own);
+        waitIndirectIdle(port, own);
     });
-    step(status, [&](tStatus &own) { controller.writeRegister(reg::kIndirectControl, 2, own); });
+    step(status, [&](tStatus &own) { port.writeRegister(reg::kIndirectControl, 2, own); });
 }
 
-bool serialAtRest(iSMBusController &controller, uint16_t flashId, tStatus &status) {
-    const uint32_t value = readFlashStatus(controller, status);
+bool serialAtRest(iRegisterPort &port, uint16_t flashId, tStatus &status) {
+    const uint32_t value = readFlashStatus(port, status);
     if (status.isFatal()) return false;
     if (value & (kFlashStatusBusy | kFlashStatusWriteEnabled)) return false;
     if (flashId != kFlashIdBF8E) return true;
     return (value & kBF8EAutoIncrement) == 0 && (value & kBF8EProtection) == kBF8EProtection;
 }
 
-void restSerial(iSMBusController &controller, uint16_t flashId, tStatus &status) {
-    endSerialTransfer(controller, status);
+void restSerial(iRegisterPort &port, uint16_t flashId, tStatus &status) {
+    endSerialTransfer(port, status);
     // A busy flash ignores everything but its status read.
-    step(status, [&](tStatus &own) { waitFlashReady(controller, own); });
+    step(status, [&](tStatus &own) { waitFlashReady(port, own); });
     // Write disable also ends auto-increment programming.
-    step(status, [&](tStatus &own) { flashCommand(controller, 0x04000000, 0x201, own); });
+    step(status, [&](tStatus &own) { flashCommand(port, 0x04000000, 0x201, own); });
     if (flashId == kFlashIdBF8E) {
-        step(status, [&](tStatus &own) { setFlashWriteEnable(controller, flashId, false, own); });
-        step(status, [&](tStatus &own) { flashCommand(controller, 0x80000000, 0xA01, own); });
+        step(status, [&](tStatus &own) { setFlashWriteEnable(port, flashId, false, own); });
+        step(status, [&](tStatus &own) { flashCommand(port, 0x80000000, 0xA01, own); });
     }
 }
 
-bool indirectAtRest(iSMBusController &controller, tStatus &status) {
+bool indirectAtRest(iRegisterPort &port, tStatus &status) {
     uint32_t control = 0;
-    controller.readRegister(reg::kIndirectControl, control, status);
+    port.readRegister(reg::kIndirectControl, control, status);
     return !status.isFatal() && (control & kIndirectHeld) == 0;
 }
 
-void restIndirect(iSMBusController &controller, tStatus &status) {
+void restIndirect(iRegisterPort &port, tStatus &status) {
     // An erase in progress: up to 10 status reads 100 ms apart.
     step(status, [&](tStatus &own) {
         for (int poll = 0; poll < 10; ++poll) {
-            if ((readIndirectStatus(controller, own) & 1u) == 0 || own.isFatal()) return;
+            if ((readIndirectStatus(port, own) & 1u) == 0 || own.isFatal()) return;
             sleepMilliseconds(100);
         }
         ZELSMBUS_SET_CODE(own, -52007);
     });
-    endIndirectTransfer(controller, status);
+    endIndirectTransfer(port, status);
 }
 
-void release(iSMBusController &controller, uint16_t flashId, tFlashHold hold, tStatus &status) {
+void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &status) {
     switch (hold) {
         case tFlashHold::serialTransfer:
-            endSerialTransfer(controller, status);
+            endSerialTransfer(port, status);
             return;
         case tFlashHold::indirectTransfer:
-            endIndirectTransfer(controller, status);
+            endIndirectTransfer(port, status);
             return;
         case tFlashHold::writeProcedure:
             break;
@@ -96,11 +97,11 @@ void release(iSMBusController &controller, uint16_t flashId, tFlashHold hold, tS
         tStatus own;
         bool atRest;
         if (flashId == kFlashId9D17) {
-            restIndirect(controller, own);
-            atRest = indirectAtRest(controller, own);
+            restIndirect(port, own);
+            atRest = indirectAtRest(port, own);
         } else {
-            restSerial(controller, flashId, own);
-            atRest = serialAtRest(controller, flashId, own);
+            restSerial(port, flashId, own);
+            atRest = serialAtRest(port, flashId, own);
         }
         if (atRest) {
             status.clear();
@@ -114,10 +115,35 @@ void release(iSMBusController &controller, uint16_t flashId, tFlashHold hold, tS
 
 }  // namespace
 
-void releaseFlash(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept {
+    if (status.isFatal()) return 0;
+    try {
+        port.writeRegister(reg::kSerialControl, kSerialEnd, status);
+        waitInterfaceReady(port, status);
+        flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
+        waitFlashReady(port, status);
+        const uint16_t flashId = identifyFlash(port, status);
+        if (status.isFatal()) return 0;
+        if (flashId == kFlashIdBF8E || flashId == kFlashId9D17)
+            release(port, flashId, tFlashHold::writeProcedure, status);
+        return status.isFatal() ? 0 : flashId;
+    } catch (...) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
+        return 0;
+    }
+}
+
+bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept {
+    tStatus own;
+    const uint32_t value =
+        flashId == kFlashId9D17 ? readIndirectStatus(port, own) : readFlashStatus(port, own);
+    return own.isFatal() || (value & kFlashStatusBusy) != 0;
+}
+
+void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                   tStatus &status) noexcept {
     try {
-        release(controller, flashId, hold, status);
+        release(port, flashId, hold, status);
     } catch (...) {
         ZELSMBUS_SET_CODE(status, -52008);
     }

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "controller/iSMBusController.h"
+#include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
@@ -32,14 +32,28 @@ enum class tFlashHold {
 // indirect port. Checks the device is at rest afterwards and goes through the
 // steps once more when it is not. Every step runs whatever the earlier ones
 // reported; the outcome is in `status`.
-void releaseFlash(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                   tStatus &status) noexcept;
+
+// Brings whatever flash sits behind the port to rest before anything else is
+// asked of it, whatever an earlier process left (killed mid-transfer or
+// mid-programming): ends an open serial transfer, drops the write enable
+// (which also ends 0xBF8E's auto-increment programming), waits until the
+// flash is no longer busy, identifies it, and then releases it as a write
+// procedure would (0xBF8E protected again, 0x9D17's indirect port
+// released). Returns the device's identifier; 0 on error.
+uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept;
+
+// Whether the device is still busy with an erase or a program (true as well
+// when its status cannot be read): a device in that state is not erased or
+// programmed again.
+bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept;
 
 class tFlashScope {
 public:
-    tFlashScope(iSMBusController &controller, uint16_t flashId, tFlashHold hold,
+    tFlashScope(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                 tStatus &status) noexcept
-        : controller_(controller),
+        : port_(port),
           flashId_(flashId),
           hold_(hold),
           status_(status),
@@ -47,13 +61,13 @@ public:
     ~tFlashScope() {
         if (!armed_ || !status_.isFatal()) return;
         tStatus own;
-        releaseFlash(controller_, flashId_, hold_, own);
+        releaseFlash(port_, flashId_, hold_, own);
     }
     tFlashScope(const tFlashScope &) = delete;
     tFlashScope &operator=(const tFlashScope &) = delete;
 
 private:
-    iSMBusController &controller_;
+    iRegisterPort &port_;
     uint16_t flashId_;
     tFlashHold hold_;
     tStatus &status_;

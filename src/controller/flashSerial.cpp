@@ -30,11 +30,11 @@ uint32_t firmwareRegionSize(uint16_t flashId) {
     }
 }
 
-void waitInterfaceReady(iSMBusController &controller, tStatus &status) {
+void waitInterfaceReady(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return;
     for (int poll = 0; poll < kInterfacePolls; ++poll) {
         uint32_t value = 0;
-        controller.readRegister(reg::kSerialStatus, value, status);
+        port.readRegister(reg::kSerialStatus, value, status);
         if (status.isFatal()) return;
         if (value & 1u) return;
         sleepMilliseconds(1);
@@ -42,27 +42,27 @@ void waitInterfaceReady(iSMBusController &controller, tStatus &status) {
     ZELSMBUS_SET_CODE(status, -52007);
 }
 
-void flashCommand(iSMBusController &controller, uint32_t word, uint32_t control, tStatus &status) {
+void flashCommand(iRegisterPort &port, uint32_t word, uint32_t control, tStatus &status) {
     if (status.isFatal()) return;
-    controller.writeRegister(reg::kSerialCommand, word, status);
-    controller.writeRegister(reg::kSerialControl, control, status);
-    waitInterfaceReady(controller, status);
+    port.writeRegister(reg::kSerialCommand, word, status);
+    port.writeRegister(reg::kSerialControl, control, status);
+    waitInterfaceReady(port, status);
 }
 
-uint32_t readFlashStatus(iSMBusController &controller, tStatus &status) {
-    flashCommand(controller, 0x05000000, 0x202, status);
+uint32_t readFlashStatus(iRegisterPort &port, tStatus &status) {
+    flashCommand(port, 0x05000000, 0x202, status);
     uint32_t value = 0;
-    controller.readRegister(reg::kSerialData, value, status);
+    port.readRegister(reg::kSerialData, value, status);
     return status.isFatal() ? 0 : value & 0xFFu;
 }
 
 namespace {
 // Polls the status register until none of `bits` is set: 1 ms after each of
 // the first 30 polls, 10 ms after each later one, -52007 after 627 (about 6 s).
-void waitFlashStatusClear(iSMBusController &controller, uint32_t bits, tStatus &status) {
+void waitFlashStatusClear(iRegisterPort &port, uint32_t bits, tStatus &status) {
     if (status.isFatal()) return;
     for (int poll = 0; poll < kFlashIdlePolls; ++poll) {
-        const uint32_t flashStatus = readFlashStatus(controller, status);
+        const uint32_t flashStatus = readFlashStatus(port, status);
         if (status.isFatal()) return;
         if ((flashStatus & bits) == 0) return;
         sleepMilliseconds(poll < kFlashIdleFastPolls ? 1 : 10);
@@ -71,50 +71,50 @@ void waitFlashStatusClear(iSMBusController &controller, uint32_t bits, tStatus &
 }
 }  // namespace
 
-void waitFlashIdle(iSMBusController &controller, tStatus &status) {
-    waitFlashStatusClear(controller, kFlashStatusBusy | kFlashStatusWriteEnabled, status);
+void waitFlashIdle(iRegisterPort &port, tStatus &status) {
+    waitFlashStatusClear(port, kFlashStatusBusy | kFlashStatusWriteEnabled, status);
 }
 
-void waitFlashReady(iSMBusController &controller, tStatus &status) {
-    waitFlashStatusClear(controller, kFlashStatusBusy, status);
+void waitFlashReady(iRegisterPort &port, tStatus &status) {
+    waitFlashStatusClear(port, kFlashStatusBusy, status);
 }
 
-uint16_t readFlashId(iSMBusController &controller, tStatus &status) {
+uint16_t readFlashId(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return 0;
-    const tFlashScope transfer(controller, 0, tFlashHold::serialTransfer, status);
-    flashCommand(controller, 0xAB000000, 0x304, status);
-    controller.writeRegister(reg::kSerialControl, 0x202, status);
-    waitInterfaceReady(controller, status);
+    const tFlashScope transfer(port, 0, tFlashHold::serialTransfer, status);
+    flashCommand(port, 0xAB000000, 0x304, status);
+    port.writeRegister(reg::kSerialControl, 0x202, status);
+    waitInterfaceReady(port, status);
     uint32_t value = 0;
-    controller.readRegister(reg::kSerialData, value, status);
+    port.readRegister(reg::kSerialData, value, status);
     return status.isFatal() ? 0 : static_cast<uint16_t>(value);
 }
 
-uint16_t identifyFlash(iSMBusController &controller, tStatus &status) {
-    uint16_t flashId = readFlashId(controller, status);
-    if (flashId == 0xFFFF) flashId = readFlashId(controller, status);
+uint16_t identifyFlash(iRegisterPort &port, tStatus &status) {
+    uint16_t flashId = readFlashId(port, status);
+    if (flashId == 0xFFFF) flashId = readFlashId(port, status);
     return flashId;
 }
 
-void setFlashWriteEnable(iSMBusController &controller, uint16_t flashId, bool enable,
+void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
                          tStatus &status) {
     if (status.isFatal()) return;
     const uint32_t latch = enable ? 0x06000000 : 0x04000000;
     switch (flashId) {
         case kFlashId1010:
-            flashCommand(controller, latch, 0x201, status);
+            flashCommand(port, latch, 0x201, status);
             break;
         case kFlashIdBF8E:
             // Status register: cleared to allow writing, 0x3C to protect every block.
-            flashCommand(controller, 0x50000000, 0x201, status);
-            flashCommand(controller, enable ? 0x01000000 : 0x013C0000, 0x202, status);
-            flashCommand(controller, latch, 0x201, status);
+            flashCommand(port, 0x50000000, 0x201, status);
+            flashCommand(port, enable ? 0x01000000 : 0x013C0000, 0x202, status);
+            flashCommand(port, latch, 0x201, status);
             break;
         case kFlashId9D17: {
-            controller.writeRegister(reg::kIndirectControl, enable ? 16 : 32, status);
-            waitIndirectIdle(controller, status);
+            port.writeRegister(reg::kIndirectControl, enable ? 16 : 32, status);
+            waitIndirectIdle(port, status);
             uint32_t control = 0;
-            controller.readRegister(reg::kIndirectControl, control, status);
+            port.readRegister(reg::kIndirectControl, control, status);
             if (status.isFatal()) return;
             if (((control & 2u) != 0) != enable) {
                 ZELSMBUS_SET_CODE(status, -52005);
@@ -123,7 +123,7 @@ void setFlashWriteEnable(iSMBusController &controller, uint16_t flashId, bool en
             const uint32_t wanted = enable ? 2 : 0;
             uint32_t deviceStatus = 0;
             for (int poll = 0; poll < 10; ++poll) {
-                deviceStatus = readIndirectStatus(controller, status);
+                deviceStatus = readIndirectStatus(port, status);
                 if (status.isFatal()) return;
                 if ((deviceStatus & 0xFFu) == wanted) break;
                 sleepMilliseconds(1);
@@ -136,25 +136,25 @@ void setFlashWriteEnable(iSMBusController &controller, uint16_t flashId, bool en
     }
 }
 
-uint32_t readFlashWord(iSMBusController &controller, uint32_t address, tStatus &status) {
+uint32_t readFlashWord(iRegisterPort &port, uint32_t address, tStatus &status) {
     if (status.isFatal()) return 0;
-    const tFlashScope transfer(controller, 0, tFlashHold::serialTransfer, status);
-    flashCommand(controller, (address & 0xFFFFFF) | 0x03000000, 0x304, status);
-    flashCommand(controller, 0, 0x204, status);
+    const tFlashScope transfer(port, 0, tFlashHold::serialTransfer, status);
+    flashCommand(port, (address & 0xFFFFFF) | 0x03000000, 0x304, status);
+    flashCommand(port, 0, 0x204, status);
     uint32_t value = 0;
-    controller.readRegister(reg::kSerialData, value, status);
+    port.readRegister(reg::kSerialData, value, status);
     return status.isFatal() ? 0 : reverseWordBits(value);
 }
 
-void programFlashPage(iSMBusController &controller, uint32_t address,
+void programFlashPage(iRegisterPort &port, uint32_t address,
                       const uint8_t (&page)[kFlashPageBytes], tStatus &status) {
     if (status.isFatal()) return;
-    const tFlashScope transfer(controller, 0, tFlashHold::serialTransfer, status);
-    flashCommand(controller, (address & 0xFFFFC0) | 0x02000000, 0x304, status);
+    const tFlashScope transfer(port, 0, tFlashHold::serialTransfer, status);
+    flashCommand(port, (address & 0xFFFFC0) | 0x02000000, 0x304, status);
     for (uint32_t offset = 0; offset < kFlashPageBytes && !status.isFatal(); offset += 4)
-        flashCommand(controller, reverseWordBits(loadLittleEndian(page + offset)), 0x304, status);
-    controller.writeRegister(reg::kSerialControl, 0x200, status);
-    waitFlashIdle(controller, status);
+        flashCommand(port, reverseWordBits(loadLittleEndian(page + offset)), 0x304, status);
+    port.writeRegister(reg::kSerialControl, 0x200, status);
+    waitFlashIdle(port, status);
 }
 
 }  // namespace nZELSMBUS000

@@ -76,6 +76,31 @@ public:
     virtual void setAttribute1004(uint8_t value, tStatus &status) = 0;
     virtual void getAttribute1005(uint32_t &value, tStatus &status) = 0;
     virtual void setAttribute1005(uint32_t value, tStatus &status) = 0;
+    // The flash writer's lock of this controller (controller/flashLock.h),
+    // held by every procedure that erases, programs or reads its flash. A
+    // controller without a driver node has nothing to lock.
+    virtual void lockFlash(tStatus &status) { (void)status; }
+    virtual void unlockFlash() noexcept {}
+};
+
+// Holds a controller's flash writer's lock for a scope; takes nothing when
+// the status already holds an error.
+class tFlashWriterLock {
+public:
+    tFlashWriterLock(iSMBusController &controller, tStatus &status) : controller_(controller) {
+        if (status.isFatal()) return;
+        controller_.lockFlash(status);
+        held_ = !status.isFatal();
+    }
+    ~tFlashWriterLock() {
+        if (held_) controller_.unlockFlash();
+    }
+    tFlashWriterLock(const tFlashWriterLock &) = delete;
+    tFlashWriterLock &operator=(const tFlashWriterLock &) = delete;
+
+private:
+    iSMBusController &controller_;
+    bool held_ = false;
 };
 
 }  // namespace nZELSMBUS000

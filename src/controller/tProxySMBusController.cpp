@@ -1,9 +1,13 @@
 #include "controller/tProxySMBusController.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
+#include "controller/flashLock.h"
+#include "driver/sleep.h"
 #include "status/memory.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -154,6 +158,24 @@ void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t 
 
 // Every remaining operation is one driver command; the proxy does nothing when
 // the status already holds an error.
+
+void tProxySMBusController::lockFlash(tStatus &status) {
+    if (status.isFatal()) return;
+    // A timed wait on the mutex, not polls with sleeps: sleeps may return at
+    // once (a signal, a simulated driver's virtual clock).
+    if (!flashMutex_.try_lock_for(
+            std::chrono::milliseconds(kFlashLockPolls * kFlashLockPollMilliseconds))) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
+        return;
+    }
+    lockFlashNode(proxy_.descriptor(), status);
+    if (status.isFatal()) flashMutex_.unlock();
+}
+
+void tProxySMBusController::unlockFlash() noexcept {
+    unlockFlashNode(proxy_.descriptor());
+    flashMutex_.unlock();
+}
 
 void tProxySMBusController::lock(tStatus &status) { proxy_.lock(port_, status); }
 

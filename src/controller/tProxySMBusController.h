@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "controller/iSMBusController.h"
 #include "driver/tDeviceInterfaceIterator.h"
@@ -91,6 +92,10 @@ public:
     void setAttribute1004(uint8_t value, tStatus &status) override;
     void getAttribute1005(uint32_t &value, tStatus &status) override;
     void setAttribute1005(uint32_t value, tStatus &status) override;
+    // Threads sharing this session are kept apart in-process; other sessions
+    // and processes by flock() on the node.
+    void lockFlash(tStatus &status) override;
+    void unlockFlash() noexcept override;
 
 private:
     tProxySMBusController(const nZELOSAL000::tDeviceInterfacePath &node, uint16_t port,
@@ -106,6 +111,7 @@ private:
     char portString_[kTextSize + 1];
     uint8_t protectedCount_;
     uint8_t *protectedList_;  // owned; null when the count is 0
+    std::timed_mutex flashMutex_;
 };
 
 }  // namespace nZELSMBUS000

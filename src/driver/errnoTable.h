@@ -5,9 +5,8 @@
 
 namespace nZELSMBUS000::nZELOSAL000 {
 
-// errno values 0 to 130 have an entry; anything above maps to -52008.
-inline constexpr int kLastMappedErrno = 130;
-
+// 0 for 0; the status code of an errno value (EIO: ZELSMBUS_ERROR_IO, EBUSY:
+// ZELSMBUS_ERROR_BUSY, ...), ZELSMBUS_ERROR_OS for one without a code of its own.
 int64_t statusCodeForErrno(int error) noexcept;
 
 }  // namespace nZELSMBUS000::nZELOSAL000

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "zelsmbus.h"
+
 namespace nZELSMBUS000::nZELOSAL000 {
 
 namespace {
@@ -27,13 +29,13 @@ void readInterfacePath(const char *directory, tDeviceInterfacePath *record, tSta
     }
     FILE *file = openWithRetries(fileName);
     if (file == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return;
     }
     char contents[kFileBufferSize];
     const size_t count = std::fread(contents, 1, sizeof contents, file);
     if (std::ferror(file)) {
-        ZELSMBUS_SET_CODE(status, -52024);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
         std::fclose(file);
         return;
     }
@@ -46,7 +48,7 @@ void readInterfacePath(const char *directory, tDeviceInterfacePath *record, tSta
         }
         return;
     }
-    ZELSMBUS_SET_CODE(status, -52019);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TOO_LARGE);
     std::fclose(file);
 }
 
@@ -59,13 +61,13 @@ void readProperty(const char *directory, const char *name, void *destination, si
     }
     FILE *file = openWithRetries(fileName);
     if (file == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return;
     }
     char contents[kFileBufferSize];
     const size_t count = std::fread(contents, 1, sizeof contents, file);
     if (std::ferror(file)) {
-        ZELSMBUS_SET_CODE(status, -52024);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
         std::fclose(file);
         return;
     }
@@ -75,7 +77,7 @@ void readProperty(const char *directory, const char *name, void *destination, si
     if (count <= capacity && destination != nullptr) {
         std::memcpy(destination, contents, count);
     } else {
-        ZELSMBUS_SET_CODE(status, -52019);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TOO_LARGE);
     }
     std::fclose(file);
 }

@@ -8,15 +8,15 @@
 
 namespace nZELSMBUS000::nZELOSAL000 {
 
-// Opening is tried this many times in a row before giving up with -52006.
+// Opening is tried this many times in a row before giving up with ZELSMBUS_ERROR_NOT_FOUND.
 inline constexpr int kOpenAttempts = 10;
 // Size of the formatted file names and of the single read of a file.
 inline constexpr size_t kFileBufferSize = 4096;
 
-// <directory>/interfacePath into the record (at most 255 bytes, else -52019).
+// <directory>/interfacePath into the record (at most 255 bytes, else ZELSMBUS_ERROR_TOO_LARGE).
 void readInterfacePath(const char *directory, tDeviceInterfacePath *record, tStatus &status);
 // <directory>/properties/<name> into destination (at most capacity bytes,
-// else -52019); sizeOut, when given, receives the file's byte count.
+// else ZELSMBUS_ERROR_TOO_LARGE); sizeOut, when given, receives the file's byte count.
 void readProperty(const char *directory, const char *name, void *destination, size_t capacity,
                   size_t *sizeOut, tStatus &status);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/linuxDevEnumHelper.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000::nZELOSAL000 {
 
@@ -22,7 +23,7 @@ tDeviceInterfaceIterator::tDeviceInterfaceIterator(const char *interfaceClass, t
     if (result == 0) {
         cursor_ = matches_.gl_pathv;
     } else if (result != GLOB_NOMATCH) {
-        ZELSMBUS_SET_CODE(status, -52003);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_SYSTEM);
     }
 }
 
@@ -34,7 +35,7 @@ void tDeviceInterfaceIterator::next() { ++cursor_; }
 
 void tDeviceInterfaceIterator::getInterfacePath(tDeviceInterfacePath *record, tStatus &status) {
     if (atEnd()) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return;
     }
     readInterfacePath(*cursor_, record, status);
@@ -43,7 +44,7 @@ void tDeviceInterfaceIterator::getInterfacePath(tDeviceInterfacePath *record, tS
 void tDeviceInterfaceIterator::getProperty(const char *name, void *destination, size_t capacity,
                                            size_t *sizeOut, tStatus &status) {
     if (atEnd()) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return;
     }
     readProperty(*cursor_, name, destination, capacity, sizeOut, status);

@@ -23,7 +23,7 @@ static_assert(offsetof(tDeviceInterfacePath, path) == 0, "the path leads the rec
 class tDeviceInterfaceIterator {
 public:
     // Searches the directories of the class. Finding none is not an error;
-    // a failing search sets -52003 and leaves the walk empty.
+    // a failing search sets ZELSMBUS_ERROR_SYSTEM and leaves the walk empty.
     tDeviceInterfaceIterator(const char *interfaceClass, tStatus &status);
     ~tDeviceInterfaceIterator();
 

@@ -4,15 +4,22 @@
 #include <cstring>
 
 #include "controller/flashAccess.h"
+#include "controller/flashScope.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
 namespace {
 
-// -52002 unless the controller's flash keeps configuration blocks.
-void requireConfigFlash(iSMBusController &controller, tStatus &status) {
-    const uint16_t flashId = identifyFlash(controller, status);
-    if (!status.isFatal() && flashId != kFlashId1010) ZELSMBUS_SET_CODE(status, -52002);
+constexpr uint32_t kErasedWord = 0xFFFFFFFFu;
+constexpr uint32_t kFactoryFlagWord = 0x100;  // what an erased flag word starts from
+
+// Brings the flash to rest (see bringFlashToRest); ZELSMBUS_ERROR_NOT_SUPPORTED
+// unless it keeps configuration blocks.
+void requireConfigFlash(iRegisterPort &port, tStatus &status) {
+    const uint16_t flashId = bringFlashToRest(port, status);
+    if (!status.isFatal() && flashId != kFlashId1010)
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
 }
 
 // Object allocation throws std::bad_alloc; the exports turn that into -52000.
@@ -20,43 +27,60 @@ boost::shared_array<uint32_t> makeBlockBuffer() {
     return boost::shared_array<uint32_t>(new uint32_t[kConfigBlockWords]);
 }
 
+bool allErased(const uint32_t *words) {
+    for (uint32_t index = 0; index < kConfigBlockWords; ++index)
+        if (words[index] != kErasedWord) return false;
+    return true;
+}
+
+// Reads block 2. A block that reads entirely erased is read again: a flash
+// that did not answer reads the same way. Two readings that differ fail with
+// ZELSMBUS_ERROR_IO.
+void readBlockTrusted(iRegisterPort &port, uint32_t *words, tStatus &status) {
+    readConfigBlock(port, kConfigFlagBlock, words, status);
+    if (status.isFatal() || !allErased(words)) return;
+    readConfigBlock(port, kConfigFlagBlock, words, status);
+    if (!status.isFatal() && !allErased(words)) ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
+}
+
 // Erases block 2, writes `words` to it and reads it back into `readBack`. Each
 // of the three ends what it started on every path (they hold their own scopes).
-void rewriteBlock(iSMBusController &controller, const uint32_t *words, uint32_t *readBack,
+void rewriteBlock(iRegisterPort &port, const uint32_t *words, uint32_t *readBack,
                   tStatus &status) {
-    eraseConfigBlock(controller, kConfigFlagBlock, status);
-    writeConfigBlock(controller, kConfigFlagBlock, words, status);
-    readConfigBlock(controller, kConfigFlagBlock, readBack, status);
+    eraseConfigBlock(port, kConfigFlagBlock, status);
+    writeConfigBlock(port, kConfigFlagBlock, words, status);
+    readConfigBlock(port, kConfigFlagBlock, readBack, status);
 }
 
 // Puts the old block back under a status of its own (the caller's holds the
 // failure that made this necessary); a block that does not read back as it
-// was is written once more.
-void repairBlock(iSMBusController &controller, const uint32_t *original, uint32_t *scratch) {
+// was is written once more. False when it could not be put back.
+bool repairBlock(iRegisterPort &port, const uint32_t *original, uint32_t *scratch) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus repairStatus;
-        rewriteBlock(controller, original, scratch, repairStatus);
+        rewriteBlock(port, original, scratch, repairStatus);
         if (!repairStatus.isFatal() && std::memcmp(scratch, original, kConfigBlockBytes) == 0)
-            return;
+            return true;
     }
+    return false;
 }
 
 }  // namespace
 
-bool readConfigFlag(iSMBusController &controller, tStatus &status) {
-    requireConfigFlash(controller, status);
+bool readConfigFlag(iRegisterPort &port, tStatus &status) {
+    requireConfigFlash(port, status);
     if (status.isFatal()) return false;
     boost::shared_array<uint32_t> words = makeBlockBuffer();
-    readConfigBlock(controller, kConfigFlagBlock, words.get(), status);
+    readBlockTrusted(port, words.get(), status);
     if (status.isFatal()) return false;
     return (words[kConfigFlagWord] & kConfigFlagMask) == kConfigFlagSet;
 }
 
-void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) {
-    requireConfigFlash(controller, status);
+void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status) {
+    requireConfigFlash(port, status);
     if (status.isFatal()) return;
     boost::shared_array<uint32_t> block = makeBlockBuffer();
-    readConfigBlock(controller, kConfigFlagBlock, block.get(), status);
+    readBlockTrusted(port, block.get(), status);
     if (status.isFatal()) return;
 
     const uint32_t flag = block[kConfigFlagWord] & kConfigFlagMask;
@@ -66,16 +90,16 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
     std::memcpy(original.get(), block.get(), kConfigBlockBytes);
 
     uint32_t &word = block[kConfigFlagWord];
-    if (word == 0xFFFFFFFFu) word = 0x100;  // erased: start from the factory default
+    if (word == kErasedWord) word = kFactoryFlagWord;
     word = (word & ~kConfigFlagMask) | (value ? kConfigFlagSet : kConfigFlagClear);
     const uint32_t wanted = word;
 
     // A block that cannot be written back must not be erased in the first place.
     if (block[0] == 0) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    rewriteBlock(controller, block.get(), block.get(), status);
+    rewriteBlock(port, block.get(), block.get(), status);
 
     // The block must read back as written: the old contents with the new flag.
     const uint32_t oldWord = original[kConfigFlagWord];
@@ -85,9 +109,20 @@ void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status) 
     original[kConfigFlagWord] = oldWord;
     if (intact) return;
     // Once the erase has begun, any failure may leave the block empty or half
-    // written: the old block goes back, and the call reports the first failure.
-    repairBlock(controller, original.get(), block.get());
-    ZELSMBUS_SET_CODE(status, -52003);
+    // written: the old block goes back, and the call reports the first
+    // failure; a block that could not be put back says so instead. A flash
+    // still busy after the release's wait answers nothing: it is not erased
+    // again, and the failure stands.
+    if (flashStillBusy(port, kFlashId1010)) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
+        return;
+    }
+    if (!repairBlock(port, original.get(), block.get())) {
+        status.clear();
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_REGION_DAMAGED);
+        return;
+    }
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_SYSTEM);
 }
 
 }  // namespace nZELSMBUS000

@@ -1,7 +1,7 @@
 // Attribute 1006: the configuration flag kept in flash block 2 of device 0x1010.
 #pragma once
 
-#include "controller/iSMBusController.h"
+#include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
@@ -12,11 +12,11 @@ constexpr uint32_t kConfigFlagMask = 0x300003;
 constexpr uint32_t kConfigFlagSet = 0x200003;
 constexpr uint32_t kConfigFlagClear = 0x200000;
 
-bool readConfigFlag(iSMBusController &controller, tStatus &status);
+bool readConfigFlag(iRegisterPort &port, tStatus &status);
 // Rewrites block 2 only when the flag changes. After any failure once the
 // erase has begun the old block is written back (under a status of its own)
 // and the first failure is reported; a block that merely did not read back
 // as written is -52003. So block 2 holds the old contents or the new ones.
-void writeConfigFlag(iSMBusController &controller, bool value, tStatus &status);
+void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status);
 
 }  // namespace nZELSMBUS000

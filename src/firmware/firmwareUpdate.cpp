@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "controller/flashAccess.h"
+#include "controller/flashBitOrder.h"
+#include "controller/flashScope.h"
+#include "controller/tControllerRegisterPort.h"
 #include "firmware/firmwareChecksums.h"
 #include "firmware/firmwareImage.h"
 #include "firmware/firmwarePayload.h"
@@ -15,6 +18,8 @@ namespace nZELSMBUS000 {
 namespace {
 
 namespace reg = nFlashRegister;
+
+constexpr uint32_t kErasedWord = 0xFFFFFFFFu;
 
 // A status-reporting buffer released on every path.
 class tBuffer {
@@ -31,160 +36,242 @@ private:
     uint8_t *bytes_;
 };
 
+// The pin-out word the installed firmware carries at the header's address,
+// as its bytes lie in the flash: four on the serial devices (the version in
+// the first), two on 0x9D17 (the version in the first).
 struct tPinOut {
-    uint32_t version = 0;
-    bool erased = false;  // the whole word reads as erased flash
+    uint32_t address = 0;
+    uint8_t bytes[4] = {};
+    uint32_t length = 0;
+    bool erased = false;  // every byte reads 0xFF: not a version at all
+    uint32_t version() const { return bytes[0]; }
 };
 
-// The pin-out version the installed firmware carries at the header's address.
-tPinOut readPinOut(iSMBusController &controller, uint16_t flashId, uint32_t address,
-                   tStatus &status) {
-    tPinOut pinOut;
+uint32_t readPinOutWord(iRegisterPort &port, uint16_t flashId, uint32_t address,
+                        tStatus &status) {
     if (flashId == kFlashId9D17) {
-        const uint32_t word = readIndirectWord(controller, address, status);
-        pinOut.version = (word >> 8) & 0xFFu;
-        pinOut.erased = (word & 0xFFFFu) == 0xFFFFu;
-        return pinOut;
+        const uint32_t word = readIndirectWord(port, address, status);
+        return (word & 0xFFFFu) == 0xFFFFu ? kErasedWord : word & 0xFFFFu;
     }
-    uint32_t word = readFlashWord(controller, address, status);
-    if (word == 0xFFFFFFFFu) word = readFlashWord(controller, address, status);
-    pinOut.version = word & 0xFFu;
-    pinOut.erased = word == 0xFFFFFFFFu;
+    return readFlashWord(port, address, status);
+}
+
+// A word that reads erased is read again: a flash that did not answer reads
+// the same way. Two readings that differ fail with ZELSMBUS_ERROR_IO.
+tPinOut readPinOut(iRegisterPort &port, uint16_t flashId, uint32_t address, tStatus &status) {
+    tPinOut pinOut;
+    pinOut.address = address;
+    uint32_t word = readPinOutWord(port, flashId, address, status);
+    if (!status.isFatal() && word == kErasedWord) {
+        word = readPinOutWord(port, flashId, address, status);
+        if (!status.isFatal() && word != kErasedWord) ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
+    }
+    if (status.isFatal()) return pinOut;
+    pinOut.erased = word == kErasedWord;
+    if (flashId == kFlashId9D17) {
+        pinOut.length = 2;
+        pinOut.bytes[0] = uint8_t(word >> 8);
+        pinOut.bytes[1] = uint8_t(word);
+    } else {
+        pinOut.length = 4;
+        storeLittleEndian(word, pinOut.bytes);
+    }
     return pinOut;
 }
 
-void checkImageAgainstController(iSMBusController &controller, const tFirmwareImageHeader &header,
-                                 uint32_t flags, uint16_t &flashId, tStatus &status) {
+void checkImageAgainstController(iSMBusController &controller, iRegisterPort &port,
+                                 const tFirmwareImageHeader &header, uint32_t flags,
+                                 uint16_t &flashId, tPinOut &pinOut, tStatus &status) {
+    if (status.isFatal()) return;
     if (!header.isFirmwareUpdate) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     uint32_t installedVersion = 0;
-    controller.readRegister(reg::kFirmwareVersion, installedVersion, status);
+    port.readRegister(reg::kFirmwareVersion, installedVersion, status);
     if (status.isFatal()) return;
     if (header.version <= installedVersion && (flags & ZELSMBUS_FIRMWARE_FORCE) == 0) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     if (header.headerVersion != 1 && header.headerVersion != 2) {
-        ZELSMBUS_SET_CODE(status, -52002);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
-    flashId = identifyFlash(controller, status);
+    // Whatever an earlier process left behind, the flash is brought to rest
+    // before anything is asked of it.
+    flashId = bringFlashToRest(port, status);
     if (status.isFatal()) return;
     if (firmwareRegionSize(flashId) == 0 || !firmwareOffsetFits(flashId, header.offset)) {
-        ZELSMBUS_SET_CODE(status, -52002);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
     uint16_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
     controller.getPciIds(vendor, device, subsystemVendor, subsystem, status);
     if (status.isFatal()) return;
     if (header.subsystemId != subsystem) {
-        ZELSMBUS_SET_CODE(status, -52002);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
-    waitInterfaceReady(controller, status);
-    const tPinOut pinOut = readPinOut(controller, flashId, header.pinOutAddress, status);
+    waitInterfaceReady(port, status);
+    pinOut = readPinOut(port, flashId, header.pinOutAddress, status);
     if (status.isFatal()) return;
-    if (pinOut.version != header.pinOutVersion) {
-        // An erased word is what an update cut short leaves when the image
-        // rewrites the pin-out word itself: say so rather than "wrong board".
-        ZELSMBUS_SET_CODE(status, pinOut.erased ? ZELSMBUS_ERROR_PIN_OUT_ERASED : -52002);
+    // An erased word carries no version, whatever the image declares (255
+    // included): it is what an update cut short leaves when the image
+    // rewrites the pin-out word itself.
+    if (pinOut.erased) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PIN_OUT_ERASED);
         return;
     }
-    if (firmwareRegionSize(flashId) < header.byteCount) ZELSMBUS_SET_CODE(status, -52019);
+    if (pinOut.version() != header.pinOutVersion) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
+        return;
+    }
+    // On 0xBF8E an image reaching into the trailer's two bytes could never
+    // verify: refused before anything is erased.
+    if (firmwareCapacity(flashId) < header.byteCount)
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TOO_LARGE);
 }
 
 // Decodes the payload and checks its length and CRC; null on failure.
 uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
     if (status.isFatal()) return nullptr;
     if (decodedPayloadLength(header.payload, header.payloadLength) != header.byteCount) {
-        ZELSMBUS_SET_CODE(status, -52023);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_CORRUPT_DATA);
         return nullptr;
     }
     auto *bytes = static_cast<uint8_t *>(allocate(size_t(header.byteCount) + 1, status));
     if (bytes == nullptr) return nullptr;
     const size_t decoded = decodePayload(header.payload, header.payloadLength, bytes);
     if (decoded != header.byteCount || firmwareCrc32(bytes, decoded) != header.crc) {
-        ZELSMBUS_SET_CODE(status, -52023);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_CORRUPT_DATA);
         release(bytes);
         return nullptr;
     }
     return bytes;
 }
 
-// Reads the region back into `readBack` (a whole region's room); true when its
-// first byteCount bytes are `expected`, -52018 when they differ.
-bool verifyRegion(iSMBusController &controller, uint16_t flashId, uint32_t offset,
-                  const uint8_t *expected, uint32_t byteCount, uint8_t *readBack, tStatus &status) {
+bool allErased(const uint8_t *bytes, size_t length) {
+    for (size_t index = 0; index < length; ++index)
+        if (bytes[index] != 0xFF) return false;
+    return true;
+}
+
+// Reads the region to keep it; a region that reads entirely erased is read
+// again into `scratch`, and two readings that differ fail with
+// ZELSMBUS_ERROR_IO (nothing is erased then).
+void saveRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset, uint8_t *saved,
+                uint8_t *scratch, tStatus &status) {
+    const uint32_t regionSize = firmwareRegionSize(flashId);
+    readFlashRegion(port, flashId, offset, regionSize, saved, status);
+    if (status.isFatal() || !allErased(saved, regionSize)) return;
+    readFlashRegion(port, flashId, offset, regionSize, scratch, status);
+    if (!status.isFatal() && std::memcmp(saved, scratch, regionSize) != 0)
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
+}
+
+// Reads the whole region back into `readBack`; true when it is `expected`
+// (the firmware, its 0xFF fill and 0xBF8E's trailer), else
+// ZELSMBUS_ERROR_VERIFY_FAILED.
+bool verifyRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset, const uint8_t *expected,
+                  uint8_t *readBack, tStatus &status) {
     if (status.isFatal()) return false;
     const uint32_t regionSize = firmwareRegionSize(flashId);
-    readFlashRegion(controller, flashId, offset, regionSize, readBack, status);
+    readFlashRegion(port, flashId, offset, regionSize, readBack, status);
     if (status.isFatal()) return false;
-    if (std::memcmp(readBack, expected, byteCount) != 0) {
-        ZELSMBUS_SET_CODE(status, -52018);
+    if (std::memcmp(readBack, expected, regionSize) != 0) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_VERIFY_FAILED);
         return false;
     }
     return true;
 }
 
 // Device 0x1010: writes the saved region back and reads it again, under a
-// status of its own (the caller's holds the failure that made this
-// necessary and keeps it). A restore that does not verify is tried once more.
-// It allocates nothing, so running out of memory cannot stop it.
-void restoreRegion(iSMBusController &controller, uint32_t offset, const uint8_t *saved,
-                   uint8_t *readBack) {
+// status of its own. A restore that does not verify is tried once more. It
+// allocates nothing, so running out of memory cannot stop it.
+bool restoreRegion(iRegisterPort &port, uint32_t offset, const uint8_t *saved, uint8_t *readBack) {
     const uint32_t regionSize = firmwareRegionSize(kFlashId1010);
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus restoreStatus;
-        writeFirmwareRegion(controller, offset, regionSize, saved, restoreStatus);
-        if (verifyRegion(controller, kFlashId1010, offset, saved, regionSize, readBack,
-                         restoreStatus))
-            return;
+        writeFirmwareRegion(port, offset, regionSize, saved, restoreStatus);
+        if (verifyRegion(port, kFlashId1010, offset, saved, readBack, restoreStatus)) return true;
     }
+    return false;
+}
+
+// Programs the pin-out word read before the erase back when it now reads
+// erased, so that the same update can be made again. Under a status of its own.
+void restorePinOut(iRegisterPort &port, uint16_t flashId, const tPinOut &pinOut) {
+    tStatus own;
+    const tPinOut now = readPinOut(port, flashId, pinOut.address, own);
+    if (own.isFatal() || !now.erased) return;
+    programFlashBytes(port, flashId, pinOut.address, pinOut.bytes, pinOut.length, own);
+}
+
+// After a failure once the erase has begun. A device that is still busy
+// after the release's wait is neither erased nor programmed again: it
+// answers nothing, and each attempt would cost another wait.
+void recover(iRegisterPort &port, uint16_t flashId, uint32_t offset, const uint8_t *saved,
+             uint8_t *readBack, const tPinOut &pinOut, tStatus &status) {
+    if (flashStillBusy(port, flashId)) return;
+    if (saved != nullptr && !restoreRegion(port, offset, saved, readBack)) {
+        // The region holds neither the old firmware nor the new.
+        status.clear();
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_REGION_DAMAGED);
+    }
+    restorePinOut(port, flashId, pinOut);
 }
 
 }  // namespace
 
-void writeFirmware(iSMBusController &controller, uint32_t length, const char *image, uint32_t flags,
-                   tStatus &status) {
+void writeFirmware(iSMBusController &controller, uint32_t length, const char *image,
+                   uint32_t flags, tStatus &status) {
+    tControllerRegisterPort port(controller);
     uint32_t signature = 0;
-    controller.readRegister(reg::kSignature, signature, status);
+    port.readRegister(reg::kSignature, signature, status);
     if (status.isFatal()) return;
     if (signature != kControllerSignature) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     tFirmwareImageHeader header;
     parseFirmwareImage(image, length, header, status);
     uint16_t flashId = 0;
-    if (!status.isFatal()) checkImageAgainstController(controller, header, flags, flashId, status);
+    tPinOut pinOut;
+    checkImageAgainstController(controller, port, header, flags, flashId, pinOut, status);
     uint8_t *decodedBytes = decodeImage(header, status);
     if (decodedBytes == nullptr) return;
     const tBuffer decoded(decodedBytes);
 
     // Device 0x1010 keeps the old region: once its erase has begun, any
     // failure puts it back, so the region holds the old firmware or the new
-    // one, never a mix. Without a saved copy nothing is erased.
+    // one, never a mix. Without a saved copy nothing is erased. Every buffer
+    // is taken before anything is erased.
     const uint32_t regionSize = firmwareRegionSize(flashId);
     const bool keepsCopy = flashId == kFlashId1010;
     const tBuffer saved(keepsCopy ? static_cast<uint8_t *>(allocate(regionSize, status)) : nullptr);
-    // Room for the read-back is taken before anything is erased.
+    const tBuffer expected(regionSize, status);
     const tBuffer readBack(regionSize, status);
+    if (status.isFatal()) return;
+    composeFirmwareRegion(flashId, decoded.get(), header.byteCount, expected.get());
     if (keepsCopy)
-        readFlashRegion(controller, flashId, header.offset, regionSize, saved.get(), status);
+        saveRegion(port, flashId, header.offset, saved.get(), readBack.get(), status);
     if (status.isFatal()) return;
 
     bool erasing = false;
-    writeFirmwareRegion(controller, header.offset, header.byteCount, decoded.get(), status,
-                        &erasing);
-    const bool verified = verifyRegion(controller, flashId, header.offset, decoded.get(),
-                                       header.byteCount, readBack.get(), status);
+    writeFirmwareRegion(port, header.offset, header.byteCount, decoded.get(), status, &erasing);
+    const bool verified =
+        verifyRegion(port, flashId, header.offset, expected.get(), readBack.get(), status);
 
-    // Only firmware that read back whole is started.
-    if (flashId == kFlashId9D17 && verified) activateIndirectFirmware(controller, status);
-    if (keepsCopy && erasing && status.isFatal())
-        restoreRegion(controller, header.offset, saved.get(), readBack.get());
+    // Only firmware that read back whole is started, and the start counts
+    // only when the boot header reads back as written.
+    if (flashId == kFlashId9D17 && verified) {
+        activateIndirectFirmware(port, status);
+        if (!indirectBootHeaderIntact(port, status) && !status.isFatal())
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_VERIFY_FAILED);
+    }
+    if (erasing && status.isFatal())
+        recover(port, flashId, header.offset, saved.get(), readBack.get(), pinOut, status);
 }
 
 }  // namespace nZELSMBUS000

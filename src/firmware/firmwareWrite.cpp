@@ -1,5 +1,6 @@
 #include "firmware/firmwareWrite.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "controller/flashAccess.h"
@@ -8,6 +9,7 @@
 #include "driver/sleep.h"
 #include "firmware/firmwareChecksums.h"
 #include "status/memory.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -18,190 +20,256 @@ namespace {
 
 constexpr uint32_t kIndirectSectorBytes = 0x10000;
 constexpr uint32_t kBF8EBlockBytes = 0x10000;
+constexpr uint32_t k1010EraseBlocks = 2;
+constexpr uint32_t k1010EraseBlockBytes = 0x8000;
+constexpr uint32_t kTrailerBytes = 2;
+constexpr uint32_t kSerialAddressSpace = 0x1000000;
+constexpr int kIndirectErasePolls = 10;
+constexpr uint32_t kIndirectErasePollMilliseconds = 100;
+constexpr uint32_t kBF8EEraseMilliseconds = 25;
 
-// Polls the indirect device after an erase: up to 10 reads 100 ms apart
-// until it is no longer busy; any of the error bits 0x5D refuses.
-void waitIndirectErase(iSMBusController &controller, tStatus &status) {
+// Activation points 0x9D17's boot header at the new region.
+constexpr uint16_t kBootHeader[18] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
+                                      0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
+                                      0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
+
+// Polls the indirect device after an erase until it is no longer busy; any
+// of its error bits refuses.
+void waitIndirectErase(iRegisterPort &port, tStatus &status) {
     uint32_t deviceStatus = 0;
-    for (int poll = 0; poll < 10 && !status.isFatal(); ++poll) {
-        deviceStatus = readIndirectStatus(controller, status);
-        sleepMilliseconds(100);
-        if ((deviceStatus & 1u) == 0) break;
+    for (int poll = 0; poll < kIndirectErasePolls && !status.isFatal(); ++poll) {
+        deviceStatus = readIndirectStatus(port, status);
+        sleepMilliseconds(kIndirectErasePollMilliseconds);
+        if ((deviceStatus & kIndirectBusy) == 0) break;
     }
-    if (!status.isFatal() && (deviceStatus & 0x5Du)) ZELSMBUS_SET_CODE(status, -52005);
+    if (!status.isFatal() && (deviceStatus & kIndirectErrorBits))
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
 }
 
-void eraseIndirectSector(iSMBusController &controller, uint32_t sector, tStatus &status) {
-    setFlashWriteEnable(controller, kFlashId9D17, true, status);
-    controller.writeRegister(reg::kIndirectErase, sector, status);
-    waitIndirectIdle(controller, status);
-    waitIndirectErase(controller, status);
+void eraseIndirectSector(iRegisterPort &port, uint32_t sector, tStatus &status) {
+    setFlashWriteEnable(port, kFlashId9D17, true, status);
+    port.writeRegister(reg::kIndirectErase, sector, status);
+    waitIndirectIdle(port, status);
+    waitIndirectErase(port, status);
 }
 
-void writeSerialPages(iSMBusController &controller, uint32_t regionSize, const uint8_t *buffer,
-                      tStatus &status) {
-    const uint32_t pages = (regionSize + kFlashPageBytes - 1) / kFlashPageBytes;
+// One indirect transfer programming `length` bytes (even, within a page) at address.
+void programIndirect(iRegisterPort &port, uint32_t address, const uint8_t *bytes, uint32_t length,
+                     tStatus &status) {
+    if (status.isFatal()) return;
+    const tFlashScope transfer(port, kFlashId9D17, tFlashHold::indirectTransfer, status);
+    setFlashWriteEnable(port, kFlashId9D17, true, status);
+    port.writeRegister(reg::kIndirectAddress, address, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectOpen, status);
+    for (uint32_t at = 0; at + 1 < length && !status.isFatal(); at += 2) {
+        port.writeRegister(reg::kIndirectWriteData, bytes[at] * 256u + bytes[at + 1], status);
+        waitIndirectIdle(port, status);
+    }
+    port.writeRegister(reg::kIndirectControl, kIndirectClose, status);
+    if (!status.isFatal()) sleepMilliseconds(1);
+}
+
+void writeSerialPages(iRegisterPort &port, uint16_t flashId, uint32_t address, uint32_t length,
+                      const uint8_t *buffer, tStatus &status) {
+    const uint32_t pages = (length + kFlashPageBytes - 1) / kFlashPageBytes;
     for (uint32_t page = 0; page < pages && !status.isFatal(); ++page) {
-        setFlashWriteEnable(controller, kFlashId1010, true, status);
+        setFlashWriteEnable(port, flashId, true, status);
         programFlashPage(
-            controller, page * kFlashPageBytes,
+            port, address + page * kFlashPageBytes,
             *reinterpret_cast<const uint8_t(*)[kFlashPageBytes]>(buffer + page * kFlashPageBytes),
             status);
     }
 }
 
-void write1010(iSMBusController &controller, const uint8_t *buffer, uint32_t regionSize,
-               tStatus &status) {
-    const tFlashScope procedure(controller, kFlashId1010, tFlashHold::writeProcedure, status);
-    for (uint32_t block = 0; block < 2 && !status.isFatal(); ++block) {
-        setFlashWriteEnable(controller, kFlashId1010, true, status);
-        controller.writeRegister(reg::kSerialCommand, 0xD8000000 + block * 0x8000, status);
-        controller.writeRegister(reg::kSerialControl, 0x204, status);
-        waitFlashIdle(controller, status);
+void write1010(iRegisterPort &port, const uint8_t *buffer, uint32_t regionSize, tStatus &status) {
+    const tFlashScope procedure(port, kFlashId1010, tFlashHold::writeProcedure, status);
+    for (uint32_t block = 0; block < k1010EraseBlocks && !status.isFatal(); ++block) {
+        setFlashWriteEnable(port, kFlashId1010, true, status);
+        port.writeRegister(reg::kSerialCommand,
+                           serialCommand(kOpBlockErase, block * k1010EraseBlockBytes), status);
+        port.writeRegister(reg::kSerialControl, kSerialSendFour, status);
+        waitFlashIdle(port, status);
     }
-    writeSerialPages(controller, regionSize, buffer, status);
-    setFlashWriteEnable(controller, kFlashId1010, false, status);
+    writeSerialPages(port, kFlashId1010, 0, regionSize, buffer, status);
+    setFlashWriteEnable(port, kFlashId1010, false, status);
 }
 
-void writeBF8E(iSMBusController &controller, uint32_t offset, uint8_t *buffer, uint32_t regionSize,
+void writeBF8E(iRegisterPort &port, uint32_t offset, const uint8_t *buffer, uint32_t regionSize,
                tStatus &status) {
-    const tFlashScope procedure(controller, kFlashIdBF8E, tFlashHold::writeProcedure, status);
+    const tFlashScope procedure(port, kFlashIdBF8E, tFlashHold::writeProcedure, status);
     for (uint32_t block = 0; block < regionSize / kBF8EBlockBytes && !status.isFatal(); ++block) {
-        setFlashWriteEnable(controller, kFlashIdBF8E, true, status);
-        flashCommand(controller, 0xD8000000 + offset + block * kBF8EBlockBytes, 0x204, status);
-        if (!status.isFatal()) sleepMilliseconds(25);
+        setFlashWriteEnable(port, kFlashIdBF8E, true, status);
+        flashCommand(port, serialCommand(kOpBlockErase, offset + block * kBF8EBlockBytes),
+                     kSerialSendFour, status);
+        if (!status.isFatal()) sleepMilliseconds(kBF8EEraseMilliseconds);
     }
     if (status.isFatal()) return;
 
-    const uint16_t trailer = regionCrc16(buffer, regionSize - 2);
-    buffer[regionSize - 2] = uint8_t(trailer >> 8);
-    buffer[regionSize - 1] = uint8_t(trailer);
-
     // Auto-increment programming: two bytes per command after the first.
-    flashCommand(controller, 0x70000000, 0x201, status);
-    setFlashWriteEnable(controller, kFlashIdBF8E, true, status);
-    flashCommand(controller, offset | 0xAD000000, 0x704, status);
+    flashCommand(port, serialCommand(kOpBusyOutputOn), kSerialSendOne, status);
+    setFlashWriteEnable(port, kFlashIdBF8E, true, status);
+    flashCommand(port, serialCommand(kOpAutoIncrement, offset), kSerialAutoIncrementStart, status);
     bool first = true;
     for (uint32_t at = 0; at < regionSize && !status.isFatal(); at += 4) {
         const uint32_t word = reverseWordBits(loadLittleEndian(buffer + at));
         const uint32_t halves[2] = {word >> 16, word & 0xFFFFu};
         for (uint32_t half : halves) {
             if (first)
-                flashCommand(controller, half << 16, 0x202, status);
+                flashCommand(port, half << 16, kSerialSendTwo, status);
             else
-                flashCommand(controller, 0xAD000000 | half << 8, 0x203, status);
+                flashCommand(port, serialCommand(kOpAutoIncrement, half << 8), kSerialSendThree,
+                             status);
             first = false;
         }
     }
     // Auto-increment programming takes nothing but its own commands, write
     // disable and the status read: it has to end before the protection can
     // be set again.
-    flashCommand(controller, 0x04000000, 0x201, status);
-    setFlashWriteEnable(controller, kFlashIdBF8E, false, status);
-    flashCommand(controller, 0x80000000, 0xA01, status);
+    flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
+    setFlashWriteEnable(port, kFlashIdBF8E, false, status);
+    flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, status);
 }
 
-void write9D17(iSMBusController &controller, const uint8_t *buffer, uint32_t byteCount,
-               uint32_t regionSize, tStatus &status) {
-    const tFlashScope procedure(controller, kFlashId9D17, tFlashHold::writeProcedure, status);
+void write9D17(iRegisterPort &port, const uint8_t *buffer, uint32_t byteCount, uint32_t regionSize,
+               tStatus &status) {
+    const tFlashScope procedure(port, kFlashId9D17, tFlashHold::writeProcedure, status);
     // Sector 0 holds the boot header that activation rewrites to point at the region.
-    eraseIndirectSector(controller, 0, status);
+    eraseIndirectSector(port, 0, status);
     const uint32_t firstSector = kIndirectRegionBase / kIndirectSectorBytes;
     const uint32_t endSector = firstSector + regionSize / kIndirectSectorBytes;
     for (uint32_t sector = firstSector; sector < endSector && !status.isFatal(); ++sector)
-        eraseIndirectSector(controller, sector, status);
+        eraseIndirectSector(port, sector, status);
 
     uint32_t pages = byteCount / kFlashPageBytes + 1;
     if (pages > regionSize / kFlashPageBytes) pages = regionSize / kFlashPageBytes;
-    for (uint32_t page = 0; page < pages && !status.isFatal(); ++page) {
-        const uint8_t *bytes = buffer + page * kFlashPageBytes;
-        const tFlashScope transfer(controller, kFlashId9D17, tFlashHold::indirectTransfer, status);
-        setFlashWriteEnable(controller, kFlashId9D17, true, status);
-        controller.writeRegister(reg::kIndirectAddress,
-                                 kIndirectRegionBase + page * kFlashPageBytes, status);
-        controller.writeRegister(reg::kIndirectControl, 1, status);
-        for (uint32_t at = 0; at < kFlashPageBytes && !status.isFatal(); at += 2) {
-            controller.writeRegister(reg::kIndirectWriteData, bytes[at] * 256u + bytes[at + 1],
-                                     status);
-            waitIndirectIdle(controller, status);
-        }
-        controller.writeRegister(reg::kIndirectControl, 2, status);
-        if (!status.isFatal()) sleepMilliseconds(1);
-    }
+    for (uint32_t page = 0; page < pages && !status.isFatal(); ++page)
+        programIndirect(port, kIndirectRegionBase + page * kFlashPageBytes,
+                        buffer + page * kFlashPageBytes, kFlashPageBytes, status);
 }
 
 }  // namespace
 
+uint32_t firmwareCapacity(uint16_t flashId) {
+    const uint32_t regionSize = firmwareRegionSize(flashId);
+    return flashId == kFlashIdBF8E ? regionSize - kTrailerBytes : regionSize;
+}
+
+void composeFirmwareRegion(uint16_t flashId, const uint8_t *bytes, uint32_t byteCount,
+                           uint8_t *region) {
+    const uint32_t regionSize = firmwareRegionSize(flashId);
+    std::memset(region, 0xFF, regionSize);
+    if (byteCount > 0) std::memcpy(region, bytes, std::min(byteCount, regionSize));
+    if (flashId != kFlashIdBF8E) return;
+    const uint16_t trailer = regionCrc16(region, regionSize - kTrailerBytes);
+    region[regionSize - 2] = uint8_t(trailer >> 8);
+    region[regionSize - 1] = uint8_t(trailer);
+}
+
 bool firmwareOffsetFits(uint16_t flashId, uint32_t offset) {
     if (flashId == kFlashId1010) return offset == 0;
     if (flashId != kFlashIdBF8E) return true;
-    return offset % kBF8EBlockBytes == 0 && offset <= 0x1000000u - firmwareRegionSize(flashId);
+    return offset % kBF8EBlockBytes == 0 &&
+           offset <= kSerialAddressSpace - firmwareRegionSize(flashId);
 }
 
-void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t byteCount,
+void writeFirmwareRegion(iRegisterPort &port, uint32_t offset, uint32_t byteCount,
                          const uint8_t *bytes, tStatus &status, bool *erasing) {
     if (status.isFatal()) return;
     uint32_t signature = 0;
-    controller.readRegister(reg::kSignature, signature, status);
+    port.readRegister(reg::kSignature, signature, status);
     if (status.isFatal()) return;
     if (signature != kControllerSignature) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    const uint16_t flashId = identifyFlash(controller, status);
+    const uint16_t flashId = identifyFlash(port, status);
     if (status.isFatal()) return;
     const uint32_t regionSize = firmwareRegionSize(flashId);
     if (regionSize == 0 || !firmwareOffsetFits(flashId, offset)) {
-        ZELSMBUS_SET_CODE(status, -52002);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
-    if (regionSize < byteCount) {
-        ZELSMBUS_SET_CODE(status, -52019);
+    // On 0xBF8E the firmware must leave the trailer's two bytes free.
+    if (firmwareCapacity(flashId) < byteCount) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TOO_LARGE);
         return;
     }
     // A whole 0x1010 region is written as it stands: putting a saved region
     // back then needs no memory once the erase has begun.
     if (flashId == kFlashId1010 && byteCount == regionSize) {
         if (erasing != nullptr) *erasing = true;
-        write1010(controller, bytes, regionSize, status);
+        write1010(port, bytes, regionSize, status);
         return;
     }
     auto *buffer = static_cast<uint8_t *>(allocate(regionSize, status));
     if (buffer == nullptr) return;
-    std::memset(buffer, 0xFF, regionSize);
-    if (byteCount > 0) std::memcpy(buffer, bytes, byteCount);
+    composeFirmwareRegion(flashId, bytes, byteCount, buffer);
 
     if (erasing != nullptr) *erasing = true;
     switch (flashId) {
         case kFlashId1010:
-            write1010(controller, buffer, regionSize, status);
+            write1010(port, buffer, regionSize, status);
             break;
         case kFlashIdBF8E:
-            writeBF8E(controller, offset, buffer, regionSize, status);
+            writeBF8E(port, offset, buffer, regionSize, status);
             break;
         default:
-            write9D17(controller, buffer, byteCount, regionSize, status);
+            write9D17(port, buffer, byteCount, regionSize, status);
             break;
     }
     release(buffer);
 }
 
-void activateIndirectFirmware(iSMBusController &controller, tStatus &status) {
-    static constexpr uint16_t kBootHeader[18] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
-                                                 0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
-                                                 0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
+void programFlashBytes(iRegisterPort &port, uint16_t flashId, uint32_t address,
+                       const uint8_t *bytes, uint32_t length, tStatus &status) {
     if (status.isFatal()) return;
-    const tFlashScope procedure(controller, kFlashId9D17, tFlashHold::writeProcedure, status);
-    setFlashWriteEnable(controller, kFlashId9D17, true, status);
-    controller.writeRegister(reg::kIndirectAddress, 0, status);
-    controller.writeRegister(reg::kIndirectControl, 1, status);
+    if (bytes == nullptr || length == 0 || length > kFlashPageBytes ||
+        firmwareRegionSize(flashId) == 0) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
+        return;
+    }
+    // Whole pages of 0xFF around the bytes: programming 0xFF changes nothing.
+    uint8_t pages[2 * kFlashPageBytes];
+    std::memset(pages, 0xFF, sizeof pages);
+    const uint32_t start = address & ~(kFlashPageBytes - 1);
+    std::memcpy(pages + (address - start), bytes, length);
+    const uint32_t span = address - start + length > kFlashPageBytes ? 2 * kFlashPageBytes
+                                                                      : kFlashPageBytes;
+    if (flashId == kFlashId9D17) {
+        const tFlashScope procedure(port, flashId, tFlashHold::writeProcedure, status);
+        for (uint32_t at = 0; at < span && !status.isFatal(); at += kFlashPageBytes)
+            programIndirect(port, start + at, pages + at, kFlashPageBytes, status);
+        return;
+    }
+    const tFlashScope procedure(port, flashId, tFlashHold::writeProcedure, status);
+    writeSerialPages(port, flashId, start, span, pages, status);
+    setFlashWriteEnable(port, flashId, false, status);
+}
+
+void activateIndirectFirmware(iRegisterPort &port, tStatus &status) {
+    if (status.isFatal()) return;
+    const tFlashScope procedure(port, kFlashId9D17, tFlashHold::writeProcedure, status);
+    setFlashWriteEnable(port, kFlashId9D17, true, status);
+    port.writeRegister(reg::kIndirectAddress, 0, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectOpen, status);
     for (uint16_t word : kBootHeader) {
         if (status.isFatal()) return;
-        controller.writeRegister(reg::kIndirectWriteData, word, status);
-        waitIndirectIdle(controller, status);
+        port.writeRegister(reg::kIndirectWriteData, word, status);
+        waitIndirectIdle(port, status);
     }
-    controller.writeRegister(reg::kIndirectControl, 2, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectClose, status);
     if (!status.isFatal()) sleepMilliseconds(1);
+}
+
+bool indirectBootHeaderIntact(iRegisterPort &port, tStatus &status) {
+    uint8_t bytes[sizeof kBootHeader];
+    readIndirectBytes(port, 0, sizeof bytes, bytes, status);
+    if (status.isFatal()) return false;
+    for (size_t index = 0; index < sizeof kBootHeader / 2; ++index)
+        if (bytes[2 * index] != kBootHeader[index] >> 8 ||
+            bytes[2 * index + 1] != (kBootHeader[index] & 0xFFu))
+            return false;
+    return true;
 }
 
 }  // namespace nZELSMBUS000

@@ -3,21 +3,39 @@
 
 #include <cstdint>
 
-#include "controller/iSMBusController.h"
+#include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
+
+// What the firmware region of `flashId` holds once byteCount bytes are
+// written: the bytes, 0xFF up to the region's end and, on 0xBF8E, the CRC-16
+// trailer in the last two bytes. `region` holds the region's size.
+void composeFirmwareRegion(uint16_t flashId, const uint8_t *bytes, uint32_t byteCount,
+                           uint8_t *region);
+
+// The largest firmware that fits a device's region (0xBF8E keeps its last
+// two bytes for the trailer); 0 for an unknown device.
+uint32_t firmwareCapacity(uint16_t flashId);
 
 // Writes byteCount bytes as the firmware region at offset (device 0xBF8E; 0 on
 // 0x1010; ignored on 0x9D17, whose region is fixed), padding the region with
 // 0xFF. Checks the signature and the flash device first; `erasing`, when
 // given, is set once those checks passed and the flash is about to change.
 // Whatever way it ends, the device is left at rest (see flashScope.h).
-void writeFirmwareRegion(iSMBusController &controller, uint32_t offset, uint32_t byteCount,
+void writeFirmwareRegion(iRegisterPort &port, uint32_t offset, uint32_t byteCount,
                          const uint8_t *bytes, tStatus &status, bool *erasing = nullptr);
 
+// Programs a few bytes (a pin-out word) at a flash address of the device
+// without erasing: only bits that read 1 can change, so the bytes must read
+// erased first. Up to 256 bytes.
+void programFlashBytes(iRegisterPort &port, uint16_t flashId, uint32_t address,
+                       const uint8_t *bytes, uint32_t length, tStatus &status);
+
 // Makes device 0x9D17 restart from the freshly written region.
-void activateIndirectFirmware(iSMBusController &controller, tStatus &status);
+void activateIndirectFirmware(iRegisterPort &port, tStatus &status);
+// Whether 0x9D17's boot header reads back as activation writes it.
+bool indirectBootHeaderIntact(iRegisterPort &port, tStatus &status);
 
 // Whether the region [offset, offset + region size) suits the serial device:
 // aligned to its 64 KiB erase blocks and inside the 24-bit address space.

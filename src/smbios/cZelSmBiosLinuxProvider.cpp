@@ -8,6 +8,7 @@
 #include <string>
 
 #include "status/memory.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000::nZELSMBIOS_1_1 {
 
@@ -53,7 +54,7 @@ void cZelSmBiosLinuxProvider::load(tStatus &status) {
             header.push_back(byte);
         } catch (const std::bad_alloc &) {
             // The byte is lost; reading goes on so that the file position stays right.
-            ZELSMBUS_SET_CODE(status, -52000);
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
         }
     }
     if (!status.isFatal()) {

@@ -12,7 +12,7 @@ inline constexpr const char *kSmBiosDumpPath = "/run/zelplat/smbios/smbiosdmp";
 class cZelSmBiosLinuxProvider : public cZelSmBiosProvider {
 public:
     // -240050 when the file cannot be opened, -240053 when it ends early,
-    // -52000 when memory runs out.
+    // ZELSMBUS_ERROR_OUT_OF_MEMORY when memory runs out.
     void load(tStatus &status) override;
 };
 

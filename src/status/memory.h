@@ -7,7 +7,7 @@
 
 namespace nZELSMBUS000 {
 
-// malloc(size); null and -52000 on failure; null without allocating when the
+// malloc(size); null and ZELSMBUS_ERROR_OUT_OF_MEMORY on failure; null without allocating when the
 // status already holds an error.
 void *allocate(size_t size, tStatus &status) noexcept;
 // free(); null is allowed.

@@ -17,7 +17,8 @@ using apitest::wireLog;
 namespace {
 
 // Default world, node 0 port 0 ("HOST::SMBUS0"): protected 0x58 and 0xD2; a
-// register device at 0x90 (bytes 25 0 75 80, words 0x1900 0 0x4B00 0x5000,
+// register device at 0x90 (16-bit registers 0x1900 0 0x4B00 0x5000 sent most-
+// significant byte first, so byte 0 reads 25 and word 0 reads 0x0019;
 // block 0x20 = 5A 45 4C 01) and an EEPROM at 0xA0.
 constexpr unsigned kNode = 0, kPort = 0;
 constexpr uint8_t kRegisters = 0x90, kEeprom = 0xA0, kAbsent = 0x30;
@@ -102,7 +103,7 @@ std::vector<TransactionCase> transactionCases() {
          [](tSMBusHandle *h, uint8_t a) { return ZELSMBusReadWord(h, a, 0x00, -1, &wordOut); },
          0,
          {{3, 1, 0x00}, {4, 1, 1}, {8, 4, 0}},
-         [] { EXPECT_EQ(wordOut, 0x1900); }},
+         [] { EXPECT_EQ(wordOut, 0x0019); }},  // wire bytes 0x19 0x00, low byte first
         {"ProcessCall",
          0x11,
          [](tSMBusHandle *h, uint8_t a) {

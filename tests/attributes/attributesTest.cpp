@@ -315,8 +315,9 @@ TEST_F(ConfigFlag, BusyFlashTimesOutAndTheBlockIsPutBack) {
                 controller.model.deviceStuckBusy = true;
             }
         }
-        // It answers again once the polling has given up and the repair begins.
-        if (offset == 64 && value == 0xAB000000 && dropped &&
+        // It answers again once the polling has given up: the release finds
+        // it ready, and the block is put back.
+        if (offset == 64 && value == 0x05000000 && dropped &&
             flashtest::gClockNs >= hungAt + 6'000'000'000ull)
             controller.model.deviceStuckBusy = false;
     };

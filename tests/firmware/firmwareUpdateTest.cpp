@@ -253,9 +253,16 @@ TEST_F(FirmwareUpdate, DeviceBF8ERegionEndsWithItsCrc16Trailer) {
     EXPECT_EQ(below[0xFF], 0xFF);
 }
 
-TEST_F(FirmwareUpdate, DeviceBF8EImageReachingIntoTheTrailerFailsVerification) {
+TEST_F(FirmwareUpdate, DeviceBF8EImageReachingIntoTheTrailerIsRefusedBeforeErasing) {
     prepare(kBF8E);
-    EXPECT_EQ(write(buildFirmwareImage(fields(), firmware(0x80000))), -52018);
+    for (size_t bytes : {0x80000 - 1, 0x80000}) {
+        controller->logging = true;
+        controller->log.clear();
+        EXPECT_EQ(write(buildFirmwareImage(fields(), firmware(bytes))), -52019);
+        EXPECT_EQ(controller->writesTo(0x2004), 0u);
+        for (const auto &access : controller->log)
+            EXPECT_FALSE(access.write && access.offset == 64 && access.value >> 24 == 0xD8);
+    }
 }
 
 TEST_F(FirmwareUpdate, Device9D17ProgramsWholePagesAndActivates) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -42,9 +44,10 @@ std::string withPayload(std::string image, const std::string &payload) {
 
 class FlashOutcome : public FlashSim {
 protected:
-    // Erase, program or status write sent to the flash since the log was
-    // cleared: any command that can change what the flash holds.
-    static bool flashCommandsSent() {
+    // Erase, program or (with `statusWrites`) status write sent to the flash
+    // since the log was cleared: any command that can change what the flash
+    // holds. A status write alone changes only 0xBF8E's protection.
+    static bool flashCommandsSent(bool statusWrites = true) {
         for (size_t i = 0; i < zelsim_log_count(); ++i) {
             zelsim_log_record entry;
             if (zelsim_log_entry(i, &entry) != 0 || entry.command != 0x19) continue;
@@ -53,7 +56,7 @@ protected:
             std::memcpy(&value, entry.in + 8, 4);
             const uint32_t instruction = value >> 24;
             if (offset == 64 && (instruction == 0xD8 || instruction == 0x02 ||
-                                 instruction == 0xAD || instruction == 0x01))
+                                 instruction == 0xAD || (statusWrites && instruction == 0x01)))
                 return true;
             if (offset == 0x2004 || offset == 0x2010) return true;
         }
@@ -98,6 +101,7 @@ TEST_P(UpdateOutcome, OverOldFirmwareLeavesExactlyTheNewRegionAndNothingOpen) {
     ASSERT_EQ(write(image(bytes)), 0);
     EXPECT_EQ(firstDifference(region(), expectedRegion(bytes)), -1);
     expectNothingLeftOpen();
+    EXPECT_GT(zelsim_virtual_ns(), 0u);  // the pacing ran on the virtual clock
 
     if (device.node == k9D17.node) {
         // Activation rewrote sector 0 with the boot header, over an erase.
@@ -112,6 +116,11 @@ TEST_P(UpdateOutcome, OverOldFirmwareLeavesExactlyTheNewRegionAndNothingOpen) {
         unsigned activations = 0;
         zelsim_flash_activations(device.node, &activations);
         EXPECT_EQ(activations, 1u);
+        // The started firmware reports its version; the same image is no longer newer.
+        uint32_t version = 0;
+        EXPECT_EQ(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_FIRMWARE_VERSION, &version), 0);
+        EXPECT_EQ(version, 8u);
+        EXPECT_EQ(write(image(bytes)), ZELSMBUS_ERROR_INVALID_PARAMETER);
     }
 }
 
@@ -136,35 +145,6 @@ TEST_P(UpdateOutcome, PayloadOfNoBytesIsRefusedBeforeTheFlashIsTouched) {
 
 INSTANTIATE_TEST_SUITE_P(Devices, UpdateOutcome, ::testing::ValuesIn(kDevices), caseName);
 
-// The flash may miss the first identification (0xFFFF) or the first read of
-// the pin-out word (0xFFFFFFFF); the update reads once more and goes on.
-struct UnansweredCase {
-    const char *name;
-    const Device *device;
-    enum zelsim_flash_fault fault;
-};
-
-void PrintTo(const UnansweredCase &c, std::ostream *out) { *out << c.name; }
-
-class Unanswered : public FlashOutcome, public ::testing::WithParamInterface<UnansweredCase> {};
-
-TEST_P(Unanswered, FirstAnswerIsReadAgain) {
-    open(*GetParam().device);
-    ASSERT_EQ(zelsim_flash_fault(device.node, GetParam().fault, 1), 0);
-    const std::vector<uint8_t> bytes = firmware(0x800);
-    EXPECT_EQ(write(image(bytes)), 0);
-    EXPECT_EQ(firstDifference(region(), expectedRegion(bytes)), -1);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Devices, Unanswered,
-    ::testing::Values(UnansweredCase{"Identify1010", &k1010, ZELSIM_FLASH_MISS_IDENTIFY},
-                      UnansweredCase{"IdentifyBF8E", &kBF8E, ZELSIM_FLASH_MISS_IDENTIFY},
-                      UnansweredCase{"Identify9D17", &k9D17, ZELSIM_FLASH_MISS_IDENTIFY},
-                      UnansweredCase{"PinOut1010", &k1010, ZELSIM_FLASH_MISS_READ},
-                      UnansweredCase{"PinOutBF8E", &kBF8E, ZELSIM_FLASH_MISS_READ}),
-    [](const auto &info) { return std::string(info.param.name); });
-
 // After programming in auto-increment mode the blocks are protected again
 // (status register 0x3C), which the part takes only once the mode has ended.
 TEST_F(FlashOutcome, DeviceBF8EIsProtectedAgainAfterAnUpdate) {
@@ -173,6 +153,142 @@ TEST_F(FlashOutcome, DeviceBF8EIsProtectedAgainAfterAnUpdate) {
     EXPECT_EQ(deviceState().protection, 0x3C);
     expectNothingLeftOpen();
 }
+
+// ---- faults ------------------------------------------------------------------
+// One table of faults per flash device, each judged by the same rules: the
+// call answers the case's code; a success means the new region in full; a
+// failure leaves the old region where the device keeps a copy (0x1010) or
+// the region's new bytes nowhere trusted; the pin-out word reads as before
+// the call (an update cut short puts it back); nothing is left open; and the
+// same call made again, the fault gone, completes.
+
+// Region bases as the fixture has them, with the pin-out word inside the
+// region that an update rewrites.
+const Device kBF8EPinOutInside{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x80020};
+const Device k9D17PinOutInside{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x300020};
+
+void registerWrites(unsigned node, std::initializer_list<std::pair<uint32_t, uint32_t>> writes) {
+    for (const auto &write : writes) zelsim_register_write(node, write.first, write.second);
+}
+
+// What a process killed mid-procedure leaves in each device.
+void leaveReadOpen(unsigned node) { registerWrites(node, {{64, 0x03000100}, {68, 0x304}}); }
+void leavePageProgramOpen(unsigned node) {
+    registerWrites(node, {{64, 0x06000000}, {68, 0x201}, {64, 0x02000100}, {68, 0x304},
+                          {64, 0x12345678}, {68, 0x304}});
+}
+void leaveAutoIncrement(unsigned node) {
+    registerWrites(node, {{64, 0x50000000}, {68, 0x201}, {64, 0x01000000}, {68, 0x202},
+                          {64, 0x06000000}, {68, 0x201}, {64, 0xAD080000}, {68, 0x704},
+                          {64, 0x12340000}, {68, 0x202}});
+}
+void leaveIndirectTransferOpen(unsigned node) {
+    registerWrites(node, {{0x2000, 4}, {0x2000, 16}, {0x2008, 0x300000}, {0x2000, 1},
+                          {0x2010, 0x1234}});
+}
+
+struct FaultCase {
+    const char *name;
+    const Device *device;
+    size_t imageBytes;
+    std::function<void(unsigned node)> arrange;  // the fault, or the state a kill left
+    int32_t code;
+    bool leavesOld;         // a failure leaves the old region in full
+    bool touchesFlash = true;  // false: refused before anything is erased
+};
+
+void PrintTo(const FaultCase &c, std::ostream *out) { *out << c.name; }
+
+std::function<void(unsigned)> fault(enum zelsim_flash_fault kind, uint32_t value) {
+    return [kind, value](unsigned node) { zelsim_flash_fault(node, kind, value); };
+}
+
+constexpr size_t k9D17Pages = 0x1000 / 256 + 1;  // an image of 0x1000 bytes
+
+const FaultCase kFaultCases[] = {
+    // A first answer of all ones is asked again; an identification that then
+    // answers goes on, a pin-out word whose readings differ is refused.
+    {"MissedIdentify1010", &k1010, 0x8000, fault(ZELSIM_FLASH_MISS_IDENTIFY, 1), 0, true},
+    {"MissedIdentifyBF8E", &kBF8E, 0x8000, fault(ZELSIM_FLASH_MISS_IDENTIFY, 1), 0, false},
+    {"MissedIdentify9D17", &k9D17, 0x1000, fault(ZELSIM_FLASH_MISS_IDENTIFY, 1), 0, false},
+    {"MissedPinOutRead1010", &k1010, 0x8000, fault(ZELSIM_FLASH_MISS_READ, 1),
+     ZELSMBUS_ERROR_IO, true, false},
+    {"MissedPinOutReadBF8E", &kBF8E, 0x8000, fault(ZELSIM_FLASH_MISS_READ, 1),
+     ZELSMBUS_ERROR_IO, true, false},
+    // A killed process left a transfer or programming open: the next call works.
+    {"KilledInRead1010", &k1010, 0x8000, leaveReadOpen, 0, true},
+    {"KilledInPageProgram1010", &k1010, 0x8000, leavePageProgramOpen, 0, true},
+    {"KilledInAutoIncrementBF8E", &kBF8E, 0x8000, leaveAutoIncrement, 0, false},
+    {"KilledInIndirectTransfer9D17", &k9D17, 0x1000, leaveIndirectTransferOpen, 0, false},
+    // Programs that do not stick: 0x1010 puts its old region back, or says it
+    // could not; the others put the pin-out word back.
+    {"DroppedPrograms1010", &k1010, 0x8000, fault(ZELSIM_FLASH_DROP_PROGRAMS, 256),
+     ZELSMBUS_ERROR_VERIFY_FAILED, true},
+    // The update's 256 page programs and those of both write-backs.
+    {"DroppedWriteBack1010", &k1010, 0x8000, fault(ZELSIM_FLASH_DROP_PROGRAMS, 3 * 256),
+     ZELSMBUS_ERROR_REGION_DAMAGED, false},
+    {"DroppedProgramsBF8E", &kBF8EPinOutInside, 0x8000,
+     fault(ZELSIM_FLASH_DROP_PROGRAMS, 0x80000 / 2), ZELSMBUS_ERROR_VERIFY_FAILED, false},
+    {"DroppedPrograms9D17", &k9D17PinOutInside, 0x1000,
+     fault(ZELSIM_FLASH_DROP_PROGRAMS, k9D17Pages), ZELSMBUS_ERROR_VERIFY_FAILED, false},
+    // A device that does not answer is not erased.
+    {"Busy1010", &k1010, 0x8000, fault(ZELSIM_FLASH_DEVICE_BUSY, 1), ZELSMBUS_ERROR_TIMEOUT,
+     true, false},
+    {"InterfaceStuckBF8E", &kBF8E, 0x8000, fault(ZELSIM_FLASH_INTERFACE_STUCK, 1),
+     ZELSMBUS_ERROR_TIMEOUT, true, false},
+};
+
+class FlashFault : public FlashOutcome, public ::testing::WithParamInterface<FaultCase> {
+protected:
+    // The pin-out word: four bytes on the serial devices, two on 0x9D17.
+    std::vector<uint8_t> pinOutBytes() const {
+        std::vector<uint8_t> bytes(device.node == k9D17.node ? 2 : 4);
+        zelsim_flash_read(device.node, device.pinOutAddress, bytes.data(), bytes.size());
+        return bytes;
+    }
+    void clearFlashFaults() const {
+        zelsim_clear_faults();
+        for (auto kind : {ZELSIM_FLASH_INTERFACE_STUCK, ZELSIM_FLASH_DEVICE_BUSY,
+                          ZELSIM_FLASH_DROP_PROGRAMS, ZELSIM_FLASH_STATUS_BITS,
+                          ZELSIM_FLASH_MISS_IDENTIFY, ZELSIM_FLASH_MISS_READ})
+            zelsim_flash_fault(device.node, kind, 0);
+    }
+};
+
+TEST_P(FlashFault, EndsInTheOldOrTheNewContentsAndTheRepeatCompletes) {
+    const FaultCase &c = GetParam();
+    open(*c.device);
+    installOldFirmware();
+    const std::vector<uint8_t> old = region();
+    const std::vector<uint8_t> pinOut = pinOutBytes();
+    const std::vector<uint8_t> bytes = firmware(c.imageBytes);
+    const std::string text = image(bytes);
+    c.arrange(device.node);
+    zelsim_log_clear();
+
+    const int32_t code = write(text, ZELSMBUS_FIRMWARE_FORCE);
+    EXPECT_EQ(code, c.code);
+    if (code == 0) {
+        EXPECT_EQ(firstDifference(region(), expectedRegion(bytes)), -1);
+    } else {
+        if (c.leavesOld) {
+            EXPECT_EQ(firstDifference(region(), old), -1);
+        }
+        if (!c.touchesFlash) {
+            EXPECT_FALSE(flashCommandsSent(false));
+        }
+    }
+    EXPECT_EQ(pinOutBytes(), pinOut) << "the pin-out word is not what it was";
+
+    clearFlashFaults();
+    expectNothingLeftOpen();
+    ASSERT_EQ(write(text, ZELSMBUS_FIRMWARE_FORCE), 0);
+    EXPECT_EQ(firstDifference(region(), expectedRegion(bytes)), -1);
+    expectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, FlashFault, ::testing::ValuesIn(kFaultCases),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // An image with two defects is refused by the check that comes first, before
 // anything is erased: the checks run in a fixed order.
@@ -233,5 +349,111 @@ INSTANTIATE_TEST_SUITE_P(
                       OrderCase{"UpdateTypeBeforePinOut", wrongUpdateTypeAndWrongPinOut, -52005},
                       OrderCase{"EmptyPayloadBeforeSubsystem", noBytesAndWrongSubsystem, -52005}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(FlashOutcome, WrongIdentifierOrSignatureIsRefused) {
+    open(k9D17);
+    ASSERT_EQ(zelsim_flash_set_identity(device.node, 0x4242, 0x727EBABE), 0);
+    EXPECT_EQ(write(image(firmware(100))), -52002);
+    ASSERT_EQ(zelsim_flash_set_identity(device.node, 0x9D17, 0), 0);
+    EXPECT_EQ(write(image(firmware(100))), -52005);
+}
+
+// The configuration flag through the driver: word 8179 of block 2.
+class ConfigFlagSim : public FlashOutcome {
+protected:
+    uint32_t flagWord() const {
+        uint8_t bytes[4];
+        zelsim_flash_read(0, 0x10000 + 8179 * 4, bytes, 4);
+        return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 |
+               bytes[3];
+    }
+    // Erase (0xD8) or page program (0x02) sent to register 64 since the log was cleared.
+    bool flashWritten() const {
+        for (size_t i = 0; i < zelsim_log_count(); ++i) {
+            zelsim_log_record entry;
+            zelsim_log_entry(i, &entry);
+            uint32_t offset, value;
+            memcpy(&offset, entry.in + 4, 4);
+            memcpy(&value, entry.in + 8, 4);
+            if (entry.command == 0x19 && offset == 64 &&
+                (value >> 24 == 0xD8 || value >> 24 == 0x02))
+                return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(ConfigFlagSim, SetReadAndUnchangedSet) {
+    open(k1010);
+    uint32_t value = 0xEE;
+    ASSERT_EQ(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &value), 0);
+    EXPECT_EQ(value, 0u);
+    const uint32_t on = 1;
+    ASSERT_EQ(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &on), 0);
+    EXPECT_EQ(flagWord(), 0x200103u);
+    ASSERT_EQ(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &value), 0);
+    EXPECT_EQ(value, 1u);
+    zelsim_log_clear();
+    ASSERT_EQ(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &on), 0);
+    EXPECT_FALSE(flashWritten());
+}
+
+// Faults of block 2's rewrite: a first read of all ones is read again and,
+// when the readings differ, nothing is erased; a block that cannot be put
+// back says so with a code of its own. A repeat completes.
+struct ConfigFaultCase {
+    const char *name;
+    enum zelsim_flash_fault fault;
+    uint32_t value;
+    int32_t code;
+    bool blockKept;
+};
+
+void PrintTo(const ConfigFaultCase &c, std::ostream *out) { *out << c.name; }
+
+class ConfigFlagFault : public ConfigFlagSim,
+                        public ::testing::WithParamInterface<ConfigFaultCase> {};
+
+TEST_P(ConfigFlagFault, KeepsTheBlockOrSaysItIsDamaged) {
+    const ConfigFaultCase &c = GetParam();
+    open(k1010);
+    std::vector<uint8_t> before(0x8000), after(0x8000);
+    for (size_t i = 0; i < before.size(); ++i) before[i] = uint8_t(i * 7 + 1);
+    zelsim_flash_write(0, 0x10000, before.data(), before.size());
+    ASSERT_EQ(zelsim_flash_fault(0, c.fault, c.value), 0);
+    zelsim_log_clear();
+    const uint32_t on = 1;
+    EXPECT_EQ(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &on), c.code);
+    zelsim_flash_read(0, 0x10000, after.data(), after.size());
+    if (c.blockKept) {
+        EXPECT_EQ(after, before);
+    }
+    if (c.code == ZELSMBUS_ERROR_IO) {
+        EXPECT_FALSE(flashWritten());
+    }
+    zelsim_flash_fault(0, c.fault, 0);
+    ASSERT_EQ(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &on), 0);
+    uint32_t value = 0;
+    ASSERT_EQ(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &value), 0);
+    EXPECT_EQ(value, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Block2, ConfigFlagFault,
+    ::testing::Values(
+        ConfigFaultCase{"MissedRead", ZELSIM_FLASH_MISS_READ, 1, ZELSMBUS_ERROR_IO, true},
+        ConfigFaultCase{"DroppedProgram", ZELSIM_FLASH_DROP_PROGRAMS, 1, ZELSMBUS_ERROR_SYSTEM,
+                        true},
+        // The rewrite's 128 page programs and those of both write-backs.
+        ConfigFaultCase{"DroppedWriteBack", ZELSIM_FLASH_DROP_PROGRAMS, 3 * 128,
+                        ZELSMBUS_ERROR_REGION_DAMAGED, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(ConfigFlagSim, OnlyDevice1010HasTheFlag) {
+    open(kBF8E);
+    uint32_t value = 0xEE;
+    EXPECT_EQ(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &value), -52002);
+    EXPECT_EQ(value, 0xEEu);
+}
 
 }  // namespace

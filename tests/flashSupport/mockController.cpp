@@ -2,11 +2,20 @@
 
 namespace flashtest {
 
+namespace {
+zelsim::FlashSetup setupFor(uint16_t flashId, uint32_t version) {
+    zelsim::FlashSetup setup;
+    setup.flashId = flashId;
+    setup.firmwareVersion = version;
+    return setup;
+}
+}  // namespace
+
 tMockController::tMockController() = default;
 tMockController::~tMockController() = default;
 
 tFlashController::tFlashController(uint16_t flashId, uint32_t version, uint16_t subsystem)
-    : model({flashId, 0x727EBABE, version}, [] { return gClockNs; }) {
+    : model(setupFor(flashId, version), [] { return gClockNs; }) {
     using ::testing::_;
     ON_CALL(*this, readRegister(_, _, _))
         .WillByDefault([this](uint32_t offset, uint32_t &value, tStatus &status) {

@@ -10,6 +10,7 @@
 
 #include "../../sim/src/flashModel.h"
 #include "controller/iSMBusController.h"
+#include "controller/tControllerRegisterPort.h"
 
 namespace flashtest {
 
@@ -111,7 +112,11 @@ public:
         return count;
     }
 
+    // The flash procedures take the controller's register port.
+    operator nZELSMBUS000::iRegisterPort &() { return port; }
+
     zelsim::FlashModel model;
+    nZELSMBUS000::tControllerRegisterPort port{*this};
     std::function<void(uint32_t, uint32_t)> onWrite;  // runs after each register write
     bool logging = true;
     std::vector<tRegisterAccess> log;

@@ -56,21 +56,15 @@ class ResourceNameListWithChassis : public ResourceNameList {
 protected:
     void SetUp() override {
         ASSERT_TRUE(standIn.loaded());
-        standIn.function<decltype(&zelqpxi_sim_reset)>("zelqpxi_sim_reset")();
+        tChassisQuery::reset();
     }
     void TearDown() override {
         // Every item and container the listing obtained was given back once.
-        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_items)>("zelqpxi_sim_open_items")(),
-                  0u);
-        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_open_containers)>(
-                      "zelqpxi_sim_open_containers")(),
-                  0u);
-        EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_bad_handles)>("zelqpxi_sim_bad_handles")(),
-                  0u);
+        tChassisQuery::expectEverythingGivenBack();
         ResourceNameList::TearDown();
     }
     void failNth(const char *entryPoint, int32_t code, unsigned nth) {
-        standIn.function<decltype(&zelqpxi_sim_fail)>("zelqpxi_sim_fail")(entryPoint, code, nth);
+        tChassisQuery::fail(entryPoint, code, nth);
     }
     std::string list() {
         char *block = ZELSMBusGetResourceNameList();
@@ -108,9 +102,7 @@ TEST_F(ResourceNameListWithChassis, AChassisWithoutReadableIdentityIsLeftOut) {
     // String reads in order: chassis 1 serial, its slot text, chassis 2 serial.
     failNth("zelqpxi_getStringAttribute", -1234, 3);
     EXPECT_EQ(list(), joined({"PXI0::1::BACKPLANE"}));
-    EXPECT_EQ(standIn.function<decltype(&zelqpxi_sim_calls)>("zelqpxi_sim_calls")(
-                  "zelqpxi_openSlotByNumber"),
-              1u);
+    EXPECT_EQ(tChassisQuery::calls("zelqpxi_openSlotByNumber"), 1u);
 }
 
 struct tFailureCase {

@@ -166,7 +166,7 @@ TEST_P(OrderingWorld, OpenListHandsOutEveryPortOnceInSetOrder) {
 TEST_P(OrderingWorld, ListsOneNamePerPortInSetOrder) {
     tStandIn standIn;
     ASSERT_TRUE(standIn.loaded());
-    standIn.function<decltype(&zelqpxi_sim_reset)>("zelqpxi_sim_reset")();
+    tChassisQuery::reset();
     char *block = ZELSMBusGetResourceNameList();
     ASSERT_NE(block, nullptr);
     std::vector<std::string> listed, expected;

@@ -1,10 +1,10 @@
 // Simulated worlds for the listing and backplane tests, and the stand-in
-// chassis-query library loaded by path.
+// chassis-query library.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <string>
+
+#include "chassisStandIn.h"
 
 namespace names_test {
 
@@ -34,28 +34,8 @@ inline std::string chassis(unsigned number, const std::string &slot1,
 constexpr unsigned kSystemVendor = 0x8086;
 constexpr unsigned kRemoteVendor = 0x1E2D;
 
-// Keeps the stand-in chassis-query library loaded while it lives.
-class tStandIn {
-public:
-    tStandIn() {
-#ifdef ZELQPXI_STAND_IN
-        handle_ = dlopen(ZELQPXI_STAND_IN, RTLD_NOW | RTLD_GLOBAL);
-#endif
-    }
-    ~tStandIn() {
-        if (handle_ != nullptr) dlclose(handle_);
-    }
-    tStandIn(const tStandIn &) = delete;
-    tStandIn &operator=(const tStandIn &) = delete;
-
-    bool loaded() const { return handle_ != nullptr; }
-    template <typename Function>
-    Function function(const char *name) const {
-        return reinterpret_cast<Function>(dlsym(handle_, name));
-    }
-
-private:
-    void *handle_ = nullptr;
-};
+// The stand-in chassis-query library, loaded while a tStandIn lives.
+using tStandIn = chassis_test::tChassisStandIn::tScope;
+using tChassisQuery = chassis_test::tChassisStandIn;
 
 }  // namespace names_test

@@ -288,11 +288,13 @@ std::vector<tExportCase> exportCases() {
             return ZELSMBusGetChassisEEPROM(h, 0, sizeof data, data);
         },
         0, tHandleKind::remote));
-    cases.push_back(handleCall("ZELSMBusWriteFirmware", [](tSMBusHandle *h) {
+    tExportCase firmware = handleCall("ZELSMBusWriteFirmware", [](tSMBusHandle *h) {
         static const std::string image = systemFirmwareImage(std::vector<uint8_t>(64, 0x5A));
         return ZELSMBusWriteFirmware(h, static_cast<uint32_t>(image.size()), image.data(),
                                      ZELSMBUS_FIRMWARE_FORCE);
-    }));
+    });
+    firmware.prepare = [](tCaseContext &) { installSystemPinOut(); };
+    cases.push_back(firmware);
     return cases;
 }
 

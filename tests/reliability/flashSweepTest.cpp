@@ -295,10 +295,11 @@ TEST_F(tFlashSweep, FirmwareBF8E) { sweep(firmwareUpdate(kBF8E, 0.9)); }
 TEST_F(tFlashSweep, Firmware9D17) { sweep(firmwareUpdate(k9D17, 0.9)); }
 TEST_F(tFlashSweep, ConfigurationFlag) { sweep(configFlag()); }
 
-// Without a saved copy an image whose pin-out word lies inside the region it
-// rewrites erases that word; once the update is cut short, the repeat is
-// refused, and the refusal says the word reads erased.
-TEST_F(tFlashSweep, ErasedPinOutWordIsReportedAsSuch) {
+// Without a saved copy an update whose image rewrites its own pin-out word
+// erases that word; once the update is cut short the library programs the
+// word it read before the erase back, so the same call made again completes.
+// Only a word nothing knows any more is refused as erased.
+TEST_F(tFlashSweep, PinOutWordInsideTheRegionIsPutBackAfterAFailure) {
     tDevice device = kBF8E;
     device.pinOutAddress = device.regionBase + 0x30000;
     const tOperation op = firmwareUpdate(device, 0.5);
@@ -313,12 +314,19 @@ TEST_F(tFlashSweep, ErasedPinOutWordIsReportedAsSuch) {
     // A quarter into programming, before the pin-out word is written again.
     EXPECT_EQ(watched(op, session.get(), calls / 6, tFault::errnoValue, delivered),
               kFaultDriverWord);
-    EXPECT_EQ(op.run(session.get()), ZELSMBUS_ERROR_PIN_OUT_ERASED);
+    EXPECT_EQ(flashBytes(device.node, device.pinOutAddress, 4),
+              std::vector<uint8_t>(kPinOutWord, kPinOutWord + 4));
+    EXPECT_EQ(op.run(session.get()), 0);
+    EXPECT_TRUE(op.holdsNew());
 
     // A pin-out word that holds another version is still the wrong board.
     const uint8_t other[4] = {kPinOut + 1, 0xA5, 0x3C, 0x5A};
     zelsim_flash_write(device.node, device.pinOutAddress, other, sizeof other);
     EXPECT_EQ(op.run(session.get()), ZELSMBUS_ERROR_NOT_SUPPORTED);
+    // An erased word carries no version at all.
+    const uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    zelsim_flash_write(device.node, device.pinOutAddress, erased, sizeof erased);
+    EXPECT_EQ(op.run(session.get()), ZELSMBUS_ERROR_PIN_OUT_ERASED);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "reliabilitySupport.h"
 
 #include <dirent.h>
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstring>
@@ -41,53 +40,6 @@ long residentKilobytes() {
     }
     std::fclose(status);
     return kilobytes;
-}
-
-namespace {
-
-void *gStandIn = nullptr;
-
-template <typename F>
-F control(const char *name) {
-    return gStandIn != nullptr ? reinterpret_cast<F>(dlsym(gStandIn, name)) : nullptr;
-}
-
-}  // namespace
-
-bool tChassisQuery::load() {
-#ifdef ZELREL_QPXI_PATH
-    if (gStandIn == nullptr) gStandIn = dlopen(ZELREL_QPXI_PATH, RTLD_NOW | RTLD_GLOBAL);
-#endif
-    return gStandIn != nullptr;
-}
-
-void tChassisQuery::fail(const char *entryPoint, int32_t code, unsigned nth) {
-    if (auto f = control<void (*)(const char *, int32_t, unsigned)>("zelqpxi_sim_fail"))
-        f(entryPoint, code, nth);
-}
-
-unsigned long tChassisQuery::calls(const char *entryPoint) {
-    auto f = control<unsigned long (*)(const char *)>("zelqpxi_sim_calls");
-    return f != nullptr ? f(entryPoint) : 0;
-}
-
-void tChassisQuery::reset() {
-    if (auto f = control<void (*)()>("zelqpxi_sim_reset")) f();
-}
-
-unsigned tChassisQuery::openItems() {
-    auto f = control<unsigned (*)()>("zelqpxi_sim_open_items");
-    return f != nullptr ? f() : 0;
-}
-
-unsigned tChassisQuery::openContainers() {
-    auto f = control<unsigned (*)()>("zelqpxi_sim_open_containers");
-    return f != nullptr ? f() : 0;
-}
-
-unsigned tChassisQuery::badHandles() {
-    auto f = control<unsigned (*)()>("zelqpxi_sim_bad_handles");
-    return f != nullptr ? f() : 0;
 }
 
 }  // namespace zelrel

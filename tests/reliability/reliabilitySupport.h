@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "chassisStandIn.h"
 #include "zelsim.h"
 #include "zelsmbus.h"
 
@@ -19,10 +20,10 @@ inline constexpr const char *kSystemPort1 = "ZELSMBUS::SYSTEM::0::1";
 inline constexpr const char *kRemotePort0 = "ZELSMBUS::REMOTE::0::0";
 inline constexpr const char *kPortText = "HOST::SMBUS1";
 inline constexpr const char *kBackplane = "PXI0::1::BACKPLANE";
-inline constexpr uint8_t kSensor = 0x90;   // register device on system port 0
+inline constexpr uint8_t kSensor = 0x90;  // register device on system port 0
 inline constexpr uint8_t kSensorBlockCommand = 0x20;
-inline constexpr uint8_t kEeprom = 0xA0;   // EEPROM on system port 0
-inline constexpr uint8_t kAbsent = 0x02;   // nobody answers there
+inline constexpr uint8_t kEeprom = 0xA0;  // EEPROM on system port 0
+inline constexpr uint8_t kAbsent = 0x02;  // nobody answers there
 
 // Owns a session for the length of a test.
 class tSession {
@@ -51,17 +52,7 @@ long residentKilobytes();
 
 // The stand-in chassis-query library, loaded by the test so that its fault
 // controls stay reachable (the library under test loads the same instance).
-class tChassisQuery {
-public:
-    // False when the stand-in was not built.
-    static bool load();
-    static void fail(const char *entryPoint, int32_t code, unsigned nth);
-    static unsigned long calls(const char *entryPoint);
-    static void reset();
-    static unsigned openItems();
-    static unsigned openContainers();
-    static unsigned badHandles();
-};
+using tChassisQuery = chassis_test::tChassisStandIn;
 
 // Every entry point of the chassis-query library.
 extern const char *const kChassisEntryPoints[17];

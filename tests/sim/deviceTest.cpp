@@ -85,13 +85,8 @@ TEST_F(Device, EnvelopeChecks) {
 TEST_F(Device, RequestCodeCountsAs32BitsLikeTheKernelTakesIt) {
     Node host(kHost);
     uint8_t in[4] = {}, out[12] = {};
-    uint8_t envelope[32] = {};
-    void *inAddress = in, *outAddress = out;
-    uint32_t inSize = 4, outSize = 12;
-    std::memcpy(envelope, &inAddress, 8);
-    std::memcpy(envelope + 8, &outAddress, 8);
-    std::memcpy(envelope + 16, &inSize, 4);
-    std::memcpy(envelope + 20, &outSize, 4);
+    uint8_t envelope[simtest::kEnvelopeSize];
+    simtest::packEnvelope(envelope, in, sizeof in, out, sizeof out);
     unsigned long signExtended =
         static_cast<unsigned long>(static_cast<long>(static_cast<int32_t>(0x80202E02u)));
     ASSERT_EQ(::ioctl(host.fd(), signExtended, envelope), 0);
@@ -155,7 +150,7 @@ TEST_F(Device, RegisterDeviceTransactions) {
         return host.call(number, in);
     };
     EXPECT_EQ(smbus(0x0E, 0, 0, 0).at(0, 1), 25u);      // temperature byte
-    EXPECT_EQ(smbus(0x10, 0, 0, 1).at(0, 2), 0x1900u);  // temperature word
+    EXPECT_EQ(smbus(0x10, 0, 0, 1).at(0, 2), 0x0019u);  // the same two bytes as a word
     EXPECT_EQ(zelsim_last_pec(kHost, 0), 1);
     EXPECT_EQ(smbus(0x0D, 7, 0x5A, 0).status(), 0);
     EXPECT_EQ(smbus(0x0E, 7, 0, 0).at(0, 1), 0x5Au);
@@ -188,6 +183,68 @@ TEST_F(Device, RegisterDeviceTransactions) {
     Reply bpc = host.call(0x14, block);
     ASSERT_EQ(bpc.at(0, 1), 3u);
     EXPECT_EQ(bpc.at(1, 3), 0x010203u);
+}
+
+// A register device answers every kind of transfer from one set of
+// registers: what a byte, a word (first wire byte in the low bits), an I2C
+// block and an SMBus block read at a command return agree, and a write in
+// one form is read back in the others.
+TEST_F(Device, ByteWordAndBlockTransfersOfARegisterDeviceAgree) {
+    struct Layout {
+        const char *keys;        // the sensor's register keys in the world file
+        unsigned expectedWord0;  // read word at 0: wire bytes 0x19, then the next
+    };
+    for (const Layout &layout :
+         {Layout{"bytes = [0x19, 0x80, 0x4B]", 0x8019},
+          Layout{"layout = \"words_msb_first\"\nwords = [0x1980, 0x4B00]", 0x8019}}) {
+        SCOPED_TRACE(layout.keys);
+        const std::string world = std::string(R"([[device]]
+[[device.port]]
+[[device.port.target]]
+address = 0x90
+kind = "registers"
+)") + layout.keys + "\n";
+        ASSERT_EQ(zelsim_load_world_text(world.c_str()), 0) << zelsim_last_error();
+        Node node(0);
+        auto at = [&](unsigned number, unsigned command, std::initializer_list<uint8_t> tail = {}) {
+            zelsim_command info{};
+            zelsim_command_info(number, &info);
+            std::vector<uint8_t> in = portInput(0, info.in_size);
+            put(in, 2, 0x90, 1);
+            put(in, 3, command, 1);
+            size_t offset = 4;
+            for (uint8_t byte : tail) in[offset++] = byte;
+            return node.call(number, in);
+        };
+        EXPECT_EQ(at(0x0E, 0).at(0, 1), 0x19u);
+        EXPECT_EQ(at(0x10, 0).at(0, 2), layout.expectedWord0);
+        Reply i2c = at(0x16, 0, {3, 0, 0, 0});
+        EXPECT_EQ(i2c.at(0, 3), 0x4B8019u);
+        // A word written at 1 goes out low byte first and reads back in every form.
+        ASSERT_EQ(at(0x0F, 1, {0x34, 0x12}).status(), 0);
+        EXPECT_EQ(at(0x10, 1).at(0, 2), 0x1234u);
+        EXPECT_EQ(at(0x0E, 1).at(0, 1), 0x34u);
+        // A block written at 0x10 is the registers from 0x10 on.
+        ASSERT_EQ(at(0x12, 0x10, {2, 0xAA, 0xBB}).status(), 0);
+        EXPECT_EQ(at(0x10, 0x10).at(0, 2), 0xBBAAu);
+        Reply block = at(0x13, 0x10);
+        EXPECT_EQ(block.at(0, 3), 0xBBAA02u);
+    }
+}
+
+// The default world's temperature sensor reads 25 degrees C however it is
+// asked: byte, two I2C bytes, or a word taken most-significant byte first.
+TEST_F(Device, DefaultSensorReads25DegreesInEveryForm) {
+    Node host(kHost);
+    std::vector<uint8_t> in = portInput(0, 12);
+    put(in, 2, 0x90, 1);
+    EXPECT_EQ(host.call(0x0E, in).at(0, 1), 25u);
+    const uint32_t word = host.call(0x10, in).at(0, 2);
+    EXPECT_EQ(((word & 0xFF) << 8 | word >> 8) >> 8, 25u) << "word 0x" << std::hex << word;
+    put(in, 4, 2, 4);
+    const Reply i2c = host.call(0x16, in);
+    EXPECT_EQ(i2c.at(0, 1), 25u);
+    EXPECT_EQ(i2c.at(1, 1), 0u);
 }
 
 TEST_F(Device, AbsentAddressesAndOversizedCountsAreRefusedWithoutOverrun) {

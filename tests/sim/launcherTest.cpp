@@ -23,6 +23,7 @@ TEST(Launcher, PreloadsTheSimulatorAndNamesTheWorld) {
     char world[] = "/tmp/zelsim-world-XXXXXX";
     int fd = mkstemp(world);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "[[device]]\n", 11), 11);
     close(fd);
     // The shell the launcher runs prints the three variables it was given.
     std::string command = "cd /tmp && LD_PRELOAD=/first.so " + launcher + " --world " +

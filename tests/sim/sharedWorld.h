@@ -5,7 +5,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,10 +12,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "shellSupport.h"
 
 namespace sharedworld {
 
@@ -37,23 +36,9 @@ lock_timeout_ms = 1000
     bytes = [25, 0, 75, 70]
 )toml";
 
-// Output and exit status of a shell command.
-struct Result {
-    std::string out;
-    int status = -1;
-};
-
-inline Result shell(const std::string &command) {
-    Result run;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using simtest::realPause;
+using simtest::Result;
+using simtest::shell;
 
 // A program with its standard input and output on pipes.
 class Child {
@@ -137,36 +122,20 @@ inline Read parseRead(const std::string &text) {
 
 // Every test gets a runtime directory of its own (no started world of the
 // user's is touched) and a world file.
-class SharedWorld : public ::testing::Test {
+class SharedWorld : public simtest::ScratchRuntime {
 protected:
+    SharedWorld() : ScratchRuntime(kLauncher, kClient, "zelsim-shared") {}
     void SetUp() override {
-        if (access(kLauncher.c_str(), X_OK) != 0 || access(kClient.c_str(), X_OK) != 0)
-            GTEST_SKIP() << "launcher or driver client not built";
-        char dir[] = "/tmp/zelsim-shared-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        scratch_ = dir;
-        runtime_ = scratch_ + "/runtime";
-        setenv("ZELSIM_RUNTIME_DIR", runtime_.c_str(), 1);
+        ScratchRuntime::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         world_ = writeFile("world.toml", kWorld);
-    }
-    void TearDown() override {
-        if (scratch_.empty()) return;
-        shell(kLauncher + " stop 2>/dev/null");
-        unsetenv("ZELSIM_RUNTIME_DIR");
-        shell("rm -rf " + scratch_);
-    }
-    std::string writeFile(const std::string &name, const std::string &text) {
-        std::string path = scratch_ + "/" + name;
-        std::ofstream(path) << text;
-        return path;
     }
     // Runs the driver client under the launcher (the started world, if any).
     std::string client(const std::string &arguments) {
         return shell(kLauncher + " -- " + kClient + " " + arguments).out;
     }
 
-    std::string scratch_, runtime_, world_;
+    std::string world_;
 };
-
 
 }  // namespace sharedworld

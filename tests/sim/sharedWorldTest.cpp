@@ -36,7 +36,7 @@ TEST_F(SharedWorld, ALockHeldByOneProcessMakesAnotherWaitThenBusyUntilReleased) 
 
     // A reader that is already waiting goes ahead once the lock is released.
     Child reader({kLauncher, "--", kClient, "read", "0x90", "0"});
-    usleep(200 * 1000);
+    realPause(200);
     holder.say("unlock\n");
     EXPECT_EQ(holder.line(), "unlocked 0\n");
     Read through = parseRead(reader.line());
@@ -67,7 +67,7 @@ TEST_F(SharedWorld, AClientKilledWhileItsCommandWaitsLeavesNoLockBehind) {
     {
         // Its lock command waits in the server for the holder; it dies meanwhile.
         Child waiter({kLauncher, "--", kClient, "lock"});
-        usleep(200 * 1000);
+        realPause(200);
         waiter.kill9();
     }
     // Released now, the dead client's command takes the lock after all; its
@@ -121,7 +121,7 @@ TEST_F(SharedWorld, AServerKilledOutrightDoesNotBlockTheNextStart) {
     ASSERT_GT(server, 1) << status;
     ASSERT_EQ(kill(server, SIGKILL), 0);
     // Dead once its lock is free (it may stay a zombie until something reaps it).
-    for (int i = 0; i < 500 && shell(kLauncher + " status").status == 0; ++i) usleep(10 * 1000);
+    for (int i = 0; i < 500 && shell(kLauncher + " status").status == 0; ++i) realPause(10);
     ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
     EXPECT_EQ(parseRead(client("read 0x90 0")).value, 25u);
 }

@@ -11,13 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "envelope.h"
 #include "zelsim.h"
 
 namespace simtest {
-
-inline uint32_t requestCode(unsigned direction, unsigned number) {
-    return (direction << 30) | (32u << 16) | (0x2Eu << 8) | number;
-}
 
 struct Reply {
     int result = 0;  // ioctl's return value
@@ -56,13 +53,8 @@ public:
         Reply reply;
         reply.out.assign(outSize, 0xEE);
         in.resize(std::max<size_t>(in.size(), inSize));
-        uint8_t envelope[32] = {};
-        void *inAddress = in.data();
-        void *outAddress = reply.out.data();
-        std::memcpy(envelope + 0, &inAddress, 8);
-        std::memcpy(envelope + 8, &outAddress, 8);
-        std::memcpy(envelope + 16, &inSize, 4);
-        std::memcpy(envelope + 20, &outSize, 4);
+        uint8_t envelope[kEnvelopeSize];
+        packEnvelope(envelope, in.data(), inSize, reply.out.data(), outSize);
         errno = 0;
         reply.result = ::ioctl(fd_, request, envelope);
         reply.err = reply.result == -1 ? errno : 0;

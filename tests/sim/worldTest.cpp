@@ -2,10 +2,15 @@
 // the simulator's command table.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 #include <string>
 
+#include "commands.h"
 #include "wire.h"
 
 namespace {
@@ -123,6 +128,59 @@ TEST_F(World, BadWorldTextKeepsTheCurrentWorld) {
     EXPECT_EQ(zelsim_load_world_file("/nonexistent/world.toml"), -1);
 }
 
+// A world file says which address form a message is about, refuses a second
+// target at an address, and names a misspelt key at its own line.
+TEST_F(World, TargetAddressesAndKeysAreCheckedWhereTheyAreWritten) {
+    const std::string port = "[[device]]\n[[device.port]]\n";  // lines 1-2
+    struct Case {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {port + "[[device.port.target]]\naddress = 0xA0\nkind = \"eeprom\"\n"
+                "[[device.port.target]]\naddress7 = 0x50\nkind = \"nack\"\n",
+         "line 7: key 'address7': 0xA0 (7-bit 0x50) already has a target on this port (line 3)"},
+        {port + "[[device.port.target]]\nkind = \"eeprom\"\nadress = 0xA0\n",
+         "line 5: key 'adress': unknown key (expected one of: address, address7, kind, contents, "
+         "page_size, layout, bytes, words, blocks)"},
+        {port + "[[device.port.target]]\naddress = 0x51\nkind = \"eeprom\"\n",
+         "line 4: key 'address': must be an 8-bit address: an even integer from 0 to 0xFE (for the "
+         "7-bit address 0x51 write address = 0xA2 or address7 = 0x51)"},
+        {port + "[[device.port.target]]\naddress7 = 0x80\nkind = \"eeprom\"\n",
+         "line 4: key 'address7': must be an integer from 0 to 127"},
+        {port + "[[device.port.target]]\naddress = 0x90\nkind = \"registers\"\nwords = [1]\n",
+         "line 6: key 'words': not a key of a \"registers\" with layout \"bytes\" target"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(zelsim_load_world_text(c.text.c_str()), -1) << c.text;
+        EXPECT_EQ(zelsim_last_error(), c.message) << c.text;
+    }
+    // The 7-bit form reaches the same target as the 8-bit one.
+    ASSERT_EQ(
+        zelsim_load_world_text(
+            (port + "[[device.port.target]]\naddress7 = 0x50\nkind = \"eeprom\"\ncontents = [7]\n")
+                .c_str()),
+        0)
+        << zelsim_last_error();
+    uint8_t byte = 0;
+    ASSERT_EQ(zelsim_eeprom_read(0, 0, 0xA0, 0, &byte, 1), 0);
+    EXPECT_EQ(byte, 7);
+}
+
+// A field name the command does not have stops the simulator loudly instead
+// of reading 0 (which a misspelt name in a handler would otherwise do).
+TEST(CommandFields, AnUnknownFieldNameStopsTheProgram) {
+    const zelsim::Command readByte{0x0E,       0,
+                                   12,         8,
+                                   "readByte", zelsim::Scope::Bus,
+                                   nullptr,    {{"command", 0, 3, 1}, {"data", 1, 0, 1}}};
+    uint8_t in[12] = {0, 0, 0, 0x42}, out[8] = {};
+    zelsim::Fields fields(readByte, in, out);
+    EXPECT_EQ(fields.get("command"), 0x42u);
+    EXPECT_DEATH(fields.get("comand"), "command readByte has no numeric input field 'comand'");
+    EXPECT_DEATH(fields.set("dat", 1), "has no numeric output field 'dat'");
+    EXPECT_DEATH(fields.outBytes("text"), "has no byte output field 'text'");
+}
+
 TEST_F(World, VirtualTimeCountsSleepsWithoutSleeping) {
     zelsim_reset_virtual_clock();
     ASSERT_EQ(zelsim_virtual_time(), 1);
@@ -166,3 +224,57 @@ TEST(CommandTable, FortyFourCommandsInTheDriverCodeSpace) {
 }
 
 }  // namespace
+
+// Flash contents from the world: an image file named relative to the world
+// file, installed as an update leaves it, and the pin-out byte written after it.
+TEST(WorldFlash, ImageFileAndPinOutFillTheFlash) {
+    char folder[] = "/tmp/zelsim-world-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string image =  // payload "ABCD", region at 0x10000 of an 0xBF8E
+        "HeaderVersion::1\r\nSubSystemID::0x7777\r\nPinOutAddr::0x8\r\nPinOutVer::3\r\n"
+        "UpdateType::\"FWUpdate\"\r\nOffset::0x10000\r\nVersion::0x0105\r\n"
+        "CRC::0xe981bdf3\r\nByteCount::4\r\n\r\nQUJDRA==\r\n";
+    auto write = [](const std::string &path, const std::string &text) {
+        FILE *file = fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fwrite(text.data(), 1, text.size(), file);
+        fclose(file);
+    };
+    write(dir + "/fw.img", image);
+    write(dir + "/world.toml",
+          "[[device]]\nflash_id = 0xBF8E\nfirmware_image = \"fw.img\"\n"
+          "pin_out = { address = 0x8, version = 3 }\n[[device.port]]\ntext = \"P0\"\n");
+    ASSERT_EQ(zelsim_load_world_file((dir + "/world.toml").c_str()), 0) << zelsim_last_error();
+    uint8_t head[6], trailer[2], pinOut[2];
+    zelsim_flash_read(0, 0x10000, head, sizeof head);
+    zelsim_flash_read(0, 0x8FFFE, trailer, sizeof trailer);
+    zelsim_flash_read(0, 0x8, pinOut, sizeof pinOut);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(head), 6), "ABCD\xff\xff");
+    EXPECT_EQ(trailer[0] << 8 | trailer[1], 0xA337);  // CRC-16 of the rest of the region
+    EXPECT_EQ(pinOut[0], 3);
+    EXPECT_EQ(pinOut[1], 0xFF);
+    Node node(0);
+    std::vector<uint8_t> reg(12, 0);  // port 0, register 4
+    put(reg, 4, 4, 4);
+    EXPECT_EQ(node.call(0x18, reg).at(0, 4), 0x0105u);  // the image's Version by default
+
+    std::string damaged = image;
+    damaged.replace(damaged.find("QUJDRA"), 6, "QUJERA");  // "ABDD"
+    const std::string bad[] = {
+        "flash_id = 0xBF8E\nfirmware_image = \"missing.img\"\n",
+        "flash_id = 0xBF8E\nfirmware_image = \"damaged.img\"\n",
+        "flash_id = 0x1010\nfirmware_image = \"fw.img\"\n",  // 0x1010 takes Offset 0 only
+        "flash_id = 0xBF8E\npin_out = { address = 0x100000, version = 3 }\n",
+        "flash_id = 0xBF8E\npin_out = { address = 0x8 }\n",
+    };
+    write(dir + "/damaged.img", damaged);
+    for (const std::string &device : bad) {
+        write(dir + "/world.toml", "[[device]]\n" + device);
+        EXPECT_EQ(zelsim_load_world_file((dir + "/world.toml").c_str()), -1) << device;
+        EXPECT_NE(std::string(zelsim_last_error()).find("line "), std::string::npos) << device;
+    }
+    for (const char *name : {"/fw.img", "/damaged.img", "/world.toml"}) unlink((dir + name).c_str());
+    rmdir(folder);
+    zelsim_reset();
+}

@@ -116,10 +116,21 @@ TEST(StatusRecord, MergeCopiesExtensionUpToItsTerminator) {
 }
 
 TEST(StatusRecord, ReturnsLow32BitsOfTheCode) {
-    tStatus status;
-    ZELSMBUS_SET_CODE(status, -52006);
-    EXPECT_EQ(status.result(), -52006);
-    EXPECT_EQ(status.code, -52006);
+    // Codes whose 64-bit value differs from their low 32 bits: a result that
+    // passed on the whole code, or its high half, would differ.
+    struct tCase {
+        int64_t code;
+        int32_t low;
+    };
+    for (const tCase c : {tCase{(int64_t{1} << 32) - 52006, -52006},
+                          tCase{-(int64_t{1} << 32) - 52006, -52006},
+                          tCase{(int64_t{7} << 40) + 50254, 50254}}) {
+        SCOPED_TRACE(c.code);
+        tStatus status;
+        ZELSMBUS_SET_CODE(status, c.code);
+        EXPECT_EQ(status.code, c.code);
+        EXPECT_EQ(status.result(), c.low);
+    }
 }
 
 TEST(StatusRecord, MacroRecordsSourceRelativeFileAndLine) {
@@ -131,12 +142,39 @@ TEST(StatusRecord, MacroRecordsSourceRelativeFileAndLine) {
     EXPECT_STREQ(status.component, "zelsmbus");
 }
 
-TEST(StatusRecord, ClearReturnsToSuccess) {
+tStatus withDetails(int64_t code, uint64_t firstWord) {
     tStatus status;
-    ZELSMBUS_SET_CODE(status, -26983);
+    status.setCode(code, "zelsmbus", "source.cpp", 40);
+    status.extension[0] = firstWord;
+    status.extension[1] = 0;
+    return status;
+}
+
+TEST(StatusRecord, ARefusedMergeCarriesNoDetails) {
+    struct tCase {
+        int64_t held, offered;
+    };
+    // An error is never replaced, and a warning does not replace a warning.
+    for (const tCase c : {tCase{-1, -2}, tCase{-1, 2}, tCase{1, 2}}) {
+        SCOPED_TRACE(c.held);
+        tStatus target = withDetails(c.held, 11);
+        const tStatus source = withDetails(c.offered, 99);
+        EXPECT_FALSE(target.merge(source));
+        EXPECT_EQ(target.code, c.held);
+        EXPECT_EQ(target.extension[0], 11u);
+        EXPECT_EQ(target.line, 40u);
+    }
+}
+
+TEST(StatusRecord, ClearForgetsCodeAndEveryDetailAndTakesANewCode) {
+    tStatus status = withDetails(-52031, 7);
     status.clear();
     EXPECT_EQ(status.code, 0);
+    EXPECT_STREQ(status.component, "");
     EXPECT_STREQ(status.file, "");
+    EXPECT_EQ(status.line, 0u);
+    EXPECT_EQ(status.extension[0], 0u);
+    EXPECT_EQ(status.size, tStatus::kFullSize);
     EXPECT_TRUE(status.setCode(-1, "c", "f", 1));
 }
 

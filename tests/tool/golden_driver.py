@@ -4,7 +4,8 @@ prints (standard output, standard error, exit status, files it writes) with a
 golden file in golden/.
 
   golden_driver.py --list                       names of all cases
-  golden_driver.py --case NAME --launcher L --tool T [--mkimage M] [--update]
+  golden_driver.py --case NAME --launcher L --tool T [--mkimage M]
+                   [--bus-client B] [--update]
 
 --update rewrites the golden file from the run instead of comparing; read the
 difference before committing it.
@@ -75,7 +76,9 @@ flash_id = 0x1010
 # name: (arguments, options). Options: stdin (text fed to the tool),
 # interactive ("1"/"0": the tool's terminal decision), files (written files to
 # show as hex), needs ("mkimage"), setup (files made before, in the case's
-# folder), world (world text for the launcher's --world). Every line the tool
+# folder), world (world text for the launcher's --world), lock_held (another
+# process, the bus client, holds the bus lock of the host controller's port 0
+# for the whole run, in one world shared with the tool). Every line the tool
 # writes with --json must be a JSON document (checked).
 CASES = {
     # Tool and command help, version.
@@ -124,6 +127,15 @@ CASES = {
     "dump_eeprom": (["dump", HOST, "0x50"], {}),
     "dump_sensor_words": (["dump", HOST, "0x48", "w"], {}),
     "dump_absent": (["dump", HOST, "0x33"], {}),
+    # Another program holds the bus lock: the tool says it could not look, and fails.
+    "detect_busy": (["detect", HOST, "0x40", "0x4f"], {"needs": "bus-client", "lock_held": True}),
+    "detect_busy_json": (["detect", "--json", HOST, "0x48", "0x50"],
+                         {"needs": "bus-client", "lock_held": True}),
+    "dump_busy": (["dump", "-r", "0x00-0x13", HOST, "0x48"],
+                  {"needs": "bus-client", "lock_held": True}),
+    "dump_busy_json": (["dump", "--json", "-r", "0x00-0x01", HOST, "0x48"],
+                       {"needs": "bus-client", "lock_held": True}),
+    "get_busy": (["get", HOST, "0x48", "0"], {"needs": "bus-client", "lock_held": True}),
     "dump_json": (["dump", "--json", HOST, "0x48"], {}),
     "eeprom": (["eeprom", HOST, "0x50", "--length", "48"], {}),
     "eeprom_range": (["eeprom", HOST, "0x50", "--offset", "0x14", "--length", "20"], {}),
@@ -138,7 +150,14 @@ CASES = {
     "attr_one": (["attr", HOST, "subsystem-id"], {}),
     "attr_json": (["attr", "--json", HOST, "protected-list"], {}),
     "attr_register": (["attr", "--unrestricted", HOST, "reg:0"], {}),
-    "attr_set": (["attr", "--unrestricted", HOST, "setting-10001", "250"], {}),
+    "attr_set": (["attr", "-y", "--unrestricted", HOST, "setting-10001", "250"], {}),
+    # A set asks as set does: refused without a terminal, unless -y.
+    "attr_set_not_a_terminal": (["attr", HOST, "setting-1005", "7"], {"interactive": "0"}),
+    "attr_set_confirm_no": (["attr", HOST, "setting-1005", "7"],
+                            {"stdin": "n\n", "interactive": "1"}),
+    "attr_set_confirm_yes": (["attr", HOST, "setting-1005", "7"],
+                             {"stdin": "y\n", "interactive": "1"}),
+    "error_attr_boolean_value": (["attr", HOST, "unrestricted", "2"], {}),
     # Failures: status code, name and meaning; usage errors exit 2.
     "error_missing_resource": (["get", "ZELSMBUS::SYSTEM::7::0", "0x48", "0"], {}),
     "error_protected": (["get", HOST, "0x2c", "0"], {}),
@@ -263,11 +282,12 @@ def make_images(kind, mkimage, folder):
     with open(payload, "wb") as f:
         f.write(bytes((i * 7 + 3) & 0xFF for i in range(1024)))
     name = kind + ".img"
-    # The pin-out word at 0xFFF0 of the remote controller's flash is erased, so
-    # its version reads as 0xFF; the "pinout" image is made for version 7.
-    subsystem, address, pinout = "0x7A51", "0xFFF0", "0xFF"
+    # The remote controller carries pin-out version 3 at 0x20000 (the built-in
+    # world); its word at 0xFFF0 is erased, and the "pinout" image, made for
+    # version 7 there, meets an erased word.
+    subsystem, address, pinout = "0x7A51", "0x20000", "3"
     if kind == "pinout":
-        pinout = "7"
+        address, pinout = "0xFFF0", "7"
     if kind.startswith("host-pinout"):
         # The host controller's flash (0x1010) holds written words in block 2:
         # word 1 is 0x5A010001 (big-endian), so the byte the pin-out version is
@@ -275,7 +295,7 @@ def make_images(kind, mkimage, folder):
         subsystem, address, version = "0x7270", "0x10004", "0x01020100"
         pinout = "90" if kind == "host-pinout-90" else "7"
     command = [mkimage, "--subsystem-id", subsystem, "--pinout-addr", address,
-               "--pinout-ver", pinout, "--version", version,
+               "--pinout-ver", pinout, "--firmware-version", version,
                "--output", os.path.join(folder, name), payload]
     subprocess.run(command, check=True, capture_output=True)
     if kind == "damaged":
@@ -311,13 +331,29 @@ def json_verdict(output):
     return "%d valid document%s" % (len(lines), "" if len(lines) == 1 else "s")
 
 
-def run_case(name, launcher, tool, mkimage):
+# Run under the launcher: the bus client locks the bus and keeps it until the
+# tool (the remaining arguments) has ended.
+HOLD_LOCK = """
+import subprocess, sys
+holder = subprocess.Popen([sys.argv[1], "hold"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+if holder.stdout.readline() != b"locked\\n":
+    sys.exit("the bus client could not lock the bus")
+tool = subprocess.run(sys.argv[2:])
+holder.stdin.close()
+holder.wait()
+sys.exit(tool.returncode)
+"""
+
+
+def run_case(name, launcher, tool, mkimage, bus_client):
     arguments, options = CASES[name]
     with tempfile.TemporaryDirectory(prefix="zelsmbus-golden-") as folder:
         if options.get("setup"):
             make_images(options["setup"], mkimage, folder)
         env = dict(os.environ)
         env.pop("ZELSMBUS_INTERACTIVE", None)
+        # Firmware backups and journals go to the case's folder, never the user's.
+        env["XDG_STATE_HOME"] = os.path.join(folder, "state")
         if "interactive" in options:
             env["ZELSMBUS_INTERACTIVE"] = options["interactive"]
         world = []
@@ -327,18 +363,27 @@ def run_case(name, launcher, tool, mkimage):
             world = ["--world", os.path.join(folder, "world.toml")]
         # In-process: each case a fresh world of its own, and a firmware update
         # (millions of driver commands) at in-process speed.
-        result = subprocess.run([launcher, "--in-process"] + world + ["--", tool] + arguments,
-                                cwd=folder, env=env,
+        command = [launcher, "--in-process"] + world + ["--", tool] + arguments
+        if options.get("lock_held"):
+            # One world for the holder and the tool: a world of the case's own
+            # (a world the user started elsewhere is left alone).
+            env["ZELSIM_RUNTIME_DIR"] = folder
+            command = [launcher] + world + ["--", sys.executable, "-c", HOLD_LOCK, bus_client,
+                                            tool] + arguments
+        result = subprocess.run(command, cwd=folder, env=env,
                                 input=options.get("stdin", "").encode(), capture_output=True,
                                 timeout=120)
         text = ["$ zelsmbus " + " ".join(arguments)]
         if "stdin" in options:
             text.append("--- stdin")
             text.extend(options["stdin"].splitlines() or [""])
+        # The case's folder (backups are saved there) reads the same in every run.
+        def lines(output):
+            return output.decode("utf-8", "replace").replace(folder, "FOLDER").splitlines()
         text.append("--- stdout")
-        text.extend(result.stdout.decode("utf-8", "replace").splitlines())
+        text.extend(lines(result.stdout))
         text.append("--- stderr")
-        text.extend(result.stderr.decode("utf-8", "replace").splitlines())
+        text.extend(lines(result.stderr))
         for file_name in options.get("files", []):
             text.append("--- file " + file_name)
             path = os.path.join(folder, file_name)
@@ -360,15 +405,17 @@ def main():
     parser.add_argument("--launcher")
     parser.add_argument("--tool")
     parser.add_argument("--mkimage")
+    parser.add_argument("--bus-client")
     parser.add_argument("--update", action="store_true")
     args = parser.parse_args()
 
     if args.list:
         for name, (_, options) in CASES.items():
-            print(("mkimage:" if options.get("needs") == "mkimage" else "") + name)
+            needs = options.get("needs")
+            print((needs + ":" if needs else "") + name)
         return 0
 
-    actual = run_case(args.case, args.launcher, args.tool, args.mkimage)
+    actual = run_case(args.case, args.launcher, args.tool, args.mkimage, args.bus_client)
     golden_path = os.path.join(GOLDEN, args.case + ".txt")
     if args.update:
         with open(golden_path, "w") as f:

@@ -172,6 +172,22 @@ TEST(Attributes, AreFoundByNameConstantIdentifierOrRegister) {
     }
 }
 
+TEST(Attributes, ATrueFalseSettingTakesOnlyZeroOrOne) {
+    const AttributeInfo flag = *findAttribute("unrestricted");
+    for (const char *on : {"1", "true", "TRUE"}) EXPECT_EQ(parseAttributeValue(flag, on), 1u) << on;
+    for (const char *off : {"0", "false", "False"}) {
+        EXPECT_EQ(parseAttributeValue(flag, off), 0u) << off;
+    }
+    for (const char *bad : {"2", "0x1", "01", "yes", "", "-1"}) {
+        EXPECT_THROW(parseAttributeValue(flag, bad), UsageError) << bad;
+    }
+    // A number setting keeps its width as the limit.
+    const AttributeInfo setting = *findAttribute("setting-10001");
+    EXPECT_EQ(parseAttributeValue(setting, "0xffff"), 0xFFFFu);
+    EXPECT_THROW(parseAttributeValue(setting, "0x10000"), UsageError);
+    EXPECT_EQ(parseAttributeValue(*findAttribute("setting-1005"), "7"), 7u);
+}
+
 TEST(StatusText, ComesFromTheHeaderTable) {
     EXPECT_EQ(formatStatus(-52006),
               "-52006 ZELSMBUS_ERROR_NOT_FOUND: no such resource, controller or handle");

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "failure.h"
+#include "options.h"
+
 namespace zelsmbus_tool {
 namespace {
 
@@ -105,6 +108,18 @@ std::optional<AttributeInfo> findAttribute(const std::string &text) {
         return registerAttribute(static_cast<uint32_t>(*id));
     }
     return std::nullopt;
+}
+
+uint64_t parseAttributeValue(const AttributeInfo &info, const std::string &text) {
+    if (info.boolean) {
+        if (equalsIgnoreCase(text, "true") || text == "1") return 1;
+        if (equalsIgnoreCase(text, "false") || text == "0") return 0;
+        throw UsageError(info.name + " (" + std::to_string(info.id) +
+                         ") is true or false: give 1 " + "or 0 (or true or false), not \"" + text +
+                         "\"");
+    }
+    const uint32_t largest = info.width == 1 ? 0xFF : info.width == 2 ? 0xFFFF : 0xFFFFFFFF;
+    return parseNumber(text, largest, "value");
 }
 
 }  // namespace zelsmbus_tool

@@ -23,4 +23,9 @@ const std::vector<AttributeInfo> &attributeTable();
 // or reg:OFFSET for the raw register range; nullopt when none fits.
 std::optional<AttributeInfo> findAttribute(const std::string &text);
 
+// A new value as typed for the attribute: 0 or 1 (or false/true, in any case)
+// for a true/false attribute, else a number within the attribute's width.
+// Throws UsageError with the accepted values.
+uint64_t parseAttributeValue(const AttributeInfo &info, const std::string &text);
+
 }  // namespace zelsmbus_tool

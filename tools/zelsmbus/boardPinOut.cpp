@@ -1,195 +1,104 @@
+// The board's flash as the tool reads it: through the flash library's
+// primitives, over a register port made of the register attributes.
 #include "boardPinOut.h"
 
-#include <chrono>
-#include <thread>
+#include "controller/flashAccess.h"
+#include "controller/flashScope.h"
+#include "controller/tAttributeRegisterPort.h"
+#include "firmware/firmwareWrite.h"
 
 namespace zelsmbus_tool {
 namespace {
 
-// Serial command port (flash devices 0x1010 and 0xBF8E).
-constexpr uint32_t kSerialCommand = 64, kSerialControl = 68, kSerialStatus = 72, kSerialData = 76;
-// Indirect port (flash device 0x9D17).
-constexpr uint32_t kIndirectControl = 0x2000, kIndirectAddress = 0x2008, kIndirectReadData = 0x200C,
-                   kIndirectCommand = 0x2014;
-constexpr uint16_t kIndirectFlash = 0x9D17;
+using nZELSMBUS000::tStatus;
 
-struct RegisterFailure {};
+bool erasedWord(uint16_t flashId, uint32_t word) {
+    return flashId == nZELSMBUS000::kFlashId9D17 ? (word & 0xFFFFu) == 0xFFFFu : word == 0xFFFFFFFFu;
+}
 
-class Registers {
-public:
-    explicit Registers(tSMBusHandle *handle) : handle_(handle) {}
+// The pin-out word at an address; a reading of all ones is taken only when a
+// second reading agrees (a flash that does not answer reads all ones too).
+uint32_t readPinOutWord(nZELSMBUS000::iRegisterPort &port, uint16_t flashId, uint32_t address,
+                        tStatus &status) {
+    auto once = [&] {
+        if (flashId == nZELSMBUS000::kFlashId9D17)
+            return nZELSMBUS000::readIndirectWord(port, address, status) & 0xFFFFu;
+        nZELSMBUS000::waitInterfaceReady(port, status);
+        return nZELSMBUS000::readFlashWord(port, address, status);
+    };
+    const uint32_t first = once();
+    if (status.isFatal() || !erasedWord(flashId, first)) return first;
+    const uint32_t second = once();
+    if (!status.isFatal() && second != first) status.code = ZELSMBUS_ERROR_IO;
+    return second;
+}
 
-    uint32_t read(uint32_t offset) {
-        uint32_t value = 0;
-        if (ZELSMBusGetAttribute(handle_, ZELSMBUS_ATTR_REGISTER_FIRST + offset, &value) < 0) {
-            throw RegisterFailure{};
-        }
-        return value;
+// Runs a procedure on the board's flash with the session unrestricted for it
+// (register attributes need that), starting from a device at rest; on a
+// failure the device is brought back to rest.
+template <typename Procedure>
+bool onFlash(tSMBusHandle *handle, Procedure procedure) {
+    tStatus status;
+    const nZELSMBUS000::tUnrestrictedSession unrestricted(handle, status);
+    nZELSMBUS000::tAttributeRegisterPort port(handle);
+    const uint16_t flashId = nZELSMBUS000::bringFlashToRest(port, status);
+    if (status.isFatal()) return false;
+    procedure(port, flashId, status);
+    if (status.isFatal()) {
+        tStatus own;
+        nZELSMBUS000::releaseFlash(port, flashId, nZELSMBUS000::tFlashHold::writeProcedure, own);
     }
-    void write(uint32_t offset, uint32_t value) {
-        if (ZELSMBusSetAttribute(handle_, ZELSMBUS_ATTR_REGISTER_FIRST + offset, &value) < 0) {
-            throw RegisterFailure{};
-        }
-    }
-
-private:
-    tSMBusHandle *handle_;
-};
-
-void sleepOneMillisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
-
-// Two polls of a ready (or idle) bit, 1 ms apart, as the library waits.
-void waitFor(Registers &r, uint32_t offset, uint32_t bit, bool set) {
-    for (int poll = 0; poll < 2; ++poll) {
-        if (((r.read(offset) & bit) != 0) == set) return;
-        sleepOneMillisecond();
-    }
-    throw RegisterFailure{};
-}
-
-void flashCommand(Registers &r, uint32_t word, uint32_t control) {
-    r.write(kSerialCommand, word);
-    r.write(kSerialControl, control);
-    waitFor(r, kSerialStatus, 1u, true);
-}
-
-uint16_t readFlashId(Registers &r) {
-    flashCommand(r, 0xAB000000, 0x304);
-    r.write(kSerialControl, 0x202);
-    waitFor(r, kSerialStatus, 1u, true);
-    return static_cast<uint16_t>(r.read(kSerialData));
-}
-
-uint32_t reverseBits(uint32_t word) {
-    uint32_t reversed = 0;
-    for (int bit = 0; bit < 32; ++bit) reversed |= ((word >> bit) & 1u) << (31 - bit);
-    return reversed;
-}
-
-// The serial port moves array data with the bits of the word reversed.
-uint32_t readSerialWord(Registers &r, uint32_t address) {
-    flashCommand(r, (address & 0xFFFFFF) | 0x03000000, 0x304);
-    flashCommand(r, 0, 0x204);
-    return reverseBits(r.read(kSerialData));
-}
-
-void waitIndirectIdle(Registers &r) { waitFor(r, kIndirectControl, 1u << 4, false); }
-
-uint32_t readIndirectStatus(Registers &r) {
-    r.write(kIndirectCommand, 0x50000);
-    waitIndirectIdle(r);
-    return r.read(kIndirectCommand);
-}
-
-// The device reset that precedes every indirect read (it also ends write enable).
-void resetIndirectFlash(Registers &r) {
-    r.write(kIndirectControl, 4);
-    waitFor(r, kIndirectControl, 1u << 2, true);
-    r.write(kIndirectCommand, 0x660000);
-    waitIndirectIdle(r);
-    r.write(kIndirectCommand, 0x990000);
-    waitIndirectIdle(r);
-    r.write(kIndirectControl, 32);  // write enable off
-    waitIndirectIdle(r);
-    if (r.read(kIndirectControl) & 2u) throw RegisterFailure{};
-    uint32_t deviceStatus = 0;
-    for (int poll = 0; poll < 10; ++poll) {
-        deviceStatus = readIndirectStatus(r);
-        if ((deviceStatus & 0xFFu) == 0) break;
-        sleepOneMillisecond();
-    }
-    if (deviceStatus & 0x5Du) throw RegisterFailure{};
-    r.write(kIndirectControl, 2);
-}
-
-uint32_t readIndirectWord(Registers &r, uint32_t address) {
-    resetIndirectFlash(r);
-    r.write(kIndirectControl, 1);
-    r.write(kIndirectAddress, address);
-    r.write(kIndirectReadData, 0);
-    waitIndirectIdle(r);
-    const uint32_t value = r.read(kIndirectReadData);
-    r.write(kIndirectControl, 2);
-    return value;
-}
-
-// Closing a transfer cut short, as the library closes one, so that a failed
-// register access never leaves the flash mid-transfer for the update that
-// follows. Best effort: the failure that led here is the one reported.
-void endSerialTransfer(Registers &r) {
-    try {
-        r.write(kSerialControl, 0x200);
-        waitFor(r, kSerialStatus, 1u, true);
-    } catch (const RegisterFailure &) {
-    }
-}
-
-void endIndirectTransfer(Registers &r) {
-    try {
-        r.write(kIndirectControl, 32);  // write enable off first
-        waitIndirectIdle(r);
-    } catch (const RegisterFailure &) {
-    }
-    try {
-        r.write(kIndirectControl, 2);
-    } catch (const RegisterFailure &) {
-    }
-}
-
-// Runs one port's reads; on a failure, ends the transfer before passing it on.
-template <typename Reads>
-auto closingOnFailure(Registers &r, void (*end)(Registers &), Reads reads) {
-    try {
-        return reads();
-    } catch (const RegisterFailure &) {
-        end(r);
-        throw;
-    }
-}
-
-BoardPinOut read(Registers &r, uint32_t pinOutAddress) {
-    BoardPinOut board{0, 0, false};
-    board.flashId = closingOnFailure(r, endSerialTransfer, [&] {
-        const uint16_t id = readFlashId(r);
-        return id == 0xFFFF ? readFlashId(r) : id;
-    });
-    if (board.flashId == kIndirectFlash) {
-        const uint32_t word = closingOnFailure(r, endIndirectTransfer,
-                                               [&] { return readIndirectWord(r, pinOutAddress); });
-        board.version = (word >> 8) & 0xFFu;
-        board.erased = (word & 0xFFFFu) == 0xFFFFu;
-    } else if (board.flashId == 0x1010 || board.flashId == 0xBF8E) {
-        const uint32_t word = closingOnFailure(r, endSerialTransfer, [&] {
-            waitFor(r, kSerialStatus, 1u, true);
-            const uint32_t first = readSerialWord(r, pinOutAddress);
-            return first == 0xFFFFFFFFu ? readSerialWord(r, pinOutAddress) : first;
-        });
-        board.version = word & 0xFFu;
-        board.erased = word == 0xFFFFFFFFu;
-    } else {
-        throw RegisterFailure{};  // a device the library does not update either
-    }
-    return board;
+    return !status.isFatal();
 }
 
 }  // namespace
 
+uint32_t firmwareRegionSize(uint16_t flashId) { return nZELSMBUS000::firmwareRegionSize(flashId); }
+
 std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOutAddress) {
-    uint32_t wasUnrestricted = 0;
-    if (ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &wasUnrestricted) < 0) {
-        return std::nullopt;
-    }
-    const uint32_t on = 1;
-    if (ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &on) < 0) return std::nullopt;
-    std::optional<BoardPinOut> result;
-    Registers registers(handle);
-    try {
-        result = read(registers, pinOutAddress);
-    } catch (const RegisterFailure &) {
-        result.reset();
-    }
-    ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &wasUnrestricted);
-    return result;
+    BoardPinOut board{0, 0, false, 0};
+    const bool read = onFlash(handle, [&](auto &port, uint16_t flashId, tStatus &status) {
+        board.flashId = flashId;
+        if (firmwareRegionSize(flashId) == 0) {
+            status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;  // a device the library does not update
+            return;
+        }
+        board.word = readPinOutWord(port, flashId, pinOutAddress, status);
+    });
+    if (!read) return std::nullopt;
+    board.erased = erasedWord(board.flashId, board.word);
+    board.version = board.flashId == nZELSMBUS000::kFlashId9D17 ? (board.word >> 8) & 0xFFu
+                                                                 : board.word & 0xFFu;
+    return board;
+}
+
+std::optional<std::vector<uint8_t>> readFirmwareRegion(tSMBusHandle *handle, uint16_t flashId,
+                                                       uint32_t offset) {
+    std::vector<uint8_t> region(firmwareRegionSize(flashId));
+    if (region.empty()) return std::nullopt;
+    const bool read = onFlash(handle, [&](auto &port, uint16_t found, tStatus &status) {
+        if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
+        nZELSMBUS000::readFlashRegion(port, flashId, offset, uint32_t(region.size()), region.data(),
+                                      status);
+    });
+    if (!read) return std::nullopt;
+    return region;
+}
+
+bool restorePinOutWord(tSMBusHandle *handle, uint16_t flashId, uint32_t address, uint32_t word) {
+    const bool programmed = onFlash(handle, [&](auto &port, uint16_t found, tStatus &status) {
+        if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
+        if (flashId == nZELSMBUS000::kFlashId9D17) {
+            const uint8_t bytes[2] = {uint8_t(word >> 8), uint8_t(word)};
+            nZELSMBUS000::programFlashBytes(port, flashId, address, bytes, 2, status);
+        } else {
+            const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
+                                      uint8_t(word >> 24)};
+            nZELSMBUS000::programFlashBytes(port, flashId, address, bytes, 4, status);
+        }
+    });
+    const std::optional<BoardPinOut> now = readBoardPinOut(handle, address);
+    return programmed && now && now->word == word;
 }
 
 }  // namespace zelsmbus_tool

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace zelsmbus_tool {
 
@@ -14,6 +15,7 @@ struct BoardPinOut {
     uint16_t flashId;
     uint32_t version;  // 0-255
     bool erased;       // the whole word reads as erased flash: an update was cut short
+    uint32_t word;     // as read: the serial word in memory order, or the indirect 16-bit word
 };
 
 // Reads through the raw register attributes, for which the session is made
@@ -22,5 +24,16 @@ struct BoardPinOut {
 // device is unknown or an interface does not become ready: the library's own
 // check then decides.
 std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOutAddress);
+
+// The firmware region of the board's flash device (0x1010: 0x10000 bytes at 0;
+// 0xBF8E: 0x80000 bytes at offset; 0x9D17: 0x300000 bytes at 0x300000), read
+// after bringing the device to rest; nullopt when a register access fails.
+std::optional<std::vector<uint8_t>> readFirmwareRegion(tSMBusHandle *handle, uint16_t flashId,
+                                                       uint32_t offset);
+uint32_t firmwareRegionSize(uint16_t flashId);  // 0 for a device without one
+
+// Programs a pin-out word read earlier (BoardPinOut::word) back at its address,
+// which must read erased; true when it reads back as given.
+bool restorePinOutWord(tSMBusHandle *handle, uint16_t flashId, uint32_t address, uint32_t word);
 
 }  // namespace zelsmbus_tool

@@ -10,6 +10,7 @@
 
 #include "attributeTable.h"
 #include "commands.h"
+#include "confirm.h"
 #include "failure.h"
 #include "jsonWriter.h"
 #include "options.h"
@@ -146,6 +147,27 @@ void listAll(const Session &session) {
     }
 }
 
+// Asks before a set that outlasts the command: a driver setting, a controller
+// register or the configuration flag in the controller's flash. The
+// unrestricted flag belongs to the command's own session and ends with it, so
+// setting it writes nothing and does not ask.
+void confirmSet(const AttributeInfo &info, uint64_t value, const std::string &resource) {
+    if (info.id == ZELSMBUS_ATTR_UNRESTRICTED) return;
+    std::string danger;
+    if (info.id == ZELSMBUS_ATTR_CONFIG_FLAG) {
+        danger =
+            "DANGER! The configuration flag lives in the controller's flash: setting it "
+            "rewrites a flash block.";
+    } else if (info.id >= ZELSMBUS_ATTR_REGISTER_FIRST && info.id <= ZELSMBUS_ATTR_REGISTER_LAST) {
+        danger =
+            "DANGER! Writing a controller register can stop the controller until the "
+            "system restarts.";
+    }
+    confirmWrite("I will set " + info.name + " (" + std::to_string(info.id) + ") of " + resource +
+                     " to " + showNumber(info, value) + ".",
+                 danger);
+}
+
 void runAttr(const AttrArgs &args) {
     std::optional<AttributeInfo> info;
     if (!args.attribute.empty()) {
@@ -161,8 +183,7 @@ void runAttr(const AttrArgs &args) {
             throw UsageError(info->name + " (" + std::to_string(info->id) +
                              ") is read-only: it can be read but not set");
         }
-        const uint32_t largest = info->width == 1 ? 0xFF : info->width == 2 ? 0xFFFF : 0xFFFFFFFF;
-        newValue = parseNumber(args.value, largest, "value");
+        newValue = parseAttributeValue(*info, args.value);
     }
 
     Session session(args.resource, commonOptions().unrestricted);
@@ -172,6 +193,7 @@ void runAttr(const AttrArgs &args) {
     }
     const std::string label = info->name + " (" + std::to_string(info->id) + ")";
     if (newValue) {
+        confirmSet(*info, *newValue, args.resource);
         checkTransfer(ZELSMBusSetAttribute(session.handle(), info->id, &*newValue),
                       "cannot set " + label + " on " + args.resource, kAccessHint);
         // The unrestricted flag belongs to the session, which ends with this command.
@@ -210,16 +232,21 @@ void runAttr(const AttrArgs &args) {
 Command addAttrCommand(CLI::App &tool) {
     static AttrArgs args;
     CLI::App *app = tool.add_subcommand(
-        "attr", "Show every attribute of a port, or read or set one by name or identifier");
+        "attr",
+        "Show every attribute of a port, or read or set one by name or identifier; setting "
+        "one writes the driver's port setting, the controller register or (config-flag) the "
+        "controller's flash, and asks first");
     app->add_option("RESOURCE", args.resource, "Resource name")->required();
     app->add_option("ATTRIBUTE", args.attribute,
                     "Name (vendor-id, unrestricted, ...), identifier (101), or reg:OFFSET "
                     "(register range 0x20000-0x2ffff)");
-    app->add_option("VALUE", args.value, "New value: sets the attribute");
+    app->add_option("VALUE", args.value,
+                    "New value: sets the attribute (0 or 1, or false or true, for a true/false "
+                    "attribute)");
     addJsonOption(*app);
     app->add_flag("--8bit", commonOptions().eightBit, "Show protected addresses in 8-bit form");
     addUnrestrictedOption(*app);
-    addAcceptedYesOption(*app);
+    addYesOption(*app);
     return {app, "zelsmbus attr [OPTIONS] RESOURCE [NAME|ID [VALUE]]", [] { runAttr(args); }};
 }
 

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -18,7 +19,10 @@
 #include "commands.h"
 #include "confirm.h"
 #include "failure.h"
+#include "firmwareBackup.h"
 #include "firmwareImage.h"
+#include "firmwareJournal.h"
+#include "heldSignals.h"
 #include "options.h"
 #include "session.h"
 #include "utf8Text.h"
@@ -27,8 +31,8 @@ namespace zelsmbus_tool {
 namespace {
 
 struct FirmwareArgs {
-    std::string resource, image;
-    bool force = false;
+    std::string resource, image, backup;
+    bool force = false, noBackup = false, dryRun = false, restore = false;
 };
 
 // No image can be larger than this. The largest firmware region is the 3 MiB
@@ -120,7 +124,102 @@ private:
     bool done_ = false;
 };
 
-void runFirmware(const FirmwareArgs &args) {
+// What the journal of an update that did not finish says, in words.
+void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
+    std::cout << "An earlier update of " << journal.resource << " did not finish: started "
+              << journal.started << " with " << journal.image << ", ";
+    if (journal.phase == "writing") {
+        std::cout << "it was stopped (killed, or the system lost power) while it wrote the flash.";
+    } else {
+        std::cout << "it ended with " << journal.phase << ".";
+    }
+    std::cout << "\n(journal " << path << ")\n";
+}
+
+// Codes with which the library refuses before it erases anything.
+bool refusedBeforeErase(int32_t status) {
+    return status == ZELSMBUS_ERROR_NOT_SUPPORTED || status == ZELSMBUS_ERROR_TOO_LARGE ||
+           status == ZELSMBUS_ERROR_CORRUPT_DATA || status == ZELSMBUS_ERROR_NOT_FOUND ||
+           status == ZELSMBUS_ERROR_PIN_OUT_ERASED || status == ZELSMBUS_ERROR_BUSY;
+}
+
+// The failure of the update itself, with what to do next.
+[[noreturn]] void updateFailed(const FirmwareArgs &args, int32_t status, const std::string &journal,
+                               const std::string &backup) {
+    const std::string what = "the firmware update of " + args.resource + " failed";
+    const std::string again = "zelsmbus firmware " + args.resource + " " + args.image;
+    if (status == ZELSMBUS_ERROR_BUSY) {
+        throw ToolError(what, status,
+                        "another program is writing this controller's flash; wait until it "
+                        "is done, then run the command again");
+    }
+    if (status == ZELSMBUS_ERROR_NOT_SUPPORTED) {
+        throw ToolError(what, status,
+                        "the image does not suit this controller: its header version, flash "
+                        "device, flash offset, subsystem or pin-out version; the flash is "
+                        "unchanged");
+    }
+    if (refusedBeforeErase(status)) {
+        throw ToolError(what, status, "the flash is unchanged; mend the cause and run " + again);
+    }
+    std::string hint = "do not restart the board: run `" + again + "` again (the journal " +
+                       journal + " lets it complete the update)";
+    if (!backup.empty()) {
+        hint += ", or write the saved firmware back with `zelsmbus firmware --restore " +
+                args.resource + "`";
+    }
+    throw ToolError(what, status, hint);
+}
+
+// The backup: taken from firmware that is whole, never over an interrupted
+// update (whose own backup stays). Returns its path, empty when there is none.
+std::string saveBackup(const FirmwareArgs &args, const Session &session,
+                       const FirmwareHeader &header,
+                       const std::optional<FirmwareJournal> &unfinished) {
+    if (unfinished) {
+        if (!unfinished->backup.empty())
+            std::cout << "The backup taken before that update stays: " << unfinished->backup
+                      << '\n';
+        return unfinished->backup;
+    }
+    if (args.noBackup) return {};
+    const std::string backup =
+        absolutePath(args.backup.empty() ? defaultBackupPath(args.resource) : args.backup);
+    std::cout << "Reading the installed firmware for the backup..." << std::endl;
+    InstalledImage saved;
+    try {
+        saved = readInstalledImage(session.handle(), args.resource, header.pinOutAddress,
+                                   header.offset);
+    } catch (const ToolError &error) {
+        throw ToolError(std::string("no backup: ") + error.what(), error.code(),
+                        (error.hint().empty() ? "" : error.hint() + "; or ") +
+                            "update without a backup (--no-backup)");
+    }
+    if (args.dryRun) {
+        std::cout << "The backup (" << saved.byteCount << " bytes, version " << hex8(saved.version)
+                  << ") would be saved to " << backup << '\n';
+    } else {
+        writeFileAtomically(backup, saved.text);
+        std::cout << "Saved the installed firmware (" << saved.byteCount << " bytes, version "
+                  << hex8(saved.version) << ") to " << backup << '\n';
+    }
+    return backup;
+}
+
+void runFirmware(FirmwareArgs args) {
+    const std::string journalFile = journalPath(args.resource);
+    std::optional<FirmwareJournal> unfinished = readJournal(journalFile);
+    if (args.restore) {
+        if (args.image.empty()) {
+            args.image = unfinished && !unfinished->backup.empty()
+                             ? unfinished->backup
+                             : defaultBackupPath(args.resource);
+        }
+        args.force = true;     // the saved firmware is the installed version or older
+        args.noBackup = true;  // the flash may be damaged: never save over the backup
+    }
+    if (args.image.empty())
+        throw UsageError("IMAGE is required (it may be left out only with --restore)");
     const std::string image = readFile(args.image);
     const FirmwareCheck verdict = checkFirmwareImage(image);
     printHeader(args.image, verdict);
@@ -138,65 +237,145 @@ void runFirmware(const FirmwareArgs &args) {
           "cannot read the subsystem of " + args.resource);
     check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
           "cannot read the firmware version of " + args.resource);
+    if (unfinished) tellUnfinished(*unfinished, journalFile);
     // The pin-out word is read only from a controller the image is made for.
     const bool subsystemFits = verdict.header.subsystemId == subsystem;
     std::optional<BoardPinOut> board;
     if (subsystemFits) board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
+    // The journal knows the word an interrupted update erased: it goes back first.
+    const bool journalKnowsWord = unfinished && unfinished->pinOutKnown && board &&
+                                  unfinished->subsystemId == subsystem &&
+                                  unfinished->flashId == board->flashId &&
+                                  unfinished->pinOutAddress == verdict.header.pinOutAddress;
+    if (board && board->erased && journalKnowsWord) {
+        std::cout << "The pin-out word at " << hex8(verdict.header.pinOutAddress)
+                  << " reads erased; the journal holds it (" << hex8(unfinished->pinOutWord) << ")";
+        if (args.dryRun) {
+            std::cout << ": it would be written back.\n";
+            board->version = unfinished->flashId == 0x9D17 ? (unfinished->pinOutWord >> 8) & 0xFFu
+                                                           : unfinished->pinOutWord & 0xFFu;
+            board->erased = false;
+        } else {
+            std::cout << ": writing it back.\n";
+            if (!restorePinOutWord(session.handle(), board->flashId, verdict.header.pinOutAddress,
+                                   unfinished->pinOutWord)) {
+                throw ToolError(
+                    "the pin-out word of " + args.resource + " could not be written back",
+                    std::nullopt,
+                    "check the connection to the board and run the command again; "
+                    "do not restart the board");
+            }
+            board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
+        }
+    }
     std::cout << "Controller " << args.resource << ": subsystem " << hex4(subsystem)
               << ", firmware version " << hex8(installed);
     if (board) std::cout << ", pin-out version " << board->version;
     std::cout << '\n';
     if (!subsystemFits) {
         throw ToolError("the image is made for subsystem " + hex4(verdict.header.subsystemId) +
-                        ", not for this controller's " + hex4(subsystem));
+                            ", not for this controller's " + hex4(subsystem),
+                        std::nullopt, "use an image made for subsystem " + hex4(subsystem));
     }
     if (board && board->erased && board->version != verdict.header.pinOutVersion) {
         throw ToolError("the pin-out word of " + args.resource + " (flash address " +
                             hex8(verdict.header.pinOutAddress) + ") reads erased",
                         ZELSMBUS_ERROR_PIN_OUT_ERASED,
-                        "the board's own recovery procedure must restore the pin-out word "
-                        "before an update can check the image against it");
+                        "an update was cut short and no journal of this tool knows the word; "
+                        "the board's own recovery procedure must restore it before an update "
+                        "can check the image against it");
     }
     if (board && board->version != verdict.header.pinOutVersion) {
         throw ToolError("the image is made for pin-out version " +
-                        std::to_string(verdict.header.pinOutVersion) + ", but the board of " +
-                        args.resource + " has pin-out version " + std::to_string(board->version) +
-                        " (read at flash address " + hex8(verdict.header.pinOutAddress) + ")");
+                            std::to_string(verdict.header.pinOutVersion) + ", but the board of " +
+                            args.resource + " has pin-out version " +
+                            std::to_string(board->version) + " (read at flash address " +
+                            hex8(verdict.header.pinOutAddress) + ")",
+                        std::nullopt, "use an image made for this board's pin-out version");
     }
-    if (verdict.header.version <= installed && !args.force) {
+    if (verdict.header.version <= installed && !args.force && !unfinished) {
         throw ToolError("the image's version " + hex8(verdict.header.version) +
                             " is not newer than the installed " + hex8(installed),
                         std::nullopt, "--force installs it anyway");
     }
 
-    std::cout << std::flush;
-    confirmWrite("I will replace the firmware of " + args.resource + " with " + args.image + ".",
-                 "DANGER! An interrupted or wrong firmware update can leave the controller "
-                 "unusable.\nDo not stop the program or switch the system off while it runs.");
+    if (!args.dryRun) {
+        std::cout << std::flush;
+        confirmWrite(
+            "I will replace the firmware of " + args.resource + " with " + args.image + ".",
+            "DANGER! An interrupted or wrong firmware update can leave the controller "
+            "unusable.\nDo not switch the system off while it runs.");
+    }
+    const std::string backup = saveBackup(args, session, verdict.header, unfinished);
+    if (args.dryRun) {
+        std::cout << "Dry run: every check passed; nothing was written.\n";
+        return;
+    }
 
-    ElapsedTime elapsed(errorIsTerminal());
-    const int32_t status =
-        ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
-                              args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
-    elapsed.stop();
-    if (status == ZELSMBUS_ERROR_NOT_SUPPORTED) {
-        throw ToolError("the firmware update of " + args.resource + " failed", status,
-                        "the image does not suit this controller: its header version, flash "
-                        "device, flash offset, subsystem or pin-out version");
+    FirmwareJournal journal;
+    journal.resource = args.resource;
+    journal.subsystemId = subsystem;
+    journal.flashId = board ? board->flashId : 0;
+    journal.pinOutAddress = verdict.header.pinOutAddress;
+    journal.pinOutKnown = board.has_value() && !board->erased;
+    journal.pinOutWord = journal.pinOutKnown ? board->word : 0;
+    if (unfinished && !journal.pinOutKnown) {
+        journal.pinOutKnown = unfinished->pinOutKnown;
+        journal.pinOutWord = unfinished->pinOutWord;
+    }
+    journal.image = absolutePath(args.image);
+    journal.backup = backup;
+    journal.started = localTimeNow();
+    journal.phase = "writing";
+    writeJournal(journalFile, journal);
+
+    std::cout << "Writing the firmware (erase, program, verify); Ctrl-C is held until it ends."
+              << std::endl;
+    int32_t status = 0;
+    double seconds = 0;
+    {
+        HeldSignals held;
+        ElapsedTime elapsed(errorIsTerminal());
+        status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
+                                       args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
+        elapsed.stop();
+        seconds = elapsed.seconds();
+    }
+    if (HeldSignals::received() != 0) {
+        std::cerr << "zelsmbus: " << strsignal(HeldSignals::received())
+                  << " arrived during the update; it was held until the update ended.\n";
+    }
+    if (status < 0) {
+        if (refusedBeforeErase(status)) {
+            removeJournal(journalFile);
+        } else {
+            journal.phase = "failed " + std::to_string(status);
+            writeJournal(journalFile, journal);
+        }
+        updateFailed(args, status, journalFile, backup);
     }
     check(status, "the firmware update of " + args.resource + " failed");
+    removeJournal(journalFile);
 
     uint32_t now = 0;
     const int32_t readStatus =
         ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &now);
     std::cout << "Firmware of " << args.resource << " updated and verified";
-    if (readStatus >= 0) std::cout << "; version now " << hex8(now);
     if (errorIsTerminal()) {
         char text[32];
-        std::snprintf(text, sizeof text, " (%.1f s)", elapsed.seconds());
+        std::snprintf(text, sizeof text, " (%.1f s)", seconds);
         std::cout << text;
     }
-    std::cout << '\n';
+    std::cout << ": image version " << hex8(verdict.header.version) << " is installed.\n";
+    if (board && board->flashId == 0x9D17) {
+        std::cout << "The controller has started it";
+        if (readStatus >= 0) std::cout << "; it reports firmware version " << hex8(now);
+        std::cout << ".\n";
+    } else {
+        std::cout << "It takes effect when the board is next powered on";
+        if (readStatus >= 0) std::cout << "; until then version " << hex8(now) << " keeps running";
+        std::cout << ".\n";
+    }
 }
 
 }  // namespace
@@ -206,8 +385,17 @@ Command addFirmwareCommand(CLI::App &tool) {
     CLI::App *app = tool.add_subcommand(
         "firmware", "Check a firmware image and write it into a controller's flash");
     app->add_option("RESOURCE", args.resource, "Resource name of the controller")->required();
-    app->add_option("IMAGE", args.image, "Firmware image file")->required();
+    app->add_option("IMAGE", args.image,
+                    "Firmware image file (with --restore: the backup to write, by default the "
+                    "controller's own in the state directory)");
     app->add_flag("--force", args.force, "Install an image that is not newer than the firmware");
+    CLI::Option *backup =
+        app->add_option("--backup", args.backup,
+                        "Save the installed firmware to this file (default: the state directory)");
+    app->add_flag("--no-backup", args.noBackup, "Save no backup of the installed firmware")
+        ->excludes(backup);
+    app->add_flag("--dry-run", args.dryRun, "Run every check, write nothing");
+    app->add_flag("--restore", args.restore, "Write the saved backup back")->excludes(backup);
     addYesOption(*app);
     return {app, "zelsmbus firmware [OPTIONS] RESOURCE IMAGE", [] { runFirmware(args); }};
 }

@@ -2,6 +2,7 @@
 #include <zelsmbus.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -133,7 +134,7 @@ void runGet(const GetArgs &args) {
     t.mode.word = "";
     if (!args.rest.empty()) {
         t.command = static_cast<uint8_t>(parseNumber(args.rest[0], 0xFF, "command"));
-        t.mode = args.rest.size() > 1 ? parseMode(args.rest[1], "b w c s i")
+        t.mode = args.rest.size() > 1 ? parseMode(args.rest[1], ModeUse::Read)
                                       : TransferMode{Mode::Byte, false, "b"};
     }
     uint32_t length = ZELSMBUS_BLOCK_MAX;
@@ -165,6 +166,8 @@ void runGet(const GetArgs &args) {
 }
 
 // ---- set ---------------------------------------------------------------------
+// Three steps: parse the command line into a plan (every check that needs no
+// bus), act on the bus (mask, confirm, write, read back), report the outcome.
 
 struct SetArgs {
     std::string resource, address, command;
@@ -173,11 +176,24 @@ struct SetArgs {
     bool readBack = false;
 };
 
+struct SetPlan {
+    Target target;
+    std::vector<unsigned> values;
+    std::optional<unsigned> mask;
+    bool readBack = false;
+};
+
+struct SetOutcome {
+    std::vector<unsigned> written;  // after the mask
+    Reading reply;                  // process calls
+    std::optional<Reading> readBack;
+    bool matched = true;
+};
+
 std::string describeData(const Target &t, const std::vector<unsigned> &values) {
+    const bool words = t.mode.facts().largestValue > 0xFF;
     std::string text;
-    for (unsigned v : values)
-        text += (text.empty() ? "" : " ") +
-                (t.mode.mode == Mode::Word || t.mode.mode == Mode::Call ? hex4(v) : hex2(v));
+    for (unsigned v : values) text += (text.empty() ? "" : " ") + (words ? hex4(v) : hex2(v));
     return text;
 }
 
@@ -186,184 +202,183 @@ std::string describeReadBack(const Target &t, const Reading &readBack) {
     return describeData(t, {readBack.bytes.begin(), readBack.bytes.end()});
 }
 
-void runSet(const SetArgs &args) {
-    Target t;
+// The mode: named last, or c without values, b with one; several values need a
+// block mode.
+TransferMode setMode(std::vector<std::string> &valueTexts) {
+    if (!valueTexts.empty() && looksLikeMode(valueTexts.back())) {
+        const TransferMode mode = parseMode(valueTexts.back(), ModeUse::Write);
+        valueTexts.pop_back();
+        return mode;
+    }
+    if (valueTexts.empty()) return {Mode::SendReceive, false, "c"};
+    if (valueTexts.size() == 1) return {Mode::Byte, false, "b"};
+    throw UsageError("several values need mode s, i or bcall");
+}
+
+SetPlan parseSet(const SetArgs &args) {
+    SetPlan plan;
+    Target &t = plan.target;
     t.resource = args.resource;
     t.address7 = parseAddress(args.address);
     t.command = static_cast<uint8_t>(parseNumber(args.command, 0xFF, "command"));
-
     std::vector<std::string> valueTexts = args.rest;
-    if (!valueTexts.empty() && looksLikeMode(valueTexts.back())) {
-        t.mode = parseMode(valueTexts.back(), "c b w s i call bcall");
-        valueTexts.pop_back();
-    } else if (valueTexts.empty()) {
-        t.mode = {Mode::SendReceive, false, "c"};
-    } else if (valueTexts.size() == 1) {
-        t.mode = {Mode::Byte, false, "b"};
-    } else {
-        throw UsageError("several values need mode s, i or bcall");
-    }
+    t.mode = setMode(valueTexts);
 
-    // How many values each mode takes, and how large each may be.
-    size_t fewest = 1, most = 1;
-    uint32_t largest = 0xFF;
-    switch (t.mode.mode) {
-        case Mode::SendReceive:
-            fewest = most = 0;
-            break;
-        case Mode::Word:
-        case Mode::Call:
-            largest = 0xFFFF;
-            break;
-        case Mode::Block:
-        case Mode::BlockCall:
-            most = ZELSMBUS_BLOCK_MAX;
-            break;
-        case Mode::I2CBlock:
-            most = ZELSMBUS_I2C_MAX;
-            break;
-        default:
-            break;
+    const ModeFacts &facts = t.mode.facts();
+    if (valueTexts.size() < facts.fewestValues || valueTexts.size() > facts.mostValues) {
+        const std::string count =
+            facts.fewestValues == facts.mostValues
+                ? std::to_string(facts.fewestValues)
+                : std::to_string(facts.fewestValues) + " to " + std::to_string(facts.mostValues);
+        throw UsageError("mode " + t.mode.word + " takes " + count +
+                         (facts.mostValues == 1 ? " value" : " values"));
     }
-    if (valueTexts.size() < fewest || valueTexts.size() > most) {
-        throw UsageError(std::string("mode ") + t.mode.word + " takes " +
-                         (fewest == most ? std::to_string(fewest)
-                                         : std::to_string(fewest) + " to " + std::to_string(most)) +
-                         (most == 1 ? " value" : " values"));
+    for (const std::string &text : valueTexts) {
+        plan.values.push_back(parseNumber(text, facts.largestValue, "value"));
     }
-    std::vector<unsigned> values;
-    for (const std::string &text : valueTexts)
-        values.push_back(parseNumber(text, largest, "value"));
-
-    std::optional<unsigned> mask;
     if (!args.mask.empty()) {
-        if (t.mode.mode != Mode::Byte && t.mode.mode != Mode::Word) {
-            throw UsageError("-m works with modes b and w only");
-        }
-        mask = parseNumber(args.mask, largest, "mask");
+        if (!facts.masks) throw UsageError("-m works with modes b and w only");
+        plan.mask = parseNumber(args.mask, facts.largestValue, "mask");
     }
-    const bool readsBack = args.readBack;
-    if (readsBack && (t.mode.mode == Mode::SendReceive || t.mode.mode == Mode::Call ||
-                      t.mode.mode == Mode::BlockCall)) {
+    if (args.readBack && !facts.readsBack) {
         throw UsageError("-r works with modes b, w, s and i only");
     }
+    plan.readBack = args.readBack;
+    return plan;
+}
 
-    Session session(t.resource, commonOptions().unrestricted);
+// The one write transaction of the mode; a process call's answer goes to reply.
+void writeOnce(const Session &session, const Target &t, const std::vector<unsigned> &values,
+               Reading &reply) {
     tSMBusHandle *h = session.handle();
     const uint8_t address = toWire(t.address7);
     const int32_t pec = t.mode.pec ? 1 : 0;
-
-    std::string maskNote;
-    if (mask) {
-        const unsigned old = *readOnce(session, t, 0).value;
-        values[0] = (values[0] & *mask) | (old & ~*mask & largest);
-        maskNote = " (old value " + (largest == 0xFF ? hex2(old) : hex4(old)) + ", mask " +
-                   (largest == 0xFF ? hex2(*mask) : hex4(*mask)) + ")";
-    }
-
-    std::string description = "I will write to " + describeTarget(t);
-    if (!values.empty()) description += ", data " + describeData(t, values) + maskNote;
-    description +=
-        std::string(", mode ") + modeName(t.mode.mode) + (t.mode.pec ? " with PEC" : "") + ".";
-    confirmWrite(description, eepromDanger(t.address7));
-
     const std::string what = "cannot write to " + describeTarget(t);
     std::vector<uint8_t> bytes(values.begin(), values.end());
-    Reading reply;
+    int32_t status = 0;
     switch (t.mode.mode) {
         case Mode::SendReceive:
-            checkTransfer(ZELSMBusSendByte(h, address, *t.command, pec), what);
+            status = ZELSMBusSendByte(h, address, *t.command, pec);
             break;
         case Mode::Byte:
-            checkTransfer(ZELSMBusWriteByte(h, address, *t.command, uint8_t(values[0]), pec), what);
+            status = ZELSMBusWriteByte(h, address, *t.command, uint8_t(values[0]), pec);
             break;
         case Mode::Word:
-            checkTransfer(ZELSMBusWriteWord(h, address, *t.command, uint16_t(values[0]), pec),
-                          what);
+            status = ZELSMBusWriteWord(h, address, *t.command, uint16_t(values[0]), pec);
             break;
         case Mode::Block:
-            checkTransfer(ZELSMBusWriteBlock(h, address, *t.command, uint8_t(bytes.size()),
-                                             bytes.data(), pec),
-                          what);
+            status = ZELSMBusWriteBlock(h, address, *t.command, uint8_t(bytes.size()), bytes.data(),
+                                        pec);
             break;
         case Mode::I2CBlock:
-            checkTransfer(
-                ZELSMBusWriteBlockI2C(h, address, *t.command, uint32_t(bytes.size()), bytes.data()),
-                what);
+            status =
+                ZELSMBusWriteBlockI2C(h, address, *t.command, uint32_t(bytes.size()), bytes.data());
             break;
         case Mode::Call: {
             uint16_t result = 0;
-            checkTransfer(
-                ZELSMBusProcessCall(h, address, *t.command, uint16_t(values[0]), pec, &result),
-                what);
+            status = ZELSMBusProcessCall(h, address, *t.command, uint16_t(values[0]), pec, &result);
             reply.value = result;
             break;
         }
         case Mode::BlockCall: {
             uint8_t count = 0;
             uint8_t data[ZELSMBUS_BLOCK_MAX] = {};
-            checkTransfer(ZELSMBusBlockProcessCall(h, address, *t.command, uint8_t(bytes.size()),
-                                                   bytes.data(), pec, &count, data),
-                          what);
+            status = ZELSMBusBlockProcessCall(h, address, *t.command, uint8_t(bytes.size()),
+                                              bytes.data(), pec, &count, data);
             if (count > ZELSMBUS_BLOCK_MAX) count = ZELSMBUS_BLOCK_MAX;
             reply.bytes.assign(data, data + count);
             break;
         }
     }
+    checkTransfer(status, what);
+}
 
-    std::optional<Reading> readBack;
-    bool matched = true;
-    if (readsBack) {
-        readBack = readOnce(session, t, uint32_t(bytes.size()));
-        if (readBack->value) {
-            matched = *readBack->value == values[0];
-        } else {
-            matched = readBack->bytes == bytes;
-        }
+SetOutcome actSet(const Session &session, const SetPlan &plan) {
+    const Target &t = plan.target;
+    SetOutcome outcome;
+    outcome.written = plan.values;
+    std::string maskNote;
+    if (plan.mask) {
+        const unsigned largest = t.mode.facts().largestValue;
+        const unsigned old = *readOnce(session, t, 0).value;
+        outcome.written[0] = (plan.values[0] & *plan.mask) | (old & ~*plan.mask & largest);
+        maskNote = " (old value " + describeData(t, {old}) + ", mask " +
+                   describeData(t, {*plan.mask}) + ")";
     }
 
-    const bool isCall = t.mode.mode == Mode::Call || t.mode.mode == Mode::BlockCall;
+    std::string description = "I will write to " + describeTarget(t);
+    if (!outcome.written.empty()) {
+        description += ", data " + describeData(t, outcome.written) + maskNote;
+    }
+    description +=
+        std::string(", mode ") + modeName(t.mode.mode) + (t.mode.pec ? " with PEC" : "") + ".";
+    confirmWrite(description, eepromDanger(t.address7));
+
+    writeOnce(session, t, outcome.written, outcome.reply);
+    if (plan.readBack) {
+        outcome.readBack = readOnce(session, t, uint32_t(outcome.written.size()));
+        if (outcome.readBack->value) {
+            outcome.matched = *outcome.readBack->value == outcome.written[0];
+        } else {
+            outcome.matched =
+                std::equal(outcome.readBack->bytes.begin(), outcome.readBack->bytes.end(),
+                           outcome.written.begin(), outcome.written.end());
+        }
+    }
+    return outcome;
+}
+
+void writeSetJson(const SetPlan &plan, const SetOutcome &outcome) {
+    JsonWriter json(std::cout);
+    beginJson(json, plan.target);
+    json.key("written").beginArray();
+    for (unsigned v : outcome.written) json.value(int64_t(v));
+    json.endArray();
+    if (plan.target.mode.facts().replies) {
+        if (outcome.reply.value) {
+            json.member("reply", int64_t(*outcome.reply.value));
+        } else {
+            writeBytes(json, "reply", outcome.reply.bytes);
+        }
+    }
+    if (outcome.readBack) {
+        if (outcome.readBack->value) {
+            json.member("read_back", int64_t(*outcome.readBack->value));
+        } else {
+            writeBytes(json, "read_back", outcome.readBack->bytes);
+        }
+        json.member("matched", outcome.matched);
+    }
+    json.endObject();
+    json.finish();
+}
+
+void reportSet(const SetPlan &plan, const SetOutcome &outcome) {
+    const Target &t = plan.target;
     if (commonOptions().json) {
-        JsonWriter json(std::cout);
-        beginJson(json, t);
-        json.key("written").beginArray();
-        for (unsigned v : values) json.value(int64_t(v));
-        json.endArray();
-        if (isCall) {
-            if (reply.value) {
-                json.member("reply", int64_t(*reply.value));
-            } else {
-                writeBytes(json, "reply", reply.bytes);
-            }
-        }
-        if (readBack) {
-            if (readBack->value) {
-                json.member("read_back", int64_t(*readBack->value));
-            } else {
-                writeBytes(json, "read_back", readBack->bytes);
-            }
-            json.member("matched", matched);
-        }
-        json.endObject();
-        json.finish();
-        if (!matched) {
-            throw ToolError("read back " + describeReadBack(t, *readBack) + " differs from the " +
-                            describeData(t, values) + " written")
-                .shownInDocument();
-        }
-    } else if (isCall) {
-        if (reply.value) {
-            std::cout << hex4(*reply.value) << '\n';
+        writeSetJson(plan, outcome);
+    } else if (t.mode.facts().replies) {
+        if (outcome.reply.value) {
+            std::cout << hex4(*outcome.reply.value) << '\n';
         } else {
-            printBytes(reply.bytes);
+            printBytes(outcome.reply.bytes);
         }
-    } else if (readBack && matched) {
-        std::cout << "Value " << describeData(t, values) << " written, read back matched\n";
+    } else if (outcome.readBack && outcome.matched) {
+        std::cout << "Value " << describeData(t, outcome.written)
+                  << " written, read back matched\n";
     }
-    if (!matched) {
-        throw ToolError("read back " + describeReadBack(t, *readBack) + " differs from the " +
-                        describeData(t, values) + " written");
+    if (!outcome.matched) {
+        ToolError mismatch("read back " + describeReadBack(t, *outcome.readBack) +
+                           " differs from the " + describeData(t, outcome.written) + " written");
+        if (commonOptions().json) mismatch.shownInDocument();
+        throw mismatch;
     }
+}
+
+void runSet(const SetArgs &args) {
+    const SetPlan plan = parseSet(args);
+    Session session(plan.target.resource, commonOptions().unrestricted);
+    reportSet(plan, actSet(session, plan));
 }
 
 }  // namespace
@@ -392,7 +407,7 @@ Command addSetCommand(CLI::App &tool) {
     CLI::App *app = tool.add_subcommand(
         "set",
         "Write to a device: send byte, a byte, word or block to a command code, or a "
-        "(block) process call that also reads the reply");
+        "(block) process call that also reads the reply; asks first");
     app->add_option("RESOURCE", args.resource, "Resource name")->required();
     app->add_option("ADDRESS", args.address, "Device address (7-bit unless --8bit)")->required();
     app->add_option("COMMAND", args.command, "Command code (the byte sent in mode c)")->required();

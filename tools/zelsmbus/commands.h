@@ -25,5 +25,6 @@ Command addEepromCommand(CLI::App &tool);
 Command addChassisEepromCommand(CLI::App &tool);
 Command addAttrCommand(CLI::App &tool);
 Command addFirmwareCommand(CLI::App &tool);
+Command addFirmwareReadCommand(CLI::App &tool);
 
 }  // namespace zelsmbus_tool

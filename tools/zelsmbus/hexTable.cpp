@@ -8,6 +8,7 @@ namespace {
 char asciiOf(int cell) {
     if (cell == kBlank) return ' ';
     if (cell == kFailed) return 'X';
+    if (cell == kUnread) return 'U';
     if (cell == 0x00 || cell == 0xFF) return '.';
     if (cell < 32 || cell >= 127) return '?';
     return static_cast<char>(cell);
@@ -29,6 +30,8 @@ void printByteTable(std::ostream &out, const ByteCells &cells) {
                 out << "   ";
             } else if (cells[i] == kFailed) {
                 out << "XX ";
+            } else if (cells[i] == kUnread) {
+                out << "UU ";
             } else {
                 std::snprintf(text, sizeof text, "%02x ", cells[i]);
                 out << text;
@@ -54,6 +57,8 @@ void printWordTable(std::ostream &out, const std::array<int, 256> &words) {
                 out << "     ";
             } else if (words[i] == kFailed) {
                 out << "XXXX ";
+            } else if (words[i] == kUnread) {
+                out << "UUUU ";
             } else {
                 std::snprintf(text, sizeof text, "%04x ", words[i]);
                 out << text;

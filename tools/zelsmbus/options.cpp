@@ -31,7 +31,9 @@ void addUnrestrictedOption(CLI::App &command) {
 }
 
 void addYesOption(CLI::App &command) {
-    command.add_flag("-y,--yes", commonOptions().yes, "Do not ask for confirmation");
+    command.add_flag("-y,--yes", commonOptions().yes,
+                     "Write without asking; without a terminal the command refuses to write "
+                     "unless -y is given");
 }
 
 void addAcceptedYesOption(CLI::App &command) {

@@ -12,6 +12,8 @@ namespace zelsmbus_tool {
 
 namespace {
 
+constexpr const char *kListHint = "'zelsmbus list' shows the resource names of this system";
+
 bool equalsIgnoreCase(const std::string &a, const char *b) {
     if (a.size() != std::strlen(b)) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -45,7 +47,8 @@ std::string backplaneChassis(const std::string &resource) {
     const std::string what = "cannot open " + resource;
     if (status == ZELSMBUS_ERROR_NOT_FOUND) {
         throw ToolError(
-            what + ": no port's chassis EEPROM carries the identity of chassis " + chassis, status);
+            what + ": no port's chassis EEPROM carries the identity of chassis " + chassis, status,
+            kListHint);
     }
     if (status == ZELSMBUS_ERROR_INVALID_PARAMETER) {
         throw ToolError(what + ": the chassis-query library (libzelqpxi.so.1) could not be loaded",
@@ -67,6 +70,10 @@ Session::Session(const std::string &resource, bool unrestricted) : resource_(res
     const int32_t opened = ZELSMBusOpen(resource.c_str(), &handle_);
     const std::string chassis = backplaneChassis(resource);
     if (opened < 0 && !chassis.empty()) failBackplaneOpen(resource, chassis, opened);
+    if (opened == ZELSMBUS_ERROR_NOT_FOUND || opened == ZELSMBUS_ERROR_INVALID_PARAMETER) {
+        throw ToolError("cannot open " + resource + ": no resource has that name", opened,
+                        kListHint);
+    }
     check(opened, "cannot open " + resource);
     if (unrestricted) {
         const uint32_t on = 1;

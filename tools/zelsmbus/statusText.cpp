@@ -47,7 +47,16 @@ std::string formatStatus(int32_t code) {
     return out;
 }
 
+bool isNoAcknowledgement(int32_t code) { return code == ZELSMBUS_ERROR_IO; }
+
+int32_t ScanBudget::busyCode() { return ZELSMBUS_ERROR_BUSY; }
+
 void check(int32_t status, const std::string &what) {
+    if (status == ZELSMBUS_ERROR_BUSY) {
+        throw ToolError(what + ": another program holds the bus lock", status,
+                        "try again when it has finished: the lock is free once that program "
+                        "unlocks the bus, closes its session or ends");
+    }
     if (status < 0) throw ToolError(what, status);
     // 50254 is how an I2C transfer or block process call reports success; any
     // other warning is worth a line, but the operation did its work.
@@ -59,6 +68,11 @@ void check(int32_t status, const std::string &what) {
 void checkTransfer(int32_t status, const std::string &what, const char *protectedHint) {
     if (status == ZELSMBUS_ERROR_PROTECTED) {
         throw ToolError(what, status, protectedHint);
+    }
+    if (isNoAcknowledgement(status)) {
+        throw ToolError(what + ": no device acknowledged the address or this transaction", status,
+                        "check the address and the mode: 'zelsmbus detect RESOURCE' shows the "
+                        "addresses that answer");
     }
     check(status, what);
 }

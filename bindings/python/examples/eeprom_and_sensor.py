@@ -37,7 +37,10 @@ def read_eeprom(bus, offset, length):
 
 
 def read_celsius(bus, register):
-    value = bus.read_word_data(SENSOR_ADDR, register)  # 9-bit reading in the top bits
+    # SMBus words travel low byte first, but the sensor sends its most
+    # significant byte first: swap to get the 9-bit reading in the top bits.
+    word = bus.read_word_data(SENSOR_ADDR, register)
+    value = ((word & 0xFF) << 8) | (word >> 8)
     if value & 0x8000:
         value -= 0x10000
     return (value >> 7) * 0.5

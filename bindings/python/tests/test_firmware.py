@@ -10,13 +10,16 @@ from firmware_image import make_image
 
 REMOTE_PORT = "ZELSMBUS::REMOTE::0::0"  # flash device 0x9D17, restarts into new firmware
 HOST_PORT = "ZELSMBUS::SYSTEM::0::0"    # flash device 0x1010
-PINOUT_ADDRESS = 0xFFF0  # erased in both flashes, so the pin-out version reads as 0xFF
+# Where the built-in world's boards keep their pin-out word (version 3), by subsystem.
+PINOUT_ADDRESS = {0x7270: 0x18000, 0x7A51: 0x20000}
+PINOUT_VERSION = 3
 PAYLOAD = bytes((i * 37) & 0xFF for i in range(1000))
 
 
 def image_for(bus, version, **changes):
-    fields = dict(version=version, subsystem=bus.get_attribute("SUBSYSTEM_ID"),
-                  pinout_address=PINOUT_ADDRESS, pinout_version=0xFF)
+    subsystem = bus.get_attribute("SUBSYSTEM_ID")
+    fields = dict(version=version, subsystem=subsystem,
+                  pinout_address=PINOUT_ADDRESS[subsystem], pinout_version=PINOUT_VERSION)
     fields.update(changes)
     return make_image(fields.pop("payload", PAYLOAD), **fields)
 
@@ -30,9 +33,10 @@ def tool_image(bus, version, directory):
         return path
     binary = directory / "firmware.bin"
     binary.write_bytes(PAYLOAD)
-    subprocess.run([tool, str(binary), "-o", str(path), "--version", str(version),
-                    "--subsystem-id", str(bus.get_attribute("SUBSYSTEM_ID")),
-                    "--pinout-addr", str(PINOUT_ADDRESS), "--pinout-ver", "255"], check=True, timeout=60)
+    subsystem = bus.get_attribute("SUBSYSTEM_ID")
+    subprocess.run([tool, str(binary), "-o", str(path), "--firmware-version", str(version),
+                    "--subsystem-id", str(subsystem), "--pinout-addr", str(PINOUT_ADDRESS[subsystem]),
+                    "--pinout-ver", str(PINOUT_VERSION)], check=True, timeout=60)
     return path
 
 

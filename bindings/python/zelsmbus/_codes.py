@@ -29,6 +29,7 @@ STATUS_CODES: Dict[str, Tuple[int, str]] = {
     'ZELSMBUS_ERROR_ACCESS_DENIED': (-52026, 'permission denied'),
     'ZELSMBUS_ERROR_PIN_OUT_ERASED': (-52030, 'pin-out word reads erased: an update did not complete'),
     'ZELSMBUS_ERROR_BUSY': (-52031, 'device or resource busy'),
+    'ZELSMBUS_ERROR_REGION_DAMAGED': (-52032, 'the region is damaged: do not restart the board, repeat the update'),
     'ZELSMBUS_ERROR_PROTECTED': (-26983, 'protected address or attribute on a restricted session'),
     'ZELSMBUS_ERROR_SMBIOS_OPEN': (-240050, 'SMBIOS dump file cannot be opened'),
     'ZELSMBUS_ERROR_SMBIOS_READ': (-240053, 'SMBIOS dump file cannot be read or is not valid'),
@@ -89,6 +90,7 @@ ZELSMBUS_ERROR_INTERRUPTED = -52025
 ZELSMBUS_ERROR_ACCESS_DENIED = -52026
 ZELSMBUS_ERROR_PIN_OUT_ERASED = -52030
 ZELSMBUS_ERROR_BUSY = -52031
+ZELSMBUS_ERROR_REGION_DAMAGED = -52032
 ZELSMBUS_ERROR_PROTECTED = -26983
 ZELSMBUS_ERROR_SMBIOS_OPEN = -240050
 ZELSMBUS_ERROR_SMBIOS_READ = -240053

@@ -1,18 +1,26 @@
-#include "imageBuilder.h"
+#include "firmware/firmwareImageText.h"
 
 #include <cstdio>
 
 #include "firmware/firmwareChecksums.h"
 
-namespace zelsmbus_mkimage {
+namespace nZELSMBUS000 {
 
-std::string encodeBase64(const std::vector<uint8_t> &bytes) {
+namespace {
+std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+}  // namespace
+
+std::string encodePayload(const uint8_t *bytes, size_t length) {
     static const char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    for (size_t at = 0; at < bytes.size(); at += 3) {
-        const size_t left = bytes.size() - at;
+    text.reserve((length + 2) / 3 * 4);
+    for (size_t at = 0; at < length; at += 3) {
+        const size_t left = length - at;
         uint32_t group = uint32_t(bytes[at]) << 16;
         if (left > 1) group |= uint32_t(bytes[at + 1]) << 8;
         if (left > 2) group |= bytes[at + 2];
@@ -24,16 +32,9 @@ std::string encodeBase64(const std::vector<uint8_t> &bytes) {
     return text;
 }
 
-namespace {
-std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", value);
-    return text;
-}
-}  // namespace
-
-std::string buildFirmwareImage(const tImageFields &fields, const std::vector<uint8_t> &firmware) {
-    const uint32_t crc = nZELSMBUS000::firmwareCrc32(firmware.data(), firmware.size());
+std::string formatFirmwareImage(const tFirmwareImageFields &fields, const uint8_t *firmware,
+                                size_t length) {
+    const uint32_t crc = firmwareCrc32(firmware, length);
     std::string image;
     image += "HeaderVersion::" + std::to_string(fields.headerVersion) + "\r\n";
     image += "SubSystemID::" + hex(fields.subsystemId) + "\r\n";
@@ -43,11 +44,11 @@ std::string buildFirmwareImage(const tImageFields &fields, const std::vector<uin
     image += "Offset::" + hex(fields.offset) + "\r\n";
     image += "Version::" + std::to_string(fields.version) + "\r\n";
     image += "CRC::" + hex(crc) + "\r\n";
-    image += "ByteCount::" + std::to_string(firmware.size()) + "\r\n";
+    image += "ByteCount::" + std::to_string(length) + "\r\n";
     image += "\r\n";
-    image += encodeBase64(firmware);
+    image += encodePayload(firmware, length);
     image += "\r\n";
     return image;
 }
 
-}  // namespace zelsmbus_mkimage
+}  // namespace nZELSMBUS000

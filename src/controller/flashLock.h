@@ -1,0 +1,23 @@
+// The flash writer's lock of one controller: flock() on the controller's
+// driver node, so that every process using this library (or the flash
+// library beside it) honours it, and the kernel drops it when its holder
+// closes the node or dies. Firmware updates, configuration-flag reads and
+// writes, and the tool's own flash reads hold it for their whole procedure.
+#pragma once
+
+#include "status/tStatus.h"
+
+namespace nZELSMBUS000 {
+
+// How long a caller waits for another holder before giving up: polls 10 ms
+// apart, about 2 s in all.
+constexpr int kFlashLockPolls = 200;
+constexpr uint32_t kFlashLockPollMilliseconds = 10;
+
+// Takes the lock on `descriptor`, an open driver node. While another open
+// description of the node holds it, retries for the bounded time above and
+// then sets ZELSMBUS_ERROR_BUSY; other failures set the errno's code.
+void lockFlashNode(int descriptor, tStatus &status) noexcept;
+void unlockFlashNode(int descriptor) noexcept;
+
+}  // namespace nZELSMBUS000
