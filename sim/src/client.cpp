@@ -125,9 +125,14 @@ void reap() {
     }
 }
 
+// A node's entry is looked for from the place its inode hashes to, so a
+// program's few nodes are found at the first look.
+size_t home(uint64_t inode) { return static_cast<size_t>(inode % kNodes); }
+
 Node *remember(uint64_t inode, Channel *channel) {
     for (int pass = 0; pass < 2; ++pass) {
-        for (Node &node : gNodes) {
+        for (size_t i = 0; i < kNodes; ++i) {
+            Node &node = gNodes[(home(inode) + i) % kNodes];
             Channel *none = nullptr;
             if (node.channel.load(std::memory_order_relaxed) != nullptr ||
                 !node.channel.compare_exchange_strong(none, channel))
@@ -143,7 +148,8 @@ Node *remember(uint64_t inode, Channel *channel) {
 }
 
 Node *cached(uint64_t inode) {
-    for (Node &node : gNodes) {
+    for (size_t i = 0; i < kNodes; ++i) {
+        Node &node = gNodes[(home(inode) + i) % kNodes];
         if (node.inode.load(std::memory_order_acquire) == inode &&
             node.channel.load(std::memory_order_acquire) != nullptr)
             return &node;

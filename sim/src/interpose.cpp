@@ -307,12 +307,21 @@ int globAny(const char *pattern, int flags, int (*errfunc)(const char *, int), g
     return real::glob(pattern, flags, errfunc, result);
 }
 
-std::atomic<bool> gLibraryReady{false};
-bool libraryReady() { return gLibraryReady.load(std::memory_order_acquire); }
+// mmap is called by a sanitizer runtime while it starts, before it can
+// follow instrumented code: the wrapper's first steps are not instrumented.
+#define ZELSIM_BEFORE_SANITIZERS __attribute__((no_sanitize("thread", "address", "undefined")))
+
+// A plain word read with the compiler's builtin: std::atomic's members may
+// be out-of-line instrumented functions.
+bool gLibraryReady = false;
+ZELSIM_BEFORE_SANITIZERS bool libraryReady() {
+    return __atomic_load_n(&gLibraryReady, __ATOMIC_ACQUIRE);
+}
 
 // The C library's mmap, or the system call itself while the dynamic
 // linker's lookup may not be usable yet.
-void *passMmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) {
+ZELSIM_BEFORE_SANITIZERS void *passMmap(void *address, size_t length, int protection, int flags,
+                                        int fd, off_t offset) {
     if (libraryReady()) return real::mmap(address, length, protection, flags, fd, offset);
     long result = ::syscall(SYS_mmap, address, length, protection, flags, fd, offset);
     if (result < 0 && result > -4096) {
@@ -340,7 +349,7 @@ FlockFunction gRealFlock = nullptr;  // found when the library loads, never in a
 __attribute__((constructor)) void prepareWrappers() {
     gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
     pthread_atfork(beforeFork, afterFork, afterFork);
-    gLibraryReady.store(true, std::memory_order_release);
+    __atomic_store_n(&gLibraryReady, true, __ATOMIC_RELEASE);
 }
 
 mode_t modeArgument(int flags, va_list args) {
@@ -500,7 +509,8 @@ ssize_t write(int fd, const void *buffer, size_t count) {
     return static_cast<ssize_t>(count);  // accepted and discarded
 }
 
-void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) __THROW {
+ZELSIM_BEFORE_SANITIZERS void *mmap(void *address, size_t length, int protection, int flags, int fd,
+                                    off_t offset) __THROW {
     // Anonymous memory (every allocator's) goes straight through; before
     // this library's constructors have run (a sanitizer runtime starting up)
     // nothing else is looked at either.
@@ -520,8 +530,8 @@ void *mmap(void *address, size_t length, int protection, int flags, int fd, off_
                       (flags & ~MAP_PRIVATE) | MAP_SHARED | MAP_ANONYMOUS, -1, 0);
 }
 
-void *mmap64(void *address, size_t length, int protection, int flags, int fd,
-             off_t offset) __THROW {
+ZELSIM_BEFORE_SANITIZERS void *mmap64(void *address, size_t length, int protection, int flags,
+                                      int fd, off_t offset) __THROW {
     return mmap(address, length, protection, flags, fd, offset);
 }
 

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -115,12 +117,28 @@ inline int connectToServer(const char *path, bool closeOnExec) {
         return -1;
     }
     std::strcpy(address.sun_path, path);
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | (closeOnExec ? SOCK_CLOEXEC : 0), 0);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | (closeOnExec ? SOCK_CLOEXEC : 0),
+                      0);
     if (fd < 0) return -1;
+    // A server that accepts nothing (stopped, or out of descriptors) leaves
+    // its queue full: tried again for a while, never waited on for good.
+    const long long deadline = monotonicMs() + kGreetingTimeoutMs;
     int result;
-    do {
+    for (;;) {
         result = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
+        if (result == 0 || (errno != EINTR && errno != EAGAIN)) break;
+        if (errno == EAGAIN) {
+            if (monotonicMs() >= deadline) {
+                errno = ETIMEDOUT;
+                break;
+            }
+            // The system call itself: the C library's sleeps are the
+            // simulator's wrappers, counted on the world's clock.
+            const timespec pause{0, 10 * 1000000L};
+            ::syscall(SYS_clock_nanosleep, CLOCK_MONOTONIC, 0, &pause, nullptr);
+        }
+    }
+    if (result == 0) result = ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (result == 0 && peerUid(fd) != static_cast<long>(::getuid())) {
         result = -1;
         errno = EACCES;

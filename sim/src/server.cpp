@@ -10,11 +10,11 @@
 // flight, and at once when the client's last reference to its socket goes.
 //
 // Only clients of the server's own user are served. Each client process may
-// hold at most kNodesPerProcess nodes, and no more than a quarter of all
-// (an open beyond answers EMFILE, as a process out of descriptors would
-// see), and a few control connections, and
-// node connections leave a reserve of descriptors and threads, so one
-// leaking program never keeps another, or `zelsim status`, from the world.
+// hold at most kNodesPerProcess nodes, and no more than a quarter of all (an
+// open beyond answers EMFILE, as a process out of descriptors would see), a
+// few control connections, and no more connections of any kind than those
+// together; node connections leave a reserve of descriptors and threads, so
+// one leaking program never keeps another, or `zelsim status`, from the world.
 #include "server.h"
 
 #include <fcntl.h>
@@ -62,6 +62,7 @@ struct Server {
     std::set<int> connections;
     unsigned nodes = 0;
     std::map<pid_t, unsigned> nodesOf, controlsOf;
+    std::map<pid_t, unsigned> connectionsOf;  // every kind, from accept on
 };
 
 Server *gServer = nullptr;
@@ -340,17 +341,27 @@ void serveControl(Server &server, int connection, pid_t pid, Request &request, s
     leave(server, server.controlsOf, pid, false);
 }
 
-void serveConnection(Server &server, int connection) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
+// Whether a new connection from `peer` is served at all: a world is its
+// user's, and one process's connections (greeted or not) are bounded, so
+// that no program can take every descriptor or thread of the server.
+bool welcome(Server &server, const ucred &peer) {
+    if (peer.uid != ::getuid()) return false;
+    std::lock_guard<std::mutex> lock(server.mutex);
+    unsigned &count = server.connectionsOf[peer.pid];
+    if (count >= server.nodesPerProcess + kControlsPerProcess) {
+        if (count == 0) server.connectionsOf.erase(peer.pid);
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void serveConnection(Server &server, int connection, ucred peer) {
     Request request{};
     int replyTo = -1;
     ssize_t n = -1;
-    // A world is its user's: nobody else is answered at all.
-    if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-        peer.uid == ::getuid() && awaitReadable(connection, kGreetingTimeoutMs)) {
+    if (awaitReadable(connection, kGreetingTimeoutMs))
         n = receiveWithDescriptor(connection, &request, sizeof request, replyTo);
-    }
     if (n >= static_cast<ssize_t>(kRequestHeader)) {
         if (request.op == Op::Open) {
             if (replyTo >= 0) ::close(replyTo);
@@ -366,6 +377,7 @@ void serveConnection(Server &server, int connection) {
     {
         std::lock_guard<std::mutex> lock(server.mutex);
         server.connections.erase(connection);
+        if (--server.connectionsOf[peer.pid] == 0) server.connectionsOf.erase(peer.pid);
     }
     ::close(connection);
 }
@@ -456,15 +468,23 @@ extern "C" int zelsim_serve(const char *directory, const char *worldFile, int re
             backingOff = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
             continue;
         }
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+            !welcome(*server, peer)) {
+            ::close(connection);
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(server->mutex);
             server->connections.insert(connection);
         }
         try {
-            std::thread(serveConnection, std::ref(*server), connection).detach();
+            std::thread(serveConnection, std::ref(*server), connection, peer).detach();
         } catch (const std::exception &) {
             std::lock_guard<std::mutex> lock(server->mutex);
             server->connections.erase(connection);
+            if (--server->connectionsOf[peer.pid] == 0) server->connectionsOf.erase(peer.pid);
             ::close(connection);
         }
     }
