@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -91,19 +92,32 @@ void waitForEndOfInput() {
     }
 }
 
+ino_t inodeOf(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? info.st_ino : 0;
+}
+
 int closeRange() {
     int node = openNode();
     nap();  // the library now has its control connection too
     if (readSensor(node) != 25) return std::puts("first read failed"), 1;
     ::syscall(SYS_close_range, 3u, ~0u, 0u);
-    nap();  // must neither hang nor touch what takes the numbers next
+    nap();  // must not hang on a descriptor that is gone
+    ::syscall(SYS_close_range, 3u, ~0u, 0u);
+    // The program's own files take the numbers the library's connections had.
     int file = ::open("/dev/null", O_RDONLY);
     int pipes[2];
     if (::pipe(pipes) != 0) return 1;
+    const int own[] = {file, pipes[0], pipes[1]};
+    ino_t before[3] = {};
+    for (int i = 0; i < 3; ++i) before[i] = inodeOf(own[i]);
+    nap();  // must not touch what took those numbers
     nap();
-    nap();
-    if (::fcntl(file, F_GETFD) < 0 || ::fcntl(pipes[0], F_GETFD) < 0)
-        return std::puts("a descriptor of the program was closed"), 1;
+    for (int i = 0; i < 3; ++i) {
+        // Still open, and still the same file (not a number taken again).
+        if (inodeOf(own[i]) != before[i])
+            return std::puts("a descriptor of the program was closed"), 1;
+    }
     node = openNode();
     if (readSensor(node) != 25) return std::puts("read after close_range failed"), 1;
     std::puts("ok");
