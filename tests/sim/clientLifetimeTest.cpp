@@ -8,6 +8,11 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
 #include "sharedWorld.h"
 #include "zelsim.h"
 
@@ -143,6 +148,64 @@ TEST_F(ClientLifetime, OneLeakingProgramNeverDeniesTheWorldToAnotherNorToControl
         leaker.kill9();
         ASSERT_EQ(shell("timeout -s KILL 20 " + kLauncher + " stop").status, 0);
     }
+}
+
+// The started world's server: its process id, or -1.
+pid_t serverPid() {
+    std::string status = shell(kLauncher + " status").out;
+    size_t at = status.find("pid: ");
+    return at == std::string::npos ? -1 : static_cast<pid_t>(std::atoi(status.c_str() + at + 5));
+}
+
+// Clock ticks of processor time a process has used.
+long processorTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t end = text.rfind(')');
+    if (end == std::string::npos) return -1;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::atol(field.c_str());
+        if (i == 15) system = std::atol(field.c_str());
+    }
+    return user + system;
+}
+
+int openDescriptors(pid_t pid) {
+    int count = 0;
+    DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (dir == nullptr) return -1;
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+    return count - 2;
+}
+
+TEST_F(ClientLifetime, AServerOutOfDescriptorsWaitsInsteadOfSpinningAndAnswersAgain) {
+    // 40 descriptors, kept (no hard limit above to raise it to): nine
+    // connections for one process, so four silent programs take them all
+    // (a fifth would not start: its launcher asks the full server first).
+    ASSERT_EQ(shell("sh -c 'ulimit -n 40 && exec " + kLauncher + " start --world " + world_ + "'")
+                  .status,
+              0);
+    const pid_t server = serverPid();
+    ASSERT_GT(server, 1);
+    std::vector<std::unique_ptr<Child>> silent;
+    for (int i = 0; i < 4; ++i) {
+        silent.push_back(std::make_unique<Child>(probeArgv({"flood"})));
+        ASSERT_EQ(silent.back()->line(), "flooded\n");
+    }
+    // The server takes the waiting connections until it has no descriptor left.
+    for (int look = 0; look < 2000 && openDescriptors(server) < 40; ++look) realPause(5);
+    ASSERT_EQ(openDescriptors(server), 40) << "the server was not out of descriptors";
+    const long before = processorTicks(server);
+    realPause(1000);  // a second of being full: measured, not waited out
+    const long used = processorTicks(server) - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 2) << "the server spun on accept";
+    silent.clear();  // their connections go: the server answers again
+    EXPECT_EQ(shell("timeout -s KILL 30 " + kLauncher + " status").status, 0);
+    EXPECT_EQ(parseRead(client("read 0x90 0")).value, 25u);
 }
 
 TEST_F(ClientLifetime, StopAnswersBeforeTheWorldEndsAndTheServerKeepsNoInheritedDescriptor) {

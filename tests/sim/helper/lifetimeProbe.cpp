@@ -14,6 +14,7 @@
 //   probe replace dup2|close-range   lock, then lose the node behind the library; "replaced"
 //   probe leak               open nodes until refused: "<count> <errno>", wait for input
 //   probe reopen             read, wait for a line, read again: "<status> <value>" twice
+//   probe flood              connect to the server without a word: "flooded", wait for input
 #include <fcntl.h>
 #include <sched.h>
 #include <poll.h>
@@ -21,7 +22,9 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -293,6 +296,24 @@ int leak() {
     return 0;
 }
 
+// Connections to the world server that never say a word, as many as the
+// server lets this process keep (it closes the rest).
+int flood() {
+    const char *path = std::getenv("ZELSIM_SERVER");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path == nullptr || std::strlen(path) >= sizeof address.sun_path) return 1;
+    std::strcpy(address.sun_path, path);
+    for (int i = 0; i < 20; ++i) {
+        int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) break;
+    }
+    std::puts("flooded");
+    std::fflush(stdout);
+    waitForEndOfInput();
+    return 0;
+}
+
 int reopen() {
     for (int round = 0; round < 2; ++round) {
         int node = openNode();
@@ -346,5 +367,6 @@ int main(int argc, char **argv) {
     if (verb == "replace" && argc == 3) return replace(argv[2]);
     if (verb == "leak") return leak();
     if (verb == "reopen") return reopen();
+    if (verb == "flood") return flood();
     return 2;
 }
