@@ -52,13 +52,27 @@ std::atomic<const char *> gServer{nullptr};
 std::atomic<bool> gDecided{false};
 std::atomic<bool> gConstructed{false};
 
+// Every path chosen stays reachable from here, never freed.
+struct Choice {
+    char *path;
+    Choice *next;
+};
+std::atomic<Choice *> gChoices{nullptr};
+
+const char *keep(const char *path) {
+    auto *choice = new Choice{strdup(path), gChoices.load()};
+    while (!gChoices.compare_exchange_weak(choice->next, choice)) {
+    }
+    return choice->path;
+}
+
 const char *serverPath() {
     if (gDecided.load(std::memory_order_acquire)) return gServer.load();
     const char *value = std::getenv("ZELSIM_SERVER");
     if (value != nullptr && *value != '\0') {
         const char *expected = nullptr;
-        const char *copy = strdup(value);  // the program may change its environment later
-        if (!gServer.compare_exchange_strong(expected, copy)) std::free(const_cast<char *>(copy));
+        // A copy: the program may change its environment later.
+        gServer.compare_exchange_strong(expected, keep(value));
         gDecided = true;
     } else if (gConstructed.load()) {
         gDecided = true;
@@ -402,7 +416,7 @@ extern "C" int zelsim_use_server(const char *socketPath) {
     using namespace zelsim::client;
     gConstructed = true;
     serverPath();  // the environment's choice comes first, this one after it
-    gServer = socketPath != nullptr ? strdup(socketPath) : nullptr;
+    gServer = socketPath != nullptr ? keep(socketPath) : nullptr;
     gDecided = true;
     dropControl(gControl.load());
     if (socketPath == nullptr) return 0;
