@@ -280,8 +280,8 @@ def flash_lock_held(setup):
     lock. Once it is free, they go through."""
     holder = setup.spawn(RESOURCE, program=setup.args.lock_holder)
     try:
-        expect(holder.stdout.readline().strip() == "locked",
-               "the lock holder did not take the lock: " + holder.stderr.read())
+        if holder.stdout.readline().strip() != "locked":
+            raise Failure("the lock holder did not take the lock: " + holder.stderr.read())
         address, offset, _ = DEVICES[setup.device]
         for command in (("firmware-read", "--pinout-addr", hex(address), RESOURCE, "read.img"),
                         ("firmware", "--dry-run", RESOURCE, "new.img")):
