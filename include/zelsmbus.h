@@ -860,7 +860,7 @@ ZELSMBUS_API int32_t ZELSMBusResetBus(tSMBusHandle *handle);
  *         the configuration block.
  * \retval ZELSMBUS_ERROR_BUSY (-52031) attribute 1006: another program or
  *         thread held the controller's flash writer lock for about 2 seconds
- *         (\ref zelsmbus_sessions); call again when it is done.
+ *         (\ref zelsmbus_threads); call again when it is done.
  * \retval ZELSMBUS_ERROR_IO (-52024) attribute 1006: the block read as all
  *         ones (erased, or a flash that did not answer) and a second reading
  *         differed.
@@ -876,7 +876,7 @@ ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribu
  * them; it needs no access itself and concerns only this handle. Setting
  * `ZELSMBUS_ATTR_CONFIG_FLAG` (1006) rewrites a flash block and takes a while;
  * setting it to the state it has writes nothing. It holds the controller's
- * flash writer lock for the whole call (\ref zelsmbus_sessions). The block is
+ * flash writer lock for the whole call (\ref zelsmbus_threads). The block is
  * read before it is erased (a reading of all ones is read again; readings
  * that differ fail before anything is erased), the rewritten block must read
  * back as the old one with the new flag, and after any failure once the erase
@@ -982,7 +982,7 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  * flash with sleeps. Any session may update, restricted or not.
  *
  * The call holds the controller's flash writer lock throughout (\ref
- * zelsmbus_sessions): a second writer waits about 2 seconds and then gets
+ * zelsmbus_threads): a second writer waits about 2 seconds and then gets
  * `ZELSMBUS_ERROR_BUSY`. Before it identifies the flash it brings the device
  * to rest, whatever a killed process left (an open transfer, a write enable,
  * 0xBF8E's programming mode, 0x9D17's port). Success means the whole region
