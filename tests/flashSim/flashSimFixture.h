@@ -121,16 +121,6 @@ protected:
         return state;
     }
 
-    // Register writes (driver command 0x19) since the log was cleared.
-    static size_t registerWrites() {
-        size_t count = 0;
-        for (size_t i = 0; i < zelsim_log_count(); ++i) {
-            zelsim_log_record entry;
-            if (zelsim_log_entry(i, &entry) == 0 && entry.command == 0x19) ++count;
-        }
-        return count;
-    }
-
     tSMBusHandle *handle = nullptr;
     Device device{};
 };
