@@ -1,6 +1,6 @@
 // Holds a controller's flash writer lock as the tool takes it, for the tool's
 // tests under the simulator launcher:
-//   flash_lock_holder RESOURCE
+//   flash-lock-holder RESOURCE
 // prints "locked" once it holds the lock (or the tool's error and exits 1),
 // then keeps it until its standard input ends.
 #include <zelsmbus.h>
@@ -14,7 +14,7 @@
 
 int main(int argc, char **argv) {
     if (argc != 2) {
-        std::cerr << "usage: flash_lock_holder RESOURCE\n";
+        std::cerr << "usage: flash-lock-holder RESOURCE\n";
         return 2;
     }
     tSMBusHandle *handle = nullptr;
