@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "controller/iSMBusController.h"
+#include "zelsmbus.h"
 
 namespace zelfuzz {
 
@@ -19,7 +20,7 @@ public:
     static constexpr uint16_t kSubsystemId = 0x7A3B;
     static constexpr uint32_t kInstalledVersion = 5;
     // The status word the fake answers to a flash write.
-    static constexpr int64_t kRefusedWrite = -52024;
+    static constexpr int64_t kRefusedWrite = ZELSMBUS_ERROR_IO;
 
     explicit tFakeController(uint16_t flashId) : flashId_(flashId) {}
 
@@ -143,13 +144,13 @@ private:
     bool enter(tStatus &status) {
         if (status.isFatal()) return false;
         if (++operations_ > kOperationLimit) {
-            status.setCode(-52007, "zelsmbus", "fakeController.h", __LINE__);
+            status.setCode(ZELSMBUS_ERROR_TIMEOUT, "zelsmbus", "fakeController.h", __LINE__);
             return false;
         }
         return true;
     }
     void refuse(tStatus &status) {
-        if (enter(status)) status.setCode(-52002, "zelsmbus", "fakeController.h", __LINE__);
+        if (enter(status)) status.setCode(ZELSMBUS_ERROR_NOT_SUPPORTED, "zelsmbus", "fakeController.h", __LINE__);
     }
 
     static constexpr unsigned long kOperationLimit = 400000;

@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         ZELFUZZ_CHECK(header.payloadLength != 0);
         checkPayloadDecoding(header.payload, header.payloadLength);
     } else {
-        ZELFUZZ_CHECK(status.code == -52005);
+        ZELFUZZ_CHECK(status.code == ZELSMBUS_ERROR_INVALID_PARAMETER);
     }
     // The decoder on the raw bytes too, so every byte value reaches it.
     checkPayloadDecoding(begin, image.size());
@@ -161,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t result =
         ZELSMBusWriteFirmware(&handle, static_cast<uint32_t>(image.size()), begin, flags);
     if (image.size() == 0) {
-        ZELFUZZ_CHECK(result == -52006);
+        ZELFUZZ_CHECK(result == ZELSMBUS_ERROR_NOT_FOUND);
         return 0;
     }
     // The fake refuses every flash write, so no image can succeed.

@@ -152,8 +152,17 @@
  *   its own handle when they must take turns on the bus.
  *
  * Firmware updates and the configuration flag (`ZELSMBUS_ATTR_CONFIG_FLAG`) are
- * sequences of register commands on the controller's flash: run at most one of
- * them at a time per controller, through any handle.
+ * sequences of register commands on the controller's flash. The library runs
+ * one of them at a time per controller: ZELSMBusWriteFirmware(), and getting
+ * or setting attribute 1006, hold the controller's **flash writer lock** for
+ * the whole call: flock() on the controller's driver node, so that every
+ * process using this library (and the `zelsmbus` tool's own flash reads)
+ * honours it, and the kernel drops it when its holder dies. A call that finds
+ * it held, by another process or another thread of this one, waits about 2
+ * seconds and then answers `ZELSMBUS_ERROR_BUSY` (-52031) without touching the
+ * flash: call again once the other writer is done (a firmware update takes
+ * seconds to minutes). A program that flock()s the node itself must not hold
+ * that lock while it calls these functions.
  */
 
 #ifdef __cplusplus
@@ -849,6 +858,12 @@ ZELSMBUS_API int32_t ZELSMBusResetBus(tSMBusHandle *handle);
  *         become ready.
  * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) attribute 1006: no memory for
  *         the configuration block.
+ * \retval ZELSMBUS_ERROR_BUSY (-52031) attribute 1006: another program or
+ *         thread held the controller's flash writer lock for about 2 seconds
+ *         (\ref zelsmbus_threads); call again when it is done.
+ * \retval ZELSMBUS_ERROR_IO (-52024) attribute 1006: the block read as all
+ *         ones (erased, or a flash that did not answer) and a second reading
+ *         differed.
  * \retval other a driver or system failure (\ref zelsmbus_statuses).
  */
 ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribute, void *value);
@@ -860,7 +875,12 @@ ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribu
  * protected addresses and the full-access attributes to this session, 0 closes
  * them; it needs no access itself and concerns only this handle. Setting
  * `ZELSMBUS_ATTR_CONFIG_FLAG` (1006) rewrites a flash block and takes a while;
- * setting it to the state it has writes nothing.
+ * setting it to the state it has writes nothing. It holds the controller's
+ * flash writer lock for the whole call (\ref zelsmbus_threads). The block is
+ * read before it is erased (a reading of all ones is read again; readings
+ * that differ fail before anything is erased), the rewritten block must read
+ * back as the old one with the new flag, and after any failure once the erase
+ * has begun the old block is written back and checked.
  *
  * \param handle the session.
  * \param attribute an identifier of #ZELSMBusAttribute that can be set, or a
@@ -878,11 +898,21 @@ ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribu
  * \retval ZELSMBUS_ERROR_NOT_SUPPORTED (-52002) attribute 1006 on a controller
  *         whose flash is not of type 0x1010.
  * \retval ZELSMBUS_ERROR_SYSTEM (-52003) attribute 1006: the block did not
- *         read back as written; its previous contents were written back.
+ *         read back as written; its previous contents were written back and
+ *         read back whole.
+ * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) attribute 1006: the
+ *         previous contents could not be put back either: the block holds
+ *         neither. Do not restart the board; set the attribute again.
  * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) attribute 1006: the flash did not
- *         become ready.
+ *         become ready (a device still busy after its wait is not erased or
+ *         written again).
  * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) attribute 1006: no memory for
  *         the configuration block.
+ * \retval ZELSMBUS_ERROR_BUSY (-52031) attribute 1006: another program or
+ *         thread held the controller's flash writer lock for about 2 seconds;
+ *         nothing was written.
+ * \retval ZELSMBUS_ERROR_IO (-52024) attribute 1006: the block read as all
+ *         ones and a second reading differed; nothing was erased.
  * \retval other a driver or system failure (\ref zelsmbus_statuses); a write
  *         to register 0 or 4 is refused by the driver.
  */
@@ -949,11 +979,25 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  * Checks the image against the controller, erases and writes the firmware
  * region of its flash, reads it back and compares; one flash type then starts
  * the new firmware. The call takes seconds and may take minutes; it paces the
- * flash with sleeps. Any session may update, restricted or not. A failure
- * after the erase leaves the region erased or partly written, except on flash
- * type 0x1010, where the previous contents are written back when the new ones
- * did not verify. The image format and what is checked in which order are
- * described in zelsmbus-image(5); `zelsmbus-mkimage` makes images.
+ * flash with sleeps. Any session may update, restricted or not.
+ *
+ * The call holds the controller's flash writer lock throughout (\ref
+ * zelsmbus_threads): a second writer waits about 2 seconds and then gets
+ * `ZELSMBUS_ERROR_BUSY`. Before it identifies the flash it brings the device
+ * to rest, whatever a killed process left (an open transfer, a write enable,
+ * 0xBF8E's programming mode, 0x9D17's port). Success means the whole region
+ * read back as written (the image, its 0xFF fill and, on 0xBF8E, the CRC-16
+ * trailer in its last two bytes) and, on 0x9D17, that the boot header that
+ * starts the new firmware read back too.
+ *
+ * A failure after the erase leaves the region erased or partly written,
+ * except on flash type 0x1010, whose previous contents are saved before the
+ * erase and written back (and checked) after any failure; when that too
+ * fails the call answers `ZELSMBUS_ERROR_REGION_DAMAGED`. On every device a
+ * pin-out word the update erased is programmed back, so that the same call
+ * can be made again: do that before restarting the board. The image format
+ * and what is checked in which order are described in zelsmbus-image(5);
+ * `zelsmbus-mkimage` makes images.
  *
  * \param handle the session.
  * \param length the image's size in bytes; only these bytes are read.
@@ -973,12 +1017,30 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  *         subsystem identifier or the pin-out version differs from the
  *         controller's.
  * \retval ZELSMBUS_ERROR_TOO_LARGE (-52019) the firmware is larger than the
- *         flash region.
+ *         flash region (on 0xBF8E: reaches into its two trailer bytes);
+ *         nothing was erased.
+ * \retval ZELSMBUS_ERROR_PIN_OUT_ERASED (-52030) the board's pin-out word
+ *         reads erased (twice): an earlier update was cut short after erasing
+ *         it and nothing put it back; nothing was erased. The `zelsmbus` tool
+ *         puts it back from its journal.
+ * \retval ZELSMBUS_ERROR_IO (-52024) a reading of all ones (the pin-out word,
+ *         or 0x1010's region before it is saved) differed from a second
+ *         reading: a flash that does not answer reliably; nothing was erased.
  * \retval ZELSMBUS_ERROR_CORRUPT_DATA (-52023) the decoded payload's length or
  *         checksum differs from the header's.
- * \retval ZELSMBUS_ERROR_VERIFY_FAILED (-52018) the region read back differs
- *         from the image.
- * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) the flash did not become ready.
+ * \retval ZELSMBUS_ERROR_VERIFY_FAILED (-52018) the region (or 0x9D17's boot
+ *         header) read back differs from what was written; on 0x1010 the
+ *         previous firmware is back in full, elsewhere call again with the
+ *         same image before restarting the board.
+ * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) 0x1010 only: the previous
+ *         firmware could not be written back either, so the region holds
+ *         neither: do not restart the board, repeat the update.
+ * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) the flash did not become ready; a
+ *         device still busy after its wait is not erased or written again,
+ *         and the call returns within three of its waits.
+ * \retval ZELSMBUS_ERROR_BUSY (-52031) another program or thread held the
+ *         controller's flash writer lock for about 2 seconds; nothing was
+ *         written.
  * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) no memory for the region.
  * \retval other a driver or system failure (\ref zelsmbus_statuses).
  */

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "statusWords.h"
+
 namespace zelsim {
 
 namespace {
-
-constexpr int32_t kReadOnly = -52005;
 
 constexpr uint16_t kSerialSmall = 0x1010;  // 128 KiB, 32 KiB blocks, page program
 constexpr uint16_t kSerialLarge = 0xBF8E;  // 1 MiB, 64 KiB blocks, auto-increment programming
@@ -283,7 +283,7 @@ int32_t FlashModel::write(uint32_t offset, uint32_t value) {
         case 4:
         case 72:
         case 76:
-            return kReadOnly;
+            return kStatusReadOnly;
         case 64:
             command_ = value;
             break;

@@ -11,16 +11,16 @@ extern "C" int32_t ZELSMBusWriteFirmware(tSMBusHandle *handle, uint32_t length, 
                                          uint32_t flags) {
     tStatus status;
     if (handle == nullptr || image == nullptr || length == 0) {
-        ZELSMBUS_SET_CODE(status, -52006);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_FOUND);
         return status.result();
     }
     try {
         const tFlashWriterLock writer(*handle->controller, status);
         writeFirmware(*handle->controller, length, static_cast<const char *>(image), flags, status);
     } catch (const std::bad_alloc &) {
-        ZELSMBUS_SET_CODE(status, -52000);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
     } catch (...) {
-        ZELSMBUS_SET_CODE(status, -52008);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
     }
     return status.result();
 }

@@ -60,6 +60,10 @@ constexpr uint32_t kSerialSendFour = 0x204;
 constexpr uint32_t kSerialKeepFour = 0x304;              // four bytes, the frame stays open
 constexpr uint32_t kSerialAutoIncrementStart = 0x704;    // 0xBF8E: address of an auto-increment run
 constexpr uint32_t kSerialBusyOutputOff = 0xA01;         // 0xBF8E: with instruction 0x80
+// Register 72: the interface has moved the last command's bytes.
+constexpr uint32_t kSerialInterfaceReady = 1;
+// 0xBF8E's status register bits that protect every block.
+constexpr uint32_t kBF8EProtectAllBlocks = 0x3C;
 
 // Indirect port: control words of 0x2000 and device commands of 0x2014.
 constexpr uint32_t kIndirectOpen = 1;            // opens a transfer at 0x2008's address
@@ -83,6 +87,9 @@ constexpr uint32_t kConfigBlockWords = 8192;
 constexpr uint32_t kConfigBlockBytes = kConfigBlockWords * 4;
 constexpr uint32_t kFlashPageBytes = 256;
 constexpr uint32_t kIndirectRegionBase = 0x300000;
+constexpr uint32_t k1010RegionBytes = 0x10000;
+constexpr uint32_t kBF8ERegionBytes = 0x80000;
+constexpr uint32_t k9D17RegionBytes = 0x300000;
 
 // Size of the firmware region of a flash device; 0 for an unknown device.
 uint32_t firmwareRegionSize(uint16_t flashId);

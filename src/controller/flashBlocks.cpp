@@ -13,10 +13,11 @@ namespace reg = nFlashRegister;
 namespace {
 constexpr uint32_t kConfigBlockCount = 4;
 
-// -52002 unless the flash behind the controller is device 0x1010.
+// ZELSMBUS_ERROR_NOT_SUPPORTED unless the flash behind the controller is device 0x1010.
 void requireConfigFlash(iRegisterPort &port, tStatus &status) {
     const uint16_t flashId = identifyFlash(port, status);
-    if (!status.isFatal() && flashId != kFlashId1010) ZELSMBUS_SET_CODE(status, -52002);
+    if (!status.isFatal() && flashId != kFlashId1010)
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
 }
 }  // namespace
 
@@ -24,38 +25,39 @@ void readConfigBlock(iRegisterPort &port, uint32_t block, uint32_t *words,
                      tStatus &status) {
     if (status.isFatal()) return;
     if (words == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     requireConfigFlash(port, status);
     if (status.isFatal()) return;
     if (block >= kConfigBlockCount) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     const tFlashScope transfer(port, kFlashId1010, tFlashHold::serialTransfer, status);
-    flashCommand(port, block * kConfigBlockBytes + 0x03000000, 0x304, status);
+    flashCommand(port, serialCommand(kOpRead, block * kConfigBlockBytes), kSerialKeepFour, status);
     for (uint32_t index = 0; index < kConfigBlockWords && !status.isFatal(); ++index) {
-        port.writeRegister(reg::kSerialControl, 0x304, status);
+        port.writeRegister(reg::kSerialControl, kSerialKeepFour, status);
         waitInterfaceReady(port, status);
         uint32_t value = 0;
         port.readRegister(reg::kSerialData, value, status);
         if (!status.isFatal()) words[index] = reverseBitsInBytes(value);
     }
-    port.writeRegister(reg::kSerialControl, 0x200, status);
+    port.writeRegister(reg::kSerialControl, kSerialEnd, status);
 }
 
 void eraseConfigBlock(iRegisterPort &port, uint32_t block, tStatus &status) {
     if (status.isFatal()) return;
     if (block >= kConfigBlockCount) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     requireConfigFlash(port, status);
     if (status.isFatal()) return;
     const tFlashScope erase(port, kFlashId1010, tFlashHold::writeProcedure, status);
     setFlashWriteEnable(port, kFlashId1010, true, status);
-    flashCommand(port, 0xD8000000 + block * kConfigBlockBytes, 0x204, status);
+    flashCommand(port, serialCommand(kOpBlockErase, block * kConfigBlockBytes), kSerialSendFour,
+                 status);
     waitFlashIdle(port, status);
 }
 
@@ -63,7 +65,7 @@ void writeConfigBlock(iRegisterPort &port, uint32_t block, const uint32_t *words
                       tStatus &status) {
     if (status.isFatal()) return;
     if (words == nullptr || block >= kConfigBlockCount || words[0] == 0) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     requireConfigFlash(port, status);
@@ -81,7 +83,7 @@ void writeConfigBlock(iRegisterPort &port, uint32_t block, const uint32_t *words
     }
     if (status.isFatal()) return;
     setFlashWriteEnable(port, kFlashId1010, false, status);
-    port.writeRegister(reg::kSerialControl, 0x200, status);
+    port.writeRegister(reg::kSerialControl, kSerialEnd, status);
 }
 
 void readIndirectBytes(iRegisterPort &port, uint32_t address, uint32_t length, uint8_t *out,
@@ -111,14 +113,14 @@ void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
     if (status.isFatal()) return;
     const uint32_t regionSize = firmwareRegionSize(flashId);
     if (regionSize == 0 || length != regionSize || out == nullptr) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     uint32_t signature = 0;
     port.readRegister(reg::kSignature, signature, status);
     if (status.isFatal()) return;
     if (signature != kControllerSignature) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     if (flashId == kFlashId9D17) {
@@ -127,15 +129,15 @@ void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
         return;
     }
     const tFlashScope transfer(port, flashId, tFlashHold::serialTransfer, status);
-    flashCommand(port, offset | 0x03000000, 0x304, status);
+    flashCommand(port, serialCommand(kOpRead, offset), kSerialKeepFour, status);
     for (uint32_t index = 0; index < length / 4 && !status.isFatal(); ++index) {
-        port.writeRegister(reg::kSerialControl, 0x304, status);
+        port.writeRegister(reg::kSerialControl, kSerialKeepFour, status);
         waitInterfaceReady(port, status);
         uint32_t value = 0;
         port.readRegister(reg::kSerialData, value, status);
         storeLittleEndian(reverseWordBits(value), out + 4 * index);
     }
-    port.writeRegister(reg::kSerialControl, 0x200, status);
+    port.writeRegister(reg::kSerialControl, kSerialEnd, status);
     waitInterfaceReady(port, status);
 }
 

@@ -4,6 +4,7 @@
 #include "controller/flashAccess.h"
 #include "controller/flashScope.h"
 #include "driver/sleep.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -24,12 +25,12 @@ void waitIndirectIdle(iRegisterPort &port, tStatus &status) {
         if ((control & kPortBusy) == 0) return;
         sleepMilliseconds(1);
     }
-    ZELSMBUS_SET_CODE(status, -52007);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
 }
 
 uint32_t readIndirectStatus(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return 0;
-    port.writeRegister(reg::kIndirectCommand, 0x50000, status);
+    port.writeRegister(reg::kIndirectCommand, kIndirectReadStatus, status);
     waitIndirectIdle(port, status);
     uint32_t value = 0;
     port.readRegister(reg::kIndirectCommand, value, status);
@@ -38,23 +39,23 @@ uint32_t readIndirectStatus(iRegisterPort &port, tStatus &status) {
 
 void resetIndirectFlash(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return;
-    port.writeRegister(reg::kIndirectControl, 4, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectRequestReset, status);
     for (int poll = 0; poll < 2; ++poll) {
         uint32_t control = 0;
         port.readRegister(reg::kIndirectControl, control, status);
         if (status.isFatal()) return;
         if (control & kResetGranted) {
-            port.writeRegister(reg::kIndirectCommand, 0x660000, status);
+            port.writeRegister(reg::kIndirectCommand, kIndirectResetEnable, status);
             waitIndirectIdle(port, status);
-            port.writeRegister(reg::kIndirectCommand, 0x990000, status);
+            port.writeRegister(reg::kIndirectCommand, kIndirectReset, status);
             waitIndirectIdle(port, status);
             setFlashWriteEnable(port, kFlashId9D17, false, status);
-            port.writeRegister(reg::kIndirectControl, 2, status);
+            port.writeRegister(reg::kIndirectControl, kIndirectClose, status);
             return;
         }
         sleepMilliseconds(1);
     }
-    ZELSMBUS_SET_CODE(status, -52007);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
 }
 
 uint32_t readIndirectWord(iRegisterPort &port, uint32_t address, tStatus &status) {

@@ -11,7 +11,6 @@ namespace reg = nFlashRegister;
 
 namespace {
 
-constexpr uint32_t kBF8EProtection = 0x3Cu;
 constexpr uint32_t kBF8EAutoIncrement = 1u << 6;
 // 0x2000: transfer open, writing enabled, reset granted.
 constexpr uint32_t kIndirectHeld = 0x7u;
@@ -27,7 +26,7 @@ void step(tStatus &status, Step run) {
 
 void endSerialTransfer(iRegisterPort &port, tStatus &status) {
     step(status, [&](tStatus &own) {
-        port.writeRegister(reg::kSerialControl, 0x200, own);
+        port.writeRegister(reg::kSerialControl, kSerialEnd, own);
         waitInterfaceReady(port, own);
     });
 }
@@ -36,10 +35,11 @@ void endSerialTransfer(iRegisterPort &port, tStatus &status) {
 // that was cut short discards its data instead of programming a partial page.
 void endIndirectTransfer(iRegisterPort &port, tStatus &status) {
     step(status, [&](tStatus &own) {
-        port.writeRegister(reg::kIndirectControl, 32, own);
+        port.writeRegister(reg::kIndirectControl, kIndirectWriteDisable, own);
         waitIndirectIdle(port, own);
     });
-    step(status, [&](tStatus &own) { port.writeRegister(reg::kIndirectControl, 2, own); });
+    step(status,
+         [&](tStatus &own) { port.writeRegister(reg::kIndirectControl, kIndirectClose, own); });
 }
 
 bool serialAtRest(iRegisterPort &port, uint16_t flashId, tStatus &status) {
@@ -47,7 +47,8 @@ bool serialAtRest(iRegisterPort &port, uint16_t flashId, tStatus &status) {
     if (status.isFatal()) return false;
     if (value & (kFlashStatusBusy | kFlashStatusWriteEnabled)) return false;
     if (flashId != kFlashIdBF8E) return true;
-    return (value & kBF8EAutoIncrement) == 0 && (value & kBF8EProtection) == kBF8EProtection;
+    return (value & kBF8EAutoIncrement) == 0 &&
+           (value & kBF8EProtectAllBlocks) == kBF8EProtectAllBlocks;
 }
 
 void restSerial(iRegisterPort &port, uint16_t flashId, tStatus &status) {
@@ -55,10 +56,14 @@ void restSerial(iRegisterPort &port, uint16_t flashId, tStatus &status) {
     // A busy flash ignores everything but its status read.
     step(status, [&](tStatus &own) { waitFlashReady(port, own); });
     // Write disable also ends auto-increment programming.
-    step(status, [&](tStatus &own) { flashCommand(port, 0x04000000, 0x201, own); });
+    step(status, [&](tStatus &own) {
+        flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, own);
+    });
     if (flashId == kFlashIdBF8E) {
         step(status, [&](tStatus &own) { setFlashWriteEnable(port, flashId, false, own); });
-        step(status, [&](tStatus &own) { flashCommand(port, 0x80000000, 0xA01, own); });
+        step(status, [&](tStatus &own) {
+            flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, own);
+        });
     }
 }
 
@@ -75,7 +80,7 @@ void restIndirect(iRegisterPort &port, tStatus &status) {
             if ((readIndirectStatus(port, own) & 1u) == 0 || own.isFatal()) return;
             sleepMilliseconds(100);
         }
-        ZELSMBUS_SET_CODE(own, -52007);
+        ZELSMBUS_SET_CODE(own, ZELSMBUS_ERROR_TIMEOUT);
     });
     endIndirectTransfer(port, status);
 }
@@ -108,7 +113,8 @@ void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &st
             return;
         }
         status.clear();
-        if (!own.isFatal()) ZELSMBUS_SET_CODE(own, -52005);  // the device refuses to rest
+        if (!own.isFatal())
+            ZELSMBUS_SET_CODE(own, ZELSMBUS_ERROR_INVALID_PARAMETER);  // the device refuses to rest
         status.merge(own);
     }
 }
@@ -145,7 +151,7 @@ void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
     try {
         release(port, flashId, hold, status);
     } catch (...) {
-        ZELSMBUS_SET_CODE(status, -52008);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "controller/flashBitOrder.h"
 #include "controller/flashScope.h"
 #include "driver/sleep.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -20,11 +21,11 @@ constexpr int kFlashIdleFastPolls = 30;
 uint32_t firmwareRegionSize(uint16_t flashId) {
     switch (flashId) {
         case kFlashId1010:
-            return 0x10000;
+            return k1010RegionBytes;
         case kFlashIdBF8E:
-            return 0x80000;
+            return kBF8ERegionBytes;
         case kFlashId9D17:
-            return 0x300000;
+            return k9D17RegionBytes;
         default:
             return 0;
     }
@@ -36,10 +37,10 @@ void waitInterfaceReady(iRegisterPort &port, tStatus &status) {
         uint32_t value = 0;
         port.readRegister(reg::kSerialStatus, value, status);
         if (status.isFatal()) return;
-        if (value & 1u) return;
+        if (value & kSerialInterfaceReady) return;
         sleepMilliseconds(1);
     }
-    ZELSMBUS_SET_CODE(status, -52007);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
 }
 
 void flashCommand(iRegisterPort &port, uint32_t word, uint32_t control, tStatus &status) {
@@ -50,7 +51,7 @@ void flashCommand(iRegisterPort &port, uint32_t word, uint32_t control, tStatus 
 }
 
 uint32_t readFlashStatus(iRegisterPort &port, tStatus &status) {
-    flashCommand(port, 0x05000000, 0x202, status);
+    flashCommand(port, serialCommand(kOpReadStatus), kSerialSendTwo, status);
     uint32_t value = 0;
     port.readRegister(reg::kSerialData, value, status);
     return status.isFatal() ? 0 : value & 0xFFu;
@@ -58,7 +59,7 @@ uint32_t readFlashStatus(iRegisterPort &port, tStatus &status) {
 
 namespace {
 // Polls the status register until none of `bits` is set: 1 ms after each of
-// the first 30 polls, 10 ms after each later one, -52007 after 627 (about 6 s).
+// the first 30 polls, 10 ms after each later one, ZELSMBUS_ERROR_TIMEOUT after 627 (about 6 s).
 void waitFlashStatusClear(iRegisterPort &port, uint32_t bits, tStatus &status) {
     if (status.isFatal()) return;
     for (int poll = 0; poll < kFlashIdlePolls; ++poll) {
@@ -67,7 +68,7 @@ void waitFlashStatusClear(iRegisterPort &port, uint32_t bits, tStatus &status) {
         if ((flashStatus & bits) == 0) return;
         sleepMilliseconds(poll < kFlashIdleFastPolls ? 1 : 10);
     }
-    ZELSMBUS_SET_CODE(status, -52007);
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
 }
 }  // namespace
 
@@ -82,8 +83,8 @@ void waitFlashReady(iRegisterPort &port, tStatus &status) {
 uint16_t readFlashId(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return 0;
     const tFlashScope transfer(port, 0, tFlashHold::serialTransfer, status);
-    flashCommand(port, 0xAB000000, 0x304, status);
-    port.writeRegister(reg::kSerialControl, 0x202, status);
+    flashCommand(port, serialCommand(kOpIdentify), kSerialKeepFour, status);
+    port.writeRegister(reg::kSerialControl, kSerialSendTwo, status);
     waitInterfaceReady(port, status);
     uint32_t value = 0;
     port.readRegister(reg::kSerialData, value, status);
@@ -99,28 +100,31 @@ uint16_t identifyFlash(iRegisterPort &port, tStatus &status) {
 void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
                          tStatus &status) {
     if (status.isFatal()) return;
-    const uint32_t latch = enable ? 0x06000000 : 0x04000000;
+    const uint32_t latch = serialCommand(enable ? kOpWriteEnable : kOpWriteDisable);
     switch (flashId) {
         case kFlashId1010:
-            flashCommand(port, latch, 0x201, status);
+            flashCommand(port, latch, kSerialSendOne, status);
             break;
         case kFlashIdBF8E:
-            // Status register: cleared to allow writing, 0x3C to protect every block.
-            flashCommand(port, 0x50000000, 0x201, status);
-            flashCommand(port, enable ? 0x01000000 : 0x013C0000, 0x202, status);
-            flashCommand(port, latch, 0x201, status);
+            // Status register: cleared to allow writing, every block protected otherwise.
+            flashCommand(port, serialCommand(kOpEnableStatusWrite), kSerialSendOne, status);
+            flashCommand(port,
+                         serialCommand(kOpWriteStatus, enable ? 0 : kBF8EProtectAllBlocks << 16),
+                         kSerialSendTwo, status);
+            flashCommand(port, latch, kSerialSendOne, status);
             break;
         case kFlashId9D17: {
-            port.writeRegister(reg::kIndirectControl, enable ? 16 : 32, status);
+            port.writeRegister(reg::kIndirectControl,
+                               enable ? kIndirectWriteEnable : kIndirectWriteDisable, status);
             waitIndirectIdle(port, status);
             uint32_t control = 0;
             port.readRegister(reg::kIndirectControl, control, status);
             if (status.isFatal()) return;
-            if (((control & 2u) != 0) != enable) {
-                ZELSMBUS_SET_CODE(status, -52005);
+            if (((control & kIndirectWriteEnabledBit) != 0) != enable) {
+                ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
                 return;
             }
-            const uint32_t wanted = enable ? 2 : 0;
+            const uint32_t wanted = enable ? kIndirectStatusWriteEnabled : 0;
             uint32_t deviceStatus = 0;
             for (int poll = 0; poll < 10; ++poll) {
                 deviceStatus = readIndirectStatus(port, status);
@@ -128,7 +132,8 @@ void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
                 if ((deviceStatus & 0xFFu) == wanted) break;
                 sleepMilliseconds(1);
             }
-            if (deviceStatus & 0x5Du) ZELSMBUS_SET_CODE(status, -52005);
+            if (deviceStatus & kIndirectErrorBits)
+                ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
             break;
         }
         default:
@@ -139,8 +144,8 @@ void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
 uint32_t readFlashWord(iRegisterPort &port, uint32_t address, tStatus &status) {
     if (status.isFatal()) return 0;
     const tFlashScope transfer(port, 0, tFlashHold::serialTransfer, status);
-    flashCommand(port, (address & 0xFFFFFF) | 0x03000000, 0x304, status);
-    flashCommand(port, 0, 0x204, status);
+    flashCommand(port, serialCommand(kOpRead, address), kSerialKeepFour, status);
+    flashCommand(port, 0, kSerialSendFour, status);
     uint32_t value = 0;
     port.readRegister(reg::kSerialData, value, status);
     return status.isFatal() ? 0 : reverseWordBits(value);
@@ -150,10 +155,11 @@ void programFlashPage(iRegisterPort &port, uint32_t address,
                       const uint8_t (&page)[kFlashPageBytes], tStatus &status) {
     if (status.isFatal()) return;
     const tFlashScope transfer(port, 0, tFlashHold::serialTransfer, status);
-    flashCommand(port, (address & 0xFFFFC0) | 0x02000000, 0x304, status);
+    flashCommand(port, serialCommand(kOpPageProgram, address & 0xFFFFC0), kSerialKeepFour, status);
     for (uint32_t offset = 0; offset < kFlashPageBytes && !status.isFatal(); offset += 4)
-        flashCommand(port, reverseWordBits(loadLittleEndian(page + offset)), 0x304, status);
-    port.writeRegister(reg::kSerialControl, 0x200, status);
+        flashCommand(port, reverseWordBits(loadLittleEndian(page + offset)), kSerialKeepFour,
+                     status);
+    port.writeRegister(reg::kSerialControl, kSerialEnd, status);
     waitFlashIdle(port, status);
 }
 

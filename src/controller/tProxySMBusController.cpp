@@ -131,7 +131,7 @@ void tProxySMBusController::getPciLocation(uint16_t &bus, uint16_t &device, uint
 void tProxySMBusController::getDeviceString(const char *&text, tStatus &status) {
     if (status.isFatal()) return;
     if (deviceString_[0] == '\0') {
-        ZELSMBUS_SET_CODE(status, -52002);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
     text = deviceString_;

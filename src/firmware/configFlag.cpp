@@ -22,7 +22,7 @@ void requireConfigFlash(iRegisterPort &port, tStatus &status) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
 }
 
-// Object allocation throws std::bad_alloc; the exports turn that into -52000.
+// Object allocation throws std::bad_alloc; the exports turn that into ZELSMBUS_ERROR_OUT_OF_MEMORY.
 boost::shared_array<uint32_t> makeBlockBuffer() {
     return boost::shared_array<uint32_t>(new uint32_t[kConfigBlockWords]);
 }

@@ -16,7 +16,7 @@ bool readConfigFlag(iRegisterPort &port, tStatus &status);
 // Rewrites block 2 only when the flag changes. After any failure once the
 // erase has begun the old block is written back (under a status of its own)
 // and the first failure is reported; a block that merely did not read back
-// as written is -52003. So block 2 holds the old contents or the new ones.
+// as written is ZELSMBUS_ERROR_SYSTEM. So block 2 holds the old contents or the new ones.
 void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status);
 
 }  // namespace nZELSMBUS000

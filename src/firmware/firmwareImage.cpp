@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "firmware/firmwarePayload.h"
+#include "zelsmbus.h"
 
 namespace nZELSMBUS000 {
 
@@ -90,7 +91,7 @@ void parseFirmwareImage(const char *image, size_t length, tFirmwareImageHeader &
         readNumber(image, end, "\r\nByteCount::", header.byteCount);
     const char *emptyLine = findText(image, end, kEmptyLine);
     if (!complete || emptyLine == end) {
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
     header.isFirmwareUpdate = updateTypeLength == 8 && std::memcmp(updateType, "FWUpdate", 8) == 0;
@@ -100,7 +101,7 @@ void parseFirmwareImage(const char *image, size_t length, tFirmwareImageHeader &
     // No firmware at all (an empty line, or only padding and blanks) would
     // pass the byte count and CRC checks of ByteCount::0 and erase the region.
     if (decodedPayloadLength(header.payload, header.payloadLength) == 0)
-        ZELSMBUS_SET_CODE(status, -52005);
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace nZELSMBUS000

@@ -24,7 +24,7 @@ struct tFirmwareImageHeader {
 
 // Reads the header fields and locates the payload, looking only at the first
 // length bytes (the image need not end in a NUL). A missing key, quoted value,
-// empty line, or a payload that decodes to no bytes gives -52005.
+// empty line, or a payload that decodes to no bytes gives ZELSMBUS_ERROR_INVALID_PARAMETER.
 void parseFirmwareImage(const char *image, size_t length, tFirmwareImageHeader &header,
                         tStatus &status);
 

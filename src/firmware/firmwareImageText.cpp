@@ -6,13 +6,11 @@
 
 namespace nZELSMBUS000 {
 
-namespace {
-std::string hex(uint32_t value) {
+std::string hexNumber(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", value);
     return text;
 }
-}  // namespace
 
 std::string encodePayload(const uint8_t *bytes, size_t length) {
     static const char kAlphabet[] =
@@ -37,13 +35,13 @@ std::string formatFirmwareImage(const tFirmwareImageFields &fields, const uint8_
     const uint32_t crc = firmwareCrc32(firmware, length);
     std::string image;
     image += "HeaderVersion::" + std::to_string(fields.headerVersion) + "\r\n";
-    image += "SubSystemID::" + hex(fields.subsystemId) + "\r\n";
-    image += "PinOutAddr::" + hex(fields.pinOutAddress) + "\r\n";
+    image += "SubSystemID::" + hexNumber(fields.subsystemId) + "\r\n";
+    image += "PinOutAddr::" + hexNumber(fields.pinOutAddress) + "\r\n";
     image += "PinOutVer::" + std::to_string(fields.pinOutVersion) + "\r\n";
     image += "UpdateType::\"" + fields.updateType + "\"\r\n";
-    image += "Offset::" + hex(fields.offset) + "\r\n";
+    image += "Offset::" + hexNumber(fields.offset) + "\r\n";
     image += "Version::" + std::to_string(fields.version) + "\r\n";
-    image += "CRC::" + hex(crc) + "\r\n";
+    image += "CRC::" + hexNumber(crc) + "\r\n";
     image += "ByteCount::" + std::to_string(length) + "\r\n";
     image += "\r\n";
     image += encodePayload(firmware, length);

@@ -19,6 +19,10 @@ struct tFirmwareImageFields {
     std::string updateType = "FWUpdate";
 };
 
+// A header number as the image writes it: "0x" and lower-case hex digits,
+// no leading zeros ("0x20000").
+std::string hexNumber(uint32_t value);
+
 // Standard Base64 (RFC 4648) with padding, on one line.
 std::string encodePayload(const uint8_t *bytes, size_t length);
 

@@ -63,6 +63,26 @@ protected:
         return false;
     }
 
+    std::vector<uint8_t> wholeArray() const {
+        std::vector<uint8_t> bytes(zelsim_flash_size(device.node));
+        zelsim_flash_read(device.node, 0, bytes.data(), bytes.size());
+        return bytes;
+    }
+
+    // Everything but the region (and 0x9D17's sector 0, the boot header an
+    // activation rewrites) reads as it did.
+    void expectOutsideUnchanged(const std::vector<uint8_t> &before) const {
+        std::vector<uint8_t> after = wholeArray();
+        ASSERT_EQ(after.size(), before.size());
+        std::vector<uint8_t> expected = before;
+        const size_t keptFrom = device.node == k9D17.node ? 0x10000 : 0;
+        std::copy(after.begin() + device.regionBase,
+                  after.begin() + device.regionBase + device.regionSize,
+                  expected.begin() + device.regionBase);
+        std::copy(after.begin(), after.begin() + keptFrom, expected.begin());
+        EXPECT_EQ(firstDifference(after, expected), -1) << "flash outside the region changed";
+    }
+
     void expectNothingLeftOpen() {
         const zelsim_flash_state state = deviceState();
         EXPECT_EQ(state.selected, 0)
@@ -80,9 +100,10 @@ struct DeviceCase {
     size_t imageBytes;  // most of the region where that stays fast
 };
 
-const DeviceCase kDevices[] = {{"Serial1010", &k1010, 0xF000},
-                               {"SerialBF8E", &kBF8E, 0x70000},
-                               {"Indirect9D17", &k9D17, 0x48000}};
+// Sizes that end inside a page: the partial last page must be programmed too.
+const DeviceCase kDevices[] = {{"Serial1010", &k1010, 0xF001},
+                               {"SerialBF8E", &kBF8E, 0x70001},
+                               {"Indirect9D17", &k9D17, 0x48001}};
 
 void PrintTo(const DeviceCase &c, std::ostream *out) { *out << c.name; }
 
@@ -92,14 +113,17 @@ class UpdateOutcome : public FlashOutcome, public ::testing::WithParamInterface<
 
 // Every block or sector of the region is erased (old firmware shows through
 // anything left unerased, also beyond the image), the device was given the
-// time each erase takes, the pin-out version was taken from its own byte, and
-// the procedure ended everything it started.
+// time each erase takes, the pin-out version was taken from its own byte, the
+// flash outside the region (0x1010's configuration block 2, 0xBF8E below its
+// Offset) is left alone, and the procedure ended everything it started.
 TEST_P(UpdateOutcome, OverOldFirmwareLeavesExactlyTheNewRegionAndNothingOpen) {
     open(*GetParam().device);
     installOldFirmware();
+    const std::vector<uint8_t> before = wholeArray();
     const std::vector<uint8_t> bytes = firmware(GetParam().imageBytes);
     ASSERT_EQ(write(image(bytes)), 0);
     EXPECT_EQ(firstDifference(region(), expectedRegion(bytes)), -1);
+    expectOutsideUnchanged(before);
     expectNothingLeftOpen();
     EXPECT_GT(zelsim_virtual_ns(), 0u);  // the pacing ran on the virtual clock
 
@@ -144,6 +168,104 @@ TEST_P(UpdateOutcome, PayloadOfNoBytesIsRefusedBeforeTheFlashIsTouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, UpdateOutcome, ::testing::ValuesIn(kDevices), caseName);
+
+// Images or controllers an update refuses before the flash is touched, each
+// by the check that finds it.
+struct RefusalCase {
+    const char *name;
+    const Device *device;
+    std::function<void(tImageFields &)> fields;            // header fields to change
+    std::function<std::string(std::string)> text;         // the image text to change
+    std::function<void(unsigned node)> arrange;           // the controller to change
+    int32_t code;
+    size_t bytes = 300;
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *out) { *out << c.name; }
+
+void asMade(tImageFields &) {}
+std::string asBuilt(std::string image) { return image; }
+void asInstalled(unsigned) {}
+std::function<void(tImageFields &)> setField(uint32_t tImageFields::*field, uint32_t value) {
+    return [field, value](tImageFields &f) { f.*field = value; };
+}
+std::function<void(unsigned)> identity(uint16_t flashId, uint32_t signature) {
+    return [flashId, signature](unsigned node) {
+        zelsim_flash_set_identity(node, flashId, signature);
+    };
+}
+
+const RefusalCase kRefusals[] = {
+    {"NoSignature", &k1010, asMade, asBuilt, identity(0x1010, 0), -52005},
+    {"NotFirmwareUpdate", &k1010, [](tImageFields &f) { f.updateType = "FWUpdateX"; }, asBuilt,
+     asInstalled, -52005},
+    {"SameVersion", &k1010, setField(&tImageFields::version, 7), asBuilt, asInstalled, -52005},
+    {"OlderVersion", &kBF8E, setField(&tImageFields::version, 1), asBuilt, asInstalled, -52005},
+    {"HeaderVersion3", &k1010, setField(&tImageFields::headerVersion, 3), asBuilt, asInstalled,
+     -52002},
+    {"UnknownFlash", &k1010, asMade, asBuilt, identity(0x1234, 0x727EBABE), -52002},
+    {"OffsetOn1010", &k1010, setField(&tImageFields::offset, 0x8000), asBuilt, asInstalled,
+     -52002},
+    {"UnalignedOffsetOnBF8E", &kBF8E, setField(&tImageFields::offset, 0x80100), asBuilt,
+     asInstalled, -52002},
+    {"OffsetBeyondBF8EAddressSpace", &kBF8E, setField(&tImageFields::offset, 0xFF0000), asBuilt,
+     asInstalled, -52002},
+    {"OtherSubsystem", &k9D17, setField(&tImageFields::subsystemId, 0x9D18), asBuilt, asInstalled,
+     -52002},
+    {"SubsystemAbove16Bits", &k1010, setField(&tImageFields::subsystemId, 0x11010), asBuilt,
+     asInstalled, -52002},
+    {"OtherPinOut", &kBF8E, setField(&tImageFields::pinOutVersion, kPinOut + 1), asBuilt,
+     asInstalled, -52002},
+    {"PinOutAbove255", &k9D17, setField(&tImageFields::pinOutVersion, 0x100 + kPinOut), asBuilt,
+     asInstalled, -52002},
+    {"ByteCountDiffers", &k1010, asMade,
+     [](std::string image) { return withField(image, "ByteCount", "299"); }, asInstalled, -52023},
+    {"CrcDiffers", &kBF8E, asMade,
+     [](std::string image) { return withField(image, "CRC", "0x7"); }, asInstalled, -52023},
+    {"InterfaceNeverReady", &k1010, asMade, asBuilt,
+     [](unsigned node) { zelsim_flash_fault(node, ZELSIM_FLASH_INTERFACE_STUCK, 1); }, -52007},
+    {"LargerThanTheRegion1010", &k1010, asMade, asBuilt, asInstalled, -52019, 0x10001},
+    // 0xBF8E's region ends in its two trailer bytes: an image reaching into
+    // them could never verify.
+    {"ReachingIntoTheTrailerBF8E", &kBF8E, asMade, asBuilt, asInstalled, -52019, 0x7FFFF},
+    {"AsLargeAsTheRegionBF8E", &kBF8E, asMade, asBuilt, asInstalled, -52019, 0x80000},
+};
+
+class Refusal : public FlashOutcome, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(Refusal, RefusedBeforeTheFlashIsTouched) {
+    const RefusalCase &c = GetParam();
+    open(*c.device);
+    installOldFirmware();
+    const std::vector<uint8_t> before = wholeArray();
+    tImageFields f = fields();
+    c.fields(f);
+    const std::string text = c.text(buildFirmwareImage(f, firmware(c.bytes)));
+    c.arrange(device.node);
+    zelsim_log_clear();
+    EXPECT_EQ(write(text), c.code);
+    // A status write alone (0xBF8E protected again on the way in) changes nothing stored.
+    EXPECT_FALSE(flashCommandsSent(false));
+    EXPECT_EQ(firstDifference(wholeArray(), before), -1);
+    unsigned activations = 0;
+    zelsim_flash_activations(device.node, &activations);
+    EXPECT_EQ(activations, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, Refusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Bit 0 of the flags lets an image that is not newer through; the other bits
+// mean nothing.
+TEST_F(FlashOutcome, NotNewerImageGoesThroughWhenForced) {
+    open(k1010);
+    installOldFirmware();
+    tImageFields f = fields();
+    f.version = 7;
+    const std::vector<uint8_t> bytes = firmware(1000);
+    EXPECT_EQ(write(buildFirmwareImage(f, bytes), ZELSMBUS_FIRMWARE_FORCE | 0x80), 0);
+    EXPECT_EQ(firstDifference(region(), expectedRegion(bytes)), -1);
+}
 
 // After programming in auto-increment mode the blocks are protected again
 // (status register 0x3C), which the part takes only once the mode has ended.
@@ -231,6 +353,9 @@ const FaultCase kFaultCases[] = {
      fault(ZELSIM_FLASH_DROP_PROGRAMS, 0x80000 / 2), ZELSMBUS_ERROR_VERIFY_FAILED, false},
     {"DroppedPrograms9D17", &k9D17PinOutInside, 0x1000,
      fault(ZELSIM_FLASH_DROP_PROGRAMS, k9D17Pages), ZELSMBUS_ERROR_VERIFY_FAILED, false},
+    // A device that reports an error bit refuses write enable: nothing is erased.
+    {"DeviceErrorBits9D17", &k9D17, 0x1000, fault(ZELSIM_FLASH_STATUS_BITS, 0x08),
+     ZELSMBUS_ERROR_INVALID_PARAMETER, true, false},
     // A device that does not answer is not erased.
     {"Busy1010", &k1010, 0x8000, fault(ZELSIM_FLASH_DEVICE_BUSY, 1), ZELSMBUS_ERROR_TIMEOUT,
      true, false},
@@ -279,6 +404,10 @@ TEST_P(FlashFault, EndsInTheOldOrTheNewContentsAndTheRepeatCompletes) {
         }
     }
     EXPECT_EQ(pinOutBytes(), pinOut) << "the pin-out word is not what it was";
+    unsigned activations = 0;
+    zelsim_flash_activations(device.node, &activations);
+    EXPECT_EQ(activations, code == 0 && device.node == k9D17.node ? 1u : 0u)
+        << "only firmware that verified is started";
 
     clearFlashFaults();
     expectNothingLeftOpen();
@@ -367,20 +496,6 @@ protected:
         return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 |
                bytes[3];
     }
-    // Erase (0xD8) or page program (0x02) sent to register 64 since the log was cleared.
-    bool flashWritten() const {
-        for (size_t i = 0; i < zelsim_log_count(); ++i) {
-            zelsim_log_record entry;
-            zelsim_log_entry(i, &entry);
-            uint32_t offset, value;
-            memcpy(&offset, entry.in + 4, 4);
-            memcpy(&value, entry.in + 8, 4);
-            if (entry.command == 0x19 && offset == 64 &&
-                (value >> 24 == 0xD8 || value >> 24 == 0x02))
-                return true;
-        }
-        return false;
-    }
 };
 
 TEST_F(ConfigFlagSim, SetReadAndUnchangedSet) {
@@ -395,7 +510,7 @@ TEST_F(ConfigFlagSim, SetReadAndUnchangedSet) {
     EXPECT_EQ(value, 1u);
     zelsim_log_clear();
     ASSERT_EQ(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &on), 0);
-    EXPECT_FALSE(flashWritten());
+    EXPECT_FALSE(flashCommandsSent(false));
 }
 
 // Faults of block 2's rewrite: a first read of all ones is read again and,
@@ -429,7 +544,7 @@ TEST_P(ConfigFlagFault, KeepsTheBlockOrSaysItIsDamaged) {
         EXPECT_EQ(after, before);
     }
     if (c.code == ZELSMBUS_ERROR_IO) {
-        EXPECT_FALSE(flashWritten());
+        EXPECT_FALSE(flashCommandsSent(false));
     }
     zelsim_flash_fault(0, c.fault, 0);
     ASSERT_EQ(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &on), 0);

@@ -19,27 +19,17 @@ namespace flashsim {
 using zelsmbus_mkimage::buildFirmwareImage;
 using zelsmbus_mkimage::tImageFields;
 
+using flashworld::k1010;
+using flashworld::k9D17;
+using flashworld::kBF8E;
 using flashworld::kFlashWorld;
+using Device = flashworld::tFlashDevice;
 
 constexpr uint8_t kPinOut = 4;
 // The pin-out word as the board keeps it, from the byte before its address on:
 // the version at the address, distinct bytes around it, so that taking any
 // other byte reads a different version.
 constexpr uint8_t kPinOutBytes[5] = {0x5E, kPinOut, 0x6F, 0x70, 0x71};
-
-struct Device {
-    const char *name;
-    unsigned node;
-    uint16_t subsystem;
-    uint32_t regionBase;
-    uint32_t regionSize;
-    uint32_t offset;  // the image header's Offset
-    uint32_t pinOutAddress;
-};
-
-const Device k1010{"FLASH::1010", 0, 0x1010, 0, 0x10000, 0, 0x20};
-const Device kBF8E{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x20};
-const Device k9D17{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x20000};
 
 class FlashSim : public ::testing::Test {
 protected:
@@ -81,14 +71,20 @@ protected:
         return bytes;
     }
 
-    std::string image(const std::vector<uint8_t> &bytes, uint32_t version = 8) const {
+    // The header of an image made for the open device, one version newer
+    // than the world's firmware (7).
+    tImageFields fields(uint32_t version = 8) const {
         tImageFields f;
-        f.subsystemId = device.subsystem;
+        f.subsystemId = device.flashId;
         f.pinOutAddress = device.pinOutAddress;
         f.pinOutVersion = kPinOut;
         f.version = version;
         f.offset = device.offset;
-        return buildFirmwareImage(f, bytes);
+        return f;
+    }
+
+    std::string image(const std::vector<uint8_t> &bytes, uint32_t version = 8) const {
+        return buildFirmwareImage(fields(version), bytes);
     }
 
     int32_t write(const std::string &text, uint32_t flags = 0) {
@@ -123,16 +119,6 @@ protected:
         zelsim_flash_state state{};
         EXPECT_EQ(zelsim_flash_device_state(device.node, &state), 0);
         return state;
-    }
-
-    // Register writes (driver command 0x19) since the log was cleared.
-    static size_t registerWrites() {
-        size_t count = 0;
-        for (size_t i = 0; i < zelsim_log_count(); ++i) {
-            zelsim_log_record entry;
-            if (zelsim_log_entry(i, &entry) == 0 && entry.command == 0x19) ++count;
-        }
-        return count;
     }
 
     tSMBusHandle *handle = nullptr;

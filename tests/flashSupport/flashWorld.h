@@ -1,8 +1,30 @@
 // The simulated world of the flash tests: one controller per flash device
-// (0x1010, 0xBF8E, 0x9D17), each with one port named after it.
+// (0x1010, 0xBF8E, 0x9D17), each with one port named after it, and where each
+// keeps its firmware region and the board's pin-out word. The in-process
+// tests (a flash model behind a mock controller) use the same devices.
 #pragma once
 
+#include <cstdint>
+
 namespace flashworld {
+
+struct tFlashDevice {
+    const char *name;        // the port's resource name
+    unsigned node;           // the simulator's node, in world order
+    uint16_t flashId;        // also the controller's subsystem identifier
+    uint32_t regionBase;     // flash address of the firmware region
+    uint32_t regionSize;
+    uint32_t offset;         // the image header's Offset
+    uint32_t pinOutAddress;  // inside the region on 0x1010, outside it on the others
+};
+
+inline constexpr tFlashDevice k1010{"FLASH::1010", 0, 0x1010, 0, 0x10000, 0, 0x20};
+inline constexpr tFlashDevice kBF8E{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x20};
+inline constexpr tFlashDevice k9D17{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x20000};
+
+// 0x1010's configuration block 2, beyond its firmware region.
+inline constexpr uint32_t kBlock2 = 0x10000;
+inline constexpr uint32_t kBlockBytes = 0x8000;
 
 inline constexpr char kFlashWorld[] = R"toml(
 [simulator]

@@ -39,25 +39,18 @@ constexpr uint8_t kPinOut = 4;
 constexpr uint8_t kPinOutWord[4] = {kPinOut, 0xA5, 0x3C, 0x5A};
 // Activation on 0x9D17 advances the installed version by one: far below this.
 constexpr uint32_t kNewVersion = 100;
-constexpr uint32_t kBlock2 = 0x10000;
-constexpr uint32_t kBlockBytes = 0x8000;
+using flashworld::kBlock2;
+using flashworld::kBlockBytes;
 constexpr uint32_t kFlagWordAt = kBlock2 + 8179 * 4;
 
-struct tDevice {
-    const char *name;
-    unsigned node;
-    uint16_t flashId;
-    uint32_t regionBase;
-    uint32_t regionSize;
-    uint32_t offset;  // the image header's Offset
-    uint32_t pinOutAddress;
+struct tDevice : flashworld::tFlashDevice {
     unsigned samples;  // fault positions between the first and the last request
 };
 
 // Fewer samples where one call makes millions of requests.
-const tDevice k1010{"FLASH::1010", 0, 0x1010, 0, 0x10000, 0, 0x20, 14};
-const tDevice kBF8E{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x20, 6};
-const tDevice k9D17{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x20000, 3};
+const tDevice k1010{{flashworld::k1010}, 14};
+const tDevice kBF8E{{flashworld::kBF8E}, 6};
+const tDevice k9D17{{flashworld::k9D17}, 3};
 
 std::vector<uint8_t> pattern(size_t length, unsigned seed) {
     std::vector<uint8_t> bytes(length);

@@ -2,18 +2,20 @@
 """The firmware command's habits, run against the simulated driver.
 
   firmware_recovery.py --list
-  firmware_recovery.py --case NAME --launcher L --tool T --mkimage M
+  firmware_recovery.py --case NAME --launcher L --tool T --mkimage M --lock-holder H
 
-Each case builds its images with the image maker and a world with one
-controller (resource ZELSMBUS::SYSTEM::0::0) whose flash holds the old image and
-the pin-out version 3. The kill sweep and the held signals run in a started
-(shared) world with a private runtime folder, so that the flash outlives the
-killed tool.
+Every case runs in one fixture (Setup): images built with the image maker, and
+a started (shared) world with a private runtime folder and state directory,
+with one controller (resource ZELSMBUS::SYSTEM::0::0) whose flash holds the old
+image and the pin-out version 3. The world outlives a killed tool, and several
+processes reach one flash, as on a real machine. The lock holder is a helper
+that holds the controller's flash writer lock as the tool takes it.
 """
 import argparse
 import base64
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -74,7 +76,6 @@ class Setup:
         with open(os.path.join(folder, "world.toml"), "w") as f:
             f.write('[[device]]\nsubsystem_id = 0x%s\nflash_id = 0x%s\nfirmware_image = "old.img"\n'
                     '%s\n  [[device.port]]\n  text = "P0"\n' % (device, device, pin_out))
-        self.started = False
 
     def image(self, name, data, version):
         address, offset, _ = DEVICES[self.device]
@@ -91,28 +92,25 @@ class Setup:
                               os.path.join(self.folder, "world.toml")],
                              env=self.env, capture_output=True, text=True)
         expect(run.returncode == 0, "zelsim start failed", run)
-        self.started = True
 
     def reset(self):
         subprocess.run([self.args.launcher, "reset"], env=self.env, check=True, capture_output=True)
 
     def stop(self):
-        if self.started:
-            subprocess.run([self.args.launcher, "stop"], env=self.env, capture_output=True)
+        subprocess.run([self.args.launcher, "stop"], env=self.env, capture_output=True)
 
-    def command(self, arguments):
-        world = [] if self.started else ["--world", os.path.join(self.folder, "world.toml")]
-        return [self.args.launcher] + world + ["--", self.args.tool] + arguments
+    def command(self, arguments, program=None):
+        return [self.args.launcher, "--", program or self.args.tool] + arguments
 
     def tool(self, *arguments):
         return subprocess.run(self.command(list(arguments)), env=self.env, cwd=self.folder,
                               capture_output=True, text=True, timeout=600)
 
-    def spawn(self, *arguments):
+    def spawn(self, *arguments, program=None):
         # A process group of its own: the signal reaches the tool under the launcher.
-        return subprocess.Popen(self.command(list(arguments)), env=self.env, cwd=self.folder,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                start_new_session=True)
+        return subprocess.Popen(self.command(list(arguments), program), env=self.env,
+                                cwd=self.folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True, start_new_session=True)
 
     def installed(self, name="read.img"):
         """The firmware bytes firmware-read gives back, trailing 0xFF trimmed."""
@@ -123,6 +121,20 @@ class Setup:
         with open(os.path.join(self.folder, name), "rb") as f:
             text = f.read()
         return base64.b64decode(text.split(b"\r\n\r\n", 1)[1].split(b"\r\n")[0])
+
+    def flash(self, start, length):
+        """Bytes of the controller's flash, from the started world's snapshot."""
+        run = subprocess.run([self.args.launcher, "snapshot"], env=self.env,
+                             capture_output=True, text=True)
+        expect(run.returncode == 0, "zelsim snapshot failed", run)
+        data = bytearray(b"\xff" * length)
+        for address, digits in re.findall(r'\{ address = (0x[0-9a-fA-F]+), hex = "([0-9A-F]*)" \}',
+                                          run.stdout):
+            run_bytes = bytes.fromhex(digits)
+            at = int(address, 16)
+            for i in range(max(at, start), min(at + len(run_bytes), start + length)):
+                data[i - start] = run_bytes[i - at]
+        return bytes(data)
 
     def state_files(self):
         found = []
@@ -147,152 +159,197 @@ def wait_for_line(process, text):
 KILL_POINTS = {"1010": (0.15, 0.4), "bf8e": (0.3,), "9d17": ()}
 
 
-def kill_sweep(args, folder, device):
+def kill_sweep(setup):
     """SIGKILL at sampled points of the write; the same command run again
     completes (the library verified the whole region), and firmware-read
     gives back the new image."""
-    setup = Setup(args, folder, device)
-    setup.start()
+    device = setup.device
     command = ("firmware", "-y", "--no-backup", RESOURCE, "new.img")
-    try:
-        delay, points = 0.2, [None] + list(KILL_POINTS[device])
-        for index, fraction in enumerate(points):
-            if index > 0:
-                setup.reset()
-            process = setup.spawn(*command)
-            wait_for_line(process, "Writing the firmware")
-            time.sleep(delay)
-            os.killpg(process.pid, signal.SIGKILL)
-            process.communicate()
-            expect(process.returncode == -signal.SIGKILL,
-                   "%s: the update ended before the kill %.2f s into the write" % (device, delay))
-            began = time.monotonic()
-            again = setup.tool(*command)
-            expect(again.returncode == 0,
-                   "%s: the update killed %.2f s into the write did not complete when run again"
-                   % (device, delay), again)
-            expect("did not finish" in again.stdout, "%s: the repeat does not tell of the "
-                   "interrupted update" % device, again)
-            if index + 1 < len(points):
-                delay = (time.monotonic() - began) * points[index + 1]
-        # 0x9D17's region is 3 MiB: its repeat already read all of it back
-        # (and the boot header), and two more readings through the register
-        # attributes would take minutes in a shared world.
-        if device != "9d17":
-            expect(setup.installed() == setup.new, "%s: after the kills and repeats, "
-                   "firmware-read does not give the new image back" % device)
-        expect(not setup.state_files(), "%s: a journal is left behind: %s"
-               % (device, setup.state_files()))
-    finally:
-        setup.stop()
+    delay, points = 0.2, [None] + list(KILL_POINTS[device])
+    for index, fraction in enumerate(points):
+        if index > 0:
+            setup.reset()
+        process = setup.spawn(*command)
+        wait_for_line(process, "Writing the firmware")
+        time.sleep(delay)
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        expect(process.returncode == -signal.SIGKILL,
+               "%s: the update ended before the kill %.2f s into the write" % (device, delay))
+        began = time.monotonic()
+        again = setup.tool(*command)
+        expect(again.returncode == 0,
+               "%s: the update killed %.2f s into the write did not complete when run again"
+               % (device, delay), again)
+        expect("did not finish" in again.stdout, "%s: the repeat does not tell of the "
+               "interrupted update" % device, again)
+        if index + 1 < len(points):
+            delay = (time.monotonic() - began) * points[index + 1]
+    # 0x9D17's region is 3 MiB: its repeat already read all of it back
+    # (and the boot header), and two more readings through the register
+    # attributes would take minutes in a shared world.
+    if device != "9d17":
+        expect(setup.installed() == setup.new, "%s: after the kills and repeats, "
+               "firmware-read does not give the new image back" % device)
+    expect(not setup.state_files(), "%s: a journal is left behind: %s"
+           % (device, setup.state_files()))
 
 
-def backup_restore(args, folder):
+def backup_restore(setup):
     """The backup an update saves, --restore, and a firmware-read image written back."""
-    setup = Setup(args, folder, "1010")
-    setup.start()
-    try:
-        update = setup.tool("firmware", "-y", RESOURCE, "new.img")
-        expect(update.returncode == 0, "the update failed", update)
-        backups = [p for p in setup.state_files() if p.endswith(".backup.img")]
-        expect(len(backups) == 1 and "Saved the installed firmware" in update.stdout,
-               "no backup in the state directory: %s" % setup.state_files(), update)
-        expect(setup.installed() == setup.new, "the update did not install the new image")
-        restore = setup.tool("firmware", "-y", "--restore", RESOURCE)
-        expect(restore.returncode == 0, "--restore failed", restore)
-        expect(setup.installed() == setup.old, "--restore did not bring the old firmware back")
-        # firmware-read's image, written back with --force, gives the same bytes.
-        setup.installed("saved.img")
-        expect(setup.tool("firmware", "-y", RESOURCE, "new.img").returncode == 0, "update")
-        back = setup.tool("firmware", "-y", "--force", "--no-backup", RESOURCE, "saved.img")
-        expect(back.returncode == 0, "firmware --force of firmware-read's image failed", back)
-        expect(setup.installed() == setup.old, "the image of firmware-read did not round-trip")
-        # --backup FILE chooses the file.
-        chosen = setup.tool("firmware", "-y", "--backup", "mine.img", RESOURCE, "new.img")
-        expect(chosen.returncode == 0 and os.path.exists(os.path.join(folder, "mine.img")),
-               "--backup FILE", chosen)
-    finally:
-        setup.stop()
+    update = setup.tool("firmware", "-y", RESOURCE, "new.img")
+    expect(update.returncode == 0, "the update failed", update)
+    backups = [p for p in setup.state_files() if p.endswith(".backup.img")]
+    expect(len(backups) == 1 and "Saved the installed firmware" in update.stdout,
+           "no backup in the state directory: %s" % setup.state_files(), update)
+    expect(setup.installed() == setup.new, "the update did not install the new image")
+    restore = setup.tool("firmware", "-y", "--restore", RESOURCE)
+    expect(restore.returncode == 0, "--restore failed", restore)
+    expect(setup.installed() == setup.old, "--restore did not bring the old firmware back")
+    # firmware-read's image, written back with --force, gives the same bytes.
+    setup.installed("saved.img")
+    expect(setup.tool("firmware", "-y", RESOURCE, "new.img").returncode == 0, "update")
+    back = setup.tool("firmware", "-y", "--force", "--no-backup", RESOURCE, "saved.img")
+    expect(back.returncode == 0, "firmware --force of firmware-read's image failed", back)
+    expect(setup.installed() == setup.old, "the image of firmware-read did not round-trip")
+    # --backup FILE chooses the file.
+    chosen = setup.tool("firmware", "-y", "--backup", "mine.img", RESOURCE, "new.img")
+    expect(chosen.returncode == 0 and os.path.exists(os.path.join(setup.folder, "mine.img")),
+           "--backup FILE", chosen)
 
 
-def dry_run(args, folder):
+def dry_run(setup):
     """--dry-run checks everything and writes nothing: no flash, no file."""
-    setup = Setup(args, folder, "1010")
-    setup.start()
-    try:
-        run = setup.tool("firmware", "--dry-run", RESOURCE, "new.img")
-        expect(run.returncode == 0 and "nothing was written" in run.stdout, "dry run", run)
-        expect(setup.installed() == setup.old, "--dry-run changed the flash")
-        expect(not setup.state_files(), "--dry-run wrote %s" % setup.state_files())
-        # A check that fails still fails in a dry run.
-        refused = setup.tool("firmware", "--dry-run", RESOURCE, "old.img")
-        expect(refused.returncode == 1 and "not newer" in refused.stderr, "dry run refusal",
-               refused)
-    finally:
-        setup.stop()
+    run = setup.tool("firmware", "--dry-run", RESOURCE, "new.img")
+    expect(run.returncode == 0 and "nothing was written" in run.stdout, "dry run", run)
+    expect(setup.installed() == setup.old, "--dry-run changed the flash")
+    expect(not setup.state_files(), "--dry-run wrote %s" % setup.state_files())
+    # A check that fails still fails in a dry run.
+    refused = setup.tool("firmware", "--dry-run", RESOURCE, "old.img")
+    expect(refused.returncode == 1 and "not newer" in refused.stderr, "dry run refusal", refused)
 
 
-def journal_resume(args, folder):
+def journal_resume(setup):
     """A journal left by an update cut short after the erase (the pin-out word
     inside the region reads erased): the next run says so, puts the word back
     from the journal and completes."""
-    setup = Setup(args, folder, "bf8e", pin_out_erased=True)
-    state = os.path.join(folder, "state", "zelsmbus")
+    state = os.path.join(setup.folder, "state", "zelsmbus")
     os.makedirs(state)
     address = DEVICES["bf8e"][0]
     with open(os.path.join(state, "ZELSMBUS__SYSTEM__0__0.journal"), "w") as f:
         f.write("resource=%s\nsubsystem=0xbf8e\nflash=0xbf8e\npinout-address=0x%x\n"
                 "pinout-word=0xffffff03\nimage=%s\nbackup=\nstarted=2026-01-01 00:00:00\n"
-                "phase=writing\n" % (RESOURCE, address, os.path.join(folder, "new.img")))
-    setup.start()
-    try:
-        without = setup.tool("firmware", "--dry-run", RESOURCE, "new.img")
-        expect(without.returncode == 0 and "did not finish" in without.stdout and
-               "would be written back" in without.stdout, "dry run of the resume", without)
-        run = setup.tool("firmware", "-y", RESOURCE, "new.img")
-        expect(run.returncode == 0, "the resumed update failed", run)
-        for text in ("did not finish", "stopped (killed, or the system lost power)",
-                     "writing it back", "updated and verified"):
-            expect(text in run.stdout, "the resumed update does not say %r" % text, run)
-        expect(setup.installed() == setup.new, "the resumed update did not install the image")
-        expect(not setup.state_files(), "the journal stays after the update")
-        # With no journal, an erased word is refused with the code for it.
-        setup.reset()
-        refused = setup.tool("firmware", "-y", RESOURCE, "new.img")
-        expect(refused.returncode == 1 and "-52030" in refused.stderr, "erased word", refused)
-    finally:
-        setup.stop()
+                "phase=writing\n" % (RESOURCE, address, os.path.join(setup.folder, "new.img")))
+    without = setup.tool("firmware", "--dry-run", RESOURCE, "new.img")
+    expect(without.returncode == 0 and "did not finish" in without.stdout and
+           "would be written back" in without.stdout, "dry run of the resume", without)
+    run = setup.tool("firmware", "-y", RESOURCE, "new.img")
+    expect(run.returncode == 0, "the resumed update failed", run)
+    for text in ("did not finish", "stopped (killed, or the system lost power)",
+                 "writing it back", "updated and verified"):
+        expect(text in run.stdout, "the resumed update does not say %r" % text, run)
+    expect(setup.installed() == setup.new, "the resumed update did not install the image")
+    expect(not setup.state_files(), "the journal stays after the update")
+    # With no journal, an erased word is refused with the code for it.
+    setup.reset()
+    refused = setup.tool("firmware", "-y", RESOURCE, "new.img")
+    expect(refused.returncode == 1 and "-52030" in refused.stderr, "erased word", refused)
 
 
-def signals_held(args, folder):
+def signals_held(setup):
     """SIGINT during the write: the update goes on, says so, and the tool exits
     with the update's result."""
-    setup = Setup(args, folder, "bf8e")
-    setup.start()
+    process = setup.spawn("firmware", "-y", "--no-backup", RESOURCE, "new.img")
+    wait_for_line(process, "Writing the firmware")
+    time.sleep(0.3)
+    os.killpg(process.pid, signal.SIGINT)
+    out, err = process.communicate(timeout=600)
+    expect(process.returncode == 0, "SIGINT ended the update (exit %s):\n%s%s"
+           % (process.returncode, out, err))
+    expect("the firmware update continues" in err and "held until the update ended" in err,
+           "no word about the held signal:\n" + err)
+    expect("updated and verified" in out, "no success message:\n" + out)
+    expect(setup.installed() == setup.new, "the update after SIGINT is not installed")
+
+
+def flash_lock_held(setup):
+    """While another program holds the controller's flash writer lock, the
+    tool's own flash reads (firmware-read, the pin-out word read before the
+    question, the backup) wait and then answer busy, saying who holds the
+    flash and what to do; the library's own flash procedures honour the same
+    lock. Once it is free, they go through."""
+    holder = setup.spawn(RESOURCE, program=setup.args.lock_holder)
     try:
-        process = setup.spawn("firmware", "-y", "--no-backup", RESOURCE, "new.img")
-        wait_for_line(process, "Writing the firmware")
-        time.sleep(0.3)
-        os.killpg(process.pid, signal.SIGINT)
-        out, err = process.communicate(timeout=600)
-        expect(process.returncode == 0, "SIGINT ended the update (exit %s):\n%s%s"
-               % (process.returncode, out, err))
-        expect("the firmware update continues" in err and "held until the update ended" in err,
-               "no word about the held signal:\n" + err)
-        expect("updated and verified" in out, "no success message:\n" + out)
-        expect(setup.installed() == setup.new, "the update after SIGINT is not installed")
+        if holder.stdout.readline().strip() != "locked":
+            raise Failure("the lock holder did not take the lock: " + holder.stderr.read())
+        address, offset, _ = DEVICES[setup.device]
+        for command in (("firmware-read", "--pinout-addr", hex(address), RESOURCE, "read.img"),
+                        ("firmware", "--dry-run", RESOURCE, "new.img")):
+            began = time.monotonic()
+            run = setup.tool(*command)
+            expect(run.returncode == 1 and "-52031" in run.stderr and
+                   "another program is writing" in run.stderr and
+                   "wait until it is done" in run.stderr,
+                   "%s while the flash writer lock is held elsewhere" % command[0], run)
+            expect(time.monotonic() - began >= 1.5, "%s did not wait for the lock" % command[0])
+        flag = setup.tool("attr", RESOURCE, "config-flag")
+        expect(flag.returncode == 1 and "-52031" in flag.stderr,
+               "the library's read of config-flag does not honour the tool's lock", flag)
     finally:
-        setup.stop()
+        holder.stdin.close()
+        holder.wait(timeout=60)
+    expect(setup.installed() == setup.old, "firmware-read after the lock was let go")
 
 
+def two_writers(setup):
+    """`zelsmbus firmware` beside `zelsmbus attr ... config-flag 1` on one
+    controller, as processes started together: whatever each answers, never
+    a success over damaged contents, and a repeat of a refused one completes."""
+    block2 = (0x10000, 0x8000)
+    flag_word = 8179 * 4
+    old_block = setup.flash(*block2)
+    for _ in range(2):
+        setup.reset()
+        update = setup.spawn("firmware", "-y", "--no-backup", RESOURCE, "new.img")
+        flag = setup.spawn("attr", "-y", RESOURCE, "config-flag", "1")
+        update_out, update_err = update.communicate(timeout=600)
+        flag_out, flag_err = flag.communicate(timeout=600)
+        region = setup.installed()
+        if update.returncode == 0:
+            expect(region == setup.new, "the update succeeded over a damaged region:\n%s%s"
+                   % (update_out, update_err))
+        else:
+            expect("-52031" in update_err, "the update failed otherwise than busy:\n"
+                   + update_err)
+            expect(region == setup.old, "a refused update changed the region")
+        block = setup.flash(*block2)
+        if flag.returncode == 0:
+            expect(block[:flag_word] == old_block[:flag_word] and
+                   block[flag_word + 4:] == old_block[flag_word + 4:],
+                   "config-flag succeeded over a damaged block 2:\n%s%s" % (flag_out, flag_err))
+            expect(block[flag_word:flag_word + 4] == bytes([0, 0x20, 0x01, 0x03]),
+                   "config-flag succeeded but the flag word is %s"
+                   % block[flag_word:flag_word + 4].hex())
+        else:
+            expect("-52031" in flag_err, "config-flag failed otherwise than busy:\n" + flag_err)
+            expect(block == old_block, "a refused config-flag changed block 2")
+    # What was refused goes through once the other is done.
+    again = setup.tool("attr", "-y", RESOURCE, "config-flag", "1")
+    expect(again.returncode == 0, "config-flag after the update", again)
+
+
+# Each case: its flash device, whether the pin-out word inside the region
+# starts erased, and the case itself.
 CASES = {
-    "kill_sweep_1010": lambda a, f: kill_sweep(a, f, "1010"),
-    "kill_sweep_bf8e": lambda a, f: kill_sweep(a, f, "bf8e"),
-    "kill_sweep_9d17": lambda a, f: kill_sweep(a, f, "9d17"),
-    "backup_restore": backup_restore,
-    "dry_run": dry_run,
-    "journal_resume": journal_resume,
-    "signals_held": signals_held,
+    "kill_sweep_1010": ("1010", False, kill_sweep),
+    "kill_sweep_bf8e": ("bf8e", False, kill_sweep),
+    "kill_sweep_9d17": ("9d17", False, kill_sweep),
+    "backup_restore": ("1010", False, backup_restore),
+    "dry_run": ("1010", False, dry_run),
+    "journal_resume": ("bf8e", True, journal_resume),
+    "signals_held": ("bf8e", False, signals_held),
+    "flash_lock_held": ("1010", False, flash_lock_held),
+    "two_writers": ("1010", False, two_writers),
 }
 
 
@@ -303,18 +360,24 @@ def main():
     parser.add_argument("--launcher")
     parser.add_argument("--tool")
     parser.add_argument("--mkimage")
+    parser.add_argument("--lock-holder")
     args = parser.parse_args()
     if args.list:
         print("\n".join(CASES))
         return 0
-    args.launcher, args.tool, args.mkimage = map(os.path.abspath,
-                                                 (args.launcher, args.tool, args.mkimage))
+    for name in ("launcher", "tool", "mkimage", "lock_holder"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    device, pin_out_erased, case = CASES[args.case]
     with tempfile.TemporaryDirectory(prefix="zelsmbus-recovery-") as folder:
+        setup = Setup(args, folder, device, pin_out_erased)
+        setup.start()
         try:
-            CASES[args.case](args, folder)
+            case(setup)
         except Failure as failure:
             print("FAILED: %s" % failure)
             return 1
+        finally:
+            setup.stop()
     print("passed")
     return 0
 

@@ -55,7 +55,8 @@ bool onFlash(tSMBusHandle *handle, Procedure procedure) {
 
 uint32_t firmwareRegionSize(uint16_t flashId) { return nZELSMBUS000::firmwareRegionSize(flashId); }
 
-std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOutAddress) {
+std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &, tSMBusHandle *handle,
+                                           uint32_t pinOutAddress) {
     BoardPinOut board{0, 0, false, 0};
     const bool read = onFlash(handle, [&](auto &port, uint16_t flashId, tStatus &status) {
         board.flashId = flashId;
@@ -72,7 +73,8 @@ std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOut
     return board;
 }
 
-std::optional<std::vector<uint8_t>> readFirmwareRegion(tSMBusHandle *handle, uint16_t flashId,
+std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &,
+                                                       tSMBusHandle *handle, uint16_t flashId,
                                                        uint32_t offset) {
     std::vector<uint8_t> region(firmwareRegionSize(flashId));
     if (region.empty()) return std::nullopt;
@@ -85,7 +87,8 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(tSMBusHandle *handle, uin
     return region;
 }
 
-bool restorePinOutWord(tSMBusHandle *handle, uint16_t flashId, uint32_t address, uint32_t word) {
+bool restorePinOutWord(const FlashWriterLock &held, tSMBusHandle *handle, uint16_t flashId,
+                       uint32_t address, uint32_t word) {
     const bool programmed = onFlash(handle, [&](auto &port, uint16_t found, tStatus &status) {
         if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
         if (flashId == nZELSMBUS000::kFlashId9D17) {
@@ -97,7 +100,7 @@ bool restorePinOutWord(tSMBusHandle *handle, uint16_t flashId, uint32_t address,
             nZELSMBUS000::programFlashBytes(port, flashId, address, bytes, 4, status);
         }
     });
-    const std::optional<BoardPinOut> now = readBoardPinOut(handle, address);
+    const std::optional<BoardPinOut> now = readBoardPinOut(held, handle, address);
     return programmed && now && now->word == word;
 }
 

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "flashWriterLock.h"
+
 namespace zelsmbus_tool {
 
 struct BoardPinOut {
@@ -18,22 +20,29 @@ struct BoardPinOut {
     uint32_t word;     // as read: the serial word in memory order, or the indirect 16-bit word
 };
 
+// Each reading and writing below runs while the caller holds the controller's
+// flash writer lock (the first argument says so), so that no other writer's
+// commands mix with its own.
+//
 // Reads through the raw register attributes, for which the session is made
 // unrestricted for the moment of the reading (the update itself needs no
 // access rights either). nullopt when a register cannot be read, the flash
 // device is unknown or an interface does not become ready: the library's own
 // check then decides.
-std::optional<BoardPinOut> readBoardPinOut(tSMBusHandle *handle, uint32_t pinOutAddress);
+std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &held, tSMBusHandle *handle,
+                                           uint32_t pinOutAddress);
 
 // The firmware region of the board's flash device (0x1010: 0x10000 bytes at 0;
 // 0xBF8E: 0x80000 bytes at offset; 0x9D17: 0x300000 bytes at 0x300000), read
 // after bringing the device to rest; nullopt when a register access fails.
-std::optional<std::vector<uint8_t>> readFirmwareRegion(tSMBusHandle *handle, uint16_t flashId,
+std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &held,
+                                                       tSMBusHandle *handle, uint16_t flashId,
                                                        uint32_t offset);
 uint32_t firmwareRegionSize(uint16_t flashId);  // 0 for a device without one
 
 // Programs a pin-out word read earlier (BoardPinOut::word) back at its address,
 // which must read erased; true when it reads back as given.
-bool restorePinOutWord(tSMBusHandle *handle, uint16_t flashId, uint32_t address, uint32_t word);
+bool restorePinOutWord(const FlashWriterLock &held, tSMBusHandle *handle, uint16_t flashId,
+                       uint32_t address, uint32_t word);
 
 }  // namespace zelsmbus_tool

@@ -22,6 +22,7 @@
 #include "firmwareBackup.h"
 #include "firmwareImage.h"
 #include "firmwareJournal.h"
+#include "flashWriterLock.h"
 #include "heldSignals.h"
 #include "options.h"
 #include "session.h"
@@ -206,6 +207,37 @@ std::string saveBackup(const FirmwareArgs &args, const Session &session,
     return backup;
 }
 
+// The journal knows the word an interrupted update erased: it goes back
+// first (in a dry run, the check goes on as if it had).
+void restorePinOutFromJournal(const FlashWriterLock &held, const FirmwareArgs &args,
+                              const Session &session, const FirmwareHeader &header,
+                              const std::optional<FirmwareJournal> &unfinished, uint16_t subsystem,
+                              std::optional<BoardPinOut> &board) {
+    const bool journalKnowsWord = unfinished && unfinished->pinOutKnown && board &&
+                                  unfinished->subsystemId == subsystem &&
+                                  unfinished->flashId == board->flashId &&
+                                  unfinished->pinOutAddress == header.pinOutAddress;
+    if (!board || !board->erased || !journalKnowsWord) return;
+    std::cout << "The pin-out word at " << hex8(header.pinOutAddress)
+              << " reads erased; the journal holds it (" << hex8(unfinished->pinOutWord) << ")";
+    if (args.dryRun) {
+        std::cout << ": it would be written back.\n";
+        board->version = unfinished->flashId == 0x9D17 ? (unfinished->pinOutWord >> 8) & 0xFFu
+                                                       : unfinished->pinOutWord & 0xFFu;
+        board->erased = false;
+        return;
+    }
+    std::cout << ": writing it back.\n";
+    if (!restorePinOutWord(held, session.handle(), board->flashId, header.pinOutAddress,
+                           unfinished->pinOutWord)) {
+        throw ToolError("the pin-out word of " + args.resource + " could not be written back",
+                        std::nullopt,
+                        "check the connection to the board and run the command again; "
+                        "do not restart the board");
+    }
+    board = readBoardPinOut(held, session.handle(), header.pinOutAddress);
+}
+
 void runFirmware(FirmwareArgs args) {
     const std::string journalFile = journalPath(args.resource);
     std::optional<FirmwareJournal> unfinished = readJournal(journalFile);
@@ -238,35 +270,15 @@ void runFirmware(FirmwareArgs args) {
     check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
           "cannot read the firmware version of " + args.resource);
     if (unfinished) tellUnfinished(*unfinished, journalFile);
-    // The pin-out word is read only from a controller the image is made for.
+    // The pin-out word is read only from a controller the image is made for,
+    // under the flash writer lock, which is let go before the question and
+    // the update (the library takes it again for the update).
     const bool subsystemFits = verdict.header.subsystemId == subsystem;
     std::optional<BoardPinOut> board;
-    if (subsystemFits) board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
-    // The journal knows the word an interrupted update erased: it goes back first.
-    const bool journalKnowsWord = unfinished && unfinished->pinOutKnown && board &&
-                                  unfinished->subsystemId == subsystem &&
-                                  unfinished->flashId == board->flashId &&
-                                  unfinished->pinOutAddress == verdict.header.pinOutAddress;
-    if (board && board->erased && journalKnowsWord) {
-        std::cout << "The pin-out word at " << hex8(verdict.header.pinOutAddress)
-                  << " reads erased; the journal holds it (" << hex8(unfinished->pinOutWord) << ")";
-        if (args.dryRun) {
-            std::cout << ": it would be written back.\n";
-            board->version = unfinished->flashId == 0x9D17 ? (unfinished->pinOutWord >> 8) & 0xFFu
-                                                           : unfinished->pinOutWord & 0xFFu;
-            board->erased = false;
-        } else {
-            std::cout << ": writing it back.\n";
-            if (!restorePinOutWord(session.handle(), board->flashId, verdict.header.pinOutAddress,
-                                   unfinished->pinOutWord)) {
-                throw ToolError(
-                    "the pin-out word of " + args.resource + " could not be written back",
-                    std::nullopt,
-                    "check the connection to the board and run the command again; "
-                    "do not restart the board");
-            }
-            board = readBoardPinOut(session.handle(), verdict.header.pinOutAddress);
-        }
+    if (subsystemFits) {
+        const FlashWriterLock held(session.handle(), args.resource);
+        board = readBoardPinOut(held, session.handle(), verdict.header.pinOutAddress);
+        restorePinOutFromJournal(held, args, session, verdict.header, unfinished, subsystem, board);
     }
     std::cout << "Controller " << args.resource << ": subsystem " << hex4(subsystem)
               << ", firmware version " << hex8(installed);

@@ -1,24 +1,15 @@
 #include "firmwareBackup.h"
 
-#include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "boardPinOut.h"
 #include "failure.h"
+#include "flashWriterLock.h"
 #include "firmware/firmwareImageText.h"
 #include "options.h"
 
 namespace zelsmbus_tool {
-namespace {
-
-std::string hexAddress(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", address);
-    return text;
-}
-
-}  // namespace
 
 InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resource,
                                   uint32_t pinOutAddress, uint32_t offset) {
@@ -30,7 +21,10 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
           "cannot read the firmware version of " + resource);
     installed.subsystemId = subsystem;
     const std::string again = "check the connection to the board and run the command again";
-    const std::optional<BoardPinOut> board = readBoardPinOut(handle, pinOutAddress);
+    // One lock over the pin-out word and both readings: no other writer's
+    // update can come between them.
+    const FlashWriterLock held(handle, resource);
+    const std::optional<BoardPinOut> board = readBoardPinOut(held, handle, pinOutAddress);
     if (!board) {
         throw ToolError("cannot read the flash of " + resource +
                             " (its registers do not answer, or its flash device is unknown)",
@@ -38,15 +32,15 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
     }
     if (board->erased) {
         throw ToolError("the pin-out word of " + resource + " at flash address " +
-                            hexAddress(pinOutAddress) + " reads erased",
+                            nZELSMBUS000::hexNumber(pinOutAddress) + " reads erased",
                         ZELSMBUS_ERROR_PIN_OUT_ERASED,
                         "name the address the board keeps its pin-out word at with --pinout-addr "
                         "(the PinOutAddr of its firmware images)");
     }
     installed.flashId = board->flashId;
     installed.pinOutVersion = board->version;
-    const std::optional<std::vector<uint8_t>> first = readFirmwareRegion(handle, board->flashId, offset);
-    const std::optional<std::vector<uint8_t>> second = readFirmwareRegion(handle, board->flashId, offset);
+    const std::optional<std::vector<uint8_t>> first = readFirmwareRegion(held, handle, board->flashId, offset);
+    const std::optional<std::vector<uint8_t>> second = readFirmwareRegion(held, handle, board->flashId, offset);
     if (!first || !second) {
         throw ToolError("cannot read the firmware region of " + resource, std::nullopt, again);
     }
