@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: a plain build, a build under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a short run of each fuzz
-# target, the thread tests under ThreadSanitizer, and the Debian packages.
+# target, the thread tests and the shared world under ThreadSanitizer, and
+# the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -34,11 +35,15 @@ run_suite build-sanitize -DZELSMBUS_SANITIZE=ON -DZELSMBUS_BUILD_BENCH=OFF
 echo "==> [${SECONDS}s] fuzz build-fuzz"
 fuzz/run.sh -t 15 -j "$jobs" -b build-fuzz || status=1
 
+# Under ThreadSanitizer: the library's thread tests, and the shared world
+# (launcher, world server and the clients preloaded with the simulator, the
+# lifetime probe's forks, signal handlers and closed nodes among them).
 echo "==> [${SECONDS}s] threads build-tsan"
 cmake -S . -B build-tsan -DZELSMBUS_WERROR=ON -DZELSMBUS_TSAN=ON -DZELSMBUS_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan --target test_reliability -j"$jobs"
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
-  build-tsan/tests/reliability/test_reliability --gtest_filter='tThreads.*' || status=1
+cmake --build build-tsan --target test_reliability test_sim -j"$jobs"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
+build-tsan/tests/reliability/test_reliability --gtest_filter='tThreads.*' || status=1
+build-tsan/tests/test_sim --gtest_filter='SharedWorld.*:ClientLifetime.*:WorldControl.*' || status=1
 
 # The Debian packages: built once (no tests, no benchmarks), checked by
 # lintian, installed, used and removed. It installs on this machine, so it

@@ -190,6 +190,7 @@ int runInProcess(const Layout &layout, const std::string &world, char **command)
 
 int control(const std::string &verb) {
     std::string directory = runtimeDirectory();
+    if (!ownDirectory(directory, false)) return 2;
     if (!running(directory)) {
         if (verb == "status") {
             std::printf("no world running (%s)\n", directory.c_str());
@@ -295,6 +296,7 @@ int main(int argc, char **argv) {
         runCommand(layout, outer, file != nullptr ? file : "", argv + i);
     }
     std::string directory = runtimeDirectory();
+    if (world == nullptr && !ownDirectory(directory, false)) return 2;
     if (world == nullptr && running(directory)) {
         int ret = 0;
         std::string startedWith;

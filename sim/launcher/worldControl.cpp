@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "messages.h"
 #include "remoteProtocol.h"
 #include "server.h"
 
@@ -70,16 +71,32 @@ void removeWorldDirectory(const std::string &directory) {
     ::rmdir(directory.c_str());
 }
 
+bool ownDirectory(const std::string &directory, bool quiet) {
+    struct stat info {};
+    if (::lstat(directory.c_str(), &info) != 0) return errno == ENOENT;  // nothing there yet
+    const char *why = nullptr;
+    if (!S_ISDIR(info.st_mode))
+        why = "is not a directory";
+    else if (info.st_uid != ::getuid())
+        why = "belongs to another user";
+    else if ((info.st_mode & 07777) != 0700)
+        why = "can be reached by other users (its mode is not 0700)";
+    if (why == nullptr) return true;
+    if (!quiet) {
+        std::fprintf(stderr,
+                     "zelsim: %s %s, so a world in it would not be yours alone; remove it "
+                     "(or, if it is yours, chmod 0700 it), or set ZELSIM_RUNTIME_DIR to a "
+                     "directory of your own\n",
+                     directory.c_str(), why);
+    }
+    return false;
+}
+
 namespace {
 
 bool makePrivateDirectory(const std::string &path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) {
-        errno = EPERM;
-        return false;
-    }
-    return true;
+    return ownDirectory(path, false);
 }
 
 }  // namespace
@@ -134,7 +151,8 @@ bool running(const std::string &directory) {
 pid_t startServer(const Layout &layout, const std::string &directory, const std::string &world,
                   Detach detach) {
     if (!makePrivateDirectory(directory)) {
-        std::fprintf(stderr, "zelsim: %s: %s\n", directory.c_str(), std::strerror(errno));
+        if (errno != 0 && ownDirectory(directory, true))
+            std::fprintf(stderr, "zelsim: %s: %s\n", directory.c_str(), std::strerror(errno));
         return -1;
     }
     int lock = tryLock(directory);
@@ -150,8 +168,12 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
     pid_t pid = ::fork();
     if (pid < 0) return -1;
     if (pid == 0) {
-        ::close(ready[0]);
-        ::fcntl(ready[1], F_SETFD, 0);
+        // The server keeps nothing of the caller's but the ready pipe (as
+        // descriptor 3): an inherited pipe held open would keep, say,
+        // `zelsim start 3>&1 | cat` from ever ending.
+        if (::dup2(ready[1], 3) != 3 || ::fcntl(3, F_SETFD, 0) != 0) ::_exit(1);
+        ::close_range(4, ~0U, 0);
+        ready[1] = 3;
         if (detach == Detach::Yes) {
             ::setsid();
             if (::chdir("/") != 0) ::_exit(1);  // keeps no directory of the caller busy
@@ -196,31 +218,26 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
 
 bool ask(const std::string &directory, unsigned op, int &ret, std::string &text, const void *data,
          uint32_t length) {
-    std::string path = socketPath(directory);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    int fd = remote::connectToServer(socketPath(directory).c_str(), true);
+    if (fd < 0) {
+        if (errno == EACCES)
+            std::fprintf(stderr, "zelsim: the server in %s runs as another user\n",
+                         directory.c_str());
+        return false;
+    }
     remote::Request request{};
     remote::Reply reply{};
+    bool ok = true;
     for (remote::Op step : {remote::Op::Hello, static_cast<remote::Op>(op)}) {
         request.op = step;
-        request.dataLength = step == remote::Op::Hello ? 0 : std::min(length, remote::kMaxData);
-        if (request.dataLength != 0) std::memcpy(request.data, data, request.dataLength);
-        ok = ok &&
-             ::send(fd, &request, remote::kRequestHeader + request.dataLength, MSG_NOSIGNAL) >= 0;
-        ssize_t n = ok ? ::recv(fd, &reply, sizeof reply, 0) : -1;
-        ok = ok && n >= static_cast<ssize_t>(remote::kReplyHeader);
-        if (ok) {
-            ret = reply.ret;
-            if (reply.ret < 0) errno = reply.err;
-            text.assign(
-                reinterpret_cast<const char *>(reply.data),
-                std::min<size_t>(reply.dataLength, static_cast<size_t>(n) - remote::kReplyHeader));
-        }
+        const uint32_t dataLength = step == remote::Op::Hello ? 0 : std::min(length, remote::kMaxData);
+        if (dataLength != 0) std::memcpy(request.data, data, dataLength);
+        ok = ok && remote::exchange(fd, request, dataLength, reply, remote::kGreetingTimeoutMs);
+    }
+    if (ok) {
+        ret = reply.ret;
+        if (reply.ret < 0) errno = reply.err;
+        text.assign(reinterpret_cast<const char *>(reply.data), reply.dataLength);
     }
     ::close(fd);
     return ok;

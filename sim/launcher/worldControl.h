@@ -20,6 +20,9 @@ Layout findLayout();
 // $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-<uid>.
 std::string runtimeDirectory();
 std::string socketPath(const std::string &directory);
+// True when `directory` is the user's own with mode 0700, or does not exist;
+// otherwise says why not (unless `quiet`) and what to do.
+bool ownDirectory(const std::string &directory, bool quiet);
 
 // True when a server holds the directory's world.
 bool running(const std::string &directory);

@@ -1,14 +1,20 @@
-// Forwarding node calls to the world server (server.cpp). Each thread has its
-// own connection, so a thread waiting for a bus lock never holds up another
-// thread of the process; every connection of a process shares one session
-// token, so descriptors work from any thread. A forked child starts a new
-// session: descriptors it inherited are no nodes there.
+// Forwarding node calls to the world server (server.cpp). An open node is a
+// connection of its own, and its socket is the node's descriptor: nothing
+// here is keyed by descriptor numbers or by thread, and no lock is taken, so
+// the calls work the same from any thread, in a forked child, after exec and
+// inside a signal handler.
+//
+// What the process remembers is a cache of the channels it mapped, keyed by
+// the socket's inode (the kernel object behind the descriptor). An entry is
+// dropped once the server has marked its channel closed, which it does when
+// the node's last descriptor anywhere is gone.
 #include "client.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
-#include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -16,43 +22,57 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <map>
-#include <mutex>
 
 #include "channel.h"
 #include "commands.h"
 #include "envelope.h"
+#include "messages.h"
 #include "real.h"
 #include "remoteProtocol.h"
 #include "zelsim.h"
 
 namespace zelsim::client {
-namespace {
 
 using namespace zelsim::remote;
 
-constexpr size_t kEnvIn = envelope::kIn, kEnvOut = envelope::kOut, kEnvInSize = envelope::kInSize,
-                 kEnvOutSize = envelope::kOutSize, kEnvResult = envelope::kResult;
+struct Node {
+    std::atomic<uint64_t> inode{0};
+    std::atomic<Channel *> channel{nullptr};
+    SpinBudget budget{20};
+};
+
+namespace {
 
 // The server's socket: ZELSIM_SERVER, or what zelsim_use_server chose.
 // Every choice is kept for the life of the process (a late reader may still
-// hold it); `gEpoch` tells connections made for an earlier one. A sanitizer
-// runtime calls wrapped functions (mmap) before the C library has the
-// environment, so an absent variable is taken as final only once this
-// library's constructors have run.
+// hold it). A sanitizer runtime calls wrapped functions before the C library
+// has the environment, so an absent variable is taken as final only once
+// this library's constructors have run.
 std::atomic<const char *> gServer{nullptr};
 std::atomic<bool> gDecided{false};
 std::atomic<bool> gConstructed{false};
-std::atomic<unsigned> gEpoch{0};
+
+// Every path chosen stays reachable from here, never freed.
+struct Choice {
+    char *path;
+    Choice *next;
+};
+std::atomic<Choice *> gChoices{nullptr};
+
+const char *keep(const char *path) {
+    auto *choice = new Choice{strdup(path), gChoices.load()};
+    while (!gChoices.compare_exchange_weak(choice->next, choice)) {
+    }
+    return choice->path;
+}
 
 const char *serverPath() {
     if (gDecided.load(std::memory_order_acquire)) return gServer.load();
     const char *value = std::getenv("ZELSIM_SERVER");
     if (value != nullptr && *value != '\0') {
         const char *expected = nullptr;
-        const char *copy = strdup(value);  // the program may change its environment later
-        if (!gServer.compare_exchange_strong(expected, copy)) std::free(const_cast<char *>(copy));
+        // A copy: the program may change its environment later.
+        gServer.compare_exchange_strong(expected, keep(value));
         gDecided = true;
     } else if (gConstructed.load()) {
         gDecided = true;
@@ -65,66 +85,29 @@ __attribute__((constructor)) void decideAfterStartup() {
     serverPath();
 }
 
-// The process's session: its token, its nodes and the tree root, started
-// afresh in a forked child.
-struct Process {
-    std::mutex mutex;
-    pid_t pid = 0;
-    uint64_t token = 0;
-    std::map<int, int32_t> nodes;  // local descriptor -> server handle
-    std::string root;
-    // A connection kept open for the life of the process, so that the session
-    // (and the nodes it holds) outlives the threads that made connections.
-    int anchor = -1;
-    unsigned anchorEpoch = 0;
-};
-
-Process &process() {
-    static Process *p = new Process;  // never destroyed: late calls stay safe
-    return *p;
-}
-
-std::atomic<int> gNodeCount{0};
-
-// Under the mutex: the session of the calling process.
-void refresh(Process &p) {
-    pid_t pid = ::getpid();
-    if (p.pid == pid) return;
-    p.pid = pid;
-    if (::getrandom(&p.token, sizeof p.token, 0) != sizeof p.token) p.token = 0;
-    p.token ^= static_cast<uint64_t>(pid) << 32 ^ static_cast<uint64_t>(::time(nullptr));
-    p.nodes.clear();
-    gNodeCount = 0;
-    if (p.anchor >= 0) real::close(p.anchor);  // the parent's
-    p.anchor = -1;
-}
-
-void warnOnce(const char *why) {
-    static std::atomic<bool> warned{false};
+// One message per kind and process, written without allocating (this may
+// run in a signal handler).
+void warnOnce(std::atomic<bool> &warned, const char *what, int err) {
     if (warned.exchange(true)) return;
-    std::string message = std::string("zelsim: world server ") + serverPath() + ": " + why + ": " +
-                          std::strerror(errno) + "\n";
-    real::write(2, message.data(), message.size());
+    const char *path = serverPath();
+    const char *reason = strerrordesc_np(err);  // unlike strerror, safe in a signal handler
+    const char *parts[] = {"zelsim: world server ", path != nullptr ? path : "(none)", ": ",
+                           what, ": ", reason != nullptr ? reason : "unknown error", "\n"};
+    for (const char *part : parts) {
+        ssize_t ignored = real::write(2, part, std::strlen(part));
+        (void)ignored;
+    }
+    errno = err;
 }
 
-struct Connection {
-    int fd = -1;
-    pid_t pid = 0;
-    unsigned epoch = 0;
-    Channel *channel = nullptr;
-    SpinBudget budget{20};
-    void drop() {
-        if (channel != nullptr) ::munmap(channel, sizeof(Channel));
-        channel = nullptr;
-        if (fd >= 0) real::close(fd);
-        fd = -1;
-    }
-    ~Connection() {
-        if (pid == ::getpid()) drop();
-    }
-};
+std::atomic<bool> gWarnedConnect{false}, gWarnedGone{false}, gWarnedSlow{false};
 
-// ZELSIM_TRANSPORT=socket: every request over the socket itself (slower; for comparison).
+int fail(int err) {
+    errno = err;
+    return -1;
+}
+
+// ZELSIM_TRANSPORT=socket: every request over the socket (slower; for comparison).
 bool useChannel() {
     static const bool channel = [] {
         const char *transport = std::getenv("ZELSIM_TRANSPORT");
@@ -133,172 +116,190 @@ bool useChannel() {
     return channel;
 }
 
-bool socketReply(int fd, Reply &reply) {
-    ssize_t n;
-    do {
-        n = ::recv(fd, &reply, sizeof reply, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < static_cast<ssize_t>(kReplyHeader)) {
-        if (n == 0) errno = ECONNRESET;
-        return false;
-    }
-    reply.dataLength =
-        std::min<uint32_t>(reply.dataLength, static_cast<uint32_t>(n - kReplyHeader));
-    return true;
+// --- The channels this process mapped -------------------------------------
+
+constexpr size_t kNodes = 1024;
+Node gNodes[kNodes];
+Node gUncached;  // a node whose channel could not be kept: requests go over its socket
+
+uint64_t inodeOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) return 0;
+    return static_cast<uint64_t>(info.st_ino);
 }
 
-// Receives the greeting's answer with the channel's memory beside it.
-Channel *receiveChannel(int fd, Reply &reply) {
-    iovec part{&reply, sizeof reply};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t n;
-    do {
-        n = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
-    } while (n < 0 && errno == EINTR);
-    cmsghdr *rights = CMSG_FIRSTHDR(&message);
-    if (rights == nullptr || rights->cmsg_type != SCM_RIGHTS) return nullptr;
-    int memory = -1;
-    std::memcpy(&memory, CMSG_DATA(rights), sizeof memory);
-    void *mapping = MAP_FAILED;
-    if (n >= static_cast<ssize_t>(kReplyHeader)) {
-        reply.dataLength =
-            std::min<uint32_t>(reply.dataLength, static_cast<uint32_t>(n - kReplyHeader));
-        mapping =
-            real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+// Unmaps the channels whose node the server has closed.
+void reap() {
+    for (Node &node : gNodes) {
+        Channel *channel = node.channel.load(std::memory_order_acquire);
+        if (channel == nullptr || channel->state.load(std::memory_order_acquire) != kClosed)
+            continue;
+        node.inode.store(0, std::memory_order_release);
+        if (node.channel.compare_exchange_strong(channel, nullptr)) ::munmap(channel, sizeof *channel);
     }
-    real::close(memory);
+}
+
+// A node's entry is looked for from the place its inode hashes to, so a
+// program's few nodes are found at the first look.
+size_t home(uint64_t inode) { return static_cast<size_t>(inode % kNodes); }
+
+Node *remember(uint64_t inode, Channel *channel) {
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t i = 0; i < kNodes; ++i) {
+            Node &node = gNodes[(home(inode) + i) % kNodes];
+            Channel *none = nullptr;
+            if (node.channel.load(std::memory_order_relaxed) != nullptr ||
+                !node.channel.compare_exchange_strong(none, channel))
+                continue;
+            node.budget.now.store(node.budget.most, std::memory_order_relaxed);
+            node.inode.store(inode, std::memory_order_release);
+            return &node;
+        }
+        reap();
+    }
+    ::munmap(channel, sizeof *channel);
+    return &gUncached;
+}
+
+Node *cached(uint64_t inode) {
+    for (size_t i = 0; i < kNodes; ++i) {
+        Node &node = gNodes[(home(inode) + i) % kNodes];
+        if (node.inode.load(std::memory_order_acquire) == inode &&
+            node.channel.load(std::memory_order_acquire) != nullptr)
+            return &node;
+    }
+    return nullptr;
+}
+
+Channel *mapChannel(int memory) {
+    if (memory < 0) return nullptr;
+    void *mapping =
+        real::mmap(nullptr, sizeof(Channel), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+    ::close(memory);
     return mapping == MAP_FAILED ? nullptr : static_cast<Channel *>(mapping);
 }
 
-thread_local Connection tConnection;
+// --- The control connection (tree root, sleeps) ---------------------------
 
-bool roundTrip(Request &request, size_t dataLength, Reply &reply);
+// This process's control connection: its descriptor and the low half of its
+// inode in one word, so that a descriptor closed behind our back (and its
+// number given to another file) is recognised and never used or closed.
+std::atomic<uint64_t> gControl{0};
 
-int connectToServer() {
-    const char *path = serverPath();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path == nullptr || std::strlen(path) >= sizeof address.sun_path) return -1;
-    std::strcpy(address.sun_path, path);
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        warnOnce("cannot connect");
-        real::close(fd);
-        return -1;
-    }
-    return fd;
+uint64_t pack(int fd, uint64_t inode) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(fd)) << 32 | (inode & 0xFFFFFFFFu);
+}
+int unpackFd(uint64_t packed) { return static_cast<int>(packed >> 32); }
+
+// Forgets the control connection `packed`; closes it only when it is still ours.
+void dropControl(uint64_t packed) {
+    if (packed == 0 || !gControl.compare_exchange_strong(packed, 0)) return;
+    int fd = unpackFd(packed);
+    if ((inodeOf(fd) & 0xFFFFFFFFu) == (packed & 0xFFFFFFFFu)) ::close(fd);
 }
 
-// Under the process mutex: makes the session's anchor connection once.
-void anchorSession(Process &p) {
-    if (p.anchor >= 0 && p.anchorEpoch == gEpoch.load()) return;
-    if (p.anchor >= 0) real::close(p.anchor);
-    p.anchor = connectToServer();
-    p.anchorEpoch = gEpoch.load();
-    if (p.anchor < 0) return;
-    Request hello{};
-    hello.op = Op::Hello;
-    hello.request = p.token;
-    Reply reply{};
-    if (::send(p.anchor, &hello, kRequestHeader, MSG_NOSIGNAL) < 0 ||
-        !socketReply(p.anchor, reply)) {
-        real::close(p.anchor);
-        p.anchor = -1;
+int controlConnection() {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        uint64_t packed = gControl.load(std::memory_order_acquire);
+        if (packed != 0) {
+            int fd = unpackFd(packed);
+            if ((inodeOf(fd) & 0xFFFFFFFFu) == (packed & 0xFFFFFFFFu) && !hungUp(fd)) return fd;
+            dropControl(packed);  // a restarted world, or closed behind our back
+            continue;
+        }
+        int fd = connectToServer(serverPath(), true);
+        if (fd < 0) {
+            warnOnce(gWarnedConnect, "cannot connect", errno);
+            return -1;
+        }
+        Request hello{};
+        hello.op = Op::Hello;
+        Reply reply{};
+        if (!exchange(fd, hello, 0, reply, kGreetingTimeoutMs)) {
+            warnOnce(gWarnedConnect, "no answer to the greeting", errno);
+            ::close(fd);
+            return -1;
+        }
+        uint64_t none = 0;
+        if (gControl.compare_exchange_strong(none, pack(fd, inodeOf(fd)))) return fd;
+        ::close(fd);  // another thread was quicker
     }
-}
-
-int connection() {
-    Connection &c = tConnection;
-    if (c.fd >= 0 && c.pid == ::getpid() && c.epoch == gEpoch.load()) return c.fd;
-    if (c.pid == ::getpid()) {
-        c.drop();  // another server's
-    } else if (c.fd >= 0) {
-        real::close(c.fd);  // inherited from the parent: its mapping stays the parent's business
-        c.fd = -1;
-        c.channel = nullptr;
-    }
-    int fd = connectToServer();
-    if (fd < 0) return -1;
-    Request hello{};
-    hello.op = Op::Hello;
-    hello.flags = useChannel() ? uint32_t{kWantChannel} : 0u;
-    {
-        Process &p = process();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        refresh(p);
-        hello.request = p.token;
-    }
-    Reply reply{};
-    c.fd = fd;
-    c.pid = ::getpid();
-    c.epoch = gEpoch.load();
-    bool greeted = ::send(fd, &hello, kRequestHeader, MSG_NOSIGNAL) >= 0;
-    if (greeted && hello.flags != 0) {
-        greeted = (c.channel = receiveChannel(fd, reply)) != nullptr;
-    } else if (greeted) {
-        greeted = socketReply(fd, reply);
-    }
-    if (!greeted) {
-        warnOnce("no answer to the greeting");
-        c.drop();
-        return -1;
-    }
-    Process &p = process();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    p.root.assign(reinterpret_cast<const char *>(reply.data), reply.dataLength);
-    anchorSession(p);
-    return c.fd;
-}
-
-bool roundTrip(Request &request, size_t dataLength, Reply &reply) {
-    Connection &c = tConnection;
-    int fd = c.fd;
-    if (c.pid != ::getpid() || c.epoch != gEpoch.load()) fd = -1;
-    if (fd < 0) fd = connection();
-    if (fd < 0) return false;
-    request.dataLength = static_cast<uint32_t>(dataLength);
-    if (c.channel == nullptr) {
-        if (::send(fd, &request, kRequestHeader + dataLength, MSG_NOSIGNAL) >= 0 &&
-            socketReply(fd, reply))
-            return true;
-        warnOnce("lost");
-        c.drop();
-        return false;
-    }
-    Channel &channel = *c.channel;
-    std::memcpy(&channel.request, &request, kRequestHeader + dataLength);
-    post(channel, kRequestPosted);
-    // Most commands are answered within microseconds; a bus-lock wait sleeps.
-    if (!awaitState(channel, kReplyPosted, fd, c.budget, 100)) {
-        errno = ECONNRESET;
-        warnOnce("lost");
-        c.drop();
-        return false;
-    }
-    std::memcpy(&reply, &channel.reply, kReplyHeader);
-    reply.dataLength = std::min<uint32_t>(reply.dataLength, kMaxData);
-    std::memcpy(reply.data, channel.reply.data, reply.dataLength);
-    channel.state.store(kIdle, std::memory_order_release);
-    return true;
-}
-
-int32_t handleOf(int fd) {
-    Process &p = process();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    refresh(p);
-    auto it = p.nodes.find(fd);
-    return it == p.nodes.end() ? -1 : it->second;
-}
-
-int fail(int err) {
-    errno = err;
     return -1;
+}
+
+bool controlExchange(Request &request, size_t length, Reply &reply) {
+    int fd = controlConnection();
+    if (fd < 0) return false;
+    if (exchange(fd, request, length, reply, kGreetingTimeoutMs)) return true;
+    warnOnce(gWarnedGone, "no answer", errno);
+    return false;
+}
+
+// --- Nodes -----------------------------------------------------------------
+
+// A socket this process did not open (it came across exec, or the cache had
+// no room): a node when its peer is the server's socket and the server
+// answers for it; the channel is mapped again.
+Node *recognise(int fd, uint64_t inode) {
+    const char *path = serverPath();
+    sockaddr_un peer{};
+    socklen_t size = sizeof peer;
+    if (path == nullptr || ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) != 0 ||
+        peer.sun_family != AF_UNIX ||
+        std::strncmp(peer.sun_path, path, sizeof peer.sun_path) != 0)
+        return nullptr;
+    Request attach{};
+    attach.op = Op::Attach;
+    attach.flags = useChannel() ? uint32_t{kWantChannel} : 0u;
+    Reply reply{};
+    int memory = -1;
+    if (!exchange(fd, attach, 0, reply, kGreetingTimeoutMs, &memory) || reply.ret != 0) {
+        if (memory >= 0) ::close(memory);
+        return nullptr;
+    }
+    Channel *channel = mapChannel(memory);
+    return channel == nullptr ? &gUncached : remember(inode, channel);
+}
+
+bool roundTrip(int fd, Node &node, Request &request, size_t length, Reply &reply,
+               int timeoutMs = kCommandTimeoutMs) {
+    Channel *channel = node.channel.load(std::memory_order_acquire);
+    uint32_t idle = kIdle;
+    if (channel == nullptr ||
+        !channel->state.compare_exchange_strong(idle, kClaimed, std::memory_order_acquire)) {
+        // Taken by another thread, another process sharing the node, or the
+        // call this signal handler interrupted: a request of its own.
+        if (exchange(fd, request, length, reply, timeoutMs)) return true;
+        warnOnce(errno == ETIMEDOUT ? gWarnedSlow : gWarnedGone,
+                 errno == ETIMEDOUT ? "no answer in time" : "gone", errno);
+        errno = errno == ETIMEDOUT ? ETIMEDOUT : ENODEV;
+        return false;
+    }
+    request.dataLength = static_cast<uint32_t>(length);
+    std::memcpy(&channel->request, &request, kRequestHeader + length);
+    channel->state.store(kRequestPosted, std::memory_order_seq_cst);
+    if (channel->serverAsleep.load(std::memory_order_seq_cst) != 0) {
+        char ring = 0;
+        ::send(fd, &ring, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    switch (awaitReply(*channel, fd, node.budget, timeoutMs)) {
+        case Wait::Done:
+            break;
+        case Wait::Gone:
+            if (::fcntl(fd, F_GETFD) < 0) return false;  // closed by another thread: EBADF
+            warnOnce(gWarnedGone, "gone", ECONNRESET);
+            errno = ENODEV;
+            return false;
+        case Wait::TimedOut:  // the slot stays taken; later calls use the socket
+            warnOnce(gWarnedSlow, "no answer in time", ETIMEDOUT);
+            errno = ETIMEDOUT;
+            return false;
+    }
+    std::memcpy(&reply, &channel->reply, kReplyHeader);
+    reply.dataLength = std::min<uint32_t>(reply.dataLength, kMaxData);
+    std::memcpy(reply.data, channel->reply.data, reply.dataLength);
+    channel->state.store(kIdle, std::memory_order_release);
+    return true;
 }
 
 }  // namespace
@@ -306,117 +307,98 @@ int fail(int err) {
 bool active() { return serverPath() != nullptr; }
 
 std::string treeRoot() {
-    {
-        Process &p = process();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        refresh(p);
-        if (!p.root.empty()) return p.root;
-    }
-    if (connection() < 0) return {};
-    Process &p = process();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    return p.root;
+    Request request{};
+    request.op = Op::Root;
+    Reply reply{};
+    if (!controlExchange(request, 0, reply) || reply.ret != 0) return {};
+    return std::string(reinterpret_cast<const char *>(reply.data), reply.dataLength);
 }
 
 int openNode(const char *path, int flags) {
     size_t length = std::strlen(path);
     if (length > kMaxData) return fail(ENAMETOOLONG);
-    Request request{};
-    request.op = Op::Open;
-    std::memcpy(request.data, path, length);
-    Reply reply{};
-    if (!roundTrip(request, length, reply)) return fail(ENXIO);
-    if (reply.ret < 0) return fail(reply.err);
-    int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
+    reap();
+    int fd = connectToServer(serverPath(), (flags & O_CLOEXEC) != 0);
     if (fd < 0) {
         int err = errno;
-        Request undo{};
-        undo.op = Op::Close;
-        undo.handle = reply.ret;
-        roundTrip(undo, 0, reply);
-        return fail(err);
+        warnOnce(gWarnedConnect, "cannot connect", err);
+        return fail(err == EACCES ? EACCES : ENXIO);
     }
-    Process &p = process();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    refresh(p);
-    if (p.nodes.count(fd) == 0) ++gNodeCount;
-    p.nodes[fd] = reply.ret;
+    Request request{};
+    request.op = Op::Open;
+    request.flags = useChannel() ? uint32_t{kWantChannel} : 0u;
+    request.dataLength = static_cast<uint32_t>(length);
+    std::memcpy(request.data, path, length);
+    Reply reply{};
+    int memory = -1;
+    ssize_t n = -1;
+    if (sendWithDescriptor(fd, &request, kRequestHeader + length, -1) >= 0 &&
+        awaitReadable(fd, kGreetingTimeoutMs)) {
+        n = receiveWithDescriptor(fd, &reply, sizeof reply, memory);
+    }
+    if (n < static_cast<ssize_t>(kReplyHeader) || reply.ret != 0) {
+        int err = n < static_cast<ssize_t>(kReplyHeader) ? (n < 0 ? errno : ECONNRESET) : reply.err;
+        if (n < static_cast<ssize_t>(kReplyHeader)) warnOnce(gWarnedConnect, "no answer to open", err);
+        if (memory >= 0) ::close(memory);
+        ::close(fd);
+        return fail(n < static_cast<ssize_t>(kReplyHeader) ? ENXIO : err);
+    }
+    Channel *channel = mapChannel(memory);
+    if (channel != nullptr) remember(inodeOf(fd), channel);
     return fd;
 }
 
-bool isNode(int fd) { return fd >= 0 && gNodeCount.load() != 0 && handleOf(fd) >= 0; }
-
-void forget(int fd) {
-    if (fd < 0 || gNodeCount.load() == 0) return;
-    Process &p = process();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    if (p.nodes.erase(fd) != 0) --gNodeCount;
+Node *findNode(int fd) {
+    if (fd < 0) return nullptr;
+    uint64_t inode = inodeOf(fd);
+    if (inode == 0) return nullptr;
+    Node *node = cached(inode);
+    return node != nullptr ? node : recognise(fd, inode);
 }
 
-int ioctl(int fd, unsigned long request, void *argument) {
+int ioctl(int fd, Node *node, unsigned long request, void *argument) {
+    // Only the driver's own requests reach it; anything else (a terminal's or
+    // a socket's request, say) is refused without touching the argument.
+    const Command *command = findCommand(static_cast<unsigned>(request & 0xFF));
+    if (((request >> 8) & 0xFF) != kRequestType || command == nullptr) return fail(ENOTTY);
+    if (static_cast<uint32_t>(request) != command->request) return fail(EINVAL);
     Request r{};
     r.op = Op::Ioctl;
-    r.handle = handleOf(fd);
     r.request = request;
     size_t length = 0;
     uint8_t *out = nullptr;
     if (argument == nullptr) {
         r.flags = kArgumentNull;
     } else {
-        const auto *envelope = static_cast<const uint8_t *>(argument);
-        const uint8_t *in = nullptr;
-        std::memcpy(&in, envelope + kEnvIn, sizeof in);
-        std::memcpy(&out, envelope + kEnvOut, sizeof out);
-        std::memcpy(&r.inSize, envelope + kEnvInSize, 4);
-        std::memcpy(&r.outSize, envelope + kEnvOutSize, 4);
+        const envelope::View view = envelope::read(static_cast<const uint8_t *>(argument));
+        const uint8_t *in = view.in;
+        out = view.out;
+        r.inSize = view.inSize;
+        r.outSize = view.outSize;
         if (in == nullptr) r.flags |= kInNull;
         if (out == nullptr) r.flags |= kOutNull;
         // Only a buffer whose size the command confirms is read, as the driver would.
-        const Command *command = findCommand(static_cast<unsigned>(request & 0xFF));
-        if (in != nullptr && command != nullptr && r.inSize == command->inSize &&
-            r.inSize <= kMaxData) {
+        if (in != nullptr && r.inSize == command->inSize && r.inSize <= kMaxData) {
             length = r.inSize;
             std::memcpy(r.data, in, length);
         }
     }
     Reply reply{};
-    if (!roundTrip(r, length, reply)) return fail(EIO);
+    if (!roundTrip(fd, *node, r, length, reply)) return -1;
     if (reply.ret != 0) return fail(reply.err);
     if (out != nullptr) std::memcpy(out, reply.data, std::min(reply.dataLength, r.outSize));
-    std::memcpy(static_cast<uint8_t *>(argument) + kEnvResult, &reply.word, sizeof reply.word);
+    envelope::store(static_cast<uint8_t *>(argument), envelope::kResult, reply.word);
     return 0;
 }
 
-int close(int fd) {
-    int32_t handle = -1;
-    {
-        Process &p = process();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        refresh(p);
-        auto it = p.nodes.find(fd);
-        if (it != p.nodes.end()) {
-            handle = it->second;
-            p.nodes.erase(it);
-            --gNodeCount;
-        }
-    }
-    real::close(fd);
-    if (handle < 0) return 0;
-    Request request{};
-    request.op = Op::Close;
-    request.handle = handle;
+int flock(int fd, Node *node, int operation) {
+    Request r{};
+    r.op = Op::Flock;
+    r.request = static_cast<uint32_t>(operation);
     Reply reply{};
-    if (!roundTrip(request, 0, reply)) return fail(EIO);
-    return reply.ret < 0 ? fail(reply.err) : 0;
-}
-
-int flock(int fd, int operation) {
-    Request request{};
-    request.op = Op::Flock;
-    request.handle = handleOf(fd);
-    request.request = static_cast<uint32_t>(operation);
-    Reply reply{};
-    if (!roundTrip(request, 0, reply)) return fail(EIO);
+    // A blocking lock waits as long as its holder keeps it.
+    const int timeoutMs = (operation & LOCK_NB) != 0 ? kCommandTimeoutMs : kNoTimeout;
+    if (!roundTrip(fd, *node, r, 0, reply, timeoutMs)) return -1;
     return reply.ret < 0 ? fail(reply.err) : 0;
 }
 
@@ -425,7 +407,7 @@ bool sleep(uint64_t nanoseconds) {
     request.op = Op::Sleep;
     request.request = nanoseconds;
     Reply reply{};
-    return roundTrip(request, 0, reply) && reply.ret == 1;
+    return controlExchange(request, 0, reply) && reply.ret == 1;
 }
 
 }  // namespace zelsim::client
@@ -434,15 +416,9 @@ extern "C" int zelsim_use_server(const char *socketPath) {
     using namespace zelsim::client;
     gConstructed = true;
     serverPath();  // the environment's choice comes first, this one after it
-    {
-        Process &p = process();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        p.pid = 0;  // a new session: nodes and tree root of the old one are forgotten
-        refresh(p);
-    }
-    ++gEpoch;
-    gServer = socketPath != nullptr ? strdup(socketPath) : nullptr;
+    gServer = socketPath != nullptr ? keep(socketPath) : nullptr;
     gDecided = true;
+    dropControl(gControl.load());
     if (socketPath == nullptr) return 0;
-    return treeRoot().empty() ? -1 : 0;
+    return controlConnection() < 0 ? -1 : 0;
 }

@@ -152,9 +152,11 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     if (s.faults.calls[ZELSIM_CALL_IOCTL].take())
         return failWith(s.faults.calls[ZELSIM_CALL_IOCTL].value);
     if (entry.node < 0) return failWith(ENODEV);
-    // Anything but a driver request is refused before its argument is read.
+    // A request that is not the driver's (a terminal's, say) is refused
+    // before its argument is read: it may be a number, not an address.
     const Command *command = findCommand(entry.command);
     if (command == nullptr || ((request >> 8) & 0xFF) != kRequestType) return failWith(ENOTTY);
+    if (request != command->request) return failWith(EINVAL);
     if (argument == nullptr) return failWith(EFAULT);
 
     uint8_t raw[envelope::kSize];
@@ -163,7 +165,6 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     entry.in_size = view.inSize;
     entry.out_size = view.outSize;
 
-    if (request != command->request) return failWith(EINVAL);
     if (entry.in_size != command->inSize || entry.out_size != command->outSize)
         return failWith(EINVAL);
     if (view.in == nullptr || view.out == nullptr) return failWith(EFAULT);

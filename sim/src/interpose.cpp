@@ -1,10 +1,22 @@
 // The wrapped C library calls. Paths under /proc/driver/zel/, the node paths
 // the tree publishes (/dev/zelsmbus<n>) and the SMBIOS dump path are
 // simulated; everything else goes to the C library untouched.
+//
+// Under a world server (client.cpp) a node's descriptor is its connection,
+// so close, read and write need nothing from us there. In-process, the
+// simulator's state sits behind one mutex: the wrappers tell a node from
+// other descriptors without it (a handler that writes to a pipe or sleeps
+// never touches it), a node call made by a signal handler that interrupted
+// its own thread inside the mutex is refused (EDEADLK) instead of waiting
+// for itself, and a fork takes the mutex first so that the child never
+// inherits it held.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,26 +60,69 @@ int fail(int err) {
     return -1;
 }
 
+// How deep the calling thread is in wrappers that take the in-process
+// state's mutex: more than one means a signal handler interrupted the
+// thread in there. (Initial-exec: reading it never allocates.)
+__attribute__((tls_model("initial-exec"))) thread_local unsigned tInside = 0;
+
+class Inside {
+public:
+    Inside() : reentered_(tInside++ != 0) {}
+    ~Inside() { --tInside; }
+    Inside(const Inside &) = delete;
+    Inside &operator=(const Inside &) = delete;
+    bool reentered() const { return reentered_; }
+
+private:
+    bool reentered_;
+};
+
+// In-process node descriptors as bits, read without the mutex; kept beside
+// the state's table under the mutex. Larger numbers are looked up there.
+constexpr int kNodeBits = 1 << 16;
+std::atomic<uint64_t> gNodeBits[kNodeBits / 64];
+
+void markNode(int fd, bool node) {
+    if (fd < 0 || fd >= kNodeBits) return;
+    uint64_t bit = uint64_t{1} << (fd % 64);
+    if (node)
+        gNodeBits[fd / 64].fetch_or(bit);
+    else
+        gNodeBits[fd / 64].fetch_and(~bit);
+}
+
+// Under the mutex: `fd` is no in-process node any more.
+void dropNode(Sim &s, int fd) {
+    if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
+    markNode(fd, false);
+}
+
 bool isNode(int fd) {
-    if (client::active()) return client::isNode(fd);
     if (fd < 0 || gOpenNodeCount.load() == 0) return false;
+    if (fd < kNodeBits) return (gNodeBits[fd / 64].load() >> (fd % 64) & 1) != 0;
+    Inside inside;
+    if (inside.reentered()) return false;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     return s.openNodes.count(fd) != 0;
 }
 
-// A descriptor number the C library hands out again cannot still be a node
-// (it was closed behind our back, e.g. by close_range).
+// A descriptor number the C library hands out again cannot still be an
+// in-process node (it was closed behind our back, e.g. by close_range).
 void forgetReused(int fd) {
-    if (client::active()) return client::forget(fd);
-    if (fd < 0 || gOpenNodeCount.load() == 0) return;
+    if (client::active() || !isNode(fd)) return;
+    Inside inside;
+    if (inside.reentered()) return;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
+    releaseLocks(s, fd);  // its bus locks go with it, not to the next file of that number
+    dropNode(s, fd);
 }
 
 int openNode(const char *path, int flags) {
     if (client::active()) return client::openNode(path, flags);
+    Inside inside;
+    if (inside.reentered()) return fail(EDEADLK);
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
@@ -77,6 +132,7 @@ int openNode(const char *path, int flags) {
         if (fd < 0) return -1;
         if (s.openNodes.count(fd) == 0) ++gOpenNodeCount;
         s.openNodes[fd] = OpenNode{static_cast<unsigned>(n), s.generation};
+        markNode(fd, true);
         return fd;
     }
     return fail(ENOENT);
@@ -94,6 +150,8 @@ int openSimulated(const char *path, int flags, mode_t mode) {
     }
     Sim &s = sim();
     {
+        Inside inside;
+        if (inside.reentered()) return fail(EDEADLK);
         std::lock_guard<std::mutex> lock(s.mutex);
         if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
         if (startsWith(path, kProcPrefix)) {
@@ -249,12 +307,60 @@ int globAny(const char *pattern, int flags, int (*errfunc)(const char *, int), g
     return real::glob(pattern, flags, errfunc, result);
 }
 
+// mmap is called by a sanitizer runtime while it starts, before it can
+// follow instrumented code: the wrapper's first steps are not instrumented.
+#define ZELSIM_BEFORE_SANITIZERS __attribute__((no_sanitize("thread", "address", "undefined")))
+
+// A plain word read with the compiler's builtin: std::atomic's members may
+// be out-of-line instrumented functions.
+bool gLibraryReady = false;
+ZELSIM_BEFORE_SANITIZERS bool libraryReady() {
+    return __atomic_load_n(&gLibraryReady, __ATOMIC_ACQUIRE);
+}
+
+// The C library's mmap, or the system call itself while the dynamic
+// linker's lookup may not be usable yet.
+ZELSIM_BEFORE_SANITIZERS void *passMmap(void *address, size_t length, int protection, int flags,
+                                        int fd, off_t offset) {
+    if (libraryReady()) return real::mmap(address, length, protection, flags, fd, offset);
+    long result = ::syscall(SYS_mmap, address, length, protection, flags, fd, offset);
+    if (result < 0 && result > -4096) {
+        errno = static_cast<int>(-result);
+        return MAP_FAILED;
+    }
+    return reinterpret_cast<void *>(result);
+}
+
+// A fork takes the in-process state's mutex (and the glob list's) first,
+// so that the child never starts with one held by a thread it does not have.
+std::atomic<Sim *> gForkState{nullptr};
+void beforeFork() {
+    if (Sim *s = gForkState.load()) s->mutex.lock();
+    gGlobMutex.lock();
+}
+void afterFork() {
+    gGlobMutex.unlock();
+    if (Sim *s = gForkState.load()) s->mutex.unlock();
+}
+
+using FlockFunction = int (*)(int, int);
+FlockFunction gRealFlock = nullptr;  // found when the library loads, never in a handler
+
+__attribute__((constructor)) void prepareWrappers() {
+    gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
+    pthread_atfork(beforeFork, afterFork, afterFork);
+    __atomic_store_n(&gLibraryReady, true, __ATOMIC_RELEASE);
+}
+
 mode_t modeArgument(int flags, va_list args) {
     bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
     return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
 }  // namespace
+
+void protectAcrossFork(Sim &s) { gForkState.store(&s); }
+
 }  // namespace zelsim
 
 using namespace zelsim;
@@ -335,44 +441,56 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     va_start(args, request);
     void *argument = va_arg(args, void *);
     va_end(args);
+    if (client::active()) {
+        client::Node *node = client::findNode(fd);
+        return node != nullptr ? client::ioctl(fd, node, request, argument)
+                               : real::ioctl(fd, request, argument);
+    }
     if (!isNode(fd)) return real::ioctl(fd, request, argument);
-    if (client::active()) return client::ioctl(fd, request, argument);
+    Inside inside;
+    if (inside.reentered()) return fail(EDEADLK);
     return deviceIoctl(fd, request, argument);
 }
 
 int flock(int fd, int operation) __THROW {
-    if (!isNode(fd)) {
-        using Flock = int (*)(int, int);
-        static Flock realFlock = reinterpret_cast<Flock>(real::next("flock"));
-        return realFlock(fd, operation);
+    if (client::active()) {
+        client::Node *node = client::findNode(fd);
+        if (node != nullptr) return client::flock(fd, node, operation);
+    } else if (isNode(fd)) {
+        Inside inside;
+        if (inside.reentered()) return fail(EDEADLK);
+        return nodeFlock(fd, operation);
     }
-    if (client::active()) return client::flock(fd, operation);
-    return nodeFlock(fd, operation);
+    if (gRealFlock == nullptr) gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
+    return gRealFlock(fd, operation);
 }
 
 int close(int fd) {
-    if (client::active()) return client::isNode(fd) ? client::close(fd) : real::close(fd);
-    if (isNode(fd)) {
+    // A world server's node is its socket: the kernel's close is all it takes.
+    if (client::active() || !isNode(fd)) return real::close(fd);
+    bool failed = false;
+    int err = 0;
+    {
+        Inside inside;
+        if (inside.reentered()) return fail(EDEADLK);
         Sim &s = sim();
-        bool failed = false;
-        int err = 0;
-        {
-            std::lock_guard<std::mutex> lock(s.mutex);
-            failed = faulted(s, ZELSIM_CALL_CLOSE);
-            err = errno;
-            releaseLocks(s, fd);
-            if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
-        }
-        real::close(fd);  // the descriptor is gone even when the close "fails"
-        if (failed) return fail(err);
-        return 0;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        failed = faulted(s, ZELSIM_CALL_CLOSE);
+        err = errno;
+        releaseLocks(s, fd);
+        dropNode(s, fd);
     }
-    return real::close(fd);
+    real::close(fd);  // the descriptor is gone even when the close "fails"
+    if (failed) return fail(err);
+    return 0;
 }
 
+// A world server's node answers read and write itself: end of file, and
+// whatever is written is discarded by the server.
 ssize_t read(int fd, void *buffer, size_t count) {
     if (!isNode(fd)) return real::read(fd, buffer, count);
-    if (client::active()) return 0;
+    Inside inside;
+    if (inside.reentered()) return fail(EDEADLK);
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (faulted(s, ZELSIM_CALL_READ)) return -1;
@@ -383,16 +501,26 @@ ssize_t __read_chk(int fd, void *buffer, size_t count, size_t) { return read(fd,
 
 ssize_t write(int fd, const void *buffer, size_t count) {
     if (!isNode(fd)) return real::write(fd, buffer, count);
-    if (client::active()) return static_cast<ssize_t>(count);
+    Inside inside;
+    if (inside.reentered()) return fail(EDEADLK);
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (faulted(s, ZELSIM_CALL_WRITE)) return -1;
     return static_cast<ssize_t>(count);  // accepted and discarded
 }
 
-void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) __THROW {
-    if (!isNode(fd)) return real::mmap(address, length, protection, flags, fd, offset);
-    if (!client::active()) {
+ZELSIM_BEFORE_SANITIZERS void *mmap(void *address, size_t length, int protection, int flags, int fd,
+                                    off_t offset) __THROW {
+    // Anonymous memory (every allocator's) goes straight through; before
+    // this library's constructors have run (a sanitizer runtime starting up)
+    // nothing else is looked at either.
+    if (fd < 0 || !libraryReady()) return passMmap(address, length, protection, flags, fd, offset);
+    if (client::active()) {
+        if (client::findNode(fd) == nullptr)
+            return real::mmap(address, length, protection, flags, fd, offset);
+    } else if (!isNode(fd)) {
+        return real::mmap(address, length, protection, flags, fd, offset);
+    } else {
         Sim &s = sim();
         std::lock_guard<std::mutex> lock(s.mutex);
         if (faulted(s, ZELSIM_CALL_MMAP)) return MAP_FAILED;
@@ -402,8 +530,8 @@ void *mmap(void *address, size_t length, int protection, int flags, int fd, off_
                       (flags & ~MAP_PRIVATE) | MAP_SHARED | MAP_ANONYMOUS, -1, 0);
 }
 
-void *mmap64(void *address, size_t length, int protection, int flags, int fd,
-             off_t offset) __THROW {
+ZELSIM_BEFORE_SANITIZERS void *mmap64(void *address, size_t length, int protection, int flags,
+                                      int fd, off_t offset) __THROW {
     return mmap(address, length, protection, flags, fd, offset);
 }
 

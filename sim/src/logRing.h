@@ -1,7 +1,7 @@
 // The command log: the most recent records up to a fixed capacity, oldest
-// first. A ring over one array, so that recording a command allocates nothing
-// once the array has grown (a deque of records this size allocated a block
-// for every record).
+// first. A ring over one array reserved up front, so that recording a command
+// allocates nothing (a deque of records this size allocated a block for every
+// record).
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,10 @@ namespace zelsim {
 template <typename Record>
 class LogRing {
 public:
-    explicit LogRing(size_t capacity) : capacity_(capacity) {}
+    // The whole array is reserved at once (address space only, until used),
+    // so that no command ever allocates: a driver call made by a signal
+    // handler must not enter malloc.
+    explicit LogRing(size_t capacity) : capacity_(capacity) { records_.reserve(capacity); }
 
     size_t size() const { return records_.size(); }
 

@@ -3,6 +3,7 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <set>
 
@@ -55,7 +56,7 @@ void releaseNodeLock(Sim &s, int fd) {
     if (released) nodeReleased().notify_all();
 }
 
-int nodeFlock(int fd, int operation) {
+int nodeFlock(int fd, int operation, bool (*abandoned)(const void *), const void *context) {
     const int kind = operation & ~LOCK_NB;
     if (kind != LOCK_EX && kind != LOCK_SH && kind != LOCK_UN) {
         errno = EINVAL;
@@ -92,7 +93,14 @@ int nodeFlock(int fd, int operation) {
             errno = EWOULDBLOCK;
             return -1;
         }
-        nodeReleased().wait(lock);
+        if (abandoned == nullptr) {
+            nodeReleased().wait(lock);
+        } else if (nodeReleased().wait_for(lock, std::chrono::milliseconds(100)) ==
+                       std::cv_status::timeout &&
+                   abandoned(context)) {
+            errno = EINTR;
+            return -1;
+        }
     }
 }
 

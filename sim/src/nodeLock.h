@@ -14,7 +14,10 @@ namespace zelsim {
 // flock(fd, operation) on a simulated node descriptor of the in-process
 // world. Takes the state mutex itself. Returns 0, or -1 with errno
 // (EWOULDBLOCK for LOCK_NB on a held lock, EINVAL for a bad operation).
-int nodeFlock(int fd, int operation);
+// A blocking wait looks at `abandoned` (when given) every 100 ms and gives
+// up with EINTR once it answers true (the world server's client is gone).
+int nodeFlock(int fd, int operation, bool (*abandoned)(const void *) = nullptr,
+              const void *context = nullptr);
 
 // Under the state mutex: drops whatever node lock `fd` holds (its close).
 void releaseNodeLock(Sim &s, int fd);

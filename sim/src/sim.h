@@ -84,6 +84,9 @@ extern std::atomic<int> gOpenNodeCount;
 // The state, created on first use: the world of ZELSIM_WORLD (or the default
 // one) with its tree written. Never destroyed, so late calls stay safe.
 Sim &sim();
+// Makes fork take the state's mutex first (interpose.cpp), so that a child
+// never inherits it held by a thread it does not have.
+void protectAcrossFork(Sim &s);
 
 // Under the mutex: replace the world, rebuild the tree, make every open
 // descriptor stale.

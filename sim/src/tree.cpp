@@ -168,6 +168,7 @@ Sim &sim() {
     static std::once_flag once;
     std::call_once(once, [] {
         Sim *s = new Sim;
+        protectAcrossFork(*s);
         World world;
         std::string error;
         const char *path = std::getenv("ZELSIM_WORLD");
