@@ -23,18 +23,21 @@ virtual_time = true
 subsystem_id = 0x1010
 bus = 1
 flash_id = 0x1010
+pin_out = { address = 0x18000, version = 3 }
   [[device.port]]
   text = "FLASH::1010"
 [[device]]
 subsystem_id = 0xBF8E
 bus = 2
 flash_id = 0xBF8E
+pin_out = { address = 0x100, version = 3 }
   [[device.port]]
   text = "FLASH::BF8E"
 [[device]]
 subsystem_id = 0x9D17
 bus = 3
 flash_id = 0x9D17
+pin_out = { address = 0x100, version = 3 }
   [[device.port]]
   text = "FLASH::9D17"
 )toml";
@@ -45,11 +48,12 @@ struct Device {
     uint16_t flashId;
     uint32_t region;
     uint32_t offset;
+    uint32_t pinOutAddress;  // outside the region, where the world puts the word
 };
 
-const Device kDevices[] = {{"FLASH::1010", 0, 0x1010, 0x10000, 0},
-                           {"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000},
-                           {"FLASH::9D17", 2, 0x9D17, 0x300000, 0}};
+const Device kDevices[] = {{"FLASH::1010", 0, 0x1010, 0x10000, 0, 0x18000},
+                           {"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x100},
+                           {"FLASH::9D17", 2, 0x9D17, 0x300000, 0, 0x100}};
 
 // Register accesses (one driver command each) of the procedure's pieces when
 // every wait is answered at the first poll.
@@ -102,8 +106,8 @@ void fullUpdate(benchmark::State &state) {
     for (uint32_t i = 0; i < bytes; ++i) firmware[i] = uint8_t(i * 13 + 5);
     zelsmbus_mkimage::tImageFields fields;
     fields.subsystemId = d.flashId;
-    fields.pinOutAddress = 0x7FFFF0;  // erased on every device: the pin-out reads 0xFF
-    fields.pinOutVersion = 0xFF;
+    fields.pinOutAddress = d.pinOutAddress;
+    fields.pinOutVersion = 3;
     fields.offset = d.offset;
     fields.version = 2;
     const std::string image = zelsmbus_mkimage::buildFirmwareImage(fields, firmware);

@@ -26,6 +26,7 @@ const char kWorld[] = R"toml(
 [[device]]
 subsystem_id = 0x9D17
 flash_id = 0x9D17
+pin_out = { address = 0x100, version = 3 }
   [[device.port]]
   text = "FLASH::9D17"
     [[device.port.target]]
@@ -137,8 +138,8 @@ void largestFirmwareUpdate(benchmark::State &state) {
     for (uint32_t i = 0; i < firmware.size(); ++i) firmware[i] = uint8_t(i * 13 + 5);
     zelsmbus_mkimage::tImageFields fields;
     fields.subsystemId = 0x9D17;
-    fields.pinOutAddress = 0x7FFFF0;
-    fields.pinOutVersion = 0xFF;
+    fields.pinOutAddress = 0x100;  // outside the region, given by the world
+    fields.pinOutVersion = 3;
     fields.version = 2;
     const std::string image = zelsmbus_mkimage::buildFirmwareImage(fields, firmware);
     double ms = 0;
