@@ -3,7 +3,6 @@
 #include <sys/file.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "driver/errnoTable.h"
 #include "driver/sleep.h"
@@ -11,21 +10,16 @@
 
 namespace nZELSMBUS000 {
 
-namespace {
-long long monotonicNs() noexcept {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-}  // namespace
-
 void lockFlashNode(int descriptor, tStatus &status) noexcept {
+    lockFlashNode(descriptor, std::chrono::steady_clock::now() + kFlashLockWait, status);
+}
+
+void lockFlashNode(int descriptor, std::chrono::steady_clock::time_point deadline,
+                   tStatus &status) noexcept {
     if (status.isFatal()) return;
     // The wait is bounded by the monotonic clock, not by counting sleeps: a
     // sleep may return early (a signal, a simulated driver's virtual clock),
     // and the holder that just died needs real time for its release to land.
-    const long long waitNs = 1000000LL * kFlashLockPolls * kFlashLockPollMilliseconds;
-    const long long deadline = monotonicNs() + waitNs;
     for (;;) {
         if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return;
         const int error = errno;
@@ -33,7 +27,7 @@ void lockFlashNode(int descriptor, tStatus &status) noexcept {
             ZELSMBUS_SET_CODE(status, nZELOSAL000::statusCodeForErrno(error));
             return;
         }
-        if (monotonicNs() >= deadline) break;
+        if (std::chrono::steady_clock::now() >= deadline) break;
         nZELOSAL000::sleepMilliseconds(kFlashLockPollMilliseconds);
     }
     ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);

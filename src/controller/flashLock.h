@@ -5,19 +5,24 @@
 // writes, and the tool's own flash reads hold it for their whole procedure.
 #pragma once
 
+#include <chrono>
+
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
 
-// How long a caller waits for another holder before giving up: polls 10 ms
-// apart, about 2 s in all.
-constexpr int kFlashLockPolls = 200;
+// How long a caller waits for another holder before giving up (about 2 s in
+// all, the in-process wait included), polling every 10 ms.
+constexpr std::chrono::milliseconds kFlashLockWait{2000};
 constexpr uint32_t kFlashLockPollMilliseconds = 10;
 
 // Takes the lock on `descriptor`, an open driver node. While another open
 // description of the node holds it, retries for the bounded time above and
 // then sets ZELSMBUS_ERROR_BUSY; other failures set the errno's code.
 void lockFlashNode(int descriptor, tStatus &status) noexcept;
+// The same, giving up at `deadline` (of the monotonic clock).
+void lockFlashNode(int descriptor, std::chrono::steady_clock::time_point deadline,
+                   tStatus &status) noexcept;
 void unlockFlashNode(int descriptor) noexcept;
 
 }  // namespace nZELSMBUS000

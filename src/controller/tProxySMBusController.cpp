@@ -161,14 +161,15 @@ void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t 
 
 void tProxySMBusController::lockFlash(tStatus &status) {
     if (status.isFatal()) return;
-    // A timed wait on the mutex, not polls with sleeps: sleeps may return at
-    // once (a signal, a simulated driver's virtual clock).
-    if (!flashMutex_.try_lock_for(
-            std::chrono::milliseconds(kFlashLockPolls * kFlashLockPollMilliseconds))) {
+    // One deadline for both waits. The mutex wait is timed, not polls with
+    // sleeps: sleeps may return at once (a signal, a simulated driver's
+    // virtual clock).
+    const auto deadline = std::chrono::steady_clock::now() + kFlashLockWait;
+    if (!flashMutex_.try_lock_until(deadline)) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
         return;
     }
-    lockFlashNode(proxy_.descriptor(), status);
+    lockFlashNode(proxy_.descriptor(), deadline, status);
     if (status.isFatal()) flashMutex_.unlock();
 }
 
