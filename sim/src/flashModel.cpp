@@ -14,6 +14,44 @@ constexpr uint16_t kSerialSmall = 0x1010;  // 128 KiB, 32 KiB blocks, page progr
 constexpr uint16_t kSerialLarge = 0xBF8E;  // 1 MiB, 64 KiB blocks, auto-increment programming
 constexpr uint16_t kIndirect = 0x9D17;     // 6 MiB, 64 KiB sectors behind the indirect port
 
+// What each device answers, and nothing more: an instruction a part does not
+// define answers all ones and changes nothing, as absent hardware would.
+struct Part {
+    uint16_t flashId;
+    uint32_t arrayBytes;
+    bool behindIndirectPort;     // its serial port tells its identifier and nothing else
+    const uint8_t *instructions;  // what its serial port answers, 0-terminated
+    bool byteProgram;             // 0x02 programs one byte (otherwise up to a page)
+};
+
+constexpr uint8_t kSmallInstructions[] = {0xAB, 0x03, 0x05, 0x06, 0x04, 0x02, 0xD8, 0};
+// 0xBF8E's status register is written (0x50, 0x01) but never read; its
+// byte program is there, programming one byte, though updates use
+// auto-increment (0xAD) only.
+constexpr uint8_t kLargeInstructions[] = {0xAB, 0x03, 0x06, 0x04, 0x50, 0x01,
+                                          0xD8, 0xAD, 0x70, 0x80, 0x02, 0};
+constexpr uint8_t kIdentifyOnly[] = {0xAB, 0};
+
+constexpr Part kParts[] = {
+    {kSerialSmall, 0x20000, false, kSmallInstructions, false},
+    {kSerialLarge, 0x100000, false, kLargeInstructions, true},
+    {kIndirect, 0x600000, true, kIdentifyOnly, false},
+};
+// Any other identifier: a part that identifies itself and holds nothing.
+constexpr Part kUnknownPart = {0, 0, false, kIdentifyOnly, false};
+
+const Part &partOf(uint16_t flashId) {
+    for (const Part &part : kParts)
+        if (part.flashId == flashId) return part;
+    return kUnknownPart;
+}
+
+bool answers(const Part &part, uint8_t instruction) {
+    for (const uint8_t *at = part.instructions; *at != 0; ++at)
+        if (*at == instruction) return true;
+    return false;
+}
+
 uint8_t reverse(uint8_t value) {
     uint8_t result = 0;
     for (int bit = 0; bit < 8; ++bit)
@@ -56,14 +94,9 @@ FlashModel::FlashModel(const FlashSetup &setup, Clock clock)
     if (setup.hasPinOut) writeArray(setup.pinOutAddress, &setup.pinOutVersion, 1);
 }
 
-uint32_t FlashModel::arraySize(uint16_t flashId) {
-    switch (flashId) {
-        case kSerialSmall: return 0x20000;
-        case kSerialLarge: return 0x100000;
-        case kIndirect: return 0x600000;
-        default: return 0;
-    }
-}
+uint32_t FlashModel::arraySize(uint16_t flashId) { return partOf(flashId).arrayBytes; }
+
+bool FlashModel::indirectDevice() const { return partOf(flashId_).behindIndirectPort; }
 
 bool FlashModel::firmwareRegion(uint16_t flashId, uint32_t offset, uint32_t &base, uint32_t &size) {
     switch (flashId) {
@@ -233,6 +266,10 @@ FlashModel::State FlashModel::state() const {
 
 int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
     now();
+    if (offset >= 0x2000 && !indirectDevice()) {
+        value = 0xFFFFFFFFu;  // no device behind the indirect port
+        return 0;
+    }
     switch (offset) {
         case 0:
             value = signature_;
@@ -278,6 +315,7 @@ int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
 
 int32_t FlashModel::write(uint32_t offset, uint32_t value) {
     now();
+    if (offset >= 0x2000 && !indirectDevice()) return 0;
     switch (offset) {
         case 0:
         case 4:
@@ -347,8 +385,13 @@ uint8_t FlashModel::clockByte(uint8_t out) {
     if (!selected_) {
         selected_ = true;
         frame_.clear();
-        // A busy flash only answers its status; auto-increment mode takes little.
-        frameIgnored_ = (busy() && out != 0x05) || refusedInAutoIncrement(out);
+        // A part answers only its own instructions; a busy flash only its
+        // status (the indirect part's serial port only identifies, busy or
+        // not); auto-increment mode takes little.
+        const Part &part = partOf(flashId_);
+        frameIgnored_ = !answers(part, out) ||
+                        (busy() && out != 0x05 && !part.behindIndirectPort) ||
+                        refusedInAutoIncrement(out);
         frameUnanswered_ = false;
         unsigned *miss = out == 0xAB ? &missIdentify : out == 0x03 ? &missRead : nullptr;
         if (!frameIgnored_ && miss != nullptr && *miss > 0) {
@@ -405,9 +448,11 @@ void FlashModel::endFrame() {
             break;
         case 0x02:
             if (writeEnabled_ && f.size() > 4 && !protectedArray()) {
-                for (size_t at = 4; at < f.size(); ++at) data.push_back(reverse(f[at]));
+                // A byte program takes the first data byte and ignores the rest.
+                const size_t end = partOf(flashId_).byteProgram ? 5 : f.size();
+                for (size_t at = 4; at < end; ++at) data.push_back(reverse(f[at]));
                 program(address24(f, 1), data.data(), data.size(), true);
-                startBusy(now, kPageProgramNs);
+                startBusy(now, partOf(flashId_).byteProgram ? kByteProgramNs : kPageProgramNs);
             }
             writeEnabled_ = false;
             break;
@@ -422,7 +467,6 @@ void FlashModel::endFrame() {
             // Auto-increment programming (0xBF8E only): address and two bytes
             // first, then two bytes per command. The controller holds each
             // transfer until the flash is ready, so no busy time shows.
-            if (flashId_ != kSerialLarge) break;
             size_t at = 1;
             if (!autoIncrement_) {
                 if (!writeEnabled_ || f.size() < 6 || protectedArray()) break;

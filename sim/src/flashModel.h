@@ -80,6 +80,7 @@ public:
 
     // Virtual durations of the flash's own work.
     static constexpr uint64_t kPageProgramNs = 700'000;
+    static constexpr uint64_t kByteProgramNs = 20'000;
     static constexpr uint64_t kEraseNs1010 = 45'000'000;
     static constexpr uint64_t kEraseNsBF8E = 25'000'000;
     static constexpr uint64_t kSectorEraseNs9D17 = 150'000'000;
@@ -103,7 +104,8 @@ private:
     bool protectedArray() const;
     bool refusedInAutoIncrement(uint8_t instruction) const;
 
-    // Indirect port.
+    // Indirect port: only a device behind it answers there.
+    bool indirectDevice() const;
     void indirectControl(uint32_t value);
     void indirectCommand(uint32_t value);
     uint32_t indirectDeviceStatus() const;

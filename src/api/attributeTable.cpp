@@ -99,12 +99,12 @@ const tAttribute kAttributes[] = {
      driverSet<uint32_t, &iSMBusController::setAttribute1005>},
     {1006, 4, false,
      [](tHandle &h, tStatus &s) {
-         const tFlashWriterLock writer(*h.controller, s);
+         const tFlashLock reader(*h.controller, tFlashAccess::read, s);
          tControllerRegisterPort port(*h.controller);
          return uint64_t(readConfigFlag(port, s));
      },
      [](tHandle &h, uint64_t value, tStatus &s) {
-         const tFlashWriterLock writer(*h.controller, s);
+         const tFlashLock writer(*h.controller, tFlashAccess::write, s);
          tControllerRegisterPort port(*h.controller);
          writeConfigFlag(port, value != 0, s);
      }},

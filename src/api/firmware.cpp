@@ -15,7 +15,7 @@ extern "C" int32_t ZELSMBusWriteFirmware(tSMBusHandle *handle, uint32_t length, 
         return status.result();
     }
     try {
-        const tFlashWriterLock writer(*handle->controller, status);
+        const tFlashLock writer(*handle->controller, tFlashAccess::write, status);
         writeFirmware(*handle->controller, length, static_cast<const char *>(image), flags, status);
     } catch (const std::bad_alloc &) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);

@@ -91,6 +91,17 @@ constexpr uint32_t k1010RegionBytes = 0x10000;
 constexpr uint32_t kBF8ERegionBytes = 0x80000;
 constexpr uint32_t k9D17RegionBytes = 0x300000;
 
+// The serial flash's wait (waitFlashIdle): up to 627 polls, 1 ms apart for
+// the first 30 and 10 ms apart after that (about 6 s).
+constexpr int kFlashIdlePolls = 627;
+constexpr int kFlashIdleFastPolls = 30;
+// 0xBF8E is given this long for a block erase, its longest operation; its
+// status register is never read.
+constexpr uint32_t kBF8EEraseMilliseconds = 25;
+// 0x9D17's device status: up to 10 polls, 100 ms apart, while it is busy.
+constexpr int kIndirectBusyPolls = 10;
+constexpr uint32_t kIndirectBusyPollMilliseconds = 100;
+
 // Size of the firmware region of a flash device; 0 for an unknown device.
 uint32_t firmwareRegionSize(uint16_t flashId);
 
@@ -137,6 +148,10 @@ void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
 // Indirect port.
 void waitIndirectIdle(iRegisterPort &port, tStatus &status);
 uint32_t readIndirectStatus(iRegisterPort &port, tStatus &status);
+// Polls the device status until its busy bit clears (kIndirectBusyPolls,
+// sleeping after each); ZELSMBUS_ERROR_TIMEOUT while it stays busy. Returns
+// the last status read (0 on error).
+uint32_t waitIndirectDeviceReady(iRegisterPort &port, tStatus &status);
 void resetIndirectFlash(iRegisterPort &port, tStatus &status);
 // 0 on error.
 uint32_t readIndirectWord(iRegisterPort &port, uint32_t address, tStatus &status);

@@ -37,6 +37,18 @@ uint32_t readIndirectStatus(iRegisterPort &port, tStatus &status) {
     return status.isFatal() ? 0 : value;
 }
 
+uint32_t waitIndirectDeviceReady(iRegisterPort &port, tStatus &status) {
+    uint32_t deviceStatus = 0;
+    for (int poll = 0; poll < kIndirectBusyPolls; ++poll) {
+        deviceStatus = readIndirectStatus(port, status);
+        if (status.isFatal()) return 0;
+        if ((deviceStatus & kIndirectBusy) == 0) return deviceStatus;
+        sleepMilliseconds(kIndirectBusyPollMilliseconds);
+    }
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
+    return deviceStatus;
+}
+
 void resetIndirectFlash(iRegisterPort &port, tStatus &status) {
     if (status.isFatal()) return;
     port.writeRegister(reg::kIndirectControl, kIndirectRequestReset, status);
@@ -63,13 +75,13 @@ uint32_t readIndirectWord(iRegisterPort &port, uint32_t address, tStatus &status
     const tFlashScope transfer(port, kFlashId9D17, tFlashHold::indirectTransfer, status);
     resetIndirectFlash(port, status);
     if (status.isFatal()) return 0;
-    port.writeRegister(reg::kIndirectControl, 1, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectOpen, status);
     port.writeRegister(reg::kIndirectAddress, address, status);
     port.writeRegister(reg::kIndirectReadData, 0, status);
     waitIndirectIdle(port, status);
     uint32_t value = 0;
     port.readRegister(reg::kIndirectReadData, value, status);
-    port.writeRegister(reg::kIndirectControl, 2, status);
+    port.writeRegister(reg::kIndirectControl, kIndirectClose, status);
     return status.isFatal() ? 0 : value;
 }
 

@@ -11,7 +11,6 @@ namespace reg = nFlashRegister;
 
 namespace {
 
-constexpr uint32_t kBF8EAutoIncrement = 1u << 6;
 // 0x2000: transfer open, writing enabled, reset granted.
 constexpr uint32_t kIndirectHeld = 0x7u;
 
@@ -21,7 +20,7 @@ template <typename Step>
 void step(tStatus &status, Step run) {
     tStatus own;
     run(own);
-    status.merge(own);
+    if (own.isFatal()) status.merge(own);
 }
 
 void endSerialTransfer(iRegisterPort &port, tStatus &status) {
@@ -42,47 +41,69 @@ void endIndirectTransfer(iRegisterPort &port, tStatus &status) {
          [&](tStatus &own) { port.writeRegister(reg::kIndirectControl, kIndirectClose, own); });
 }
 
-bool serialAtRest(iRegisterPort &port, uint16_t flashId, tStatus &status) {
-    const uint32_t value = readFlashStatus(port, status);
-    if (status.isFatal()) return false;
-    if (value & (kFlashStatusBusy | kFlashStatusWriteEnabled)) return false;
-    if (flashId != kFlashIdBF8E) return true;
-    return (value & kBF8EAutoIncrement) == 0 &&
-           (value & kBF8EProtectAllBlocks) == kBF8EProtectAllBlocks;
-}
-
-void restSerial(iRegisterPort &port, uint16_t flashId, tStatus &status) {
-    endSerialTransfer(port, status);
-    // A busy flash ignores everything but its status read.
-    step(status, [&](tStatus &own) { waitFlashReady(port, own); });
-    // Write disable also ends auto-increment programming.
+void disableSerialWrites(iRegisterPort &port, tStatus &status) {
     step(status, [&](tStatus &own) {
         flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, own);
     });
-    if (flashId == kFlashIdBF8E) {
-        step(status, [&](tStatus &own) { setFlashWriteEnable(port, flashId, false, own); });
-        step(status, [&](tStatus &own) {
-            flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, own);
-        });
-    }
 }
 
-bool indirectAtRest(iRegisterPort &port, tStatus &status) {
+// 0x1010: its status register tells when an erase or a program is done.
+void rest1010(iRegisterPort &port, tStatus &status) {
+    endSerialTransfer(port, status);
+    // A busy flash ignores everything but its status read.
+    step(status, [&](tStatus &own) { waitFlashReady(port, own); });
+    disableSerialWrites(port, status);
+}
+
+bool atRest1010(iRegisterPort &port, tStatus &status) {
+    const uint32_t value = readFlashStatus(port, status);
+    return !status.isFatal() && (value & (kFlashStatusBusy | kFlashStatusWriteEnabled)) == 0;
+}
+
+// 0xBF8E: given the time of a block erase (its programming holds each
+// transfer until the flash is ready), then write disable, which also ends
+// auto-increment programming and so has to come before the protection, the
+// protection, and the busy output switched off.
+void restBF8E(iRegisterPort &port, tStatus &status) {
+    endSerialTransfer(port, status);
+    sleepMilliseconds(kBF8EEraseMilliseconds);
+    disableSerialWrites(port, status);
+    step(status, [&](tStatus &own) { setFlashWriteEnable(port, kFlashIdBF8E, false, own); });
+    step(status, [&](tStatus &own) {
+        flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, own);
+    });
+}
+
+// 0x9D17: an erase in progress is waited for through the device status.
+void rest9D17(iRegisterPort &port, tStatus &status) {
+    step(status, [&](tStatus &own) { waitIndirectDeviceReady(port, own); });
+    endIndirectTransfer(port, status);
+}
+
+bool atRest9D17(iRegisterPort &port, tStatus &status) {
     uint32_t control = 0;
     port.readRegister(reg::kIndirectControl, control, status);
     return !status.isFatal() && (control & kIndirectHeld) == 0;
 }
 
-void restIndirect(iRegisterPort &port, tStatus &status) {
-    // An erase in progress: up to 10 status reads 100 ms apart.
-    step(status, [&](tStatus &own) {
-        for (int poll = 0; poll < 10; ++poll) {
-            if ((readIndirectStatus(port, own) & 1u) == 0 || own.isFatal()) return;
-            sleepMilliseconds(100);
-        }
-        ZELSMBUS_SET_CODE(own, ZELSMBUS_ERROR_TIMEOUT);
-    });
-    endIndirectTransfer(port, status);
+// One pass of a device's rest; true when the device is at rest as far as it
+// can tell (0xBF8E: when every step's request went through).
+bool restOnce(iRegisterPort &port, uint16_t flashId, tStatus &status) {
+    switch (flashId) {
+        case kFlashId1010:
+            rest1010(port, status);
+            return atRest1010(port, status);
+        case kFlashIdBF8E:
+            restBF8E(port, status);
+            return !status.isFatal();
+        case kFlashId9D17:
+            rest9D17(port, status);
+            return atRest9D17(port, status);
+        default:
+            // A device no procedure writes: only a transfer can be open.
+            endSerialTransfer(port, status);
+            return !status.isFatal();
+    }
 }
 
 void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &status) {
@@ -96,42 +117,65 @@ void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &st
         case tFlashHold::writeProcedure:
             break;
     }
-    // The device state is checked afterwards: a step whose request failed is
-    // gone through once more.
+    // A pass whose request failed, or after which the device says it is not
+    // at rest, is gone through once more; only the last pass's failure counts.
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus own;
-        bool atRest;
-        if (flashId == kFlashId9D17) {
-            restIndirect(port, own);
-            atRest = indirectAtRest(port, own);
-        } else {
-            restSerial(port, flashId, own);
-            atRest = serialAtRest(port, flashId, own);
-        }
-        if (atRest) {
-            status.clear();
-            return;
-        }
-        status.clear();
+        if (restOnce(port, flashId, own)) return;
+        if (attempt == 0) continue;
         if (!own.isFatal())
             ZELSMBUS_SET_CODE(own, ZELSMBUS_ERROR_INVALID_PARAMETER);  // the device refuses to rest
         status.merge(own);
     }
 }
 
+bool knownFlash(uint16_t flashId) { return firmwareRegionSize(flashId) != 0; }
+
+// Identifies again, paced like waitFlashIdle, until the flash answers
+// something other than all ones.
+uint16_t awaitIdentification(iRegisterPort &port, tStatus &status) {
+    for (int poll = 0; poll < kFlashIdlePolls; ++poll) {
+        const uint16_t flashId = readFlashId(port, status);
+        if (status.isFatal()) return 0;
+        if (flashId != 0xFFFF) return flashId;
+        sleepMilliseconds(poll < kFlashIdleFastPolls ? 1 : 10);
+    }
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
+    return 0;
+}
+
 }  // namespace
 
-uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept {
+uint16_t identifyFlashForReading(iRegisterPort &port, tStatus &status) noexcept {
     if (status.isFatal()) return 0;
     try {
-        port.writeRegister(reg::kSerialControl, kSerialEnd, status);
-        waitInterfaceReady(port, status);
-        flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
-        waitFlashReady(port, status);
-        const uint16_t flashId = identifyFlash(port, status);
+        uint16_t flashId = readFlashId(port, status);
+        if (!status.isFatal() && !knownFlash(flashId)) flashId = readFlashId(port, status);
+        return status.isFatal() ? 0 : flashId;
+    } catch (...) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
+        return 0;
+    }
+}
+
+uint16_t identifyFlashForWriting(iRegisterPort &port, tStatus &status) noexcept {
+    if (status.isFatal()) return 0;
+    try {
+        const uint16_t first = readFlashId(port, status);
+        uint16_t flashId = first;
+        if (!status.isFatal() && !knownFlash(first)) flashId = readFlashId(port, status);
         if (status.isFatal()) return 0;
-        if (flashId == kFlashIdBF8E || flashId == kFlashId9D17)
-            release(port, flashId, tFlashHold::writeProcedure, status);
+        if (first == 0xFFFF && flashId == 0xFFFF) {
+            // What a killed writer may have left: the flash held selected,
+            // writing enabled, 0xBF8E in auto-increment programming (which
+            // takes no identification), or a part busy for a while yet.
+            port.writeRegister(reg::kSerialControl, kSerialEnd, status);
+            waitInterfaceReady(port, status);
+            flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
+            flashId = awaitIdentification(port, status);
+            if (status.isFatal()) return 0;
+        }
+        if (knownFlash(flashId)) release(port, flashId, tFlashHold::writeProcedure, status);
         return status.isFatal() ? 0 : flashId;
     } catch (...) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OS);
@@ -140,10 +184,22 @@ uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept {
 }
 
 bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept {
-    tStatus own;
-    const uint32_t value =
-        flashId == kFlashId9D17 ? readIndirectStatus(port, own) : readFlashStatus(port, own);
-    return own.isFatal() || (value & kFlashStatusBusy) != 0;
+    try {
+        tStatus own;
+        switch (flashId) {
+            case kFlashId1010:
+                return (readFlashStatus(port, own) & kFlashStatusBusy) != 0 || own.isFatal();
+            case kFlashIdBF8E:
+                sleepMilliseconds(kBF8EEraseMilliseconds);
+                return false;
+            case kFlashId9D17:
+                return (readIndirectStatus(port, own) & kIndirectBusy) != 0 || own.isFatal();
+            default:
+                return true;
+        }
+    } catch (...) {
+        return true;
+    }
 }
 
 void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,

@@ -1,4 +1,5 @@
-// Scopes that end what a flash operation started, on every way out of it.
+// Scopes that end what a flash operation started, on every way out of it,
+// and the identification every flash procedure starts with.
 //
 // A serial flash stays selected between transfers whose control word keeps
 // it selected, and carries the next command on into the same frame; a write
@@ -8,7 +9,13 @@
 // but those run under the caller's status and are skipped once it holds an
 // error. A scope therefore ends its hold itself when it is left with an error
 // that arose inside it, under a status of its own: the caller's status keeps
-// its first failure and is never written here.
+// its first failure (or its first warning) and is never written here.
+//
+// Each device is brought to rest by its own means, with nothing but the
+// instructions its procedures use anyway: 0x1010 by its status register,
+// 0xBF8E by the time its longest operation takes (its status register is
+// never read), 0x9D17 through the indirect port (its serial port tells its
+// identifier and nothing else).
 #pragma once
 
 #include <cstdint>
@@ -26,27 +33,37 @@ enum class tFlashHold {
 };
 
 // Brings the port or device back to rest after an interrupted operation:
-// ends the transfer; for a write procedure also waits until the device is no
-// longer busy, drops the write enable (which ends auto-increment
+// ends the transfer; for a write procedure also lets the device finish what
+// it is busy with, drops the write enable (which ends auto-increment
 // programming), protects every block of 0xBF8E again and releases the
-// indirect port. Checks the device is at rest afterwards and goes through the
-// steps once more when it is not. Every step runs whatever the earlier ones
-// reported; the outcome is in `status`.
+// indirect port. Where the device can tell, checks it is at rest afterwards;
+// a step whose request failed is gone through once more. Every step runs
+// whatever the earlier ones reported; a failure is merged into `status`,
+// which is never cleared.
 void releaseFlash(iRegisterPort &port, uint16_t flashId, tFlashHold hold,
                   tStatus &status) noexcept;
 
-// Brings whatever flash sits behind the port to rest before anything else is
-// asked of it, whatever an earlier process left (killed mid-transfer or
-// mid-programming): ends an open serial transfer, drops the write enable
-// (which also ends 0xBF8E's auto-increment programming), waits until the
-// flash is no longer busy, identifies it, and then releases it as a write
-// procedure would (0xBF8E protected again, 0x9D17's indirect port
-// released). Returns the device's identifier; 0 on error.
-uint16_t bringFlashToRest(iRegisterPort &port, tStatus &status) noexcept;
+// Identifies the flash before a procedure that only reads it: readFlashId,
+// asked once more when the answer names no known device (all ones, or the
+// tail of a frame a killed process left open, which the first identification
+// ends). Sends the flash nothing else. Returns the second answer then; 0 on
+// error.
+uint16_t identifyFlashForReading(iRegisterPort &port, tStatus &status) noexcept;
 
-// Whether the device is still busy with an erase or a program (true as well
-// when its status cannot be read): a device in that state is not erased or
-// programmed again.
+// Identifies the flash before a procedure that writes it. As above; when
+// both answers are all ones (a device busy with, or held in, what a killed
+// writer started), ends an open serial transfer, disables writing (which
+// also ends 0xBF8E's auto-increment programming) and identifies again,
+// paced like the serial flash's own wait, until an answer comes (about 6 s;
+// then ZELSMBUS_ERROR_TIMEOUT). A known device is then brought to rest by
+// its own means (releaseFlash of a write procedure). Returns the identifier
+// (which may name an unknown device); 0 on error.
+uint16_t identifyFlashForWriting(iRegisterPort &port, tStatus &status) noexcept;
+
+// Whether a device cannot be shown to be idle: still busy with an erase or a
+// program, or its status unreadable. A device in that state is not erased or
+// programmed again. 0xBF8E, whose status is never read, is first given the
+// time of its longest operation and then counts as idle.
 bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept;
 
 class tFlashScope {

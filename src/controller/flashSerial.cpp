@@ -14,8 +14,6 @@ namespace reg = nFlashRegister;
 
 namespace {
 constexpr int kInterfacePolls = 2;
-constexpr int kFlashIdlePolls = 627;
-constexpr int kFlashIdleFastPolls = 30;
 }  // namespace
 
 uint32_t firmwareRegionSize(uint16_t flashId) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "controller/flashLock.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
@@ -76,30 +77,36 @@ public:
     virtual void setAttribute1004(uint8_t value, tStatus &status) = 0;
     virtual void getAttribute1005(uint32_t &value, tStatus &status) = 0;
     virtual void setAttribute1005(uint32_t value, tStatus &status) = 0;
-    // The flash writer's lock of this controller (controller/flashLock.h),
-    // held by every procedure that erases, programs or reads its flash. A
-    // controller without a driver node has nothing to lock.
-    virtual void lockFlash(tStatus &status) { (void)status; }
-    virtual void unlockFlash() noexcept {}
+    // The flash lock of this controller (controller/flashLock.h): held
+    // exclusively by every procedure that erases or programs its flash, and
+    // shared by procedures that only read it. A controller without a driver
+    // node has nothing to lock.
+    virtual void lockFlash(tFlashAccess access, tStatus &status) {
+        (void)access;
+        (void)status;
+    }
+    virtual void unlockFlash(tFlashAccess access) noexcept { (void)access; }
 };
 
-// Holds a controller's flash writer's lock for a scope; takes nothing when
-// the status already holds an error.
-class tFlashWriterLock {
+// Holds a controller's flash lock for a scope; takes nothing when the status
+// already holds an error.
+class tFlashLock {
 public:
-    tFlashWriterLock(iSMBusController &controller, tStatus &status) : controller_(controller) {
+    tFlashLock(iSMBusController &controller, tFlashAccess access, tStatus &status)
+        : controller_(controller), access_(access) {
         if (status.isFatal()) return;
-        controller_.lockFlash(status);
+        controller_.lockFlash(access, status);
         held_ = !status.isFatal();
     }
-    ~tFlashWriterLock() {
-        if (held_) controller_.unlockFlash();
+    ~tFlashLock() {
+        if (held_) controller_.unlockFlash(access_);
     }
-    tFlashWriterLock(const tFlashWriterLock &) = delete;
-    tFlashWriterLock &operator=(const tFlashWriterLock &) = delete;
+    tFlashLock(const tFlashLock &) = delete;
+    tFlashLock &operator=(const tFlashLock &) = delete;
 
 private:
     iSMBusController &controller_;
+    tFlashAccess access_;
     bool held_ = false;
 };
 

@@ -159,23 +159,48 @@ void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t 
 // Every remaining operation is one driver command; the proxy does nothing when
 // the status already holds an error.
 
-void tProxySMBusController::lockFlash(tStatus &status) {
+void tProxySMBusController::lockFlash(tFlashAccess access, tStatus &status) {
     if (status.isFatal()) return;
-    // One deadline for both waits. The mutex wait is timed, not polls with
+    // One deadline for every wait. The mutex waits are timed, not polls with
     // sleeps: sleeps may return at once (a signal, a simulated driver's
     // virtual clock).
     const auto deadline = std::chrono::steady_clock::now() + kFlashLockWait;
-    if (!flashMutex_.try_lock_until(deadline)) {
+    const int descriptor = proxy_.descriptor();
+    if (access == tFlashAccess::write) {
+        if (!flashMutex_.try_lock_until(deadline)) {
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
+            return;
+        }
+        lockFlashNode(descriptor, access, deadline, status);
+        if (status.isFatal()) flashMutex_.unlock();
+        return;
+    }
+    if (!flashMutex_.try_lock_shared_until(deadline)) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
         return;
     }
-    lockFlashNode(proxy_.descriptor(), deadline, status);
-    if (status.isFatal()) flashMutex_.unlock();
+    if (!flashReadersMutex_.try_lock_until(deadline)) {
+        flashMutex_.unlock_shared();
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_BUSY);
+        return;
+    }
+    if (flashReaders_ == 0) lockFlashNode(descriptor, access, deadline, status);
+    if (!status.isFatal()) ++flashReaders_;
+    flashReadersMutex_.unlock();
+    if (status.isFatal()) flashMutex_.unlock_shared();
 }
 
-void tProxySMBusController::unlockFlash() noexcept {
-    unlockFlashNode(proxy_.descriptor());
-    flashMutex_.unlock();
+void tProxySMBusController::unlockFlash(tFlashAccess access) noexcept {
+    if (access == tFlashAccess::write) {
+        unlockFlashNode(proxy_.descriptor());
+        flashMutex_.unlock();
+        return;
+    }
+    {
+        const std::lock_guard<std::timed_mutex> readers(flashReadersMutex_);
+        if (--flashReaders_ == 0) unlockFlashNode(proxy_.descriptor());
+    }
+    flashMutex_.unlock_shared();
 }
 
 void tProxySMBusController::lock(tStatus &status) { proxy_.lock(port_, status); }

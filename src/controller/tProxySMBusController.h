@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 
 #include "controller/iSMBusController.h"
 #include "driver/tDeviceInterfaceIterator.h"
@@ -93,9 +94,10 @@ public:
     void getAttribute1005(uint32_t &value, tStatus &status) override;
     void setAttribute1005(uint32_t value, tStatus &status) override;
     // Threads sharing this session are kept apart in-process; other sessions
-    // and processes by flock() on the node.
-    void lockFlash(tStatus &status) override;
-    void unlockFlash() noexcept override;
+    // and processes by flock() on the node. Readers of this session share
+    // one shared flock: the first takes it, the last lets it go.
+    void lockFlash(tFlashAccess access, tStatus &status) override;
+    void unlockFlash(tFlashAccess access) noexcept override;
 
 private:
     tProxySMBusController(const nZELOSAL000::tDeviceInterfacePath &node, uint16_t port,
@@ -111,7 +113,9 @@ private:
     char portString_[kTextSize + 1];
     uint8_t protectedCount_;
     uint8_t *protectedList_;  // owned; null when the count is 0
-    std::timed_mutex flashMutex_;
+    std::shared_timed_mutex flashMutex_;
+    std::timed_mutex flashReadersMutex_;  // guards flashReaders_ and the shared flock
+    unsigned flashReaders_ = 0;
 };
 
 }  // namespace nZELSMBUS000

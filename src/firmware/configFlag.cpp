@@ -14,10 +14,12 @@ namespace {
 constexpr uint32_t kErasedWord = 0xFFFFFFFFu;
 constexpr uint32_t kFactoryFlagWord = 0x100;  // what an erased flag word starts from
 
-// Brings the flash to rest (see bringFlashToRest); ZELSMBUS_ERROR_NOT_SUPPORTED
-// unless it keeps configuration blocks.
-void requireConfigFlash(iRegisterPort &port, tStatus &status) {
-    const uint16_t flashId = bringFlashToRest(port, status);
+// Identifies the flash (see flashScope.h); ZELSMBUS_ERROR_NOT_SUPPORTED
+// unless it keeps configuration blocks. A reader sends nothing but
+// identifications; a writer also brings the device to rest.
+void requireConfigFlash(iRegisterPort &port, bool writing, tStatus &status) {
+    const uint16_t flashId = writing ? identifyFlashForWriting(port, status)
+                                     : identifyFlashForReading(port, status);
     if (!status.isFatal() && flashId != kFlashId1010)
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
 }
@@ -27,20 +29,14 @@ boost::shared_array<uint32_t> makeBlockBuffer() {
     return boost::shared_array<uint32_t>(new uint32_t[kConfigBlockWords]);
 }
 
-bool allErased(const uint32_t *words) {
-    for (uint32_t index = 0; index < kConfigBlockWords; ++index)
-        if (words[index] != kErasedWord) return false;
-    return true;
-}
-
-// Reads block 2. A block that reads entirely erased is read again: a flash
-// that did not answer reads the same way. Two readings that differ fail with
-// ZELSMBUS_ERROR_IO.
-void readBlockTrusted(iRegisterPort &port, uint32_t *words, tStatus &status) {
+// Reads block 2 to keep it, twice: a word that did not answer reads all
+// ones, which the block may hold as well, so only two readings that agree
+// are kept. Readings that differ fail with ZELSMBUS_ERROR_IO.
+void saveBlock(iRegisterPort &port, uint32_t *words, uint32_t *scratch, tStatus &status) {
     readConfigBlock(port, kConfigFlagBlock, words, status);
-    if (status.isFatal() || !allErased(words)) return;
-    readConfigBlock(port, kConfigFlagBlock, words, status);
-    if (!status.isFatal() && !allErased(words)) ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
+    readConfigBlock(port, kConfigFlagBlock, scratch, status);
+    if (!status.isFatal() && std::memcmp(words, scratch, kConfigBlockBytes) != 0)
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
 }
 
 // Erases block 2, writes `words` to it and reads it back into `readBack`. Each
@@ -52,10 +48,15 @@ void rewriteBlock(iRegisterPort &port, const uint32_t *words, uint32_t *readBack
     readConfigBlock(port, kConfigFlagBlock, readBack, status);
 }
 
-// Puts the old block back under a status of its own (the caller's holds the
-// failure that made this necessary); a block that does not read back as it
-// was is written once more. False when it could not be put back.
+// Whether block 2 holds `original`, writing it back when it does not, under
+// statuses of their own (the caller's holds the failure that made this
+// necessary). A block that still reads as it was is left alone; a write-back
+// that does not read back is tried once more.
 bool repairBlock(iRegisterPort &port, const uint32_t *original, uint32_t *scratch) {
+    tStatus checkStatus;
+    readConfigBlock(port, kConfigFlagBlock, scratch, checkStatus);
+    if (!checkStatus.isFatal() && std::memcmp(scratch, original, kConfigBlockBytes) == 0)
+        return true;
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus repairStatus;
         rewriteBlock(port, original, scratch, repairStatus);
@@ -68,26 +69,28 @@ bool repairBlock(iRegisterPort &port, const uint32_t *original, uint32_t *scratc
 }  // namespace
 
 bool readConfigFlag(iRegisterPort &port, tStatus &status) {
-    requireConfigFlash(port, status);
+    requireConfigFlash(port, false, status);
     if (status.isFatal()) return false;
     boost::shared_array<uint32_t> words = makeBlockBuffer();
-    readBlockTrusted(port, words.get(), status);
+    readConfigBlock(port, kConfigFlagBlock, words.get(), status);
+    // A flag word of all ones may be a word that did not answer: the second
+    // reading stands.
+    if (!status.isFatal() && words[kConfigFlagWord] == kErasedWord)
+        readConfigBlock(port, kConfigFlagBlock, words.get(), status);
     if (status.isFatal()) return false;
     return (words[kConfigFlagWord] & kConfigFlagMask) == kConfigFlagSet;
 }
 
 void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status) {
-    requireConfigFlash(port, status);
+    requireConfigFlash(port, true, status);
     if (status.isFatal()) return;
     boost::shared_array<uint32_t> block = makeBlockBuffer();
-    readBlockTrusted(port, block.get(), status);
+    boost::shared_array<uint32_t> original = makeBlockBuffer();
+    saveBlock(port, original.get(), block.get(), status);
     if (status.isFatal()) return;
 
-    const uint32_t flag = block[kConfigFlagWord] & kConfigFlagMask;
+    const uint32_t flag = original[kConfigFlagWord] & kConfigFlagMask;
     if ((value && flag == kConfigFlagSet) || (!value && flag == kConfigFlagClear)) return;
-
-    boost::shared_array<uint32_t> original = makeBlockBuffer();
-    std::memcpy(original.get(), block.get(), kConfigBlockBytes);
 
     uint32_t &word = block[kConfigFlagWord];
     if (word == kErasedWord) word = kFactoryFlagWord;
@@ -109,15 +112,10 @@ void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status) {
     original[kConfigFlagWord] = oldWord;
     if (intact) return;
     // Once the erase has begun, any failure may leave the block empty or half
-    // written: the old block goes back, and the call reports the first
-    // failure; a block that could not be put back says so instead. A flash
-    // still busy after the release's wait answers nothing: it is not erased
-    // again, and the failure stands.
-    if (flashStillBusy(port, kFlashId1010)) {
-        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_TIMEOUT);
-        return;
-    }
-    if (!repairBlock(port, original.get(), block.get())) {
+    // written: the old block must be back and read back, or the call says
+    // the block is damaged. A flash still busy after the release's wait (or
+    // whose status cannot be read) answers nothing: it is not erased again.
+    if (flashStillBusy(port, kFlashId1010) || !repairBlock(port, original.get(), block.get())) {
         status.clear();
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_REGION_DAMAGED);
         return;

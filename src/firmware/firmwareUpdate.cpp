@@ -43,29 +43,29 @@ struct tPinOut {
     uint32_t address = 0;
     uint8_t bytes[4] = {};
     uint32_t length = 0;
-    bool erased = false;  // every byte reads 0xFF: not a version at all
+    bool erased = false;  // every byte reads 0xFF: nothing to put back
     uint32_t version() const { return bytes[0]; }
 };
 
+// The word at the address; on 0x9D17 its 16 bits, all ones when erased.
 uint32_t readPinOutWord(iRegisterPort &port, uint16_t flashId, uint32_t address,
                         tStatus &status) {
     if (flashId == kFlashId9D17) {
-        const uint32_t word = readIndirectWord(port, address, status);
-        return (word & 0xFFFFu) == 0xFFFFu ? kErasedWord : word & 0xFFFFu;
+        const uint32_t word = readIndirectWord(port, address, status) & 0xFFFFu;
+        return word == 0xFFFFu ? kErasedWord : word;
     }
     return readFlashWord(port, address, status);
 }
 
-// A word that reads erased is read again: a flash that did not answer reads
-// the same way. Two readings that differ fail with ZELSMBUS_ERROR_IO.
+// A reading of all ones is replaced by a second reading (a flash that did
+// not answer reads the same way), which stands whatever it reads. An erased
+// word's version is then 255, as its byte reads.
 tPinOut readPinOut(iRegisterPort &port, uint16_t flashId, uint32_t address, tStatus &status) {
     tPinOut pinOut;
     pinOut.address = address;
     uint32_t word = readPinOutWord(port, flashId, address, status);
-    if (!status.isFatal() && word == kErasedWord) {
+    if (!status.isFatal() && word == kErasedWord)
         word = readPinOutWord(port, flashId, address, status);
-        if (!status.isFatal() && word != kErasedWord) ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
-    }
     if (status.isFatal()) return pinOut;
     pinOut.erased = word == kErasedWord;
     if (flashId == kFlashId9D17) {
@@ -98,9 +98,9 @@ void checkImageAgainstController(iSMBusController &controller, iRegisterPort &po
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
-    // Whatever an earlier process left behind, the flash is brought to rest
-    // before anything is asked of it.
-    flashId = bringFlashToRest(port, status);
+    // Whatever an earlier process left behind, the flash is identified and
+    // brought to rest before anything else is asked of it.
+    flashId = identifyFlashForWriting(port, status);
     if (status.isFatal()) return;
     if (firmwareRegionSize(flashId) == 0 || !firmwareOffsetFits(flashId, header.offset)) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
@@ -116,13 +116,6 @@ void checkImageAgainstController(iSMBusController &controller, iRegisterPort &po
     waitInterfaceReady(port, status);
     pinOut = readPinOut(port, flashId, header.pinOutAddress, status);
     if (status.isFatal()) return;
-    // An erased word carries no version, whatever the image declares (255
-    // included): it is what an update cut short leaves when the image
-    // rewrites the pin-out word itself.
-    if (pinOut.erased) {
-        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PIN_OUT_ERASED);
-        return;
-    }
     if (pinOut.version() != header.pinOutVersion) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
@@ -151,20 +144,14 @@ uint8_t *decodeImage(const tFirmwareImageHeader &header, tStatus &status) {
     return bytes;
 }
 
-bool allErased(const uint8_t *bytes, size_t length) {
-    for (size_t index = 0; index < length; ++index)
-        if (bytes[index] != 0xFF) return false;
-    return true;
-}
-
-// Reads the region to keep it; a region that reads entirely erased is read
-// again into `scratch`, and two readings that differ fail with
-// ZELSMBUS_ERROR_IO (nothing is erased then).
+// Reads the region to keep it, twice: a word that did not answer reads all
+// ones, which a region may hold as well, so only two readings that agree are
+// kept. Readings that differ fail with ZELSMBUS_ERROR_IO (nothing is erased
+// then).
 void saveRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset, uint8_t *saved,
                 uint8_t *scratch, tStatus &status) {
     const uint32_t regionSize = firmwareRegionSize(flashId);
     readFlashRegion(port, flashId, offset, regionSize, saved, status);
-    if (status.isFatal() || !allErased(saved, regionSize)) return;
     readFlashRegion(port, flashId, offset, regionSize, scratch, status);
     if (!status.isFatal() && std::memcmp(saved, scratch, regionSize) != 0)
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
@@ -186,10 +173,14 @@ bool verifyRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset, const 
     return true;
 }
 
-// Device 0x1010: writes the saved region back and reads it again, under a
-// status of its own. A restore that does not verify is tried once more. It
-// allocates nothing, so running out of memory cannot stop it.
+// Device 0x1010: whether the region holds the saved contents, writing them
+// back when it does not, under statuses of their own. A region that still
+// reads as saved (the failure came before its erase did anything) is left
+// alone; a write-back that does not verify is tried once more. It allocates
+// nothing, so running out of memory cannot stop it.
 bool restoreRegion(iRegisterPort &port, uint32_t offset, const uint8_t *saved, uint8_t *readBack) {
+    tStatus checkStatus;
+    if (verifyRegion(port, kFlashId1010, offset, saved, readBack, checkStatus)) return true;
     const uint32_t regionSize = firmwareRegionSize(kFlashId1010);
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus restoreStatus;
@@ -202,23 +193,32 @@ bool restoreRegion(iRegisterPort &port, uint32_t offset, const uint8_t *saved, u
 // Programs the pin-out word read before the erase back when it now reads
 // erased, so that the same update can be made again. Under a status of its own.
 void restorePinOut(iRegisterPort &port, uint16_t flashId, const tPinOut &pinOut) {
+    if (pinOut.erased) return;
     tStatus own;
     const tPinOut now = readPinOut(port, flashId, pinOut.address, own);
     if (own.isFatal() || !now.erased) return;
     programFlashBytes(port, flashId, pinOut.address, pinOut.bytes, pinOut.length, own);
 }
 
+// The region holds neither the old firmware nor the new: that outranks
+// whatever failure led here.
+void reportDamaged(tStatus &status) {
+    status.clear();
+    ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_REGION_DAMAGED);
+}
+
 // After a failure once the erase has begun. A device that is still busy
-// after the release's wait is neither erased nor programmed again: it
-// answers nothing, and each attempt would cost another wait.
+// after the release's wait (or whose status cannot be read) is neither
+// erased nor programmed again: it answers nothing, and each attempt would
+// cost another wait. Device 0x1010 must then end with its old region
+// verified, or the call says the region is damaged.
 void recover(iRegisterPort &port, uint16_t flashId, uint32_t offset, const uint8_t *saved,
              uint8_t *readBack, const tPinOut &pinOut, tStatus &status) {
-    if (flashStillBusy(port, flashId)) return;
-    if (saved != nullptr && !restoreRegion(port, offset, saved, readBack)) {
-        // The region holds neither the old firmware nor the new.
-        status.clear();
-        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_REGION_DAMAGED);
+    if (flashStillBusy(port, flashId)) {
+        if (saved != nullptr) reportDamaged(status);
+        return;
     }
+    if (saved != nullptr && !restoreRegion(port, offset, saved, readBack)) reportDamaged(status);
     restorePinOut(port, flashId, pinOut);
 }
 

@@ -24,22 +24,19 @@ constexpr uint32_t k1010EraseBlocks = 2;
 constexpr uint32_t k1010EraseBlockBytes = 0x8000;
 constexpr uint32_t kTrailerBytes = 2;
 constexpr uint32_t kSerialAddressSpace = 0x1000000;
-constexpr int kIndirectErasePolls = 10;
-constexpr uint32_t kIndirectErasePollMilliseconds = 100;
-constexpr uint32_t kBF8EEraseMilliseconds = 25;
 
 // Activation points 0x9D17's boot header at the new region.
 constexpr uint16_t kBootHeader[18] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
                                       0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
                                       0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
 
-// Polls the indirect device after an erase until it is no longer busy; any
-// of its error bits refuses.
+// Polls the indirect device after an erase until it is no longer busy, a
+// sleep after each reading; any of its error bits refuses.
 void waitIndirectErase(iRegisterPort &port, tStatus &status) {
     uint32_t deviceStatus = 0;
-    for (int poll = 0; poll < kIndirectErasePolls && !status.isFatal(); ++poll) {
+    for (int poll = 0; poll < kIndirectBusyPolls && !status.isFatal(); ++poll) {
         deviceStatus = readIndirectStatus(port, status);
-        sleepMilliseconds(kIndirectErasePollMilliseconds);
+        sleepMilliseconds(kIndirectBusyPollMilliseconds);
         if ((deviceStatus & kIndirectBusy) == 0) break;
     }
     if (!status.isFatal() && (deviceStatus & kIndirectErrorBits))
@@ -81,6 +78,30 @@ void writeSerialPages(iRegisterPort &port, uint16_t flashId, uint32_t address, u
     }
 }
 
+// 0xBF8E's only way to program: auto-increment, the address and the first
+// two bytes in one command, then two bytes per command. The mode takes
+// nothing but its own commands, write disable and the busy output switches:
+// write disable ends it before the blocks are protected again.
+void programAutoIncrement(iRegisterPort &port, uint32_t address, const uint8_t *bytes,
+                          uint32_t length, tStatus &status) {
+    if (status.isFatal()) return;
+    const tFlashScope procedure(port, kFlashIdBF8E, tFlashHold::writeProcedure, status);
+    flashCommand(port, serialCommand(kOpBusyOutputOn), kSerialSendOne, status);
+    setFlashWriteEnable(port, kFlashIdBF8E, true, status);
+    flashCommand(port, serialCommand(kOpAutoIncrement, address), kSerialAutoIncrementStart, status);
+    for (uint32_t at = 0; at + 1 < length && !status.isFatal(); at += 2) {
+        // The pair as the serial port sends it: each byte's bits reversed.
+        const uint32_t pair = uint32_t(reverseByteBits(bytes[at])) << 8 | reverseByteBits(bytes[at + 1]);
+        if (at == 0)
+            flashCommand(port, pair << 16, kSerialSendTwo, status);
+        else
+            flashCommand(port, serialCommand(kOpAutoIncrement, pair << 8), kSerialSendThree, status);
+    }
+    flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
+    setFlashWriteEnable(port, kFlashIdBF8E, false, status);
+    flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, status);
+}
+
 void write1010(iRegisterPort &port, const uint8_t *buffer, uint32_t regionSize, tStatus &status) {
     const tFlashScope procedure(port, kFlashId1010, tFlashHold::writeProcedure, status);
     for (uint32_t block = 0; block < k1010EraseBlocks && !status.isFatal(); ++block) {
@@ -105,29 +126,7 @@ void writeBF8E(iRegisterPort &port, uint32_t offset, const uint8_t *buffer, uint
     }
     if (status.isFatal()) return;
 
-    // Auto-increment programming: two bytes per command after the first.
-    flashCommand(port, serialCommand(kOpBusyOutputOn), kSerialSendOne, status);
-    setFlashWriteEnable(port, kFlashIdBF8E, true, status);
-    flashCommand(port, serialCommand(kOpAutoIncrement, offset), kSerialAutoIncrementStart, status);
-    bool first = true;
-    for (uint32_t at = 0; at < regionSize && !status.isFatal(); at += 4) {
-        const uint32_t word = reverseWordBits(loadLittleEndian(buffer + at));
-        const uint32_t halves[2] = {word >> 16, word & 0xFFFFu};
-        for (uint32_t half : halves) {
-            if (first)
-                flashCommand(port, half << 16, kSerialSendTwo, status);
-            else
-                flashCommand(port, serialCommand(kOpAutoIncrement, half << 8), kSerialSendThree,
-                             status);
-            first = false;
-        }
-    }
-    // Auto-increment programming takes nothing but its own commands, write
-    // disable and the status read: it has to end before the protection can
-    // be set again.
-    flashCommand(port, serialCommand(kOpWriteDisable), kSerialSendOne, status);
-    setFlashWriteEnable(port, kFlashIdBF8E, false, status);
-    flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, status);
+    programAutoIncrement(port, offset, buffer, regionSize, status);
 }
 
 void write9D17(iRegisterPort &port, const uint8_t *buffer, uint32_t byteCount, uint32_t regionSize,
@@ -148,6 +147,20 @@ void write9D17(iRegisterPort &port, const uint8_t *buffer, uint32_t byteCount, u
 }
 
 }  // namespace
+
+bool firmwareRefusedBeforeErase(int32_t code) {
+    switch (code) {
+        case ZELSMBUS_ERROR_NOT_FOUND:       // no image or handle
+        case ZELSMBUS_ERROR_NOT_SUPPORTED:   // the image does not suit the controller
+        case ZELSMBUS_ERROR_TOO_LARGE:       // larger than the region
+        case ZELSMBUS_ERROR_CORRUPT_DATA:    // payload length or CRC
+        case ZELSMBUS_ERROR_OUT_OF_MEMORY:   // every buffer is taken before the erase
+        case ZELSMBUS_ERROR_BUSY:            // another writer holds the flash lock
+            return true;
+        default:
+            return false;
+    }
+}
 
 uint32_t firmwareCapacity(uint16_t flashId) {
     const uint32_t regionSize = firmwareRegionSize(flashId);
@@ -213,9 +226,11 @@ void writeFirmwareRegion(iRegisterPort &port, uint32_t offset, uint32_t byteCoun
         case kFlashIdBF8E:
             writeBF8E(port, offset, buffer, regionSize, status);
             break;
-        default:
+        case kFlashId9D17:
             write9D17(port, buffer, byteCount, regionSize, status);
             break;
+        default:
+            break;  // refused above: no region
     }
     release(buffer);
 }
@@ -223,27 +238,41 @@ void writeFirmwareRegion(iRegisterPort &port, uint32_t offset, uint32_t byteCoun
 void programFlashBytes(iRegisterPort &port, uint16_t flashId, uint32_t address,
                        const uint8_t *bytes, uint32_t length, tStatus &status) {
     if (status.isFatal()) return;
-    if (bytes == nullptr || length == 0 || length > kFlashPageBytes ||
-        firmwareRegionSize(flashId) == 0) {
+    if (bytes == nullptr || length == 0 || length > kFlashPageBytes) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    // Whole pages of 0xFF around the bytes: programming 0xFF changes nothing.
+    // Whole pages of 0xFF around the bytes (whole pairs on 0xBF8E):
+    // programming 0xFF changes nothing.
     uint8_t pages[2 * kFlashPageBytes];
     std::memset(pages, 0xFF, sizeof pages);
     const uint32_t start = address & ~(kFlashPageBytes - 1);
     std::memcpy(pages + (address - start), bytes, length);
     const uint32_t span = address - start + length > kFlashPageBytes ? 2 * kFlashPageBytes
                                                                       : kFlashPageBytes;
-    if (flashId == kFlashId9D17) {
-        const tFlashScope procedure(port, flashId, tFlashHold::writeProcedure, status);
-        for (uint32_t at = 0; at < span && !status.isFatal(); at += kFlashPageBytes)
-            programIndirect(port, start + at, pages + at, kFlashPageBytes, status);
-        return;
+    switch (flashId) {
+        case kFlashId1010: {
+            const tFlashScope procedure(port, flashId, tFlashHold::writeProcedure, status);
+            writeSerialPages(port, flashId, start, span, pages, status);
+            setFlashWriteEnable(port, flashId, false, status);
+            return;
+        }
+        case kFlashIdBF8E: {
+            const uint32_t first = (address - start) & ~1u;
+            const uint32_t end = (address - start + length + 1) & ~1u;
+            programAutoIncrement(port, start + first, pages + first, end - first, status);
+            return;
+        }
+        case kFlashId9D17: {
+            const tFlashScope procedure(port, flashId, tFlashHold::writeProcedure, status);
+            for (uint32_t at = 0; at < span && !status.isFatal(); at += kFlashPageBytes)
+                programIndirect(port, start + at, pages + at, kFlashPageBytes, status);
+            return;
+        }
+        default:
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
+            return;
     }
-    const tFlashScope procedure(port, flashId, tFlashHold::writeProcedure, status);
-    writeSerialPages(port, flashId, start, span, pages, status);
-    setFlashWriteEnable(port, flashId, false, status);
 }
 
 void activateIndirectFirmware(iRegisterPort &port, tStatus &status) {
@@ -263,6 +292,8 @@ void activateIndirectFirmware(iRegisterPort &port, tStatus &status) {
 
 bool indirectBootHeaderIntact(iRegisterPort &port, tStatus &status) {
     uint8_t bytes[sizeof kBootHeader];
+    // The header's page is being programmed until the device says it is done.
+    waitIndirectDeviceReady(port, status);
     readIndirectBytes(port, 0, sizeof bytes, bytes, status);
     if (status.isFatal()) return false;
     for (size_t index = 0; index < sizeof kBootHeader / 2; ++index)

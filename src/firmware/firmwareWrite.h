@@ -32,6 +32,13 @@ void writeFirmwareRegion(iRegisterPort &port, uint32_t offset, uint32_t byteCoun
 void programFlashBytes(iRegisterPort &port, uint16_t flashId, uint32_t address,
                        const uint8_t *bytes, uint32_t length, tStatus &status);
 
+// Whether a failure code of the firmware update (ZELSMBusWriteFirmware)
+// only ever comes before anything was erased: the flash then holds what it
+// held before the call. Every other failure may come once the erase has
+// begun (on 0x1010 the old firmware is then back in full unless the code is
+// ZELSMBUS_ERROR_REGION_DAMAGED).
+bool firmwareRefusedBeforeErase(int32_t code);
+
 // Makes device 0x9D17 restart from the freshly written region.
 void activateIndirectFirmware(iRegisterPort &port, tStatus &status);
 // Whether 0x9D17's boot header reads back as activation writes it.

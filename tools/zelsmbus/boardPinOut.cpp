@@ -3,6 +3,7 @@
 #include "boardPinOut.h"
 
 #include "controller/flashAccess.h"
+#include "controller/flashLock.h"
 #include "controller/flashScope.h"
 #include "controller/tAttributeRegisterPort.h"
 #include "firmware/firmwareWrite.h"
@@ -34,20 +35,19 @@ uint32_t readPinOutWord(nZELSMBUS000::iRegisterPort &port, uint16_t flashId, uin
 }
 
 // Runs a procedure on the board's flash with the session unrestricted for it
-// (register attributes need that), starting from a device at rest; on a
-// failure the device is brought back to rest.
+// (register attributes need that), once the flash is identified: a reading
+// procedure sends it nothing else, a writing one starts from a device at
+// rest (the write itself ends what it starts on every path).
 template <typename Procedure>
-bool onFlash(tSMBusHandle *handle, Procedure procedure) {
+bool onFlash(tSMBusHandle *handle, nZELSMBUS000::tFlashAccess access, Procedure procedure) {
     tStatus status;
     const nZELSMBUS000::tUnrestrictedSession unrestricted(handle, status);
     nZELSMBUS000::tAttributeRegisterPort port(handle);
-    const uint16_t flashId = nZELSMBUS000::bringFlashToRest(port, status);
+    const uint16_t flashId = access == nZELSMBUS000::tFlashAccess::write
+                                 ? nZELSMBUS000::identifyFlashForWriting(port, status)
+                                 : nZELSMBUS000::identifyFlashForReading(port, status);
     if (status.isFatal()) return false;
     procedure(port, flashId, status);
-    if (status.isFatal()) {
-        tStatus own;
-        nZELSMBUS000::releaseFlash(port, flashId, nZELSMBUS000::tFlashHold::writeProcedure, own);
-    }
     return !status.isFatal();
 }
 
@@ -58,7 +58,7 @@ uint32_t firmwareRegionSize(uint16_t flashId) { return nZELSMBUS000::firmwareReg
 std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &, tSMBusHandle *handle,
                                            uint32_t pinOutAddress) {
     BoardPinOut board{0, 0, false, 0};
-    const bool read = onFlash(handle, [&](auto &port, uint16_t flashId, tStatus &status) {
+    const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read, [&](auto &port, uint16_t flashId, tStatus &status) {
         board.flashId = flashId;
         if (firmwareRegionSize(flashId) == 0) {
             status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;  // a device the library does not update
@@ -78,7 +78,7 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &,
                                                        uint32_t offset) {
     std::vector<uint8_t> region(firmwareRegionSize(flashId));
     if (region.empty()) return std::nullopt;
-    const bool read = onFlash(handle, [&](auto &port, uint16_t found, tStatus &status) {
+    const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read, [&](auto &port, uint16_t found, tStatus &status) {
         if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
         nZELSMBUS000::readFlashRegion(port, flashId, offset, uint32_t(region.size()), region.data(),
                                       status);
@@ -89,7 +89,7 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &,
 
 bool restorePinOutWord(const FlashWriterLock &held, tSMBusHandle *handle, uint16_t flashId,
                        uint32_t address, uint32_t word) {
-    const bool programmed = onFlash(handle, [&](auto &port, uint16_t found, tStatus &status) {
+    const bool programmed = onFlash(handle, nZELSMBUS000::tFlashAccess::write, [&](auto &port, uint16_t found, tStatus &status) {
         if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
         if (flashId == nZELSMBUS000::kFlashId9D17) {
             const uint8_t bytes[2] = {uint8_t(word >> 8), uint8_t(word)};

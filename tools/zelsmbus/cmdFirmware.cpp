@@ -21,6 +21,7 @@
 #include "failure.h"
 #include "firmwareBackup.h"
 #include "firmwareImage.h"
+#include "firmware/firmwareWrite.h"
 #include "firmwareJournal.h"
 #include "flashWriterLock.h"
 #include "heldSignals.h"
@@ -138,11 +139,7 @@ void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
 }
 
 // Codes with which the library refuses before it erases anything.
-bool refusedBeforeErase(int32_t status) {
-    return status == ZELSMBUS_ERROR_NOT_SUPPORTED || status == ZELSMBUS_ERROR_TOO_LARGE ||
-           status == ZELSMBUS_ERROR_CORRUPT_DATA || status == ZELSMBUS_ERROR_NOT_FOUND ||
-           status == ZELSMBUS_ERROR_PIN_OUT_ERASED || status == ZELSMBUS_ERROR_BUSY;
-}
+bool refusedBeforeErase(int32_t status) { return nZELSMBUS000::firmwareRefusedBeforeErase(status); }
 
 // The failure of the update itself, with what to do next.
 [[noreturn]] void updateFailed(const FirmwareArgs &args, int32_t status, const std::string &journal,

@@ -74,7 +74,8 @@ FlashWriterLock::FlashWriterLock(tSMBusHandle *handle, const std::string &resour
     if (!found)
         throw ToolError(what + ": no driver node names its PCI device", std::nullopt,
                         "check that the driver still lists it (zelsmbus list)");
-    nZELSMBUS000::lockFlashNode(node_->proxy.descriptor(), status);
+    nZELSMBUS000::lockFlashNode(node_->proxy.descriptor(), nZELSMBUS000::tFlashAccess::write,
+                                status);
     if (status.code == ZELSMBUS_ERROR_BUSY) {
         throw ToolError(what + ": another program is writing the controller's flash", status.code,
                         "wait until it is done (a firmware update takes minutes), then run the "
