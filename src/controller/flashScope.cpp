@@ -118,14 +118,14 @@ void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &st
             break;
     }
     // A pass whose request failed, or after which the device says it is not
-    // at rest, is gone through once more; only the last pass's failure counts.
+    // at rest, is gone through once more. Every failed request is reported.
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus own;
-        if (restOnce(port, flashId, own)) return;
-        if (attempt == 0) continue;
-        if (!own.isFatal())
-            ZELSMBUS_SET_CODE(own, ZELSMBUS_ERROR_INVALID_PARAMETER);  // the device refuses to rest
-        status.merge(own);
+        const bool atRest = restOnce(port, flashId, own);
+        if (own.isFatal()) status.merge(own);
+        if (atRest) return;
+        if (attempt == 1 && !own.isFatal())
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);  // the device refuses to rest
     }
 }
 

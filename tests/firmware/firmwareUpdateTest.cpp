@@ -173,12 +173,13 @@ const TimedFault kTimedFaults[] = {
          EXPECT_TRUE(p.eraseError);
      }},
     // A device busy for good after the first erase answers nothing: it is
-    // not erased again, and the call returns within three of its waits.
+    // not erased again, the call returns within three of its waits, and it
+    // says the region is damaged (its old contents were not put back).
     {"BusyForGoodAfterTheFirstErase1010", &flashworld::k1010, 0x8000,
      [](tFlashController &c, Progress &p, uint32_t offset, uint32_t value) {
          if (erases(p, offset, value)) c.model.deviceStuckBusy = true;
      },
-     ZELSMBUS_ERROR_TIMEOUT,
+     ZELSMBUS_ERROR_REGION_DAMAGED,
      [](const tFlashController &, const Progress &p) {
          EXPECT_EQ(p.erases, 1u) << "a busy device was erased again";
          EXPECT_GE(flashtest::gClockNs, kDeviceWaitNs);
