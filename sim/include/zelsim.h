@@ -298,7 +298,10 @@ enum zelsim_flash_fault {
     ZELSIM_FLASH_DROP_PROGRAMS, /* the next `value` program operations leave the array unchanged */
     ZELSIM_FLASH_STATUS_BITS,   /* or'ed into every indirect device status (e.g. 0x40, an error) */
     ZELSIM_FLASH_MISS_IDENTIFY, /* the next `value` identifications (0xAB) go unanswered: 0xFF */
-    ZELSIM_FLASH_MISS_READ      /* the next `value` array reads (0x03) go unanswered: all 0xFF */
+    ZELSIM_FLASH_MISS_READ,     /* the next `value` array reads (0x03) go unanswered: all 0xFF */
+    ZELSIM_FLASH_MISS_DATA_WORD /* the `value`-th read of register 76 from now (1: the next)
+                                   answers all ones without an error, as an unanswered PCI
+                                   read does; 0 cancels */
 };
 
 /* Size of the node's flash array in bytes (0: no array, or no node). */
@@ -312,6 +315,11 @@ ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, 
 ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint32_t signature);
 /* Register 4, the installed firmware version. */
 ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version);
+/* The serial instructions that began a command on the node's serial port
+ * since the last call with `clear` set (or since the world was made), as a
+ * bit mask: bit (i % 8) of seen[i / 8] for instruction i. Every instruction
+ * counts, also one the device does not answer. */
+ZELSIM_API int zelsim_flash_instructions(unsigned node, uint8_t seen[32], int clear);
 /* How often the node's new firmware was started (0x9D17 activation). */
 ZELSIM_API int zelsim_flash_activations(unsigned node, unsigned *count);
 

@@ -288,6 +288,7 @@ int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
             break;
         case 76:
             value = received_;
+            if (missDataWord > 0 && --missDataWord == 0) value = 0xFFFFFFFFu;
             break;
         case 0x2000:
             value = (interfaceStuck ? 0x10u : 0u) | (resetGranted_ ? 4u : 0u) |
@@ -297,6 +298,11 @@ int32_t FlashModel::read(uint32_t offset, uint32_t &value) {
             value = address_;
             break;
         case 0x200C: {
+            if (busy()) {  // a flash busy programming or erasing streams no data
+                value = 0xFFFF;
+                readPointer_ += 2;
+                break;
+            }
             uint8_t bytes[2];
             readArray(readPointer_, bytes, 2);
             value = uint32_t(bytes[0]) << 8 | bytes[1];
@@ -385,6 +391,7 @@ uint8_t FlashModel::clockByte(uint8_t out) {
     if (!selected_) {
         selected_ = true;
         frame_.clear();
+        instructionsSeen[out / 8] |= uint8_t(1u << (out % 8));
         // A part answers only its own instructions; a busy flash only its
         // status (the indirect part's serial port only identifies, busy or
         // not); auto-increment mode takes little.

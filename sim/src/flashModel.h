@@ -7,6 +7,7 @@
 // clock it is given (the simulator's virtual clock). See sim/README.md.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -77,6 +78,10 @@ public:
     uint32_t extraStatusBits = 0;  // or'ed into every indirect device status (e.g. 0x40)
     unsigned missIdentify = 0;     // the next n identifications (0xAB) read 0xFF throughout
     unsigned missRead = 0;         // the next n array reads (0x03) read 0xFF throughout
+    unsigned missDataWord = 0;     // the n-th read of register 76 from now reads all ones
+
+    // Serial instructions that began a command since the last clear.
+    std::array<uint8_t, 32> instructionsSeen{};
 
     // Virtual durations of the flash's own work.
     static constexpr uint64_t kPageProgramNs = 700'000;

@@ -118,6 +118,9 @@ ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, 
         case ZELSIM_FLASH_MISS_READ:
             flash->missRead = value;
             break;
+        case ZELSIM_FLASH_MISS_DATA_WORD:
+            flash->missDataWord = value;
+            break;
         default:
             return -1;
     }
@@ -159,6 +162,16 @@ ZELSIM_API int zelsim_flash_device_state(unsigned node, struct zelsim_flash_stat
     state->busy_ns_left = now.busyNsLeft;
     state->indirect_transfer_open = now.indirectTransferOpen ? 1 : 0;
     state->reset_granted = now.resetGranted ? 1 : 0;
+    return 0;
+}
+
+ZELSIM_API int zelsim_flash_instructions(unsigned node, uint8_t seen[32], int clear) {
+    Sim &s = sim();
+    Lock lock(s.mutex);
+    FlashModel *flash = flashOf(s, node);
+    if (flash == nullptr || seen == nullptr) return -1;
+    std::memcpy(seen, flash->instructionsSeen.data(), flash->instructionsSeen.size());
+    if (clear) flash->instructionsSeen.fill(0);
     return 0;
 }
 

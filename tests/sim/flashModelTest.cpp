@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <cstdint>
+#include <string>
 
 #include "zelsim.h"
 
@@ -236,6 +237,124 @@ TEST_F(FlashModel, IndirectPortShowsAnOpenTransferAndAResetGrant) {
     EXPECT_EQ(released.indirect_transfer_open, 0);
     EXPECT_EQ(released.reset_granted, 0);
     EXPECT_EQ(zelsim_flash_device_state(99, &released), -1);
+}
+
+
+// Each part answers only the instructions it defines; anything else reads all
+// ones and changes nothing, as absent hardware would. 0x9D17's serial port
+// tells its identifier and nothing else.
+struct UndefinedCase {
+    const char *name;
+    unsigned node;
+    uint32_t word;     // the command
+    uint32_t control;  // its transfer
+};
+
+const UndefinedCase kUndefined[] = {
+    {"StatusOn9D17", k9D17, 0x05000000, 0x202},
+    {"ReadOn9D17", k9D17, 0x03300000, 0x204},
+    {"StatusOnBF8E", kBF8E, 0x05000000, 0x202},
+    {"AutoIncrementOn1010", k1010, 0xAD000000, 0x204},
+};
+
+class UndefinedInstruction : public FlashModel,
+                             public ::testing::WithParamInterface<UndefinedCase> {};
+
+TEST_P(UndefinedInstruction, AnswersAllOnes) {
+    const UndefinedCase &c = GetParam();
+    const uint8_t data[4] = {0x00, 0x12, 0x34, 0x56};
+    zelsim_flash_write(c.node, 0x300000, data, 4);
+    serial(c.node, c.word, c.control | 0x100);  // kept selected: the next transfer reads on
+    const uint32_t answer = serial(c.node, 0, 0x204);
+    EXPECT_EQ(answer, 0xFFFFFFFFu);
+    EXPECT_EQ(state(c.node).selected, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, UndefinedInstruction, ::testing::ValuesIn(kUndefined),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(FlashModel, UndefinedInstructionsChangeNothing) {
+    // 0x9D17's serial port: write enable and erase go nowhere.
+    const uint8_t data[2] = {0x12, 0x34};
+    zelsim_flash_write(k9D17, 0, data, 2);
+    serial(k9D17, 0x06000000, 0x201);
+    serial(k9D17, 0xD8000000, 0x204);
+    EXPECT_EQ(state(k9D17).write_enabled, 0);
+    EXPECT_EQ(byteAt(k9D17, 0), 0x12);
+    EXPECT_EQ(identify(k9D17), 0x9D17);
+    // 0x1010 has no status-register write.
+    const uint8_t before = state(k1010).status_register;
+    serial(k1010, 0x50000000, 0x201);
+    serial(k1010, 0x013C0000, 0x202);
+    EXPECT_EQ(state(k1010).status_register, before);
+}
+
+// 0xBF8E's 0x02 programs one byte, whatever follows it.
+TEST_F(FlashModel, ByteProgramOnBF8EProgramsOneByte) {
+    unprotectAndEnable(kBF8E);
+    serial(kBF8E, 0x02080010, 0x304);
+    serial(kBF8E, 0x00000000, 0x204);  // four bytes of 0x00
+    sleepMs(1);
+    EXPECT_EQ(byteAt(kBF8E, 0x80010), 0x00);
+    EXPECT_EQ(byteAt(kBF8E, 0x80011), 0xFF);
+}
+
+// The control interface tells which instructions reached a serial port.
+TEST_F(FlashModel, InstructionsSeenAreCountedUntilCleared) {
+    uint8_t seen[32];
+    ASSERT_EQ(zelsim_flash_instructions(kBF8E, seen, 1), 0);
+    identify(kBF8E);
+    serial(kBF8E, 0x05000000, 0x202);
+    ASSERT_EQ(zelsim_flash_instructions(kBF8E, seen, 1), 0);
+    for (unsigned instruction = 0; instruction < 256; ++instruction)
+        EXPECT_EQ((seen[instruction / 8] >> (instruction % 8)) & 1,
+                  instruction == 0xAB || instruction == 0x05 ? 1 : 0)
+            << std::hex << instruction;
+    ASSERT_EQ(zelsim_flash_instructions(kBF8E, seen, 0), 0);
+    for (uint8_t byte : seen) EXPECT_EQ(byte, 0);
+}
+
+// One data word of a read answers all ones without an error; the next reads
+// the array again.
+TEST_F(FlashModel, MissedDataWordReadsAllOnesOnce) {
+    const uint8_t word[8] = {0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B};
+    zelsim_flash_write(k1010, 0x100, word, 8);
+    // The command's own transfer is the first read of register 76.
+    ASSERT_EQ(zelsim_flash_fault(k1010, ZELSIM_FLASH_MISS_DATA_WORD, 2), 0);
+    serial(k1010, 0x03000100, 0x304);
+    EXPECT_EQ(serial(k1010, 0, 0x304), 0xFFFFFFFFu);
+    EXPECT_EQ(serial(k1010, 0, 0x204), 0x109050D0u);  // bytes 8..B, each bit-reversed
+}
+
+// While 0x9D17 programs, its read data register streams no data.
+TEST_F(FlashModel, IndirectReadWhileBusyReadsAllOnes) {
+    zelsim_register_write(k9D17, 0x2000, 16);  // write enable
+    zelsim_register_write(k9D17, 0x2008, 0x300000);
+    zelsim_register_write(k9D17, 0x2000, 1);
+    zelsim_register_write(k9D17, 0x2010, 0x1234);
+    zelsim_register_write(k9D17, 0x2000, 2);  // programs the page: busy for a while
+    auto readWord = [] {
+        uint32_t value = 0;
+        zelsim_register_write(k9D17, 0x2000, 1);
+        zelsim_register_write(k9D17, 0x2008, 0x300000);
+        zelsim_register_write(k9D17, 0x200C, 0);
+        zelsim_register_read(k9D17, 0x200C, &value);
+        zelsim_register_write(k9D17, 0x2000, 2);
+        return value;
+    };
+    EXPECT_EQ(readWord(), 0xFFFFu);
+    sleepMs(1);
+    EXPECT_EQ(readWord(), 0x1234u);
+}
+
+// A part behind the serial port has nothing behind the indirect port.
+TEST_F(FlashModel, IndirectPortOfASerialPartReadsAllOnes) {
+    uint32_t value = 0;
+    ASSERT_EQ(zelsim_register_read(k1010, 0x2000, &value), 0);
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+    zelsim_register_write(k1010, 0x2000, 16);
+    zelsim_register_write(k1010, 0x2004, 0);
+    EXPECT_EQ(byteAt(k1010, 0x10000), 0x5Au) << "block 2's factory contents were erased";
 }
 
 }  // namespace
