@@ -325,4 +325,30 @@ TEST_F(ConfigFlag, BusyFlashTimesOutAndTheBlockIsPutBack) {
     EXPECT_EQ(block2(), before);
 }
 
+// Once block 2's erase was sent, a flash that stays busy, or requests that
+// all fail, leave nothing to put the block back with or to show it is still
+// there: the call says the block is damaged, and a busy flash is not erased
+// a second time.
+TEST_F(ConfigFlag, BlockNotShownBackAfterTheEraseIsDamaged) {
+    for (const bool busy : {true, false}) {
+        SCOPED_TRACE(busy ? "busy for good" : "requests fail");
+        tFlashController flash{kFlashId1010};
+        tSMBusHandle session{&flash, 0, {0, 0}};
+        unsigned erases = 0;
+        flash.onWrite = [&](uint32_t offset, uint32_t value) {
+            uint32_t command = 0;
+            flash.model.read(64, command);
+            if (offset != 68 || value != 0x204 || command >> 24 != 0xD8) return;
+            ++erases;
+            if (busy)
+                flash.model.deviceStuckBusy = true;
+            else
+                flash.failRequests = true;
+        };
+        const uint32_t on = 1;
+        EXPECT_EQ(ZELSMBusSetAttribute(&session, 1006, &on), ZELSMBUS_ERROR_REGION_DAMAGED);
+        EXPECT_EQ(erases, 1u);
+    }
+}
+
 }  // namespace

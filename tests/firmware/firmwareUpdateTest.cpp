@@ -96,6 +96,28 @@ TEST_F(FirmwareUpdate, NullArgumentsAreRefusedFirst) {
     EXPECT_EQ(ZELSMBusWriteFirmware(&handle, 0, text.data(), 0), -52006);
 }
 
+// After activation the boot header's page is still being programmed for a
+// while: it is read back once the device says it is done, not before (a busy
+// device streams no data, which would read as a header that did not take).
+TEST_F(FirmwareUpdate, BootHeaderIsReadBackOnceTheDeviceIsIdle) {
+    prepare(flashworld::k9D17);
+    const std::string text = image(0x1000);
+    bool activated = false, closed = false;
+    unsigned polls = 0;
+    controller->onWrite = [&](uint32_t offset, uint32_t value) {
+        if (offset == 0x2008) activated = value == 0;
+        if (activated && !closed && offset == 0x2000 && value == 2) {
+            closed = true;
+            controller->model.deviceStuckBusy = true;
+        }
+        if (closed && offset == 0x2014 && value == 0x50000 && ++polls == 2)
+            controller->model.deviceStuckBusy = false;
+    };
+    EXPECT_EQ(write(text), 0);
+    EXPECT_TRUE(closed) << "no activation";
+    EXPECT_GE(polls, 2u) << "the header was read back without asking the device";
+}
+
 // What the update has sent so far, as the hooks below count it.
 struct Progress {
     uint32_t command = 0;         // the serial command word last written (register 64)
@@ -185,6 +207,14 @@ const TimedFault kTimedFaults[] = {
          EXPECT_GE(flashtest::gClockNs, kDeviceWaitNs);
          EXPECT_LE(flashtest::gClockNs, 3 * kDeviceWaitNs) << "waited for more than three waits";
      }},
+    // Every request fails once the first erase was sent: nothing can put the
+    // old region back or show it is still there.
+    {"RequestsFailAfterTheFirstErase1010", &flashworld::k1010, 0x8000,
+     [](tFlashController &c, Progress &p, uint32_t offset, uint32_t value) {
+         if (erases(p, offset, value)) c.failRequests = true;
+     },
+     ZELSMBUS_ERROR_REGION_DAMAGED,
+     [](const tFlashController &, const Progress &p) { EXPECT_EQ(p.erases, 1u); }},
 };
 
 TEST_P(TimedFaults, TheCallFailsAndNeverReportsSuccess) {

@@ -335,6 +335,10 @@ const FaultCase kFaultCases[] = {
     {"MissedIdentify9D17", &k9D17, 0x1000, fault(ZELSIM_FLASH_MISS_IDENTIFY, 1), 0, false},
     {"MissedPinOutRead1010", &k1010, 0x8000, fault(ZELSIM_FLASH_MISS_READ, 1), 0, true},
     {"MissedPinOutReadBF8E", &kBF8E, 0x8000, fault(ZELSIM_FLASH_MISS_READ, 1), 0, false},
+    // One word of the saved region answers all ones without an error: two
+    // readings that differ refuse the update before anything is erased.
+    {"UnansweredWordWhileSaving1010", &k1010, 0x8000, fault(ZELSIM_FLASH_MISS_DATA_WORD, 3000),
+     ZELSMBUS_ERROR_IO, true, false},
     // A killed process left a transfer or programming open: the next call works.
     {"KilledInRead1010", &k1010, 0x8000, leaveReadOpen, 0, true},
     {"KilledInPageProgram1010", &k1010, 0x8000, leavePageProgramOpen, 0, true},
@@ -373,7 +377,8 @@ protected:
         zelsim_clear_faults();
         for (auto kind : {ZELSIM_FLASH_INTERFACE_STUCK, ZELSIM_FLASH_DEVICE_BUSY,
                           ZELSIM_FLASH_DROP_PROGRAMS, ZELSIM_FLASH_STATUS_BITS,
-                          ZELSIM_FLASH_MISS_IDENTIFY, ZELSIM_FLASH_MISS_READ})
+                          ZELSIM_FLASH_MISS_IDENTIFY, ZELSIM_FLASH_MISS_READ,
+                          ZELSIM_FLASH_MISS_DATA_WORD})
             zelsim_flash_fault(device.node, kind, 0);
     }
 };
@@ -555,6 +560,10 @@ INSTANTIATE_TEST_SUITE_P(
     Block2, ConfigFlagFault,
     ::testing::Values(
         ConfigFaultCase{"MissedRead", ZELSIM_FLASH_MISS_READ, 1, ZELSMBUS_ERROR_IO, true},
+        // One word of block 2 answers all ones without an error while it is
+        // saved: it is not taken for the block's contents.
+        ConfigFaultCase{"UnansweredWordWhileSaving", ZELSIM_FLASH_MISS_DATA_WORD, 5000,
+                        ZELSMBUS_ERROR_IO, true},
         ConfigFaultCase{"DroppedProgram", ZELSIM_FLASH_DROP_PROGRAMS, 1, ZELSMBUS_ERROR_SYSTEM,
                         true},
         // The rewrite's 128 page programs and those of both write-backs.

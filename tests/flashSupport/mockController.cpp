@@ -1,5 +1,7 @@
 #include "mockController.h"
 
+#include "zelsmbus.h"
+
 namespace flashtest {
 
 namespace {
@@ -20,6 +22,10 @@ tFlashController::tFlashController(uint16_t flashId, uint32_t version, uint16_t 
     ON_CALL(*this, readRegister(_, _, _))
         .WillByDefault([this](uint32_t offset, uint32_t &value, tStatus &status) {
             if (status.isFatal()) return;
+            if (failRequests) {
+                ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
+                return;
+            }
             uint32_t result = 0;
             model.read(offset, result);
             value = result;
@@ -28,6 +34,10 @@ tFlashController::tFlashController(uint16_t flashId, uint32_t version, uint16_t 
     ON_CALL(*this, writeRegister(_, _, _))
         .WillByDefault([this](uint32_t offset, uint32_t value, tStatus &status) {
             if (status.isFatal()) return;
+            if (failRequests) {
+                ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_IO);
+                return;
+            }
             model.write(offset, value);
             if (onWrite) onWrite(offset, value);
             if (logging) log.push_back({true, offset, value});

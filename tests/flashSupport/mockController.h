@@ -118,6 +118,7 @@ public:
     zelsim::FlashModel model;
     nZELSMBUS000::tControllerRegisterPort port{*this};
     std::function<void(uint32_t, uint32_t)> onWrite;  // runs after each register write
+    bool failRequests = false;  // every register access fails (an I/O error), from now on
     bool logging = true;
     std::vector<tRegisterAccess> log;
 };
