@@ -153,16 +153,18 @@
  *
  * Firmware updates and the configuration flag (`ZELSMBUS_ATTR_CONFIG_FLAG`) are
  * sequences of register commands on the controller's flash. The library runs
- * one of them at a time per controller: ZELSMBusWriteFirmware(), and getting
- * or setting attribute 1006, hold the controller's **flash writer lock** for
- * the whole call: flock() on the controller's driver node, so that every
- * process using this library (and the `zelsmbus` tool's own flash reads)
- * honours it, and the kernel drops it when its holder dies. A call that finds
- * it held, by another process or another thread of this one, waits about 2
- * seconds and then answers `ZELSMBUS_ERROR_BUSY` (-52031) without touching the
- * flash: call again once the other writer is done (a firmware update takes
- * seconds to minutes). A program that flock()s the node itself must not hold
- * that lock while it calls these functions.
+ * one writer at a time per controller: ZELSMBusWriteFirmware() and setting
+ * attribute 1006 hold the controller's **flash lock** exclusively for the
+ * whole call, and getting attribute 1006 holds it shared (readers do not wait
+ * for each other, only for a writer). The lock is flock() on the controller's
+ * driver node, so that every process using this library (and the `zelsmbus`
+ * tool's own flash reads) honours it, and the kernel drops it when its holder
+ * dies; these calls are the exception to "a handle holds no lock" above. A
+ * call that finds it held against it, by another process or another thread
+ * of this one, waits about 2 seconds and then answers `ZELSMBUS_ERROR_BUSY`
+ * (-52031) without touching the flash: call again once the other writer is
+ * done (a firmware update takes seconds to minutes). A program that flock()s
+ * the node itself must not hold that lock while it calls these functions.
  */
 
 #ifdef __cplusplus
@@ -229,7 +231,7 @@ typedef struct tSMBusHandle tSMBusHandle;
     X(ZELSMBUS_ERROR_IO, -52024, "input/output error")                                                 \
     X(ZELSMBUS_ERROR_INTERRUPTED, -52025, "interrupted or connection reset")                           \
     X(ZELSMBUS_ERROR_ACCESS_DENIED, -52026, "permission denied")                                       \
-    X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased: an update did not complete")  \
+    X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased (no longer returned)")        \
     X(ZELSMBUS_ERROR_BUSY, -52031, "device or resource busy")                                          \
     X(ZELSMBUS_ERROR_REGION_DAMAGED, -52032,                                                            \
       "the region is damaged: do not restart the board, repeat the update")                            \
@@ -853,17 +855,18 @@ ZELSMBUS_API int32_t ZELSMBusResetBus(tSMBusHandle *handle);
  * \retval ZELSMBUS_ERROR_PROTECTED (-26983) a full-access attribute or a
  *         register on a restricted session.
  * \retval ZELSMBUS_ERROR_NOT_SUPPORTED (-52002) attribute 1006 on a controller
- *         whose flash is not of type 0x1010.
- * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) attribute 1006: the flash did not
- *         become ready.
+ *         whose flash is not of type 0x1010. Getting attribute 1006 sends the
+ *         flash nothing but identifications and reads, and writes nothing to
+ *         any device; a flag word that reads all ones is read a second time,
+ *         which stands.
+ * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) attribute 1006: the flash interface
+ *         did not become ready.
  * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) attribute 1006: no memory for
  *         the configuration block.
- * \retval ZELSMBUS_ERROR_BUSY (-52031) attribute 1006: another program or
- *         thread held the controller's flash writer lock for about 2 seconds
- *         (\ref zelsmbus_threads); call again when it is done.
- * \retval ZELSMBUS_ERROR_IO (-52024) attribute 1006: the block read as all
- *         ones (erased, or a flash that did not answer) and a second reading
- *         differed.
+ * \retval ZELSMBUS_ERROR_BUSY (-52031) attribute 1006: a writer (an update or
+ *         a set of the flag, in another program or thread) held the
+ *         controller's flash lock for about 2 seconds (\ref zelsmbus_threads);
+ *         call again when it is done.
  * \retval other a driver or system failure (\ref zelsmbus_statuses).
  */
 ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribute, void *value);
@@ -876,11 +879,16 @@ ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribu
  * them; it needs no access itself and concerns only this handle. Setting
  * `ZELSMBUS_ATTR_CONFIG_FLAG` (1006) rewrites a flash block and takes a while;
  * setting it to the state it has writes nothing. It holds the controller's
- * flash writer lock for the whole call (\ref zelsmbus_threads). The block is
- * read before it is erased (a reading of all ones is read again; readings
- * that differ fail before anything is erased), the rewritten block must read
- * back as the old one with the new flag, and after any failure once the erase
- * has begun the old block is written back and checked.
+ * flash lock exclusively for the whole call (\ref zelsmbus_threads). The
+ * block is read twice before it is erased (readings that differ fail before
+ * anything is erased), the rewritten block must read back as the old one with
+ * the new flag, and after any failure once the erase has begun the old block
+ * must be shown back: it is read, and written back and checked when it
+ * differs; when that cannot be done the call answers
+ * `ZELSMBUS_ERROR_REGION_DAMAGED`. -52006, -52005, -26983, -52002, -52000 and
+ * -52031 come only before anything is erased; -52003 and -52032 only after;
+ * any other code may come before or after, with the block then back in
+ * full.
  *
  * \param handle the session.
  * \param attribute an identifier of #ZELSMBusAttribute that can be set, or a
@@ -900,19 +908,22 @@ ZELSMBUS_API int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribu
  * \retval ZELSMBUS_ERROR_SYSTEM (-52003) attribute 1006: the block did not
  *         read back as written; its previous contents were written back and
  *         read back whole.
- * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) attribute 1006: the
- *         previous contents could not be put back either: the block holds
- *         neither. Do not restart the board; set the attribute again.
+ * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) attribute 1006: once its
+ *         erase had begun the previous contents could not be shown back (the
+ *         write-back failed, the flash stayed busy, or its requests failed):
+ *         the block may hold neither. Do not restart the board; set the
+ *         attribute again.
  * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) attribute 1006: the flash did not
  *         become ready (a device still busy after its wait is not erased or
- *         written again).
+ *         written again; after the erase that is -52032).
  * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) attribute 1006: no memory for
  *         the configuration block.
  * \retval ZELSMBUS_ERROR_BUSY (-52031) attribute 1006: another program or
- *         thread held the controller's flash writer lock for about 2 seconds;
+ *         thread held the controller's flash lock for about 2 seconds;
  *         nothing was written.
- * \retval ZELSMBUS_ERROR_IO (-52024) attribute 1006: the block read as all
- *         ones and a second reading differed; nothing was erased.
+ * \retval ZELSMBUS_ERROR_IO (-52024) attribute 1006: two readings of the
+ *         block before the erase differed (nothing was erased), or a driver
+ *         request failed with EIO or EPIPE.
  * \retval other a driver or system failure (\ref zelsmbus_statuses); a write
  *         to register 0 or 4 is refused by the driver.
  */
@@ -981,21 +992,25 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  * the new firmware. The call takes seconds and may take minutes; it paces the
  * flash with sleeps. Any session may update, restricted or not.
  *
- * The call holds the controller's flash writer lock throughout (\ref
+ * The call holds the controller's flash lock exclusively throughout (\ref
  * zelsmbus_threads): a second writer waits about 2 seconds and then gets
- * `ZELSMBUS_ERROR_BUSY`. Before it identifies the flash it brings the device
- * to rest, whatever a killed process left (an open transfer, a write enable,
- * 0xBF8E's programming mode, 0x9D17's port). Success means the whole region
- * read back as written (the image, its 0xFF fill and, on 0xBF8E, the CRC-16
- * trailer in its last two bytes) and, on 0x9D17, that the boot header that
- * starts the new firmware read back too.
+ * `ZELSMBUS_ERROR_BUSY`. It starts by identifying the flash and sends it
+ * nothing else before it knows the device; once known, the device is brought
+ * to rest by its own means, whatever a killed process left (an open transfer,
+ * a write enable, 0xBF8E's programming mode, 0x9D17's port). Success means the
+ * whole region read back as written (the image, its 0xFF fill and, on 0xBF8E,
+ * the CRC-16 trailer in its last two bytes) and, on 0x9D17, that the boot
+ * header that starts the new firmware read back too.
  *
- * A failure after the erase leaves the region erased or partly written,
- * except on flash type 0x1010, whose previous contents are saved before the
- * erase and written back (and checked) after any failure; when that too
- * fails the call answers `ZELSMBUS_ERROR_REGION_DAMAGED`. On every device a
- * pin-out word the update erased is programmed back, so that the same call
- * can be made again: do that before restarting the board. The image format
+ * -52006, -52031, -52002, -52019, -52023 and -52000 come only before anything
+ * is erased: the flash is as it was. Any other failure may come after the
+ * erase began. The region then holds the previous firmware in full on flash
+ * type 0x1010 (saved before the erase from two readings that agree, and after
+ * a failure shown back, by reading it and writing it back when it differs)
+ * unless the call answers `ZELSMBUS_ERROR_REGION_DAMAGED`; on the other types
+ * it may be erased or partly written: call again with the same image before
+ * restarting the board. On every device a pin-out word the update erased is
+ * programmed back, so that the same call can be made again. The image format
  * and what is checked in which order are described in zelsmbus-image(5);
  * `zelsmbus-mkimage` makes images.
  *
@@ -1005,44 +1020,51 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  *        line of Base64.
  * \param flags #ZELSMBUS_FIRMWARE_FORCE accepts an image whose version is not
  *        newer than the installed one; other bits are ignored.
- * \retval 0 the firmware was written and verified.
+ * \retval 0 the firmware was written and verified (a positive code: the same,
+ *         with the driver's first warning).
  * \retval ZELSMBUS_ERROR_NOT_FOUND (-52006) `handle` or `image` is NULL, or
  *         `length` is 0.
  * \retval ZELSMBUS_ERROR_INVALID_PARAMETER (-52005) the controller lacks the
  *         flash signature; the header lacks a field, the empty line or the
  *         payload; the update type is not "FWUpdate"; the version is not newer
- *         and `flags` does not force it; the flash refused a write step.
+ *         and `flags` does not force it; or, once erasing, flash type 0x9D17
+ *         refused a write enable or reported an error.
  * \retval ZELSMBUS_ERROR_NOT_SUPPORTED (-52002) the header version is not 1
- *         or 2; the flash type is unknown or the offset does not suit it; the
- *         subsystem identifier or the pin-out version differs from the
- *         controller's.
+ *         or 2; the flash type is unknown or the offset does not suit it (0 on
+ *         0x1010; on 0xBF8E a multiple of 0x10000, at most 0xF80000); the
+ *         subsystem identifier differs from the controller's; the image's
+ *         pin-out version differs from the low byte of the board's pin-out
+ *         word (bits 8 to 15 on 0x9D17; a word read as all ones is read again,
+ *         and an erased word is version 255). Nothing was erased.
  * \retval ZELSMBUS_ERROR_TOO_LARGE (-52019) the firmware is larger than the
  *         flash region (on 0xBF8E: reaches into its two trailer bytes);
  *         nothing was erased.
- * \retval ZELSMBUS_ERROR_PIN_OUT_ERASED (-52030) the board's pin-out word
- *         reads erased (twice): an earlier update was cut short after erasing
- *         it and nothing put it back; nothing was erased. The `zelsmbus` tool
- *         puts it back from its journal.
- * \retval ZELSMBUS_ERROR_IO (-52024) a reading of all ones (the pin-out word,
- *         or 0x1010's region before it is saved) differed from a second
- *         reading: a flash that does not answer reliably; nothing was erased.
+ * \retval ZELSMBUS_ERROR_IO (-52024) on 0x1010, two readings of the region
+ *         to be saved differed (nothing was erased); or a driver request
+ *         failed with EIO or EPIPE, possibly after the erase.
  * \retval ZELSMBUS_ERROR_CORRUPT_DATA (-52023) the decoded payload's length or
- *         checksum differs from the header's.
+ *         checksum differs from the header's; nothing was erased.
  * \retval ZELSMBUS_ERROR_VERIFY_FAILED (-52018) the region (or 0x9D17's boot
  *         header) read back differs from what was written; on 0x1010 the
  *         previous firmware is back in full, elsewhere call again with the
  *         same image before restarting the board.
- * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) 0x1010 only: the previous
- *         firmware could not be written back either, so the region holds
- *         neither: do not restart the board, repeat the update.
- * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) the flash did not become ready; a
- *         device still busy after its wait is not erased or written again,
- *         and the call returns within three of its waits.
+ * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) 0x1010 only: once its erase
+ *         had begun the previous firmware could not be shown back in full (the
+ *         write-back failed, the device stayed busy, or its requests failed),
+ *         so the region may hold neither: do not restart the board, repeat
+ *         the update.
+ * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) the flash did not become ready,
+ *         before or after the erase began; a device still busy after its wait
+ *         is not erased or written again, and the call returns within three
+ *         of its waits.
  * \retval ZELSMBUS_ERROR_BUSY (-52031) another program or thread held the
- *         controller's flash writer lock for about 2 seconds; nothing was
- *         written.
- * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) no memory for the region.
- * \retval other a driver or system failure (\ref zelsmbus_statuses).
+ *         controller's flash lock for about 2 seconds; nothing was written.
+ * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) no memory for the region;
+ *         nothing was erased.
+ * \retval ZELSMBUS_ERROR_PIN_OUT_ERASED (-52030) no longer returned: an
+ *         erased pin-out word reads as version 255 (-52002 for other images).
+ * \retval other a driver or system failure (\ref zelsmbus_statuses), possibly
+ *         after the erase.
  */
 ZELSMBUS_API int32_t ZELSMBusWriteFirmware(tSMBusHandle *handle, uint32_t length, const void *image,
                               uint32_t flags);
