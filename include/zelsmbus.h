@@ -231,7 +231,7 @@ typedef struct tSMBusHandle tSMBusHandle;
     X(ZELSMBUS_ERROR_IO, -52024, "input/output error")                                                 \
     X(ZELSMBUS_ERROR_INTERRUPTED, -52025, "interrupted or connection reset")                           \
     X(ZELSMBUS_ERROR_ACCESS_DENIED, -52026, "permission denied")                                       \
-    X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased (no longer returned)")        \
+    X(ZELSMBUS_ERROR_PIN_OUT_ERASED, -52030, "pin-out word reads erased")                         \
     X(ZELSMBUS_ERROR_BUSY, -52031, "device or resource busy")                                          \
     X(ZELSMBUS_ERROR_REGION_DAMAGED, -52032,                                                            \
       "the region is damaged: do not restart the board, repeat the update")                            \

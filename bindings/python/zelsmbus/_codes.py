@@ -27,7 +27,7 @@ STATUS_CODES: Dict[str, Tuple[int, str]] = {
     'ZELSMBUS_ERROR_IO': (-52024, 'input/output error'),
     'ZELSMBUS_ERROR_INTERRUPTED': (-52025, 'interrupted or connection reset'),
     'ZELSMBUS_ERROR_ACCESS_DENIED': (-52026, 'permission denied'),
-    'ZELSMBUS_ERROR_PIN_OUT_ERASED': (-52030, 'pin-out word reads erased (no longer returned)'),
+    'ZELSMBUS_ERROR_PIN_OUT_ERASED': (-52030, 'pin-out word reads erased'),
     'ZELSMBUS_ERROR_BUSY': (-52031, 'device or resource busy'),
     'ZELSMBUS_ERROR_REGION_DAMAGED': (-52032, 'the region is damaged: do not restart the board, repeat the update'),
     'ZELSMBUS_ERROR_PROTECTED': (-26983, 'protected address or attribute on a restricted session'),
