@@ -17,8 +17,9 @@ bool erasedWord(uint16_t flashId, uint32_t word) {
     return flashId == nZELSMBUS000::kFlashId9D17 ? (word & 0xFFFFu) == 0xFFFFu : word == 0xFFFFFFFFu;
 }
 
-// The pin-out word at an address; a reading of all ones is taken only when a
-// second reading agrees (a flash that does not answer reads all ones too).
+// The pin-out word at an address as the library reads it before an update:
+// a reading of all ones (which a flash that does not answer gives too) is
+// read a second time, and the second reading stands.
 uint32_t readPinOutWord(nZELSMBUS000::iRegisterPort &port, uint16_t flashId, uint32_t address,
                         tStatus &status) {
     auto once = [&] {
@@ -29,9 +30,7 @@ uint32_t readPinOutWord(nZELSMBUS000::iRegisterPort &port, uint16_t flashId, uin
     };
     const uint32_t first = once();
     if (status.isFatal() || !erasedWord(flashId, first)) return first;
-    const uint32_t second = once();
-    if (!status.isFatal() && second != first) status.code = ZELSMBUS_ERROR_IO;
-    return second;
+    return once();
 }
 
 // Runs a procedure on the board's flash with the session unrestricted for it

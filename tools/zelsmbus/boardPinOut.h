@@ -34,7 +34,8 @@ std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &held, tSMBusHa
 
 // The firmware region of the board's flash device (0x1010: 0x10000 bytes at 0;
 // 0xBF8E: 0x80000 bytes at offset; 0x9D17: 0x300000 bytes at 0x300000), read
-// after bringing the device to rest; nullopt when a register access fails.
+// once the device is identified, sending it nothing but reads; nullopt when a
+// register access fails.
 std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &held,
                                                        tSMBusHandle *handle, uint16_t flashId,
                                                        uint32_t offset);
