@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "controller/flashChips.h"
 #include "controller/iRegisterPort.h"
 #include "status/tStatus.h"
 
@@ -95,9 +96,6 @@ constexpr uint32_t k9D17RegionBytes = 0x300000;
 // the first 30 and 10 ms apart after that (about 6 s).
 constexpr int kFlashIdlePolls = 627;
 constexpr int kFlashIdleFastPolls = 30;
-// 0xBF8E is given this long for a block erase, its longest operation; its
-// status register is never read.
-constexpr uint32_t kBF8EEraseMilliseconds = 25;
 // 0x9D17's device status: up to 10 polls, 100 ms apart, while it is busy.
 constexpr int kIndirectBusyPolls = 10;
 constexpr uint32_t kIndirectBusyPollMilliseconds = 100;

@@ -13,11 +13,14 @@ namespace reg = nFlashRegister;
 namespace {
 constexpr uint32_t kConfigBlockCount = 4;
 
-// ZELSMBUS_ERROR_NOT_SUPPORTED unless the flash behind the controller is device 0x1010.
-void requireConfigFlash(iRegisterPort &port, tStatus &status) {
+// The identifier of the flash behind the controller;
+// ZELSMBUS_ERROR_NOT_SUPPORTED unless it keeps configuration blocks.
+uint16_t requireConfigFlash(iRegisterPort &port, tStatus &status) {
     const uint16_t flashId = identifyFlash(port, status);
-    if (!status.isFatal() && flashId != kFlashId1010)
+    const tFlashChip *chip = findFlashChip(flashId);
+    if (!status.isFatal() && (chip == nullptr || !chip->configBlocks))
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
+    return flashId;
 }
 }  // namespace
 
@@ -28,13 +31,13 @@ void readConfigBlock(iRegisterPort &port, uint32_t block, uint32_t *words,
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    requireConfigFlash(port, status);
+    const uint16_t flashId = requireConfigFlash(port, status);
     if (status.isFatal()) return;
     if (block >= kConfigBlockCount) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    const tFlashScope transfer(port, kFlashId1010, tFlashHold::serialTransfer, status);
+    const tFlashScope transfer(port, flashId, tFlashHold::serialTransfer, status);
     flashCommand(port, serialCommand(kOpRead, block * kConfigBlockBytes), kSerialKeepFour, status);
     for (uint32_t index = 0; index < kConfigBlockWords && !status.isFatal(); ++index) {
         port.writeRegister(reg::kSerialControl, kSerialKeepFour, status);
@@ -52,10 +55,10 @@ void eraseConfigBlock(iRegisterPort &port, uint32_t block, tStatus &status) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    requireConfigFlash(port, status);
+    const uint16_t flashId = requireConfigFlash(port, status);
     if (status.isFatal()) return;
-    const tFlashScope erase(port, kFlashId1010, tFlashHold::writeProcedure, status);
-    setFlashWriteEnable(port, kFlashId1010, true, status);
+    const tFlashScope erase(port, flashId, tFlashHold::writeProcedure, status);
+    setFlashWriteEnable(port, flashId, true, status);
     flashCommand(port, serialCommand(kOpBlockErase, block * kConfigBlockBytes), kSerialSendFour,
                  status);
     waitFlashIdle(port, status);
@@ -68,21 +71,21 @@ void writeConfigBlock(iRegisterPort &port, uint32_t block, const uint32_t *words
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    requireConfigFlash(port, status);
+    const uint16_t flashId = requireConfigFlash(port, status);
     if (status.isFatal()) return;
-    const tFlashScope write(port, kFlashId1010, tFlashHold::writeProcedure, status);
+    const tFlashScope write(port, flashId, tFlashHold::writeProcedure, status);
     constexpr uint32_t kWordsPerPage = kFlashPageBytes / 4;
     for (uint32_t page = 0; page < kConfigBlockBytes / kFlashPageBytes && !status.isFatal();
          ++page) {
         uint8_t bytes[kFlashPageBytes];
         for (uint32_t index = 0; index < kWordsPerPage; ++index)
             storeBigEndian(words[page * kWordsPerPage + index], bytes + index * 4);
-        setFlashWriteEnable(port, kFlashId1010, true, status);
+        setFlashWriteEnable(port, flashId, true, status);
         programFlashPage(port, block * kConfigBlockBytes + page * kFlashPageBytes, bytes,
                          status);
     }
     if (status.isFatal()) return;
-    setFlashWriteEnable(port, kFlashId1010, false, status);
+    setFlashWriteEnable(port, flashId, false, status);
     port.writeRegister(reg::kSerialControl, kSerialEnd, status);
 }
 
@@ -111,8 +114,8 @@ void readIndirectBytes(iRegisterPort &port, uint32_t address, uint32_t length, u
 void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
                      uint32_t length, uint8_t *out, tStatus &status) {
     if (status.isFatal()) return;
-    const uint32_t regionSize = firmwareRegionSize(flashId);
-    if (regionSize == 0 || length != regionSize || out == nullptr) {
+    const tFlashChip *device = findFlashChip(flashId);
+    if (device == nullptr || length != device->regionBytes || out == nullptr) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
@@ -123,10 +126,13 @@ void readFlashRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset,
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return;
     }
-    if (flashId == kFlashId9D17) {
-        // The indirect region always starts at its fixed base.
-        readIndirectBytes(port, kIndirectRegionBase, length, out, status);
-        return;
+    switch (device->port) {
+        case tFlashPort::indirect:
+            // The indirect region always starts at its fixed base.
+            readIndirectBytes(port, device->regionBase, length, out, status);
+            return;
+        case tFlashPort::serial:
+            break;
     }
     const tFlashScope transfer(port, flashId, tFlashHold::serialTransfer, status);
     flashCommand(port, serialCommand(kOpRead, offset), kSerialKeepFour, status);

@@ -1,6 +1,7 @@
 #include "controller/flashScope.h"
 
 #include "controller/flashAccess.h"
+#include "controller/flashChips.h"
 #include "driver/sleep.h"
 #include "zelsmbus.h"
 
@@ -47,63 +48,69 @@ void disableSerialWrites(iRegisterPort &port, tStatus &status) {
     });
 }
 
-// 0x1010: its status register tells when an erase or a program is done.
-void rest1010(iRegisterPort &port, tStatus &status) {
+// A device whose status register tells when an erase or a program is done.
+void restByStatusRegister(iRegisterPort &port, tStatus &status) {
     endSerialTransfer(port, status);
     // A busy flash ignores everything but its status read.
     step(status, [&](tStatus &own) { waitFlashReady(port, own); });
     disableSerialWrites(port, status);
 }
 
-bool atRest1010(iRegisterPort &port, tStatus &status) {
+bool atRestByStatusRegister(iRegisterPort &port, tStatus &status) {
     const uint32_t value = readFlashStatus(port, status);
     return !status.isFatal() && (value & (kFlashStatusBusy | kFlashStatusWriteEnabled)) == 0;
 }
 
-// 0xBF8E: given the time of a block erase (its programming holds each
-// transfer until the flash is ready), then write disable, which also ends
-// auto-increment programming and so has to come before the protection, the
-// protection, and the busy output switched off.
-void restBF8E(iRegisterPort &port, tStatus &status) {
+// A device whose status is never read (0xBF8E): given the time of a block
+// erase (its programming holds each transfer until the flash is ready), then
+// write disable, which also ends auto-increment programming and so has to
+// come before the protection, the protection, and the busy output switched
+// off.
+void restByEraseTime(iRegisterPort &port, const tFlashChip &device, tStatus &status) {
     endSerialTransfer(port, status);
-    sleepMilliseconds(kBF8EEraseMilliseconds);
+    sleepMilliseconds(device.eraseMilliseconds);
     disableSerialWrites(port, status);
-    step(status, [&](tStatus &own) { setFlashWriteEnable(port, kFlashIdBF8E, false, own); });
+    step(status, [&](tStatus &own) { setFlashWriteEnable(port, device.id, false, own); });
     step(status, [&](tStatus &own) {
         flashCommand(port, serialCommand(kOpBusyOutputOff), kSerialBusyOutputOff, own);
     });
 }
 
-// 0x9D17: an erase in progress is waited for through the device status.
-void rest9D17(iRegisterPort &port, tStatus &status) {
+// A device behind the indirect port: an erase in progress is waited for
+// through the device status.
+void restByIndirectStatus(iRegisterPort &port, tStatus &status) {
     step(status, [&](tStatus &own) { waitIndirectDeviceReady(port, own); });
     endIndirectTransfer(port, status);
 }
 
-bool atRest9D17(iRegisterPort &port, tStatus &status) {
+bool atRestByIndirectStatus(iRegisterPort &port, tStatus &status) {
     uint32_t control = 0;
     port.readRegister(reg::kIndirectControl, control, status);
     return !status.isFatal() && (control & kIndirectHeld) == 0;
 }
 
 // One pass of a device's rest; true when the device is at rest as far as it
-// can tell (0xBF8E: when every step's request went through).
+// can tell (one rested by its erase time: when every step's request went
+// through).
 bool restOnce(iRegisterPort &port, uint16_t flashId, tStatus &status) {
-    switch (flashId) {
-        case kFlashId1010:
-            rest1010(port, status);
-            return atRest1010(port, status);
-        case kFlashIdBF8E:
-            restBF8E(port, status);
-            return !status.isFatal();
-        case kFlashId9D17:
-            rest9D17(port, status);
-            return atRest9D17(port, status);
-        default:
-            // A device no procedure writes: only a transfer can be open.
-            endSerialTransfer(port, status);
-            return !status.isFatal();
+    const tFlashChip *device = findFlashChip(flashId);
+    if (device == nullptr) {
+        // A device no procedure writes: only a transfer can be open.
+        endSerialTransfer(port, status);
+        return !status.isFatal();
     }
+    switch (device->rest) {
+        case tRestMethod::statusRegister:
+            restByStatusRegister(port, status);
+            return atRestByStatusRegister(port, status);
+        case tRestMethod::eraseTime:
+            restByEraseTime(port, *device, status);
+            return !status.isFatal();
+        case tRestMethod::indirectStatus:
+            restByIndirectStatus(port, status);
+            return atRestByIndirectStatus(port, status);
+    }
+    return false;
 }
 
 void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &status) {
@@ -129,7 +136,7 @@ void release(iRegisterPort &port, uint16_t flashId, tFlashHold hold, tStatus &st
     }
 }
 
-bool knownFlash(uint16_t flashId) { return firmwareRegionSize(flashId) != 0; }
+bool knownFlash(uint16_t flashId) { return findFlashChip(flashId) != nullptr; }
 
 // Identifies again, paced like waitFlashIdle, until the flash answers
 // something other than all ones.
@@ -186,17 +193,18 @@ uint16_t identifyFlashForWriting(iRegisterPort &port, tStatus &status) noexcept 
 bool flashStillBusy(iRegisterPort &port, uint16_t flashId) noexcept {
     try {
         tStatus own;
-        switch (flashId) {
-            case kFlashId1010:
+        const tFlashChip *device = findFlashChip(flashId);
+        if (device == nullptr) return true;
+        switch (device->rest) {
+            case tRestMethod::statusRegister:
                 return (readFlashStatus(port, own) & kFlashStatusBusy) != 0 || own.isFatal();
-            case kFlashIdBF8E:
-                sleepMilliseconds(kBF8EEraseMilliseconds);
+            case tRestMethod::eraseTime:
+                sleepMilliseconds(device->eraseMilliseconds);
                 return false;
-            case kFlashId9D17:
+            case tRestMethod::indirectStatus:
                 return (readIndirectStatus(port, own) & kIndirectBusy) != 0 || own.isFatal();
-            default:
-                return true;
         }
+        return true;
     } catch (...) {
         return true;
     }

@@ -3,6 +3,7 @@
 // interface ready, register 76 returns what the flash clocked out.
 #include "controller/flashAccess.h"
 #include "controller/flashBitOrder.h"
+#include "controller/flashChips.h"
 #include "controller/flashScope.h"
 #include "driver/sleep.h"
 #include "zelsmbus.h"
@@ -17,16 +18,8 @@ constexpr int kInterfacePolls = 2;
 }  // namespace
 
 uint32_t firmwareRegionSize(uint16_t flashId) {
-    switch (flashId) {
-        case kFlashId1010:
-            return k1010RegionBytes;
-        case kFlashIdBF8E:
-            return kBF8ERegionBytes;
-        case kFlashId9D17:
-            return k9D17RegionBytes;
-        default:
-            return 0;
-    }
+    const tFlashChip *device = findFlashChip(flashId);
+    return device == nullptr ? 0 : device->regionBytes;
 }
 
 void waitInterfaceReady(iRegisterPort &port, tStatus &status) {
@@ -98,20 +91,22 @@ uint16_t identifyFlash(iRegisterPort &port, tStatus &status) {
 void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
                          tStatus &status) {
     if (status.isFatal()) return;
+    const tFlashChip *device = findFlashChip(flashId);
+    if (device == nullptr) return;  // a device no procedure writes
     const uint32_t latch = serialCommand(enable ? kOpWriteEnable : kOpWriteDisable);
-    switch (flashId) {
-        case kFlashId1010:
+    switch (device->writeEnable) {
+        case tWriteEnable::latch:
             flashCommand(port, latch, kSerialSendOne, status);
-            break;
-        case kFlashIdBF8E:
+            return;
+        case tWriteEnable::latchAndProtection:
             // Status register: cleared to allow writing, every block protected otherwise.
             flashCommand(port, serialCommand(kOpEnableStatusWrite), kSerialSendOne, status);
             flashCommand(port,
                          serialCommand(kOpWriteStatus, enable ? 0 : kBF8EProtectAllBlocks << 16),
                          kSerialSendTwo, status);
             flashCommand(port, latch, kSerialSendOne, status);
-            break;
-        case kFlashId9D17: {
+            return;
+        case tWriteEnable::indirectPort: {
             port.writeRegister(reg::kIndirectControl,
                                enable ? kIndirectWriteEnable : kIndirectWriteDisable, status);
             waitIndirectIdle(port, status);
@@ -132,10 +127,8 @@ void setFlashWriteEnable(iRegisterPort &port, uint16_t flashId, bool enable,
             }
             if (deviceStatus & kIndirectErrorBits)
                 ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
-            break;
+            return;
         }
-        default:
-            break;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "controller/flashAccess.h"
+#include "controller/flashChips.h"
 #include "controller/flashScope.h"
 #include "zelsmbus.h"
 
@@ -17,11 +18,14 @@ constexpr uint32_t kFactoryFlagWord = 0x100;  // what an erased flag word starts
 // Identifies the flash (see flashScope.h); ZELSMBUS_ERROR_NOT_SUPPORTED
 // unless it keeps configuration blocks. A reader sends nothing but
 // identifications; a writer also brings the device to rest.
-void requireConfigFlash(iRegisterPort &port, bool writing, tStatus &status) {
+// Returns the device's identifier.
+uint16_t requireConfigFlash(iRegisterPort &port, bool writing, tStatus &status) {
     const uint16_t flashId = writing ? identifyFlashForWriting(port, status)
                                      : identifyFlashForReading(port, status);
-    if (!status.isFatal() && flashId != kFlashId1010)
+    const tFlashChip *device = findFlashChip(flashId);
+    if (!status.isFatal() && (device == nullptr || !device->configBlocks))
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
+    return flashId;
 }
 
 // Object allocation throws std::bad_alloc; the exports turn that into ZELSMBUS_ERROR_OUT_OF_MEMORY.
@@ -82,7 +86,7 @@ bool readConfigFlag(iRegisterPort &port, tStatus &status) {
 }
 
 void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status) {
-    requireConfigFlash(port, true, status);
+    const uint16_t flashId = requireConfigFlash(port, true, status);
     if (status.isFatal()) return;
     boost::shared_array<uint32_t> block = makeBlockBuffer();
     boost::shared_array<uint32_t> original = makeBlockBuffer();
@@ -115,7 +119,7 @@ void writeConfigFlag(iRegisterPort &port, bool value, tStatus &status) {
     // written: the old block must be back and read back, or the call says
     // the block is damaged. A flash still busy after the release's wait (or
     // whose status cannot be read) answers nothing: it is not erased again.
-    if (flashStillBusy(port, kFlashId1010) || !repairBlock(port, original.get(), block.get())) {
+    if (flashStillBusy(port, flashId) || !repairBlock(port, original.get(), block.get())) {
         status.clear();
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_REGION_DAMAGED);
         return;

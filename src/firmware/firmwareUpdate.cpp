@@ -47,12 +47,17 @@ struct tPinOut {
     uint32_t version() const { return bytes[0]; }
 };
 
-// The word at the address; on 0x9D17 its 16 bits, all ones when erased.
-uint32_t readPinOutWord(iRegisterPort &port, uint16_t flashId, uint32_t address,
+// The word at the address; through the indirect port its 16 bits, all ones
+// when erased.
+uint32_t readPinOutWord(iRegisterPort &port, const tFlashChip &device, uint32_t address,
                         tStatus &status) {
-    if (flashId == kFlashId9D17) {
-        const uint32_t word = readIndirectWord(port, address, status) & 0xFFFFu;
-        return word == 0xFFFFu ? kErasedWord : word;
+    switch (device.port) {
+        case tFlashPort::indirect: {
+            const uint32_t word = readIndirectWord(port, address, status) & 0xFFFFu;
+            return word == 0xFFFFu ? kErasedWord : word;
+        }
+        case tFlashPort::serial:
+            break;
     }
     return readFlashWord(port, address, status);
 }
@@ -60,20 +65,21 @@ uint32_t readPinOutWord(iRegisterPort &port, uint16_t flashId, uint32_t address,
 // A reading of all ones is replaced by a second reading (a flash that did
 // not answer reads the same way), which stands whatever it reads. An erased
 // word's version is then 255, as its byte reads.
-tPinOut readPinOut(iRegisterPort &port, uint16_t flashId, uint32_t address, tStatus &status) {
+tPinOut readPinOut(iRegisterPort &port, const tFlashChip &device, uint32_t address,
+                   tStatus &status) {
     tPinOut pinOut;
     pinOut.address = address;
-    uint32_t word = readPinOutWord(port, flashId, address, status);
+    uint32_t word = readPinOutWord(port, device, address, status);
     if (!status.isFatal() && word == kErasedWord)
-        word = readPinOutWord(port, flashId, address, status);
+        word = readPinOutWord(port, device, address, status);
     if (status.isFatal()) return pinOut;
     pinOut.erased = word == kErasedWord;
-    if (flashId == kFlashId9D17) {
-        pinOut.length = 2;
+    pinOut.length = device.pinOutBytes;
+    if (device.pinOutBytes == 2) {
+        // A 16-bit word, its first byte (the version) in bits 8 to 15.
         pinOut.bytes[0] = uint8_t(word >> 8);
         pinOut.bytes[1] = uint8_t(word);
     } else {
-        pinOut.length = 4;
         storeLittleEndian(word, pinOut.bytes);
     }
     return pinOut;
@@ -102,19 +108,20 @@ void checkImageAgainstController(iSMBusController &controller, iRegisterPort &po
     // brought to rest before anything else is asked of it.
     flashId = identifyFlashForWriting(port, status);
     if (status.isFatal()) return;
-    if (firmwareRegionSize(flashId) == 0 || !firmwareOffsetFits(flashId, header.offset)) {
+    const tFlashChip *device = findFlashChip(flashId);
+    if (device == nullptr || !firmwareOffsetFits(flashId, header.offset)) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
-    uint16_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
-    controller.getPciIds(vendor, device, subsystemVendor, subsystem, status);
+    uint16_t vendor = 0, pciDevice = 0, subsystemVendor = 0, subsystem = 0;
+    controller.getPciIds(vendor, pciDevice, subsystemVendor, subsystem, status);
     if (status.isFatal()) return;
     if (header.subsystemId != subsystem) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
     waitInterfaceReady(port, status);
-    pinOut = readPinOut(port, flashId, header.pinOutAddress, status);
+    pinOut = readPinOut(port, *device, header.pinOutAddress, status);
     if (status.isFatal()) return;
     if (pinOut.version() != header.pinOutVersion) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
@@ -178,26 +185,26 @@ bool verifyRegion(iRegisterPort &port, uint16_t flashId, uint32_t offset, const 
 // reads as saved (the failure came before its erase did anything) is left
 // alone; a write-back that does not verify is tried once more. It allocates
 // nothing, so running out of memory cannot stop it.
-bool restoreRegion(iRegisterPort &port, uint32_t offset, const uint8_t *saved, uint8_t *readBack) {
+bool restoreRegion(iRegisterPort &port, const tFlashChip &device, uint32_t offset,
+                   const uint8_t *saved, uint8_t *readBack) {
     tStatus checkStatus;
-    if (verifyRegion(port, kFlashId1010, offset, saved, readBack, checkStatus)) return true;
-    const uint32_t regionSize = firmwareRegionSize(kFlashId1010);
+    if (verifyRegion(port, device.id, offset, saved, readBack, checkStatus)) return true;
     for (int attempt = 0; attempt < 2; ++attempt) {
         tStatus restoreStatus;
-        writeFirmwareRegion(port, offset, regionSize, saved, restoreStatus);
-        if (verifyRegion(port, kFlashId1010, offset, saved, readBack, restoreStatus)) return true;
+        writeFirmwareRegion(port, offset, device.regionBytes, saved, restoreStatus);
+        if (verifyRegion(port, device.id, offset, saved, readBack, restoreStatus)) return true;
     }
     return false;
 }
 
 // Programs the pin-out word read before the erase back when it now reads
 // erased, so that the same update can be made again. Under a status of its own.
-void restorePinOut(iRegisterPort &port, uint16_t flashId, const tPinOut &pinOut) {
+void restorePinOut(iRegisterPort &port, const tFlashChip &device, const tPinOut &pinOut) {
     if (pinOut.erased) return;
     tStatus own;
-    const tPinOut now = readPinOut(port, flashId, pinOut.address, own);
+    const tPinOut now = readPinOut(port, device, pinOut.address, own);
     if (own.isFatal() || !now.erased) return;
-    programFlashBytes(port, flashId, pinOut.address, pinOut.bytes, pinOut.length, own);
+    programFlashBytes(port, device.id, pinOut.address, pinOut.bytes, pinOut.length, own);
 }
 
 // The region holds neither the old firmware nor the new: that outranks
@@ -210,16 +217,17 @@ void reportDamaged(tStatus &status) {
 // After a failure once the erase has begun. A device that is still busy
 // after the release's wait (or whose status cannot be read) is neither
 // erased nor programmed again: it answers nothing, and each attempt would
-// cost another wait. Device 0x1010 must then end with its old region
-// verified, or the call says the region is damaged.
-void recover(iRegisterPort &port, uint16_t flashId, uint32_t offset, const uint8_t *saved,
-             uint8_t *readBack, const tPinOut &pinOut, tStatus &status) {
-    if (flashStillBusy(port, flashId)) {
+// cost another wait. A device that keeps a copy must then end with its old
+// region verified, or the call says the region is damaged.
+void recover(iRegisterPort &port, const tFlashChip &device, uint32_t offset,
+             const uint8_t *saved, uint8_t *readBack, const tPinOut &pinOut, tStatus &status) {
+    if (flashStillBusy(port, device.id)) {
         if (saved != nullptr) reportDamaged(status);
         return;
     }
-    if (saved != nullptr && !restoreRegion(port, offset, saved, readBack)) reportDamaged(status);
-    restorePinOut(port, flashId, pinOut);
+    if (saved != nullptr && !restoreRegion(port, device, offset, saved, readBack))
+        reportDamaged(status);
+    restorePinOut(port, device, pinOut);
 }
 
 }  // namespace
@@ -243,12 +251,15 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
     if (decodedBytes == nullptr) return;
     const tBuffer decoded(decodedBytes);
 
-    // Device 0x1010 keeps the old region: once its erase has begun, any
-    // failure puts it back, so the region holds the old firmware or the new
-    // one, never a mix. Without a saved copy nothing is erased. Every buffer
-    // is taken before anything is erased.
-    const uint32_t regionSize = firmwareRegionSize(flashId);
-    const bool keepsCopy = flashId == kFlashId1010;
+    // A device that keeps a copy (0x1010) has its old region saved: once its
+    // erase has begun, any failure puts it back, so the region holds the old
+    // firmware or the new one, never a mix. Without a saved copy nothing is
+    // erased. Every buffer is taken before anything is erased.
+    const tFlashChip *found = findFlashChip(flashId);
+    if (found == nullptr) return;  // refused by the checks above
+    const tFlashChip &device = *found;
+    const uint32_t regionSize = device.regionBytes;
+    const bool keepsCopy = device.keepsCopy;
     const tBuffer saved(keepsCopy ? static_cast<uint8_t *>(allocate(regionSize, status)) : nullptr);
     const tBuffer expected(regionSize, status);
     const tBuffer readBack(regionSize, status);
@@ -265,13 +276,13 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
 
     // Only firmware that read back whole is started, and the start counts
     // only when the boot header reads back as written.
-    if (flashId == kFlashId9D17 && verified) {
+    if (device.activation && verified) {
         activateIndirectFirmware(port, status);
         if (!indirectBootHeaderIntact(port, status) && !status.isFatal())
             ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_VERIFY_FAILED);
     }
     if (erasing && status.isFatal())
-        recover(port, flashId, header.offset, saved.get(), readBack.get(), pinOut, status);
+        recover(port, device, header.offset, saved.get(), readBack.get(), pinOut, status);
 }
 
 }  // namespace nZELSMBUS000

@@ -3,6 +3,7 @@
 #include "boardPinOut.h"
 
 #include "controller/flashAccess.h"
+#include "controller/flashChips.h"
 #include "controller/flashLock.h"
 #include "controller/flashScope.h"
 #include "controller/tAttributeRegisterPort.h"
@@ -13,23 +14,32 @@ namespace {
 
 using nZELSMBUS000::tStatus;
 
-bool erasedWord(uint16_t flashId, uint32_t word) {
-    return flashId == nZELSMBUS000::kFlashId9D17 ? (word & 0xFFFFu) == 0xFFFFu : word == 0xFFFFFFFFu;
+using nZELSMBUS000::tFlashChip;
+
+// A 16-bit pin-out word (the indirect port's) or a 32-bit one.
+bool shortWord(const tFlashChip &chip) { return chip.pinOutBytes == 2; }
+
+bool erasedWord(const tFlashChip &chip, uint32_t word) {
+    return shortWord(chip) ? (word & 0xFFFFu) == 0xFFFFu : word == 0xFFFFFFFFu;
 }
 
 // The pin-out word at an address as the library reads it before an update:
 // a reading of all ones (which a flash that does not answer gives too) is
 // read a second time, and the second reading stands.
-uint32_t readPinOutWord(nZELSMBUS000::iRegisterPort &port, uint16_t flashId, uint32_t address,
-                        tStatus &status) {
+uint32_t readPinOutWord(nZELSMBUS000::iRegisterPort &port, const tFlashChip &chip,
+                        uint32_t address, tStatus &status) {
     auto once = [&] {
-        if (flashId == nZELSMBUS000::kFlashId9D17)
-            return nZELSMBUS000::readIndirectWord(port, address, status) & 0xFFFFu;
+        switch (chip.port) {
+            case nZELSMBUS000::tFlashPort::indirect:
+                return nZELSMBUS000::readIndirectWord(port, address, status) & 0xFFFFu;
+            case nZELSMBUS000::tFlashPort::serial:
+                break;
+        }
         nZELSMBUS000::waitInterfaceReady(port, status);
         return nZELSMBUS000::readFlashWord(port, address, status);
     };
     const uint32_t first = once();
-    if (status.isFatal() || !erasedWord(flashId, first)) return first;
+    if (status.isFatal() || !erasedWord(chip, first)) return first;
     return once();
 }
 
@@ -57,18 +67,20 @@ uint32_t firmwareRegionSize(uint16_t flashId) { return nZELSMBUS000::firmwareReg
 std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &, tSMBusHandle *handle,
                                            uint32_t pinOutAddress) {
     BoardPinOut board{0, 0, false, 0};
+    const tFlashChip *chip = nullptr;
     const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read, [&](auto &port, uint16_t flashId, tStatus &status) {
         board.flashId = flashId;
-        if (firmwareRegionSize(flashId) == 0) {
-            status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;  // a device the library does not update
+        chip = nZELSMBUS000::findFlashChip(flashId);
+        if (chip == nullptr) {
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);  // a device the library does not update
             return;
         }
-        board.word = readPinOutWord(port, flashId, pinOutAddress, status);
+        board.word = readPinOutWord(port, *chip, pinOutAddress, status);
     });
-    if (!read) return std::nullopt;
-    board.erased = erasedWord(board.flashId, board.word);
-    board.version = board.flashId == nZELSMBUS000::kFlashId9D17 ? (board.word >> 8) & 0xFFu
-                                                                 : board.word & 0xFFu;
+    if (!read || chip == nullptr) return std::nullopt;
+    board.erased = erasedWord(*chip, board.word);
+    // The version is the word's first byte in the flash.
+    board.version = shortWord(*chip) ? (board.word >> 8) & 0xFFu : board.word & 0xFFu;
     return board;
 }
 
@@ -78,7 +90,7 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &,
     std::vector<uint8_t> region(firmwareRegionSize(flashId));
     if (region.empty()) return std::nullopt;
     const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read, [&](auto &port, uint16_t found, tStatus &status) {
-        if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
+        if (found != flashId) ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         nZELSMBUS000::readFlashRegion(port, flashId, offset, uint32_t(region.size()), region.data(),
                                       status);
     });
@@ -89,15 +101,18 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &,
 bool restorePinOutWord(const FlashWriterLock &held, tSMBusHandle *handle, uint16_t flashId,
                        uint32_t address, uint32_t word) {
     const bool programmed = onFlash(handle, nZELSMBUS000::tFlashAccess::write, [&](auto &port, uint16_t found, tStatus &status) {
-        if (found != flashId) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
-        if (flashId == nZELSMBUS000::kFlashId9D17) {
-            const uint8_t bytes[2] = {uint8_t(word >> 8), uint8_t(word)};
-            nZELSMBUS000::programFlashBytes(port, flashId, address, bytes, 2, status);
-        } else {
-            const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
-                                      uint8_t(word >> 24)};
-            nZELSMBUS000::programFlashBytes(port, flashId, address, bytes, 4, status);
+        const tFlashChip *chip = nZELSMBUS000::findFlashChip(flashId);
+        if (found != flashId || chip == nullptr) {
+            ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
+            return;
         }
+        // The word's bytes as they lie in the flash.
+        const uint8_t shortBytes[2] = {uint8_t(word >> 8), uint8_t(word)};
+        const uint8_t longBytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
+                                      uint8_t(word >> 24)};
+        nZELSMBUS000::programFlashBytes(port, flashId, address,
+                                        shortWord(*chip) ? shortBytes : longBytes,
+                                        chip->pinOutBytes, status);
     });
     const std::optional<BoardPinOut> now = readBoardPinOut(held, handle, address);
     return programmed && now && now->word == word;
