@@ -11,6 +11,9 @@
 // dup2) and handed out again is not taken for the node. Descriptors made by
 // dup or inherited across exec are not known and not recorded.
 //
+// Every ioctl on a node is recorded; only the driver's requests (type 0x2E)
+// have their envelope and buffers read.
+//
 // A line is formatted on the stack and written with one write(2) on an
 // O_APPEND descriptor, so concurrent writers never interleave within a line
 // and every completed request is on disk when the program is killed. Nothing
@@ -173,7 +176,11 @@ void record(const Slot &slot, unsigned long request, const void *argument, int r
     uint32_t inSize = 0;
     uint32_t outSize = 0;
     int32_t status = 0;
-    if (argument != nullptr && (result == 0 || err != EFAULT)) {
+    // Only the driver's own requests carry an envelope; any other request
+    // (a terminal or socket ioctl made on a node) is recorded with its
+    // result alone, its argument never read.
+    bool driverRequest = ((request >> 8) & 0xFF) == kDriverType;
+    if (driverRequest && argument != nullptr && (result == 0 || err != EFAULT)) {
         const uint8_t *envelope = static_cast<const uint8_t *>(argument);
         zelsim::envelope::View view = zelsim::envelope::read(envelope);
         if (result == 0) {
@@ -203,7 +210,7 @@ void record(const Slot &slot, unsigned long request, const void *argument, int r
     w.raw(",\"node\":").string(slot.path);
     w.raw(",\"request\":").u64(static_cast<uint32_t>(request));
     w.raw(",\"command\":").u64(command);
-    w.raw(",\"name\":").string(gCommands[command].name[0] != '\0' ? gCommands[command].name : "");
+    w.raw(",\"name\":").string(driverRequest ? gCommands[command].name : "");
     w.raw(",\"in\":\"").hex(in, inSize).raw("\"");
     w.raw(",\"out\":\"").hex(out, outSize).raw("\"");
     w.raw(",\"errno\":").i64(result == 0 ? 0 : err);
@@ -343,7 +350,6 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     va_start(args, request);
     void *argument = va_arg(args, void *);
     va_end(args);
-    if (((request >> 8) & 0xFF) != kDriverType) return gNext.ioctl(fd, request, argument);
     int savedErrno = errno;
     const Slot *slot = nodeSlot(fd);
     errno = savedErrno;

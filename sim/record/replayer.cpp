@@ -217,12 +217,17 @@ int serve(const Slot &slot, unsigned long request, void *argument) {
         errno = kDivergedErrno;
         return -1;
     }
-    if (argument == nullptr) {
+    // A request that is not the driver's (a terminal ioctl on a node) is
+    // matched by its number alone and answered with its recorded errno; its
+    // argument is never read.
+    bool driverRequest = ((request >> 8) & 0xFF) == kDriverType;
+    if (driverRequest && argument == nullptr) {
         errno = EFAULT;
         return -1;
     }
     uint8_t *envelope = static_cast<uint8_t *>(argument);
-    zelsim::envelope::View view = zelsim::envelope::read(envelope);
+    zelsim::envelope::View view{};
+    if (driverRequest) view = zelsim::envelope::read(envelope);
     Actual a{slot.path, static_cast<uint32_t>(request), view.in,
              view.in == nullptr ? 0 : view.inSize};
     if (gState->diverged.load() != zelsim::replay::kClean) {
@@ -237,6 +242,7 @@ int serve(const Slot &slot, unsigned long request, void *argument) {
         errno = r.err;
         return -1;
     }
+    if (!driverRequest) return 0;
     if (view.out != nullptr && !r.out.empty())
         std::memcpy(view.out, r.out.data(), std::min<size_t>(r.out.size(), view.outSize));
     zelsim::envelope::store<int32_t>(envelope, zelsim::envelope::kResult, r.status);
@@ -497,10 +503,6 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     const Slot *slot = nodeSlot(fd);
     errno = savedErrno;
     if (slot == nullptr) return gNext.ioctl(fd, request, argument);
-    if (((request >> 8) & 0xFF) != kDriverType) {
-        errno = ENOTTY;  // not a driver request; its argument is not read
-        return -1;
-    }
     return serve(*slot, request, argument);
 }
 
