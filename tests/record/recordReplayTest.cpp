@@ -204,23 +204,25 @@ TEST_F(RecordReplay, VolatileRegisters) {
 }
 
 // Every completed request is in the trace when the program is killed, from
-// every process, each with its own sequence number.
+// every process (one run before, one forked child), each with a sequence
+// number of its own in the file.
 TEST_F(RecordReplay, KilledProgramLeavesEveryCompletedRecord) {
-    Outcome run = shell(kLauncher + " record -o kill.jsonl -- " + kProbe + " kill 40 15");
+    Outcome run = shell(kLauncher + " record -o kill.jsonl -- sh -c '" + kProbe + " poll 5 && exec " +
+                        kProbe + " kill 40 15'");
     EXPECT_EQ(run.status, 128 + SIGKILL) << run.err;
     Trace t = trace("kill.jsonl");
-    ASSERT_EQ(t.records.size(), 55u);
+    ASSERT_EQ(t.records.size(), 60u);
     std::set<uint64_t> seqs;
     std::set<int64_t> pids;
     for (const Record &r : t.records) {
         seqs.insert(r.seq);
         pids.insert(r.pid);
-        EXPECT_EQ(r.name, "readByte");
+        EXPECT_EQ(r.name, r.seq <= 5 ? "readRegister" : "readByte") << r.seq;
         EXPECT_EQ(r.err, 0);
     }
-    EXPECT_EQ(seqs.size(), 55u);
-    EXPECT_EQ(*seqs.rbegin(), 55u);
-    EXPECT_EQ(pids.size(), 2u);
+    EXPECT_EQ(seqs.size(), 60u);
+    EXPECT_EQ(*seqs.rbegin(), 60u);
+    EXPECT_EQ(pids.size(), 3u);
 }
 
 // An output that cannot be written is refused before the program runs.
