@@ -27,7 +27,7 @@ import subprocess
 from dataclasses import dataclass
 from typing import Dict, Optional, Sequence, Union
 
-__all__ = ["DIVERGED", "ReplayDiverged", "ReplayResult", "Replayer"]
+__all__ = ["DIVERGED", "ReplayDiverged", "ReplayError", "ReplayResult", "Replayer"]
 
 DIVERGED = 3  # zelsim replay's exit status at a divergence
 
