@@ -21,6 +21,7 @@
 // signal handler or a forked child is recorded like any other.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdarg.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -91,6 +92,31 @@ std::atomic<int> gTraceFd{-1};
 std::atomic<uint64_t> gTraceInode{0};
 std::atomic<uint64_t> gLocalSeq{0};
 std::atomic<uint64_t> *gSharedSeq = nullptr;  // shared by every process of the run
+
+// The process and thread ids, asked once (a system call each) and forgotten
+// in a forked child, whose ids differ. Initial-exec: reading the thread's
+// copy never allocates, so a signal handler may.
+std::atomic<int> gPid{0};
+__attribute__((tls_model("initial-exec"))) thread_local int tTid = 0;
+
+void forkedChild() {
+    gPid.store(0);
+    tTid = 0;
+}
+
+int processId() {
+    int pid = gPid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = static_cast<int>(::syscall(SYS_getpid));
+        gPid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+int threadId() {
+    if (tTid == 0) tTid = static_cast<int>(::syscall(SYS_gettid));
+    return tTid;
+}
 
 bool startsWith(const char *text, const char *prefix) {
     return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -205,8 +231,8 @@ void record(const Slot &slot, unsigned long request, const void *argument, int r
     zelsim::trace::Writer w(line, sizeof line);
     w.raw("{\"seq\":").u64(seq);
     w.raw(",\"t_ns\":").u64(start);
-    w.raw(",\"pid\":").i64(::getpid());
-    w.raw(",\"tid\":").i64(static_cast<int64_t>(::syscall(SYS_gettid)));
+    w.raw(",\"pid\":").i64(processId());
+    w.raw(",\"tid\":").i64(threadId());
     w.raw(",\"node\":").string(slot.path);
     w.raw(",\"request\":").u64(static_cast<uint32_t>(request));
     w.raw(",\"command\":").u64(command);
@@ -253,6 +279,7 @@ __attribute__((constructor)) void prepare() {
     gNext.close = reinterpret_cast<CloseFn>(next("close"));
     gNext.ioctl = reinterpret_cast<IoctlFn>(next("ioctl"));
     int savedErrno = errno;
+    pthread_atfork(nullptr, nullptr, forkedChild);
     const char *path = std::getenv("ZELSIM_RECORD_FILE");
     if (path != nullptr && std::strlen(path) < sizeof gTracePath) std::strcpy(gTracePath, path);
     loadCommandNames(std::getenv("ZELSIM_RECORD_COMMANDS"));
