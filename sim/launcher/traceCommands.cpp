@@ -263,21 +263,21 @@ bool parseNumber(const std::string &text, uint64_t &value) {
 
 // NODE:REGISTER:MASK resolved into the preload's volatile entries (a read
 // of the register, and the value field of a write to it).
-bool volatileEntries(const CommandTable &table, const std::string &spec, std::string &out) {
-    size_t last = spec.rfind(':');
-    size_t middle = last == std::string::npos || last == 0 ? std::string::npos : spec.rfind(':', last - 1);
+bool volatileEntries(const CommandTable &table, const std::string &given, std::string &out) {
+    size_t last = given.rfind(':');
+    size_t middle = last == std::string::npos || last == 0 ? std::string::npos : given.rfind(':', last - 1);
     uint64_t reg = 0;
     uint64_t mask = 0;
     if (middle == std::string::npos || middle == 0 ||
-        !parseNumber(spec.substr(middle + 1, last - middle - 1), reg) ||
-        !parseNumber(spec.substr(last + 1), mask) || reg > UINT32_MAX || mask > UINT32_MAX) {
+        !parseNumber(given.substr(middle + 1, last - middle - 1), reg) ||
+        !parseNumber(given.substr(last + 1), mask) || reg > UINT32_MAX || mask > UINT32_MAX) {
         std::fprintf(stderr,
                      "zelsim replay: --volatile %s: expected NODE:REGISTER:MASK (NODE a node path "
                      "or '*', REGISTER and MASK numbers up to 32 bits)\n",
-                     spec.c_str());
+                     given.c_str());
         return false;
     }
-    std::string node = spec.substr(0, middle);
+    std::string node = given.substr(0, middle);
     const zelsim_command *read = table.byName("readRegister");
     const zelsim_command *write = table.byName("writeRegister");
     if (read == nullptr || write == nullptr) return false;
@@ -505,8 +505,8 @@ int replayCommand(const Layout &layout, int argc, char **argv) {
     CommandTable table;
     if (!loadCommandTable(layout, table)) return kUsage;
     std::string volatileText;
-    for (const std::string &spec : volatiles) {
-        if (!volatileEntries(table, spec, volatileText)) return kUsage;
+    for (const std::string &given : volatiles) {
+        if (!volatileEntries(table, given, volatileText)) return kUsage;
     }
     std::string tree = tempFolder() + "/zelsim-replay.XXXXXX";
     if (mkdtemp(tree.data()) == nullptr) {
@@ -558,12 +558,12 @@ int replayCommand(const Layout &layout, int argc, char **argv) {
                      [](const Record &x, const Record &y) { return x.seq < y.seq; });
     auto isVolatileRead = [&](const Record &r) {
         // Unmade polls of a volatile register are no divergence.
-        for (const std::string &spec : volatiles) {
-            size_t last = spec.rfind(':');
-            size_t middle = spec.rfind(':', last - 1);
-            std::string node = spec.substr(0, middle);
+        for (const std::string &given : volatiles) {
+            size_t last = given.rfind(':');
+            size_t middle = given.rfind(':', last - 1);
+            std::string node = given.substr(0, middle);
             uint64_t reg = 0;
-            parseNumber(spec.substr(middle + 1, last - middle - 1), reg);
+            parseNumber(given.substr(middle + 1, last - middle - 1), reg);
             const zelsim_command *read = table.byName("readRegister");
             if (read == nullptr || (r.request & 0xFF) != read->number) continue;
             if (node != "*" && node != r.node) continue;
