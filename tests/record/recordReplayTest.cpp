@@ -175,15 +175,24 @@ TEST_F(RecordReplay, DivergenceIsDecodedAndFails) {
         << none.err;
 }
 
-// A polled register may be read more or fewer times than recorded, and a
-// write may differ in the bits of the mask, only when declared volatile.
-TEST_F(RecordReplay, VolatileRegisters) {
+// Strict replay wants the recorded order, keyed replay any order of the same
+// requests. A polled register may be read more or fewer times than
+// recorded, and a write may differ in the bits of the mask, only when
+// declared volatile.
+TEST_F(RecordReplay, MatchingModesAndVolatileRegisters) {
     ASSERT_EQ(shell(kLauncher + " record -o poll.jsonl -- " + kProbe + " poll 3").status, 0);
     ASSERT_EQ(shell(kLauncher + " record -o write.jsonl -- " + kProbe + " write 0x1234").status, 0);
+    const std::string oneTwo = "sh -c '" + kProbe + " write 1 && " + kProbe + " write 2'";
+    const std::string twoOne = "sh -c '" + kProbe + " write 2 && " + kProbe + " write 1'";
+    ASSERT_EQ(shell(kLauncher + " record -o order.jsonl -- " + oneTwo).status, 0);
     struct Case {
         std::string replay;
         int status;
     } cases[] = {
+        {"order.jsonl -- " + oneTwo, 0},
+        {"order.jsonl -- " + twoOne, 3},
+        {"--keyed order.jsonl -- " + twoOne, 0},
+        {"--keyed order.jsonl -- " + kProbe + " write 1", 3},
         {"poll.jsonl -- " + kProbe + " poll 3", 0},
         {"poll.jsonl -- " + kProbe + " poll 5", 3},
         {"poll.jsonl -- " + kProbe + " poll 1", 3},
