@@ -26,6 +26,7 @@
 
 #include "controlCommands.h"
 #include "remoteProtocol.h"
+#include "traceCommands.h"
 #include "worldControl.h"
 
 using namespace zelsim::launcher;
@@ -39,6 +40,8 @@ void usage(FILE *to) {
                  "       zelsim start [--world FILE]\n"
                  "       zelsim stop | reset | status | snapshot\n"
                  "       zelsim fault nack|corrupt|errno|status|lock|clear ...\n"
+                 "       zelsim record -o TRACE [--world FILE | --driver] [--] COMMAND...\n"
+                 "       zelsim replay TRACE [--strict | --keyed] [--volatile N:R:M] [--] COMMAND...\n"
                  "Runs COMMAND with the simulated SMBus driver (libzelsim.so) preloaded.\n"
                  "Every process COMMAND starts shares one world. Without --world, COMMAND\n"
                  "joins the world of the zelsim run this launcher runs in, else the world\n"
@@ -54,7 +57,9 @@ void usage(FILE *to) {
                  "  status        print the running world's file, socket and server pid\n"
                  "  snapshot      print the running world's state as a world file\n"
                  "  fault         make a target, a request or a bus fail ('zelsim fault'\n"
-                 "                alone tells how)\n");
+                 "                alone tells how)\n"
+                 "  record        write every driver request of COMMAND to a trace file\n"
+                 "  replay        serve COMMAND the answers of a trace instead of a world\n");
 }
 
 void prependPath(const char *name, const std::string &entry) {
@@ -233,6 +238,14 @@ int main(int argc, char **argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "fault") == 0)
         return faultCommand(runtimeDirectory(), argc - 2, argv + 2);
+    if (argc >= 2 && (std::strcmp(argv[1], "record") == 0 || std::strcmp(argv[1], "replay") == 0 ||
+                      std::strcmp(argv[1], "__record") == 0)) {
+        allowSanitizedPrograms();
+        Layout layout = findLayout();
+        if (argv[1][0] == '_') return recordInner(layout, argc - 2, argv + 2);
+        return argv[1][2] == 'c' ? recordCommand(layout, argc - 2, argv + 2)
+                                 : replayCommand(layout, argc - 2, argv + 2);
+    }
     if (argc == 2 && std::strcmp(argv[1], "snapshot") == 0)
         return snapshotCommand(runtimeDirectory());
     std::string verb;
