@@ -585,8 +585,17 @@ public:
         const uint32_t offset = *op.registerOffset;
         const bool write = op.kind == "write register";
         std::optional<std::pair<std::string, uint32_t>> step;  // name, address
-        if (write && offset == 64 && op.registerValue) {
+        NodeState &node = nodes_[r.node];
+        if (write && offset == 68 && op.registerValue) {
+            // Bit 8 keeps the flash selected: the next command word continues the frame.
+            node.frameOpen = (*op.registerValue & 0x100) != 0;
+        } else if (!write && offset == 76 && node.identifying && op.registerValue) {
+            node.flashId = uint16_t(*op.registerValue);
+            node.identifying = false;
+        }
+        if (write && offset == 64 && op.registerValue && !node.frameOpen) {
             const uint32_t word = *op.registerValue;
+            node.identifying = (word >> 24) == 0xAB;
             const uint32_t instruction = word >> 24, address = word & 0xFFFFFF;
             switch (instruction) {
                 case 0xAB: step = {{"identify", 0}}; break;
@@ -600,8 +609,13 @@ public:
             indirectAddress_ = *op.registerValue;
         } else if (write && offset == 0x2004 && op.registerValue) {
             step = {{"erase sector", *op.registerValue}};
-        } else if (write && offset == 0x2010) {
-            step = {{"program page", indirectAddress_}};
+        } else if (write && offset == 0x2010 && op.registerValue) {
+            // The boot header's sync word at 0 makes the device start its new firmware.
+            if (indirectAddress_ == 0 && *op.registerValue == 0xAA99) {
+                step = {{"activation (boot header)", 0}};
+            } else if (!current_ || current_->phaseName.rfind("activation", 0) != 0) {
+                step = {{"program page", indirectAddress_}};
+            }
         } else if (!write && offset == 0x200C) {
             step = {{"read/verify", indirectAddress_}};
         } else if (write && offset == 0x2014 && op.registerValue &&
@@ -609,7 +623,7 @@ public:
             step = {{"activation (device reset)", 0}};
         }
         if (step && current_ && !continues(step->first, step->second)) flush();
-        if (!current_) start(op, step ? step->first : "flash access", step ? step->second : 0, bool(step));
+        if (!current_) start(op, step ? step->first : "access", step ? step->second : 0, bool(step));
         else absorb(op, step ? std::optional<uint32_t>(step->second) : std::nullopt);
     }
 
@@ -617,7 +631,9 @@ public:
         if (!current_) return;
         Operation &p = *current_;
         if (p.first && (p.phaseName == "erase block" || p.phaseName == "erase sector")) {
-            p.unit = *p.first / (p.phaseName == "erase block" ? 0x8000u : 0x10000u);
+            // 0x1010 erases 32 KiB blocks, 0xBF8E 64 KiB blocks, 0x9D17 64 KiB sectors.
+            const uint16_t flashId = nodes_[p.record->node].flashId;
+            p.unit = *p.first / (p.phaseName == "erase block" && flashId == 0x1010 ? 0x8000u : 0x10000u);
         }
         if (p.first && p.phaseName == "program page") p.unit = *p.first / 256;
         out_.push_back(p);
@@ -627,7 +643,7 @@ public:
 private:
     bool continues(const std::string &name, uint32_t address) const {
         const Operation &p = *current_;
-        if (p.phaseName == "flash access") return false;
+        if (p.phaseName == "access") return false;
         if (name != p.phaseName) return false;
         if (name == "read/verify") return true;  // one read of consecutive words
         if (name == "program page") return address / 256 == *p.lastAddress / 256 ||
@@ -654,7 +670,14 @@ private:
         if (address && p.first) p.lastAddress = std::max(*p.lastAddress, *address);
     }
 
+    struct NodeState {
+        bool frameOpen = false;    // the serial port keeps the flash selected
+        bool identifying = false;  // an identification awaits its answer (register 76)
+        uint16_t flashId = 0;      // as the last identification answered
+    };
+
     std::vector<Operation> &out_;
+    std::map<std::string, NodeState> nodes_;
     std::optional<Operation> current_;
     uint32_t indirectAddress_ = 0;
 };
@@ -689,8 +712,10 @@ void printText(std::ostream &out, const Operation &op, uint64_t t0) {
     if (op.port) line += " port " + std::to_string(*op.port);
     line += "  " + op.kind;
     if (op.phase) {
-        line += " " + op.phaseName;
+        const bool pages = op.phaseName == "program page" && op.first && *op.lastAddress / 256 != *op.first / 256;
+        line += " " + (pages ? std::string("program pages") : op.phaseName);
         if (op.unit) line += " " + std::to_string(*op.unit);
+        if (pages) line += "-" + std::to_string(*op.lastAddress / 256);
         if (op.first) {
             line += " at " + hexWord(*op.first, 6);
             if (op.lastAddress && *op.lastAddress != *op.first) line += "-" + hexWord(*op.lastAddress, 6);
