@@ -14,7 +14,8 @@ file, and the exit status is 1.
 unwritable: an output file that cannot be written is refused before the
 driver is asked anything.
 redact: --redact leaves no chassis serial number in the file, and the file
-still loads.
+still loads; a backplane name alone brings its port.
+progress: shown on the standard error stream only when it is a terminal.
 """
 import argparse
 import os
@@ -291,7 +292,8 @@ def case_unwritable(setup):
 
 
 def case_redact(setup):
-    run, path = setup.capture("--redact")
+    # The backplane name alone: it brings its port and chassis along.
+    run, path = setup.capture("--redact", "PXI0::3::BACKPLANE")
     expect(run.returncode == 0, "capture --redact failed", run)
     text = open(path).read()
     serial = b"SN-0042-XYZ"
@@ -306,12 +308,41 @@ def case_redact(setup):
            eeprom)
 
 
+def case_progress(setup):
+    """Progress on the standard error stream when it is a terminal, never otherwise."""
+    import pty
+    for terminal in (True, False):
+        main, other = pty.openpty() if terminal else os.pipe()
+        out = os.path.join(setup.folder, "p.toml")
+        process = subprocess.Popen([setup.args.launcher, "--world", setup.world, "--",
+                                    setup.args.tool, "capture", "-o", out],
+                                   env=setup.env, stdout=subprocess.DEVNULL, stderr=other)
+        os.close(other)
+        err = b""
+        while True:
+            try:
+                chunk = os.read(main, 65536)
+            except OSError:  # the terminal's other end closed
+                break
+            if not chunk:
+                break
+            err += chunk
+        os.close(main)
+        expect(process.wait(timeout=300) == 0, "capture failed: %r" % err[-500:])
+        shown = b"capture: ZELSMBUS::SYSTEM::0::0: probing" in err
+        expect(shown == terminal, "progress %s on a %s: %r" % (
+            "missing" if terminal else "shown", "terminal" if terminal else "pipe", err[-300:]))
+        if terminal:  # and the last progress line is cleared
+            expect(err.endswith(b"\r\x1b[K"), "progress left on the terminal: %r" % err[-100:])
+
+
 CASES = {
     "round_trip": case_round_trip,
     "reads_only": case_reads_only,
     "incomplete": case_incomplete,
     "unwritable": case_unwritable,
     "redact": case_redact,
+    "progress": case_progress,
 }
 
 

@@ -517,6 +517,15 @@ void Capture::readChassis(const std::string &resource) {
     ChassisEntry entry{number, fieldText(eeprom, kModel), fieldText(eeprom, kVendor),
                        fieldText(eeprom, kSerial), resource};
     if (args_.redact) entry.serial = kRedacted;
+    // A backplane name given alone brings its port along.
+    bool surveyed = false;
+    for (const Device &device : devices_)
+        for (const Port &port : device.ports)
+            surveyed = surveyed || (samePort(port, opened) && port.index == opened.index);
+    if (!surveyed) {
+        session.reset();
+        surveyPort(resource);
+    }
     for (Device &device : devices_) {
         for (Port &port : device.ports) {
             if (samePort(port, opened) && port.index == opened.index) {
