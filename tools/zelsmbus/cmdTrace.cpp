@@ -22,15 +22,12 @@ struct TraceArgs {
 void runTrace(const TraceArgs &args) {
     std::ifstream in(args.file, std::ios::binary);
     if (!in) throw ToolError("cannot read " + args.file + ": " + std::strerror(errno));
-    TraceHeader header;
-    std::vector<TraceRecord> records;
     try {
-        readTrace(in, header, records);
-    } catch (const TraceError &e) {
+        printTrace(in, std::cout, {args.json, args.raw});
+    } catch (const std::runtime_error &e) {
         throw ToolError(args.file + ": " + e.what());
     }
     if (in.bad()) throw ToolError("cannot read " + args.file + ": " + std::strerror(errno));
-    printTrace(std::cout, header, records, {args.json, args.raw});
 }
 
 }  // namespace

@@ -372,8 +372,9 @@ uint8_t crc8(const std::vector<uint8_t> &bytes) {
 // ---- operations ------------------------------------------------------------
 
 struct Operation {
-    const TraceRecord *record = nullptr;  // the request (the first of a flash phase)
-    const TraceRecord *last = nullptr;
+    // The request (the first of a flash phase) and the last one it covers:
+    // a trace is read one request at a time, so an operation keeps its own.
+    std::shared_ptr<const TraceRecord> record, last;
     std::string kind;
     std::optional<unsigned> port, address7, command, count, length, offset;
     std::optional<uint32_t> registerOffset, registerValue;
@@ -417,9 +418,10 @@ std::string hexWord(uint32_t value, int digits) {
     return text;
 }
 
-Operation decode(const TraceRecord &r, const CommandRow *row) {
+Operation decode(const std::shared_ptr<const TraceRecord> &request, const CommandRow *row) {
+    const TraceRecord &r = *request;
     Operation op;
-    op.record = op.last = &r;
+    op.record = op.last = request;
     op.failed = r.errnoValue != 0 || r.status < 0;
     if (row == nullptr) {
         op.kind = "unknown request " + hexWord(r.request, 8);
@@ -817,7 +819,10 @@ void printJson(std::ostream &out, const Operation &op, uint64_t t0) {
 
 }  // namespace
 
-void readTrace(std::istream &in, TraceHeader &header, std::vector<TraceRecord> &records) {
+void readTrace(std::istream &in, TraceHeader &header,
+               const std::function<void(TraceRecord &&)> &each) {
+    uint64_t lastSeq = 0;
+    bool any = false;
     std::string text;
     size_t line = 0;
     bool sawHeader = false;
@@ -862,34 +867,60 @@ void readTrace(std::istream &in, TraceHeader &header, std::vector<TraceRecord> &
         r.errnoValue = int(needSigned(v, "errno", line, 0, 4095));
         r.status = int32_t(needSigned(v, "status", line, INT32_MIN, INT32_MAX));
         r.durationNs = needUnsigned(v, "duration_ns", line, UINT64_MAX);
-        if (!records.empty() && r.seq <= records.back().seq)
+        if (any && r.seq <= lastSeq)
             throw TraceError(line, "\"seq\" " + std::to_string(r.seq) + " does not follow " +
-                                       std::to_string(records.back().seq));
-        records.push_back(std::move(r));
+                                       std::to_string(lastSeq));
+        lastSeq = r.seq;
+        any = true;
+        each(std::move(r));
     }
     if (!sawHeader) throw TraceError(1, "the trace is empty (its first line is the header)");
 }
 
-void printTrace(std::ostream &out, const TraceHeader &header,
-                const std::vector<TraceRecord> &records, const TraceOptions &options) {
+void printTrace(std::istream &in, std::ostream &out, const TraceOptions &options) {
+    // First the whole trace is checked, so that a bad line prints nothing;
+    // then it is read again and printed as it goes, a request at a time.
+    TraceHeader header;
+    size_t count = 0;
+    readTrace(in, header, [&](TraceRecord &&) { ++count; });
+    in.clear();
+    in.seekg(0);
+    if (!in) throw std::runtime_error("the trace cannot be read a second time (not a regular file)");
     if (!options.json) {
         std::string program;
         for (const std::string &word : header.program) program += (program.empty() ? "" : " ") + word;
         out << terminalSafe("# trace of " + program + " (" + header.source + "), started " +
-                            header.started + ", " + std::to_string(records.size()) + " requests")
+                            header.started + ", " + std::to_string(count) + " requests")
             << '\n';
     }
-    const uint64_t t0 = records.empty() ? 0 : records.front().tNs;
+    uint64_t t0 = 0;
+    bool first = true;
     std::vector<Operation> ops;
     PhaseBuilder phases(ops);
     // The bus lock of each node and port: who holds it, as the trace shows.
     std::map<std::pair<std::string, unsigned>, std::string> owners;
-    for (const TraceRecord &r : records) {
+    auto emit = [&] {
+        for (const Operation &op : ops) {
+            if (options.json) {
+                printJson(out, op, t0);
+            } else {
+                printText(out, op, t0);
+            }
+        }
+        ops.clear();
+    };
+    TraceHeader again;
+    readTrace(in, again, [&](TraceRecord &&record) {
+        if (first) t0 = record.tNs;
+        first = false;
+        const auto shared = std::make_shared<const TraceRecord>(std::move(record));
+        const TraceRecord &r = *shared;
         const CommandRow *row = rowOf(r.request);
-        Operation op = decode(r, row);
+        Operation op = decode(shared, row);
         if (!options.raw && row && op.registerOffset && isFlashRegister(*op.registerOffset)) {
             phases.add(op);
-            continue;
+            emit();
+            return;
         }
         phases.flush();
         if (row && op.port) {
@@ -907,15 +938,10 @@ void printTrace(std::ostream &out, const TraceHeader &header,
             }
         }
         ops.push_back(op);
-    }
+        emit();
+    });
     phases.flush();
-    for (const Operation &op : ops) {
-        if (options.json) {
-            printJson(out, op, t0);
-        } else {
-            printText(out, op, t0);
-        }
-    }
+    emit();
 }
 
 }  // namespace zelsmbus_tool

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -43,19 +45,22 @@ struct TraceHeader {
     std::string started;
 };
 
-// Reads the whole trace strictly: the header must name the format
-// "zelsim-trace" and version 1, every other line must be one request with
-// every key of the right type (unknown keys are ignored). Throws TraceError.
-void readTrace(std::istream &in, TraceHeader &header, std::vector<TraceRecord> &records);
+// Reads the whole trace strictly, handing each request to `each` in turn:
+// the header must name the format "zelsim-trace" and version 1, every other
+// line must be one request with every key of the right type and a rising
+// seq (unknown keys are ignored). Throws TraceError.
+void readTrace(std::istream &in, TraceHeader &header,
+               const std::function<void(TraceRecord &&)> &each);
 
 struct TraceOptions {
     bool json = false;  // one JSON object a line instead of text
     bool raw = false;   // every request on its own, flash registers too
 };
 
-// Prints one line (or object) per operation; flash register traffic as its
-// phases unless raw.
-void printTrace(std::ostream &out, const TraceHeader &header,
-                const std::vector<TraceRecord> &records, const TraceOptions &options);
+// Checks the whole trace, then reads it again and prints one line (or
+// object) per operation as it goes, flash register traffic as its phases
+// unless raw: memory stays small however long the trace. The stream must
+// be seekable. Throws TraceError for a bad line.
+void printTrace(std::istream &in, std::ostream &out, const TraceOptions &options);
 
 }  // namespace zelsmbus_tool
