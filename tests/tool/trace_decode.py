@@ -157,6 +157,8 @@ def broken_traces(record):
         ("cut short", [header, good[:-5]], 2, ""),
         ("blank line", [header, good, "", json.dumps(later)], 3, "empty line"),
         ("two objects", [header, good + good], 2, "text after"),
+        ("key twice", [header, good[:-1] + ',"seq":9}'], 2, '"seq" given twice'),
+        ("failed with output", [header, with_(errno=5)], 2, "failed request"),
     ]
 
 

@@ -84,6 +84,8 @@ private:
                 space();
                 if (at_ >= text_.size() || text_[at_] != '"') fail("a key expected");
                 std::string key = string();
+                for (const auto &member : v.members)
+                    if (member.first == key) fail("key \"" + key + "\" given twice");
                 expectChar(':');
                 v.members.emplace_back(std::move(key), value(depth + 1));
             } while (take(','));
@@ -867,6 +869,9 @@ void readTrace(std::istream &in, TraceHeader &header,
         r.errnoValue = int(needSigned(v, "errno", line, 0, 4095));
         r.status = int32_t(needSigned(v, "status", line, INT32_MIN, INT32_MAX));
         r.durationNs = needUnsigned(v, "duration_ns", line, UINT64_MAX);
+        if (r.errnoValue != 0 && (!r.out.empty() || r.status != 0))
+            throw TraceError(line, "a failed request (errno " + std::to_string(r.errnoValue) +
+                                       ") carries no output bytes and status 0");
         if (any && r.seq <= lastSeq)
             throw TraceError(line, "\"seq\" " + std::to_string(r.seq) + " does not follow " +
                                        std::to_string(lastSeq));
