@@ -153,7 +153,8 @@ int main() {
     const long pid = long(getpid()), tid = long(syscall(SYS_gettid));
     std::printf(
         "{\"format\":\"zelsim-trace\",\"version\":1,\"source\":\"simulator\","
-        "\"program\":[\"trace-fixture\"],\"started\":\"2026-01-01T00:00:00Z\",\"extra\":{\"a\":[1]}}\n");
+        "\"program\":[\"trace-fixture\"],\"started\":\"2026-01-01T00:00:00Z\",\"extra\":{\"a\":[1]}"
+        "}\n");
     const size_t n = zelsim_log_count();
     for (size_t i = 0; i < n; ++i) {
         zelsim_log_record r{};
@@ -166,9 +167,8 @@ int main() {
             "{\"seq\":%zu,\"t_ns\":%zu,\"pid\":%ld,\"tid\":%ld,\"node\":\"%s\",\"request\":%u,"
             "\"command\":%u,\"name\":\"%s\",\"in\":\"%s\",\"out\":\"%s\",\"errno\":%d,"
             "\"status\":%d,\"duration_ns\":500}\n",
-            i + 1, 1000000 + i * 1000, pid, tid, node ? node : "", unsigned(r.request),
-            r.command, info.name, hex(r.in, in).c_str(), hex(r.out, out).c_str(), r.err,
-            int(r.driver_status));
+            i + 1, 1000000 + i * 1000, pid, tid, node ? node : "", unsigned(r.request), r.command,
+            info.name, hex(r.in, in).c_str(), hex(r.out, out).c_str(), r.err, int(r.driver_status));
     }
     ZELSMBusClose(remote);
     ZELSMBusClose(other);

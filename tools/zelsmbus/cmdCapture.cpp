@@ -97,7 +97,8 @@ std::string tomlString(const std::string &text, bool &bad) {
 
 std::string byteList(const uint8_t *bytes, size_t count) {
     std::string out = "[";
-    for (size_t i = 0; i < count; ++i) out += (i ? (i % 16 ? ", " : ",\n      ") : "") + hex(bytes[i]);
+    for (size_t i = 0; i < count; ++i)
+        out += (i ? (i % 16 ? ", " : ",\n      ") : "") + hex(bytes[i]);
     return out + "]";
 }
 
@@ -159,7 +160,7 @@ struct Port {
     std::map<uint32_t, uint32_t> settings;  // 1005, 2001
     std::string configFlag;                 // attribute 1006 as read, for the comment
     std::vector<Target> targets;
-    std::vector<uint8_t> skipped;           // protected addresses, not probed
+    std::vector<uint8_t> skipped;  // protected addresses, not probed
     uint32_t chassis = 0;
     std::string chassisSource;
 };
@@ -243,7 +244,8 @@ bool isBackplane(const std::string &name) {
 }
 
 bool samePort(const Port &a, const Port &b) {
-    return std::equal(a.ids, a.ids + 4, b.ids) && std::equal(a.location, a.location + 3, b.location);
+    return std::equal(a.ids, a.ids + 4, b.ids) &&
+           std::equal(a.location, a.location + 3, b.location);
 }
 
 Device &Capture::deviceOf(const Port &port) {
@@ -291,14 +293,12 @@ void Capture::surveyPort(const std::string &resource) {
     Port port;
     port.resource = resource;
     const std::string what = "cannot read attribute ";
-    const uint32_t idAttributes[8] = {ZELSMBUS_ATTR_VENDOR_ID,  ZELSMBUS_ATTR_DEVICE_ID,
-                                      ZELSMBUS_ATTR_SUBSYSTEM_VENDOR_ID,
-                                      ZELSMBUS_ATTR_SUBSYSTEM_ID, ZELSMBUS_ATTR_PCI_BUS,
-                                      ZELSMBUS_ATTR_PCI_DEVICE,  ZELSMBUS_ATTR_PCI_FUNCTION,
-                                      ZELSMBUS_ATTR_PORT};
-    uint16_t *targets[8] = {&port.ids[0],      &port.ids[1],      &port.ids[2],
-                            &port.ids[3],      &port.location[0], &port.location[1],
-                            &port.location[2], &port.index};
+    const uint32_t idAttributes[8] = {
+        ZELSMBUS_ATTR_VENDOR_ID,    ZELSMBUS_ATTR_DEVICE_ID, ZELSMBUS_ATTR_SUBSYSTEM_VENDOR_ID,
+        ZELSMBUS_ATTR_SUBSYSTEM_ID, ZELSMBUS_ATTR_PCI_BUS,   ZELSMBUS_ATTR_PCI_DEVICE,
+        ZELSMBUS_ATTR_PCI_FUNCTION, ZELSMBUS_ATTR_PORT};
+    uint16_t *targets[8] = {&port.ids[0],      &port.ids[1],      &port.ids[2],      &port.ids[3],
+                            &port.location[0], &port.location[1], &port.location[2], &port.index};
     bool identity = true;
     for (int i = 0; i < 8; ++i) {
         identity = ok(ZELSMBusGetAttribute(handle, idAttributes[i], targets[i]),
@@ -340,7 +340,8 @@ void Capture::surveyPort(const std::string &resource) {
     }
     for (uint32_t id : {uint32_t(ZELSMBUS_ATTR_1005), uint32_t(ZELSMBUS_ATTR_2001)}) {
         uint32_t value = 0;
-        if (ok(ZELSMBusGetAttribute(handle, id, &value), what + std::to_string(id) + " of " + resource))
+        if (ok(ZELSMBusGetAttribute(handle, id, &value),
+               what + std::to_string(id) + " of " + resource))
             port.settings[id] = value;
     }
     uint32_t flag = 0;
@@ -391,8 +392,7 @@ void Capture::surveyBus(const Session &session, Port &port) {
     }
     for (uint8_t a7 : found) readTarget(session, port, a7);
     // The chassis EEPROM is readable on its port even where its address is protected.
-    if (port.chassisFlag &&
-        std::find(found.begin(), found.end(), kChassisEeprom7) == found.end()) {
+    if (port.chassisFlag && std::find(found.begin(), found.end(), kChassisEeprom7) == found.end()) {
         Target target;
         target.address7 = kChassisEeprom7;
         target.kind = Kind::ChassisEeprom;
@@ -454,11 +454,13 @@ void Capture::readTarget(const Session &session, Port &port, uint8_t address7) {
         uint8_t count = count0;
         uint8_t data[32];
         std::memcpy(data, data0, sizeof data);
-        const int32_t status = command == 0 ? block0 : ZELSMBusReadBlock(handle, wire, c, 0, &count, data);
+        const int32_t status =
+            command == 0 ? block0 : ZELSMBusReadBlock(handle, wire, c, 0, &count, data);
         if (!ok(status, "cannot read " + at + " (SMBus block read)")) return;
         // The library copies at most 32 bytes whatever count the device announces.
         if (count > 0)
-            target.blocks.emplace_back(c, std::vector<uint8_t>(data, data + std::min<unsigned>(count, 32)));
+            target.blocks.emplace_back(
+                c, std::vector<uint8_t>(data, data + std::min<unsigned>(count, 32)));
     }
     // A byte register device answers a word at c with registers c and c+1;
     // one of 16-bit registers sent most significant byte first does not.
@@ -491,12 +493,13 @@ void Capture::readChassis(const std::string &resource) {
         return;
     }
     Port opened;
-    const uint32_t ids[7] = {ZELSMBUS_ATTR_VENDOR_ID, ZELSMBUS_ATTR_DEVICE_ID,
-                             ZELSMBUS_ATTR_SUBSYSTEM_VENDOR_ID, ZELSMBUS_ATTR_SUBSYSTEM_ID,
-                             ZELSMBUS_ATTR_PCI_BUS, ZELSMBUS_ATTR_PCI_DEVICE,
-                             ZELSMBUS_ATTR_PCI_FUNCTION};
-    uint16_t *into[7] = {&opened.ids[0],      &opened.ids[1],      &opened.ids[2], &opened.ids[3],
-                         &opened.location[0], &opened.location[1], &opened.location[2]};
+    const uint32_t ids[7] = {
+        ZELSMBUS_ATTR_VENDOR_ID,    ZELSMBUS_ATTR_DEVICE_ID, ZELSMBUS_ATTR_SUBSYSTEM_VENDOR_ID,
+        ZELSMBUS_ATTR_SUBSYSTEM_ID, ZELSMBUS_ATTR_PCI_BUS,   ZELSMBUS_ATTR_PCI_DEVICE,
+        ZELSMBUS_ATTR_PCI_FUNCTION};
+    uint16_t *into[7] = {&opened.ids[0],     &opened.ids[1],      &opened.ids[2],
+                         &opened.ids[3],     &opened.location[0], &opened.location[1],
+                         &opened.location[2]};
     bool read = true;
     for (int i = 0; i < 7; ++i)
         read = ok(ZELSMBusGetAttribute(session->handle(), ids[i], into[i]),
@@ -551,8 +554,9 @@ void Capture::readFlash(const std::string &resource, Device &device) {
     const uint32_t on = 1, off = 0;
     if (ok(ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &on),
            "cannot make the session on " + resource + " unrestricted for its signature")) {
-        flash.signatureRead = ok(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_REGISTER_FIRST, &flash.signature),
-                                 "cannot read the signature (register 0) of " + resource);
+        flash.signatureRead =
+            ok(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_REGISTER_FIRST, &flash.signature),
+               "cannot read the signature (register 0) of " + resource);
         ZELSMBusSetAttribute(handle, ZELSMBUS_ATTR_UNRESTRICTED, &off);
     }
     try {
@@ -605,10 +609,12 @@ void Capture::readFlash(const std::string &resource, Device &device) {
         }
         bool covered = false;  // the pin-out word inside a region read already
         for (const auto &[at, bytes] : flash.runs)
-            covered = covered || (pinOutAddress_ >= at && pinOutAddress_ - at + word.size() <= bytes.size());
+            covered = covered ||
+                      (pinOutAddress_ >= at && pinOutAddress_ - at + word.size() <= bytes.size());
         if (!covered) flash.runs.emplace_back(pinOutAddress_, word);
         flash.notes.push_back("pin-out word at " + hex(pinOutAddress_, 6) + ": version " +
-                              std::to_string(board->version) + (board->erased ? " (reads erased)" : ""));
+                              std::to_string(board->version) +
+                              (board->erased ? " (reads erased)" : ""));
     } catch (const ToolError &e) {
         problem(e.what(), e.code());
     }
@@ -643,7 +649,8 @@ std::string Capture::world() const {
     bool badText = false;
     out << "# A world file for zelsim(1) (zelsim-world(5)), written by zelsmbus capture.\n"
         << "# Every value was read through libzelsmbus; the comment beside it says how.\n";
-    if (args_.redact) out << "# --redact: chassis serial numbers are replaced by \"" << kRedacted << "\".\n";
+    if (args_.redact)
+        out << "# --redact: chassis serial numbers are replaced by \"" << kRedacted << "\".\n";
     if (!problems_.empty()) {
         out << "# INCOMPLETE: these could not be read, and the world holds the simulator's\n"
             << "# defaults (or nothing) in their place:\n";
@@ -670,8 +677,7 @@ std::string Capture::world() const {
         for (int i = 0; i < 3; ++i)
             out << locNames[i] << " = " << hex(first.location[i]) << "  # attribute " << 105 + i
                 << '\n';
-        out << "device_string = " << tomlString(first.deviceText, badText)
-            << "  # attribute 302\n";
+        out << "device_string = " << tomlString(first.deviceText, badText) << "  # attribute 302\n";
         if (first.firmwareVersionRead)
             out << "firmware_version = " << hex(first.firmwareVersion, 8) << "  # attribute 303\n";
         if (!args_.flash) {
@@ -725,7 +731,8 @@ std::string Capture::world() const {
                     << "    address7 = " << hex(target.address7) << '\n';
                 if (target.kind != Kind::Registers) {
                     std::array<uint8_t, 256> bytes = target.bytes;
-                    if (target.kind == Kind::ChassisEeprom && args_.redact) redactField(bytes, kSerial);
+                    if (target.kind == Kind::ChassisEeprom && args_.redact)
+                        redactField(bytes, kSerial);
                     out << "    kind = \""
                         << (target.kind == Kind::Eeprom ? "eeprom" : "chassis_eeprom")
                         << "\"  # page size is not visible to reads: the default\n"
@@ -737,7 +744,8 @@ std::string Capture::world() const {
                     out << "    layout = \"words_msb_first\"  # a word read is not two byte reads\n"
                         << "    words = [";
                     for (unsigned c = 0; c < 256; ++c)
-                        out << (c ? (c % 8 ? ", " : ",\n      ") : "") << hex(target.wordValues[c], 4);
+                        out << (c ? (c % 8 ? ", " : ",\n      ") : "")
+                            << hex(target.wordValues[c], 4);
                     out << "]\n";
                 } else {
                     out << "    bytes = " << byteList(target.bytes.data(), 256) << '\n';
@@ -775,7 +783,8 @@ std::string Capture::world() const {
 void checkWritable(const std::string &path) {
     struct stat info {};
     if (stat(path.c_str(), &info) == 0) {
-        if (!S_ISREG(info.st_mode)) throw ToolError("cannot write " + path + ": not a regular file");
+        if (!S_ISREG(info.st_mode))
+            throw ToolError("cannot write " + path + ": not a regular file");
         if (access(path.c_str(), W_OK) != 0)
             throw ToolError("cannot write " + path + ": " + std::strerror(errno));
     }

@@ -55,7 +55,8 @@ private:
         throw TraceError(line_, what + " (column " + std::to_string(at_ + 1) + ")");
     }
     void space() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r'))
+        while (at_ < text_.size() &&
+               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r'))
             ++at_;
     }
     bool take(char c) {
@@ -128,13 +129,15 @@ private:
         if (at_ < text_.size() && text_[at_] == '.') {
             fraction = true;
             ++at_;
-            while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_]))) ++at_;
+            while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_])))
+                ++at_;
         }
         if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
             fraction = true;
             ++at_;
             if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) ++at_;
-            while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_]))) ++at_;
+            while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_])))
+                ++at_;
         }
         const std::string digits = text_.substr(start, at_ - start);
         v.integer = !fraction;
@@ -174,7 +177,9 @@ private:
         for (int i = 0; i < 4; ++i) {
             const char h = text_[at_++];
             if (!std::isxdigit(static_cast<unsigned char>(h))) fail("a bad \\u escape");
-            cp = cp * 16 + uint32_t(std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : (h | 0x20) - 'a' + 10);
+            cp = cp * 16 + uint32_t(std::isdigit(static_cast<unsigned char>(h))
+                                        ? h - '0'
+                                        : (h | 0x20) - 'a' + 10);
         }
         return cp;
     }
@@ -200,14 +205,30 @@ private:
             if (++at_ >= text_.size()) fail("an escape cut short");
             const char e = text_[at_++];
             switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'u': {
                     uint32_t cp = hex4();
                     if (cp >= 0xD800 && cp < 0xDC00) {
@@ -248,7 +269,8 @@ uint64_t needUnsigned(const JsonValue &object, const char *key, size_t line, uin
     return v.unsignedNumber;
 }
 
-int64_t needSigned(const JsonValue &object, const char *key, size_t line, int64_t min, int64_t max) {
+int64_t needSigned(const JsonValue &object, const char *key, size_t line, int64_t min,
+                   int64_t max) {
     const JsonValue &v = need(object, key, JsonValue::Number, line);
     if ((v.isUnsigned && v.unsignedNumber > uint64_t(max)) || v.number < min || v.number > max)
         throw TraceError(line, std::string("key \"") + key + "\" is out of range");
@@ -258,7 +280,8 @@ int64_t needSigned(const JsonValue &object, const char *key, size_t line, int64_
 std::vector<uint8_t> needHex(const JsonValue &object, const char *key, size_t line) {
     const std::string &text = need(object, key, JsonValue::String, line).text;
     if (text.size() % 2 != 0)
-        throw TraceError(line, std::string("key \"") + key + "\" is not pairs of hexadecimal digits");
+        throw TraceError(line,
+                         std::string("key \"") + key + "\" is not pairs of hexadecimal digits");
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < text.size(); i += 2) {
         unsigned value = 0;
@@ -269,8 +292,8 @@ std::vector<uint8_t> needHex(const JsonValue &object, const char *key, size_t li
             } else if (c >= 'a' && c <= 'f') {
                 value = value * 16 + unsigned(c - 'a' + 10);
             } else {
-                throw TraceError(line, std::string("key \"") + key +
-                                           "\" is not lower-case hexadecimal digits");
+                throw TraceError(
+                    line, std::string("key \"") + key + "\" is not lower-case hexadecimal digits");
             }
         }
         bytes.push_back(uint8_t(value));
@@ -281,9 +304,26 @@ std::vector<uint8_t> needHex(const JsonValue &object, const char *key, size_t li
 // ---- the driver commands, from the library's own table -------------------
 
 enum class Op {
-    Other, QuickWrite, QuickRead, SendByte, ReceiveByte, WriteByte, ReadByte, WriteWord, ReadWord,
-    ProcessCall, WriteBlock, ReadBlock, BlockProcessCall, WriteBlockI2C, ReadBlockI2C, ReadEeprom,
-    Lock, Unlock, ReadRegister, WriteRegister
+    Other,
+    QuickWrite,
+    QuickRead,
+    SendByte,
+    ReceiveByte,
+    WriteByte,
+    ReadByte,
+    WriteWord,
+    ReadWord,
+    ProcessCall,
+    WriteBlock,
+    ReadBlock,
+    BlockProcessCall,
+    WriteBlockI2C,
+    ReadBlockI2C,
+    ReadEeprom,
+    Lock,
+    Unlock,
+    ReadRegister,
+    WriteRegister
 };
 
 struct CommandRow {
@@ -353,7 +393,8 @@ uint64_t fieldValue(const std::vector<uint8_t> &bytes, cmd::tField field) {
     return value;
 }
 
-std::vector<uint8_t> fieldBytes(const std::vector<uint8_t> &bytes, cmd::tField field, size_t count) {
+std::vector<uint8_t> fieldBytes(const std::vector<uint8_t> &bytes, cmd::tField field,
+                                size_t count) {
     std::vector<uint8_t> out;
     for (size_t i = 0; i < count && i < field.width && field.offset + i < bytes.size(); ++i)
         out.push_back(bytes[field.offset + i]);
@@ -441,10 +482,21 @@ Operation decode(const std::shared_ptr<const TraceRecord> &request, const Comman
     auto out = [&](int i) { return fieldValue(r.out, t.outputs[i]); };
     uint8_t wire = 0;
     switch (row->op) {
-        case Op::QuickWrite: case Op::QuickRead: case Op::SendByte: case Op::ReceiveByte:
-        case Op::WriteByte: case Op::ReadByte: case Op::WriteWord: case Op::ReadWord:
-        case Op::ProcessCall: case Op::WriteBlock: case Op::ReadBlock: case Op::BlockProcessCall:
-        case Op::WriteBlockI2C: case Op::ReadBlockI2C: case Op::ReadEeprom:
+        case Op::QuickWrite:
+        case Op::QuickRead:
+        case Op::SendByte:
+        case Op::ReceiveByte:
+        case Op::WriteByte:
+        case Op::ReadByte:
+        case Op::WriteWord:
+        case Op::ReadWord:
+        case Op::ProcessCall:
+        case Op::WriteBlock:
+        case Op::ReadBlock:
+        case Op::BlockProcessCall:
+        case Op::WriteBlockI2C:
+        case Op::ReadBlockI2C:
+        case Op::ReadEeprom:
             wire = uint8_t(in(1) & 0xFE);
             op.address7 = wire >> 1;
             break;
@@ -562,7 +614,8 @@ Operation decode(const std::shared_ptr<const TraceRecord> &request, const Comman
             break;
     }
     if (op.pecRequested) {
-        if (op.pecRole == "expected") pecBytes.insert(pecBytes.end(), op.read.begin(), op.read.end());
+        if (op.pecRole == "expected")
+            pecBytes.insert(pecBytes.end(), op.read.begin(), op.read.end());
         op.pec = crc8(pecBytes);
     }
     return op;
@@ -585,7 +638,8 @@ public:
 
     void add(const Operation &op) {
         const TraceRecord &r = *op.record;
-        if (current_ && (r.pid != current_->record->pid || r.node != current_->record->node)) flush();
+        if (current_ && (r.pid != current_->record->pid || r.node != current_->record->node))
+            flush();
         const uint32_t offset = *op.registerOffset;
         const bool write = op.kind == "write register";
         std::optional<std::pair<std::string, uint32_t>> step;  // name, address
@@ -602,12 +656,23 @@ public:
             node.identifying = (word >> 24) == 0xAB;
             const uint32_t instruction = word >> 24, address = word & 0xFFFFFF;
             switch (instruction) {
-                case 0xAB: step = {{"identify", 0}}; break;
-                case 0xD8: step = {{"erase block", address}}; break;
-                case 0x02: step = {{"program page", address}}; break;
-                case 0xAD: step = {{"program (auto-increment)", address}}; break;
-                case 0x03: step = {{"read/verify", address}}; break;
-                default: break;  // status, write enable and the like serve the step under way
+                case 0xAB:
+                    step = {{"identify", 0}};
+                    break;
+                case 0xD8:
+                    step = {{"erase block", address}};
+                    break;
+                case 0x02:
+                    step = {{"program page", address}};
+                    break;
+                case 0xAD:
+                    step = {{"program (auto-increment)", address}};
+                    break;
+                case 0x03:
+                    step = {{"read/verify", address}};
+                    break;
+                default:
+                    break;  // status, write enable and the like serve the step under way
             }
         } else if (write && offset == 0x2008 && op.registerValue) {
             indirectAddress_ = *op.registerValue;
@@ -627,8 +692,10 @@ public:
             step = {{"activation (device reset)", 0}};
         }
         if (step && current_ && !continues(step->first, step->second)) flush();
-        if (!current_) start(op, step ? step->first : "access", step ? step->second : 0, bool(step));
-        else absorb(op, step ? std::optional<uint32_t>(step->second) : std::nullopt);
+        if (!current_)
+            start(op, step ? step->first : "access", step ? step->second : 0, bool(step));
+        else
+            absorb(op, step ? std::optional<uint32_t>(step->second) : std::nullopt);
     }
 
     void flush() {
@@ -637,7 +704,8 @@ public:
         if (p.first && (p.phaseName == "erase block" || p.phaseName == "erase sector")) {
             // 0x1010 erases 32 KiB blocks, 0xBF8E 64 KiB blocks, 0x9D17 64 KiB sectors.
             const uint16_t flashId = nodes_[p.record->node].flashId;
-            p.unit = *p.first / (p.phaseName == "erase block" && flashId == 0x1010 ? 0x8000u : 0x10000u);
+            p.unit =
+                *p.first / (p.phaseName == "erase block" && flashId == 0x1010 ? 0x8000u : 0x10000u);
         }
         if (p.first && p.phaseName == "program page") p.unit = *p.first / 256;
         out_.push_back(p);
@@ -650,8 +718,9 @@ private:
         if (p.phaseName == "access") return false;
         if (name != p.phaseName) return false;
         if (name == "read/verify") return true;  // one read of consecutive words
-        if (name == "program page") return address / 256 == *p.lastAddress / 256 ||
-                                           address / 256 == *p.lastAddress / 256 + 1;
+        if (name == "program page")
+            return address / 256 == *p.lastAddress / 256 ||
+                   address / 256 == *p.lastAddress / 256 + 1;
         return false;
     }
     void start(const Operation &op, const std::string &name, uint32_t address, bool addressed) {
@@ -703,7 +772,8 @@ std::string bytesText(const std::vector<uint8_t> &bytes) {
 
 std::string seconds(uint64_t ns) {
     char text[32];
-    std::snprintf(text, sizeof text, "%llu.%06llu", static_cast<unsigned long long>(ns / 1000000000),
+    std::snprintf(text, sizeof text, "%llu.%06llu",
+                  static_cast<unsigned long long>(ns / 1000000000),
                   static_cast<unsigned long long>(ns % 1000000000 / 1000));
     return text;
 }
@@ -716,29 +786,34 @@ void printText(std::ostream &out, const Operation &op, uint64_t t0) {
     if (op.port) line += " port " + std::to_string(*op.port);
     line += "  " + op.kind;
     if (op.phase) {
-        const bool pages = op.phaseName == "program page" && op.first && *op.lastAddress / 256 != *op.first / 256;
+        const bool pages =
+            op.phaseName == "program page" && op.first && *op.lastAddress / 256 != *op.first / 256;
         line += " " + (pages ? std::string("program pages") : op.phaseName);
         if (op.unit) line += " " + std::to_string(*op.unit);
         if (pages) line += "-" + std::to_string(*op.lastAddress / 256);
         if (op.first) {
             line += " at " + hexWord(*op.first, 6);
-            if (op.lastAddress && *op.lastAddress != *op.first) line += "-" + hexWord(*op.lastAddress, 6);
+            if (op.lastAddress && *op.lastAddress != *op.first)
+                line += "-" + hexWord(*op.lastAddress, 6);
         }
-        line += "  (" + std::to_string(op.requests) + " requests, seq " + std::to_string(r.seq) + "-" +
-                std::to_string(op.last->seq) + ")";
+        line += "  (" + std::to_string(op.requests) + " requests, seq " + std::to_string(r.seq) +
+                "-" + std::to_string(op.last->seq) + ")";
     }
     if (op.address7) line += "  addr " + hexByte(*op.address7);
     if (op.command) line += "  cmd " + hexByte(*op.command);
     if (op.offset) line += "  offset " + hexByte(*op.offset);
     if (op.length) line += "  length " + std::to_string(*op.length);
     if (op.registerOffset) line += "  reg " + hexWord(*op.registerOffset, 4);
-    if (op.registerValue) line += (op.kind == "read register" ? " -> " : " = ") + hexWord(*op.registerValue, 8);
+    if (op.registerValue)
+        line += (op.kind == "read register" ? " -> " : " = ") + hexWord(*op.registerValue, 8);
     if (!op.written.empty()) line += "  wrote [" + bytesText(op.written) + "]";
     if (op.count) line += "  count " + std::to_string(*op.count);
     if (!op.read.empty()) line += "  read [" + bytesText(op.read) + "]";
     if (op.pecRequested) {
         line += "  pec " + hexByte(op.pec) + " " + op.pecRole;
-        if (r.errnoValue == 0) line += r.status == ZELSMBUS_ERROR_CORRUPT_DATA ? " (mismatch)" : (r.status >= 0 ? " (correct)" : "");
+        if (r.errnoValue == 0)
+            line += r.status == ZELSMBUS_ERROR_CORRUPT_DATA ? " (mismatch)"
+                                                            : (r.status >= 0 ? " (correct)" : "");
     }
     if (!op.lockOwner.empty()) line += "  lock " + op.lockOwner;
     const TraceRecord &last = *op.last;
@@ -769,7 +844,9 @@ void printJson(std::ostream &out, const Operation &op, uint64_t t0) {
     if (op.phase) {
         json.member("phase", op.phaseName);
         if (op.unit) json.member("unit", *op.unit);
-        if (op.first) json.member("first_address", int64_t(*op.first)).member("last_address", int64_t(*op.lastAddress));
+        if (op.first)
+            json.member("first_address", int64_t(*op.first))
+                .member("last_address", int64_t(*op.lastAddress));
         json.member("requests", int64_t(op.requests)).member("last_seq", int64_t(op.last->seq));
         json.member("failed", op.failed);
     } else {
@@ -835,8 +912,10 @@ void readTrace(std::istream &in, TraceHeader &header,
         if (v.type != JsonValue::Object) throw TraceError(line, "not a JSON object");
         if (!sawHeader) {
             const JsonValue *format = v.get("format");
-            if (format == nullptr || format->type != JsonValue::String || format->text != "zelsim-trace")
-                throw TraceError(line, "not a zelsim trace (its first line names no format \"zelsim-trace\")");
+            if (format == nullptr || format->type != JsonValue::String ||
+                format->text != "zelsim-trace")
+                throw TraceError(
+                    line, "not a zelsim trace (its first line names no format \"zelsim-trace\")");
             const uint64_t version = needUnsigned(v, "version", line, UINT32_MAX);
             if (version != 1)
                 throw TraceError(line, "trace format version " + std::to_string(version) +
@@ -845,7 +924,8 @@ void readTrace(std::istream &in, TraceHeader &header,
             if (header.source != "simulator" && header.source != "driver")
                 throw TraceError(line, "key \"source\" must be \"simulator\" or \"driver\"");
             for (const JsonValue &word : need(v, "program", JsonValue::Array, line).items) {
-                if (word.type != JsonValue::String) throw TraceError(line, "key \"program\" must hold strings");
+                if (word.type != JsonValue::String)
+                    throw TraceError(line, "key \"program\" must hold strings");
                 header.program.push_back(word.text);
             }
             header.started = need(v, "started", JsonValue::String, line).text;
@@ -890,10 +970,12 @@ void printTrace(std::istream &in, std::ostream &out, const TraceOptions &options
     readTrace(in, header, [&](TraceRecord &&) { ++count; });
     in.clear();
     in.seekg(0);
-    if (!in) throw std::runtime_error("the trace cannot be read a second time (not a regular file)");
+    if (!in)
+        throw std::runtime_error("the trace cannot be read a second time (not a regular file)");
     if (!options.json) {
         std::string program;
-        for (const std::string &word : header.program) program += (program.empty() ? "" : " ") + word;
+        for (const std::string &word : header.program)
+            program += (program.empty() ? "" : " ") + word;
         out << terminalSafe("# trace of " + program + " (" + header.source + "), started " +
                             header.started + ", " + std::to_string(count) + " requests")
             << '\n';
