@@ -95,6 +95,15 @@ std::string tomlString(const std::string &text, bool &bad) {
     return out + "\"";
 }
 
+bool isUtf8(const std::string &text) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = utf8SequenceLength(text, at);
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
 std::string byteList(const uint8_t *bytes, size_t count) {
     std::string out = "[";
     for (size_t i = 0; i < count; ++i)
@@ -315,6 +324,15 @@ void Capture::surveyPort(const std::string &resource) {
     } catch (const ToolError &e) {
         problem(e.what(), e.code());
     }
+    // A world file's texts are UTF-8: other bytes cannot be given back as they are.
+    for (const auto &[text, attribute] :
+         {std::pair<const std::string &, const char *>{port.portText, "301"},
+          {port.deviceText, "302"}}) {
+        if (!isUtf8(text))
+            problem(
+                "attribute " + std::string(attribute) + " of " + resource +
+                " holds bytes that are not UTF-8: each is written as the character of its value");
+    }
     ok(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CHASSIS_EEPROM_PORT, &port.chassisFlag),
        what + "1002 of " + resource);
     ok(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_EXTENDED_PROTECTION, &port.extendedProtection),
@@ -520,6 +538,10 @@ void Capture::readChassis(const std::string &resource) {
     ChassisEntry entry{number, fieldText(eeprom, kModel), fieldText(eeprom, kVendor),
                        fieldText(eeprom, kSerial), resource};
     if (args_.redact) entry.serial = kRedacted;
+    if (!isUtf8(entry.model) || !isUtf8(entry.vendor) || !isUtf8(entry.serial))
+        problem("the chassis EEPROM texts of " + resource +
+                " hold bytes that are not UTF-8: each is written as the character of its value, "
+                "which the simulator writes back into the chassis EEPROM");
     // A backplane name given alone brings its port along.
     bool surveyed = false;
     for (const Device &device : devices_)
@@ -771,9 +793,6 @@ std::string Capture::world() const {
             << "slot1 = \"ZELSMBUS\"  # the library lists this chassis, so slot 1 holds its "
                "controller; the slot's text itself is not visible through the library\n\n";
     }
-    if (badText)
-        out << "# Some texts held bytes that are not UTF-8; each is written as the character of "
-               "its value.\n";
     return out.str();
 }
 
