@@ -8,6 +8,7 @@ round_trip: a world with two controllers (two flash devices with contents of
 their own), EEPROMs, register devices of both layouts with blocks, a protected
 address and a chassis is captured with --flash; a world started from the
 capture must show the same for every read-only observation of the tool.
+built_in_world: the built-in world without --flash, the same.
 reads_only: a started world's snapshot is the same before and after a capture.
 incomplete: a read that fails is named on the standard error stream and in the
 file, and the exit status is 1.
@@ -164,8 +165,9 @@ class Setup:
         return path
 
     def run(self, world, *arguments):
-        """The tool in a private world of its own."""
-        return subprocess.run([self.args.launcher, "--world", world, "--", self.args.tool]
+        """The tool in a private world of its own (None: the built-in world)."""
+        chosen = ["--world", world] if world else []
+        return subprocess.run([self.args.launcher] + chosen + ["--", self.args.tool]
                               + list(arguments), env=self.env, capture_output=True, text=True,
                               timeout=300)
 
@@ -179,7 +181,7 @@ class Setup:
         return run, path
 
 
-def observations(setup, world):
+def observations(setup, world, flash=True):
     """Every read-only view of the tool, as text, keyed by the command line."""
     seen = {}
 
@@ -206,7 +208,7 @@ def observations(setup, world):
             note("dump", name, hex(address), "w")
             note("eeprom", name, hex(address))
             note("get", name, hex(address), "0x40", "s")
-        if not name.endswith("::0"):
+        if not flash or not name.endswith("::0"):
             continue  # one controller's flash, read once
         read = os.path.join(setup.folder, "read.img")
         run = setup.run(world, "firmware-read", "--pinout-addr", hex(PIN_OUT), name, read)
@@ -237,6 +239,18 @@ def case_round_trip(setup):
     second = setup.run(path, "capture")
     expect(second.returncode == 0 and second.stdout == again.stdout,
            "a capture of the capture differs", second)
+
+
+def case_built_in_world(setup):
+    """The built-in world without --flash: the same apart from the flash contents
+    (its configuration flag included, which stays clear on both sides)."""
+    path = os.path.join(setup.folder, "built-in.toml")
+    run = setup.run(None, "capture", "-o", path)
+    expect(run.returncode == 0, "capture failed", run)
+    before, _ = observations(setup, None, flash=False)
+    after, _ = observations(setup, path, flash=False)
+    for key in before:
+        expect(before[key] == after[key], "'%s' differs:\n%s\n%s" % (key, before[key], after[key]))
 
 
 def case_reads_only(setup):
@@ -338,6 +352,7 @@ def case_progress(setup):
 
 CASES = {
     "round_trip": case_round_trip,
+    "built_in_world": case_built_in_world,
     "reads_only": case_reads_only,
     "incomplete": case_incomplete,
     "unwritable": case_unwritable,

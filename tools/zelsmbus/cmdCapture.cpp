@@ -168,6 +168,7 @@ struct Port {
     bool firmwareVersionRead = false;
     std::map<uint32_t, uint32_t> settings;  // 1005, 2001
     std::string configFlag;                 // attribute 1006 as read, for the comment
+    std::optional<uint32_t> configFlagValue;
     std::vector<Target> targets;
     std::vector<uint8_t> skipped;  // protected addresses, not probed
     uint32_t chassis = 0;
@@ -366,6 +367,12 @@ void Capture::surveyPort(const std::string &resource) {
     const int32_t flagStatus = ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_CONFIG_FLAG, &flag);
     if (flagStatus >= 0) {
         port.configFlag = std::to_string(flag);
+        port.configFlagValue = flag;
+        // Without the flash, the simulator's 0x1010 stands in, its flag clear.
+        if (!args_.flash && flag != 0)
+            problem("attribute 1006 of " + resource +
+                    " is set: it lives in flash block 2, which only --flash reads (the world's "
+                    "flag is clear)");
     } else if (flagStatus == ZELSMBUS_ERROR_NOT_SUPPORTED) {
         port.configFlag = "not supported by this controller";
     } else {
@@ -703,6 +710,11 @@ std::string Capture::world() const {
         if (first.firmwareVersionRead)
             out << "firmware_version = " << hex(first.firmwareVersion, 8) << "  # attribute 303\n";
         if (!args_.flash) {
+            bool flag = false;
+            for (const Port &port : device.ports) flag = flag || port.configFlagValue.has_value();
+            if (flag)
+                out << "flash_id = 0x1010  # attribute 1006 answers: only flash device 0x1010 "
+                       "keeps it\n";
             out << "# flash not read (zelsmbus capture --flash reads its identity and contents)\n";
         } else if (device.flash.read) {
             out << "flash_id = " << hex(device.flash.flashId, 4)
