@@ -98,6 +98,25 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &,
     return region;
 }
 
+std::optional<std::vector<uint8_t>> readConfigBlocks(const FlashWriterLock &,
+                                                     tSMBusHandle *handle, uint32_t first,
+                                                     uint32_t count) {
+    std::vector<uint8_t> bytes;
+    const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read, [&](auto &port, uint16_t found, tStatus &status) {
+        if (found != nZELSMBUS000::kFlashId1010) status.code = ZELSMBUS_ERROR_NOT_SUPPORTED;
+        std::vector<uint32_t> words(nZELSMBUS000::kConfigBlockWords);
+        for (uint32_t block = first; block < first + count && !status.isFatal(); ++block) {
+            nZELSMBUS000::readConfigBlock(port, block, words.data(), status);
+            // A block's words are big-endian in the flash.
+            for (uint32_t word : words) {
+                for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(word >> shift));
+            }
+        }
+    });
+    if (!read) return std::nullopt;
+    return bytes;
+}
+
 bool restorePinOutWord(const FlashWriterLock &held, tSMBusHandle *handle, uint16_t flashId,
                        uint32_t address, uint32_t word) {
     const bool programmed = onFlash(handle, nZELSMBUS000::tFlashAccess::write, [&](auto &port, uint16_t found, tStatus &status) {

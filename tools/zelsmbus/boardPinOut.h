@@ -41,6 +41,14 @@ std::optional<std::vector<uint8_t>> readFirmwareRegion(const FlashWriterLock &he
                                                        uint32_t offset);
 uint32_t firmwareRegionSize(uint16_t flashId);  // 0 for a device without one
 
+// Configuration blocks first..first+count-1 of device 0x1010 (32 KiB each,
+// block n at flash address n * 0x8000), as bytes in flash order, read the way
+// the library reads block 2 for attribute 1006; nullopt when a register
+// access fails or the device is another.
+std::optional<std::vector<uint8_t>> readConfigBlocks(const FlashWriterLock &held,
+                                                     tSMBusHandle *handle, uint32_t first,
+                                                     uint32_t count);
+
 // Programs a pin-out word read earlier (BoardPinOut::word) back at its address,
 // which must read erased; true when it reads back as given.
 bool restorePinOutWord(const FlashWriterLock &held, tSMBusHandle *handle, uint16_t flashId,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "detectProbe.h"
 #include "failure.h"
 #include "jsonWriter.h"
 #include "options.h"
@@ -16,6 +17,14 @@
 #include "statusText.h"
 
 namespace zelsmbus_tool {
+
+// A quick write can change the state of some chips (it is a one-bit write), and
+// serial EEPROMs in 0x50-0x5f take it as the start of a write; there, and in
+// 0x30-0x37, a receive byte is the safe probe.
+bool probeWithRead(uint8_t address7) {
+    return (address7 >= 0x30 && address7 <= 0x37) || (address7 >= 0x50 && address7 <= 0x5F);
+}
+
 namespace {
 
 // What one address gave: a device answered, nothing acknowledged, the tool
@@ -26,13 +35,6 @@ struct ProbeResult {
     Probe kind = Probe::Absent;
     int32_t status = 0;
 };
-
-// A quick write can change the state of some chips (it is a one-bit write), and
-// serial EEPROMs in 0x50-0x5f take it as the start of a write; there, and in
-// 0x30-0x37, a receive byte is the safe probe.
-bool probeWithRead(uint8_t address7) {
-    return (address7 >= 0x30 && address7 <= 0x37) || (address7 >= 0x50 && address7 <= 0x5F);
-}
 
 ProbeResult probe(const Session &session, const std::vector<uint8_t> &protectedList,
                   ScanBudget &budget, uint8_t address7) {

@@ -26,5 +26,7 @@ Command addChassisEepromCommand(CLI::App &tool);
 Command addAttrCommand(CLI::App &tool);
 Command addFirmwareCommand(CLI::App &tool);
 Command addFirmwareReadCommand(CLI::App &tool);
+Command addCaptureCommand(CLI::App &tool);
+Command addTraceCommand(CLI::App &tool);
 
 }  // namespace zelsmbus_tool

@@ -115,7 +115,8 @@ int main(int argc, char **argv) {
         addListCommand(tool),          addDetectCommand(tool), addGetCommand(tool),
         addSetCommand(tool),           addDumpCommand(tool),   addEepromCommand(tool),
         addChassisEepromCommand(tool), addAttrCommand(tool),   addFirmwareCommand(tool),
-        addFirmwareReadCommand(tool),
+        addFirmwareReadCommand(tool),  addCaptureCommand(tool),
+        addTraceCommand(tool),
     };
     std::string commandNames;
     for (const Command &command : commands) {
