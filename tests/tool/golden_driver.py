@@ -78,8 +78,11 @@ flash_id = 0x1010
 # show as hex), needs ("mkimage"), setup (files made before, in the case's
 # folder), world (world text for the launcher's --world), lock_held (another
 # process, the bus client, holds the bus lock of the host controller's port 0
-# for the whole run, in one world shared with the tool). Every line the tool
-# writes with --json must be a JSON document (checked).
+# for the whole run, in one world shared with the tool), no_driver (the tool
+# runs without the launcher, as on a machine with neither the driver nor the
+# simulator), world_running (with no_driver: a world started with 'zelsim
+# start' runs meanwhile). Every line the tool writes with --json must be a
+# JSON document (checked).
 CASES = {
     # Tool and command help, version.
     "help": (["--help"], {}),
@@ -251,6 +254,14 @@ CASES = {
     # A payload of no bytes whose header agrees (ByteCount 0, the CRC of nothing).
     "firmware_empty": (["firmware", "-y", REMOTE, "empty.img"],
                        {"needs": "mkimage", "setup": "empty"}),
+    # No driver, no simulator: an empty list (exit 0) with what is missing and
+    # the simulator's form; a named resource says the driver is missing.
+    "no_driver_list": (["list"], {"no_driver": True}),
+    "no_driver_list_json": (["list", "-v", "--json"], {"no_driver": True}),
+    "no_driver_list_world_running": (["list", "-v"], {"no_driver": True, "world_running": True}),
+    "no_driver_detect": (["detect", HOST, "0x48", "0x50"], {"no_driver": True}),
+    "no_driver_chassis_eeprom": (["chassis-eeprom", BACKPLANE],
+                                 {"no_driver": True, "world_running": True}),
 }
 
 
@@ -364,15 +375,29 @@ def run_case(name, launcher, tool, mkimage, bus_client):
         # In-process: each case a fresh world of its own, and a firmware update
         # (millions of driver commands) at in-process speed.
         command = [launcher, "--in-process"] + world + ["--", tool] + arguments
+        if options.get("no_driver"):
+            for name in ("LD_PRELOAD", "ZELSIM_SERVER", "ZELSIM_WORLD"):
+                env.pop(name, None)
+            env["ZELSIM_RUNTIME_DIR"] = os.path.join(folder, "runtime")
+            command = [tool] + arguments
+            if os.path.exists("/proc/driver/zel"):
+                print("this machine has the driver: the case cannot run here")
+                return "skipped\n"
+            if options.get("world_running"):
+                subprocess.run([launcher, "start"], env=env, check=True, timeout=60)
         if options.get("lock_held"):
             # One world for the holder and the tool: a world of the case's own
             # (a world the user started elsewhere is left alone).
             env["ZELSIM_RUNTIME_DIR"] = folder
             command = [launcher] + world + ["--", sys.executable, "-c", HOLD_LOCK, bus_client,
                                             tool] + arguments
-        result = subprocess.run(command, cwd=folder, env=env,
-                                input=options.get("stdin", "").encode(), capture_output=True,
-                                timeout=120)
+        try:
+            result = subprocess.run(command, cwd=folder, env=env,
+                                    input=options.get("stdin", "").encode(), capture_output=True,
+                                    timeout=120)
+        finally:
+            if options.get("world_running"):
+                subprocess.run([launcher, "stop"], env=env, timeout=60)
         text = ["$ zelsmbus " + " ".join(arguments)]
         if "stdin" in options:
             text.append("--- stdin")

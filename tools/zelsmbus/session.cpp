@@ -5,7 +5,9 @@
 #include <cstring>
 #include <iostream>
 
+#include "driverPresence.h"
 #include "failure.h"
+#include "options.h"
 #include "statusText.h"
 
 namespace zelsmbus_tool {
@@ -68,6 +70,14 @@ std::string backplaneChassis(const std::string &resource) {
 
 Session::Session(const std::string &resource, bool unrestricted) : resource_(resource) {
     const int32_t opened = ZELSMBusOpen(resource.c_str(), &handle_);
+    if (opened == ZELSMBUS_ERROR_NOT_FOUND || opened == ZELSMBUS_ERROR_INVALID_PARAMETER) {
+        // No name opens without a driver: say so rather than blame the name.
+        const DriverPresence presence = probeDriverPresence();
+        if (presence.noDriver()) {
+            throw ToolError("cannot open " + resource + ": " + missingDriverText(presence), opened,
+                            simulatorHint(presence, commonOptions().commandLine));
+        }
+    }
     const std::string chassis = backplaneChassis(resource);
     if (opened < 0 && !chassis.empty()) failBackplaneOpen(resource, chassis, opened);
     if (opened == ZELSMBUS_ERROR_NOT_FOUND || opened == ZELSMBUS_ERROR_INVALID_PARAMETER) {
