@@ -1,5 +1,6 @@
 // The tool's pieces that need no bus: image checks, numbers, attribute names, JSON text.
 #include <gtest/gtest.h>
+#include <zelsmbus.h>
 
 #include <sstream>
 #include <string>
@@ -194,6 +195,31 @@ TEST(StatusText, ComesFromTheHeaderTable) {
     EXPECT_EQ(formatStatus(-1234),
               "-1234 (0xfffffb2e): error reported by the driver or the "
               "chassis-query library");
+}
+
+// The failures a user can act on carry the next step as a hint.
+TEST(StatusText, FailuresWithANextStepCarryIt) {
+    const struct {
+        int32_t status;
+        const char *hintPart;  // nullptr: no hint
+    } cases[] = {
+        {ZELSMBUS_ERROR_ACCESS_DENIED, "/proc/driver/zel/ are not open to this user"},
+        {ZELSMBUS_ERROR_BUSY, "the lock is free once that program"},
+        {ZELSMBUS_ERROR_IO, nullptr},
+    };
+    for (const auto &c : cases) {
+        try {
+            check(c.status, "cannot read");
+            ADD_FAILURE() << c.status << " passed";
+        } catch (const ToolError &e) {
+            EXPECT_EQ(e.code(), c.status);
+            if (c.hintPart) {
+                EXPECT_NE(e.hint().find(c.hintPart), std::string::npos) << e.hint();
+            } else {
+                EXPECT_EQ(e.hint(), "");
+            }
+        }
+    }
 }
 
 TEST(JsonWriter, SeparatesMembersAndEscapesText) {
