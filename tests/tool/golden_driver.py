@@ -73,6 +73,19 @@ flash_id = 0x1010
 """ % (toml_bytes(odd_chassis_eeprom()),
        toml_bytes(b"\x1b[2J\x1b]0;title\x07Z\xc3\xbcrich\x9b"))
 
+# The example world of zelsim-world(5): a device that gives no device text.
+NO_DEVICE_TEXT_WORLD = """
+[[device]]
+vendor_id = 0x8086
+  [[device.port]]
+  text = "HOST::SMBUS0"
+    [[device.port.target]]
+    address7 = 0x48
+    kind = "registers"
+    layout = "words_msb_first"
+    words = [0x1900, 0x0000, 0x4B00, 0x5000]
+"""
+
 # name: (arguments, options). Options: stdin (text fed to the tool),
 # interactive ("1"/"0": the tool's terminal decision), files (written files to
 # show as hex), needs ("mkimage"), setup (files made before, in the case's
@@ -238,6 +251,10 @@ CASES = {
     "odd_chassis_eeprom_json": (["chassis-eeprom", "--json", ODD], {"world": ODD_TEXTS_WORLD}),
     "odd_eeprom": (["eeprom", ODD, "0x50", "--length", "32"], {"world": ODD_TEXTS_WORLD}),
     "odd_dump": (["dump", "-r", "0-0x1f", ODD, "0x50"], {"world": ODD_TEXTS_WORLD}),
+    # A device without a device text: its text reads empty.
+    "no_device_text_list": (["list", "-v"], {"world": NO_DEVICE_TEXT_WORLD}),
+    "no_device_text_attr": (["attr", "--json", "HOST::SMBUS0", "device-string"],
+                            {"world": NO_DEVICE_TEXT_WORLD}),
     # Firmware images the tool refuses before the update.
     # The remote controller's pin-out word reads erased (as after an update cut short).
     "firmware_pinout_mismatch": (["firmware", "-y", REMOTE, "pinout.img"],

@@ -128,8 +128,11 @@ bool Session::refuses(uint8_t address7) const {
 
 std::string Session::text(uint32_t attribute) const {
     uint64_t address = 0;
-    check(ZELSMBusGetAttribute(handle_, attribute, &address),
-          "cannot read attribute " + std::to_string(attribute) + " of " + resource_);
+    const int32_t status = ZELSMBusGetAttribute(handle_, attribute, &address);
+    // A driver that gives no device text has the library answer "not
+    // supported" for it: the text is empty, not a failure of the port.
+    if (status == ZELSMBUS_ERROR_NOT_SUPPORTED && attribute == ZELSMBUS_ATTR_DEVICE_STRING) return {};
+    check(status, "cannot read attribute " + std::to_string(attribute) + " of " + resource_);
     const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(address));
     return text ? std::string(text) : std::string();
 }
