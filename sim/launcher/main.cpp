@@ -235,6 +235,11 @@ int main(int argc, char **argv) {
         return faultCommand(runtimeDirectory(), argc - 2, argv + 2);
     if (argc == 2 && std::strcmp(argv[1], "snapshot") == 0)
         return snapshotCommand(runtimeDirectory());
+    if (argc == 3 && std::strcmp(argv[1], "snapshot") == 0 &&
+        (std::strcmp(argv[2], "--help") == 0 || std::strcmp(argv[2], "-h") == 0)) {
+        usage(stdout);
+        return 0;
+    }
     std::string verb;
     int i = 1;
     if (i < argc && (std::strcmp(argv[i], "start") == 0 || std::strcmp(argv[i], "stop") == 0 ||
