@@ -10,6 +10,7 @@
 #include "firmwareImage.h"
 #include "jsonWriter.h"
 #include "options.h"
+#include "progress.h"
 #include "statusText.h"
 #include "utf8Text.h"
 
@@ -220,6 +221,34 @@ TEST(StatusText, FailuresWithANextStepCarryIt) {
             }
         }
     }
+}
+
+// The progress line: the seconds passed while the length of a step is not
+// known; a bar with the share, the rate and the time left once it is.
+TEST(ProgressLine, ShowsWhatIsKnown) {
+    const struct {
+        double elapsed, expected;
+        uint64_t bytes;
+        size_t width;
+        const char *line;
+    } cases[] = {
+        {12.4, 0, 4096, 80, "Reading... 12 s"},
+        {0.25, 0, 0, 80, "Reading... 0.2 s"},
+        {5, 10, 10 * 1024 * 1024, 80,
+         "Reading [###############...............] 50 %, 1.0 MiB/s, 5.0 s left"},
+        {30, 150, 0, 80, "Reading [######........................] 20 %, 2 min 00 s left"},
+        {1, 4, 4096, 80, "Reading [#######.......................] 25 %, 1 KiB/s, 3.0 s left"},
+        // Longer than the step it is measured by: not done before it returns.
+        {12, 10, 0, 80, "Reading [#############################.] 99 %, any moment"},
+        // A narrow terminal keeps the numbers and drops the bar.
+        {5, 10, 0, 30, "Reading 50 %, 5.0 s left"},
+    };
+    for (const auto &c : cases) {
+        const std::string line = progressLine("Reading", c.elapsed, c.expected, c.bytes, c.width);
+        EXPECT_EQ(line, c.line) << c.elapsed << " of " << c.expected;
+        EXPECT_LE(line.size(), c.width);
+    }
+    EXPECT_EQ(showDuration(75.4), "1 min 15 s");
 }
 
 TEST(JsonWriter, SeparatesMembersAndEscapesText) {

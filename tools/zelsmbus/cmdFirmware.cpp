@@ -25,6 +25,7 @@
 #include "flashWriterLock.h"
 #include "heldSignals.h"
 #include "options.h"
+#include "progress.h"
 #include "session.h"
 #include "utf8Text.h"
 
@@ -83,47 +84,6 @@ void printHeader(const std::string &path, const FirmwareCheck &check) {
               << "  flash offset:     " << hex8(h.offset) << '\n'
               << "  size:             " << h.byteCount << " bytes, CRC " << hex8(h.crc) << '\n';
 }
-
-// Shows the seconds passed on the terminal while the update runs.
-class ElapsedTime {
-public:
-    explicit ElapsedTime(bool show) : start_(std::chrono::steady_clock::now()) {
-        if (show) thread_ = std::thread([this] { run(); });
-    }
-    ~ElapsedTime() { stop(); }
-
-    void stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-        std::cerr << "\r\033[K" << std::flush;
-    }
-
-    double seconds() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    }
-
-private:
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!done_) {
-            char text[64];
-            std::snprintf(text, sizeof text, "\rUpdating firmware... %.0f s", seconds());
-            std::cerr << text << std::flush;
-            wake_.wait_for(lock, std::chrono::milliseconds(500));
-        }
-    }
-
-    std::chrono::steady_clock::time_point start_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-};
 
 // What the journal of an update that did not finish says, in words.
 void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
@@ -347,11 +307,10 @@ void runFirmware(FirmwareArgs args) {
     double seconds = 0;
     {
         HeldSignals held;
-        ElapsedTime elapsed(errorIsTerminal());
+        Progress elapsed("Updating firmware (Ctrl-C is held)", errorIsTerminal());
         status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
                                        args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
-        elapsed.stop();
-        seconds = elapsed.seconds();
+        seconds = elapsed.stop();
     }
     if (HeldSignals::received() != 0) {
         std::cerr << "zelsmbus: " << strsignal(HeldSignals::received())

@@ -3,11 +3,15 @@
 #include <optional>
 #include <vector>
 
+#include <iostream>
+
 #include "boardPinOut.h"
+#include "confirm.h"
 #include "failure.h"
 #include "flashWriterLock.h"
 #include "firmware/firmwareImageText.h"
 #include "options.h"
+#include "progress.h"
 
 namespace zelsmbus_tool {
 
@@ -39,8 +43,21 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
     }
     installed.flashId = board->flashId;
     installed.pinOutVersion = board->version;
+    // Two readings of the same work: the second is shown against the time the
+    // first took. Ctrl-C stops a reading at once; nothing is written before
+    // both agree.
+    const uint32_t size = firmwareRegionSize(board->flashId);
+    std::cout << "Reading the firmware region of " << resource << " (" << size
+              << " bytes), twice to compare: first reading..." << std::endl;
+    Progress firstProgress("First reading", errorIsTerminal(), 0, size);
     const std::optional<std::vector<uint8_t>> first = readFirmwareRegion(held, handle, board->flashId, offset);
-    const std::optional<std::vector<uint8_t>> second = readFirmwareRegion(held, handle, board->flashId, offset);
+    const double firstSeconds = firstProgress.stop();
+    std::optional<std::vector<uint8_t>> second;
+    if (first) {
+        std::cout << "Second reading..." << std::endl;
+        Progress secondProgress("Second reading", errorIsTerminal(), firstSeconds, size);
+        second = readFirmwareRegion(held, handle, board->flashId, offset);
+    }
     if (!first || !second) {
         throw ToolError("cannot read the firmware region of " + resource, std::nullopt, again);
     }
