@@ -124,7 +124,28 @@ libdir=/usr/lib/$triplet
 # The stand-in chassis library is not on the default path; the simulator is in its own folder.
 ldconfig -p | grep -q libzelqpxi && fail "libzelqpxi is in the loader cache"
 [ -f "$libdir/zelsim/libzelqpxi.so.1" ] && [ -f "$libdir/zelsim/libzelsim.so" ] || fail "zelsim libraries missing"
-[ -f /usr/share/bash-completion/completions/zelsmbus ] || fail "no bash completion"
+for program in zelsmbus zelsmbus-mkimage zelsim; do
+  [ -f /usr/share/bash-completion/completions/$program ] || fail "no bash completion of $program"
+done
+# The READMEs and the examples each package names.
+ls /usr/share/doc/zelsim/README.md* /usr/share/doc/python3-zelsmbus/README.md* >/dev/null ||
+  fail "a README is not installed"
+for example in /usr/share/doc/libzelsmbus-dev/examples/list-ports/main.c \
+               /usr/share/doc/libzelsmbus-dev/examples/eeprom-dump/main.c \
+               /usr/share/doc/zelsim/examples/fault-injection/main.c; do
+  [ -f "$example" ] || fail "$example is not installed"
+done
+ls /usr/share/doc/python3-zelsmbus/examples/*.py >/dev/null || fail "no Python example installed"
+
+# No driver and no world: an empty list, and the way to the simulator.
+output=$(zelsmbus list 2>&1) || fail "zelsmbus list without a driver exited $?"
+expect "zelsim -- zelsmbus list" "$output"
+
+# A program of zelsim.h, from the installed example, built with zelsim.pc.
+mkdir -p "$HOME/sim" && cd "$HOME/sim"
+cc /usr/share/doc/zelsim/examples/fault-injection/main.c \
+   $(pkg-config --cflags --libs zelsmbus zelsim) -o fault-injection
+expect "read answers -52031" "$(zelsim --in-process -- ./fault-injection)"
 
 cd "$HOME/pc"
 cc list-ports.c $(pkg-config --cflags --libs zelsmbus) -o list-ports
@@ -151,6 +172,10 @@ expect "ZELSMBUS::SYSTEM::0::0" "$(zelsim -- python3 -c "import zelsmbus; print(
 expect "zelsmbus" "$(man -P cat zelsmbus 2>/dev/null)"
 expect "resourceName" "$(man -P cat ZELSMBusOpen 2>/dev/null)"
 expect "zelsim" "$(man -P cat zelsim 2>/dev/null)"
+expect "zelsim_hold_bus" "$(man -P cat 3 zelsim 2>/dev/null)"
+# The section-3 pages resolve and say what their function's family does.
+expect "ZELSMBusAttribute" "$(man -P cat 3 ZELSMBusAttribute 2>/dev/null)"
+whatis ZELSMBusOpen | grep -q "Opening and closing sessions" || fail "whatis ZELSMBusOpen: $(whatis ZELSMBusOpen)"
 echo "installed packages: all checks passed"
 '
 step "done"

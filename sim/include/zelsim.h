@@ -26,8 +26,8 @@
  * zelsim reset (zelsim(1)).
  *
  * Build with `pkg-config --cflags --libs zelsim`; the reference is zelsim(3),
- * the simulated driver's behaviour /usr/share/doc/zelsim/README.md (in the
- * source tree sim/README.md).
+ * the simulated driver's behaviour the README in /usr/share/doc/zelsim/ (in
+ * the source tree sim/README.md).
  */
 #ifndef ZELSIM_H
 #define ZELSIM_H
