@@ -175,7 +175,8 @@ expect "zelsim" "$(man -P cat zelsim 2>/dev/null)"
 expect "zelsim_hold_bus" "$(man -P cat 3 zelsim 2>/dev/null)"
 # The section-3 pages resolve and say what their function's family does.
 expect "ZELSMBusAttribute" "$(man -P cat 3 ZELSMBusAttribute 2>/dev/null)"
-whatis ZELSMBusOpen | grep -q "Opening and closing sessions" || fail "whatis ZELSMBusOpen: $(whatis ZELSMBusOpen)"
+lexgrog /usr/share/man/man3/ZELSMBusOpen.3* | grep -q "ZELSMBusOpen - Opening and closing sessions" ||
+  fail "the whatis line of ZELSMBusOpen: $(lexgrog /usr/share/man/man3/ZELSMBusOpen.3* 2>&1)"
 echo "installed packages: all checks passed"
 '
 step "done"
