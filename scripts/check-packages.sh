@@ -36,12 +36,15 @@ for p in "${packages[@]}"; do
   fi
 done
 
-# The README's two commands; this script runs the same build and installs the
-# same five packages.
-for line in 'dpkg-buildpackage -b -us -uc' \
+# The README's three commands; this script runs the same build and installs
+# the same five packages, and the build dependencies resolve (nothing to
+# install once bootstrap.sh ran).
+for line in 'sudo apt-get build-dep ./' 'dpkg-buildpackage -b -us -uc' \
             "sudo apt-get install ../{$(IFS=,; echo "${packages[*]}")}_*.deb"; do
   grep -qxF -- "$line" README.md || fail "README.md no longer shows: $line"
 done
+
+apt-get build-dep -s ./ >/dev/null 2>&1 || fail "apt-get build-dep ./ does not resolve the build dependencies"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelsmbus-packages.XXXXXX")
 installed=0
