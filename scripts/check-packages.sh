@@ -70,9 +70,17 @@ version=$(sed -n 's/^project(zelsmbus VERSION \([0-9.]*\).*/\1/p' "$source_dir/C
 [[ -n $version ]] || fail "no project(zelsmbus VERSION ...) in CMakeLists.txt"
 
 step "dpkg-buildpackage (version $version)"
-# A plain system PATH: pybuild must find Debian's Python, not one a user put first.
+# The system PATH behind a folder of python3 commands that fail, as a pyenv
+# or virtual environment interpreter without the build modules would: the
+# build must use Debian's Python by its full path.
+mkdir "$work/other-python"
+for name in python3 python3.{9..14}; do
+  printf '#!/bin/sh\necho "not the Python of the package build" >&2\nexit 1\n' >"$work/other-python/$name"
+  chmod +x "$work/other-python/$name"
+done
 if ! (cd "$work/src" &&
-      env PATH=/usr/sbin:/usr/bin:/sbin:/bin DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
+      env PATH="$work/other-python:/usr/sbin:/usr/bin:/sbin:/bin" \
+          DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
           DEB_BUILD_PROFILES=nocheck dpkg-buildpackage -b -us -uc >"$work/build.log" 2>&1); then
   tail -n 60 "$work/build.log" >&2
   fail "dpkg-buildpackage failed (log above)"
