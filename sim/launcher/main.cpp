@@ -37,7 +37,7 @@ void usage(FILE *to) {
     std::fprintf(to,
                  "usage: zelsim [--world FILE] [--in-process] [--] COMMAND [ARGUMENT...]\n"
                  "       zelsim start [--world FILE]\n"
-                 "       zelsim stop | reset | status | snapshot\n"
+                 "       zelsim stop [--keep-state DIR] | reset | status | snapshot\n"
                  "       zelsim fault nack|corrupt|errno|status|lock|clear ...\n"
                  "Runs COMMAND with the simulated SMBus driver (libzelsim.so) preloaded.\n"
                  "Every process COMMAND starts shares one world. Without --world, COMMAND\n"
@@ -50,6 +50,9 @@ void usage(FILE *to) {
                  "  start         start a world that stays running (in $ZELSIM_RUNTIME_DIR,\n"
                  "                else $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-UID)\n"
                  "  stop          stop the running world (nothing of it is left behind)\n"
+                 "  --keep-state DIR\n"
+                 "                with stop: first copy what programs kept for the world\n"
+                 "                (zelsmbus's firmware backups and journals) into DIR\n"
                  "  reset         put the running world back to its starting state\n"
                  "  status        print the running world's file, socket and server pid\n"
                  "  snapshot      print the running world's state as a world file\n"
@@ -87,6 +90,17 @@ bool absoluteWorld(const char *world, std::string &resolved) {
 [[noreturn]] void runCommand(const Layout &layout, const std::string &socket,
                              const std::string &world, char **command) {
     setenv("ZELSIM_SERVER", socket.c_str(), 1);
+    // What the programs keep for this world (zelsmbus's firmware backups and
+    // journals) lives in the world's folder and goes with it, unless the
+    // caller names a folder of its own; the identity tells one world from
+    // the next.
+    const std::string directory = socket.substr(0, socket.rfind('/'));
+    setenv("ZELSIM_STATE_DIR", stateFolder(directory).c_str(), 0);
+    const std::string identity = worldIdentity(directory);
+    if (identity.empty())
+        unsetenv("ZELSIM_WORLD_ID");
+    else
+        setenv("ZELSIM_WORLD_ID", identity.c_str(), 1);
     if (world.empty())
         unsetenv("ZELSIM_WORLD");
     else
@@ -181,6 +195,9 @@ int runInProcess(const Layout &layout, const std::string &world, char **command)
         unsetenv("ZELSIM_WORLD");
     }
     unsetenv("ZELSIM_SERVER");
+    // Every process a world of its own: no world's identity or state folder
+    // is theirs (a state folder the caller names stays).
+    unsetenv("ZELSIM_WORLD_ID");
     prependPath("LD_PRELOAD", layout.simulatorLibrary);
     prependPath("LD_LIBRARY_PATH", layout.chassisDirectory);
     execvp(command[0], command);
@@ -188,7 +205,7 @@ int runInProcess(const Layout &layout, const std::string &world, char **command)
     return 127;
 }
 
-int control(const std::string &verb) {
+int control(const std::string &verb, const char *keepStateIn) {
     std::string directory = runtimeDirectory();
     if (!ownDirectory(directory, false)) return 2;
     if (!running(directory)) {
@@ -200,6 +217,7 @@ int control(const std::string &verb) {
         return 1;
     }
     if (verb == "stop") {
+        if (keepStateIn != nullptr && !keepState(directory, keepStateIn)) return 1;
         if (stopServer(directory)) return 0;
         std::fprintf(stderr, "zelsim stop: the world in %s did not stop\n", directory.c_str());
         return 1;
@@ -247,6 +265,7 @@ int main(int argc, char **argv) {
         verb = argv[i++];
     }
     const char *world = nullptr;
+    const char *keepStateIn = nullptr;
     bool inProcess = false;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) {
@@ -257,6 +276,8 @@ int main(int argc, char **argv) {
             world = argv[++i];
         } else if (std::strncmp(argv[i], "--world=", 8) == 0) {
             world = argv[i] + 8;
+        } else if (std::strcmp(argv[i], "--keep-state") == 0 && verb == "stop" && i + 1 < argc) {
+            keepStateIn = argv[++i];
         } else if (std::strcmp(argv[i], "--in-process") == 0 && verb.empty()) {
             inProcess = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -287,7 +308,7 @@ int main(int argc, char **argv) {
             usage(stderr);
             return 2;
         }
-        return control(verb);
+        return control(verb, keepStateIn);
     }
     if (i >= argc) {
         usage(stderr);

@@ -380,8 +380,9 @@ def run_case(name, launcher, tool, mkimage, bus_client):
             make_images(options["setup"], mkimage, folder)
         env = dict(os.environ)
         env.pop("ZELSMBUS_INTERACTIVE", None)
-        # Firmware backups and journals go to the case's folder, never the user's.
-        env["XDG_STATE_HOME"] = os.path.join(folder, "state")
+        # Firmware backups and journals go to the case's folder, never the user's:
+        # the state folder of the case's simulated world.
+        env["ZELSIM_STATE_DIR"] = os.path.join(folder, "state")
         if "interactive" in options:
             env["ZELSMBUS_INTERACTIVE"] = options["interactive"]
         world = []

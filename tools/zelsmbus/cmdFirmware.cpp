@@ -200,7 +200,7 @@ void restorePinOutFromJournal(const FlashWriterLock &held, const FirmwareArgs &a
 
 void runFirmware(FirmwareArgs args) {
     const std::string journalFile = journalPath(args.resource);
-    std::optional<FirmwareJournal> unfinished = readJournal(journalFile);
+    std::optional<FirmwareJournal> unfinished = readJournalOfBoard(journalFile, args.resource);
     if (args.restore) {
         if (args.image.empty()) {
             args.image = unfinished && !unfinished->backup.empty()
@@ -288,6 +288,7 @@ void runFirmware(FirmwareArgs args) {
     journal.resource = args.resource;
     journal.subsystemId = subsystem;
     journal.flashId = board ? board->flashId : 0;
+    recordBoard(journal, session.handle(), args.resource, verdict.header.pinOutAddress);
     journal.pinOutAddress = verdict.header.pinOutAddress;
     journal.pinOutKnown = board.has_value() && !board->erased;
     journal.pinOutWord = journal.pinOutKnown ? board->word : 0;
