@@ -148,6 +148,15 @@ for example in /usr/share/doc/libzelsmbus-dev/examples/list-ports/main.c \
 done
 ls /usr/share/doc/python3-zelsmbus/examples/*.py >/dev/null || fail "no Python example installed"
 
+# The hardware's state folder is the tools package's; a simulated update
+# (as root, whose folder it is) keeps its backup with its world, not there.
+dpkg -S /var/lib/zelsmbus | grep -q "^zelsmbus-tools: " || fail "/var/lib/zelsmbus is not the tools package's"
+head -c 1024 /dev/urandom >"$HOME/firmware.bin"
+zelsmbus-mkimage "$HOME/firmware.bin" -o "$HOME/firmware.img" --subsystem-id 0x7A51 \
+  --pinout-addr 0x20000 --pinout-ver 3 --firmware-version 0x02000200
+expect "updated and verified" "$(zelsim -- zelsmbus firmware -y ZELSMBUS::REMOTE::0::0 "$HOME/firmware.img")"
+[ -z "$(ls -A /var/lib/zelsmbus)" ] || fail "a simulated update wrote into /var/lib/zelsmbus: $(ls -A /var/lib/zelsmbus)"
+
 # No driver and no world: an empty list, and the way to the simulator.
 output=$(zelsmbus list 2>&1) || fail "zelsmbus list without a driver exited $?"
 expect "zelsim -- zelsmbus list" "$output"
@@ -190,4 +199,8 @@ lexgrog /usr/share/man/man3/ZELSMBusOpen.3* | grep -q "ZELSMBusOpen - Opening an
   fail "the whatis line of ZELSMBusOpen: $(lexgrog /usr/share/man/man3/ZELSMBusOpen.3* 2>&1)"
 echo "installed packages: all checks passed"
 '
+step "purging the packages"
+installed=0
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
+[ ! -e /var/lib/zelsmbus ] || fail "/var/lib/zelsmbus outlives the purge"
 step "done"
