@@ -278,6 +278,54 @@ def simulated_state_apart(setup):
     stop = subprocess.run([setup.args.launcher, "stop"], env=env, capture_output=True, text=True)
 
 
+def versions_explained(setup):
+    """The version the tool reports after an update and a restore, and the
+    Version a firmware-read image carries: the image's own where the flash
+    holds the bytes zelsmbus installed, the running one otherwise; on 0x1010
+    the controller keeps running the old version until it is powered on."""
+    address, offset, _ = DEVICES[setup.device]
+
+    def read_version():
+        run = setup.tool("firmware-read", "--pinout-addr", hex(address), RESOURCE, "read.img")
+        expect(run.returncode == 0, "firmware-read failed", run)
+        with open(os.path.join(setup.folder, "read.img"), "rb") as f:
+            header = f.read().split(b"\r\n\r\n", 1)[0].decode()
+        return int(re.search(r"^Version::(\d+)", header, re.M).group(1)), run.stdout
+
+    def running():
+        run = setup.tool("attr", RESOURCE, "firmware-version")
+        expect(run.returncode == 0, "attr firmware-version failed", run)
+        return int(run.stdout.split()[-1], 16)
+
+    before = running()
+    version, said = read_version()
+    expect(version == before and "reports running" in said,
+           "firmware-read of firmware zelsmbus did not install: Version %d, running %d"
+           % (version, before), None)
+    update = setup.tool("firmware", "-y", RESOURCE, "new.img")
+    expect(update.returncode == 0 and "image version 0x00000002 is installed" in update.stdout
+           and "next powered on; until then version 0x%08x keeps running" % before
+           in update.stdout, "the update's report", update)
+    expect(running() == before, "the running version changed before a power-on")
+    version, said = read_version()
+    expect(version == 2 and "the image zelsmbus installed" in said,
+           "firmware-read after the update: Version %d\n%s" % (version, said))
+    restore = setup.tool("firmware", "-y", "--restore", RESOURCE)
+    expect(restore.returncode == 0 and "image version 0x%08x is installed" % before
+           in restore.stdout, "the restore's report", restore)
+    version, said = read_version()
+    expect(version == before and "the image zelsmbus installed" in said,
+           "firmware-read after the restore: Version %d\n%s" % (version, said))
+    # Other bytes in the flash than those zelsmbus installed: the running version.
+    setup.reset()
+    update = setup.tool("firmware", "-y", "--no-backup", RESOURCE, "new.img")
+    expect(update.returncode == 0, "update", update)
+    setup.reset()
+    version, said = read_version()
+    expect(version == before and "reports running" in said,
+           "firmware-read of other bytes: Version %d\n%s" % (version, said))
+
+
 def backup_restore(setup):
     """The backup an update saves, --restore, and a firmware-read image written back."""
     update = setup.tool("firmware", "-y", RESOURCE, "new.img")
@@ -428,6 +476,7 @@ CASES = {
     "kill_sweep_bf8e": ("bf8e", False, kill_sweep),
     "kill_sweep_9d17": ("9d17", False, kill_sweep),
     "simulated_state_apart": ("1010", False, simulated_state_apart),
+    "versions_explained": ("1010", False, versions_explained),
     "backup_restore": ("1010", False, backup_restore),
     "dry_run": ("1010", False, dry_run),
     "journal_resume": ("bf8e", True, journal_resume),

@@ -265,6 +265,9 @@ CASES = {
                                      {"needs": "mkimage", "setup": "host-pinout-90"}),
     "firmware_subsystem_mismatch": (["firmware", "-y", REMOTE, "host-pinout-90.img"],
                                     {"needs": "mkimage", "setup": "host-pinout-90"}),
+    # The installed firmware as an image: in a fresh world zelsmbus installed
+    # none, so its Version is the running one, and it says so.
+    "firmware_read": (["firmware-read", REMOTE, "installed.img"], {}),
     "error_image_missing": (["firmware", "-y", REMOTE, "missing.img"], {}),
     "error_image_device": (["firmware", "-y", REMOTE, "/dev/zero"], {}),
     "error_image_too_large": (["firmware", "-y", REMOTE, "large.img"], {"setup": "large"}),

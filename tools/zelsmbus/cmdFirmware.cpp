@@ -328,6 +328,7 @@ void runFirmware(FirmwareArgs args) {
     }
     check(status, "the firmware update of " + args.resource + " failed");
     removeJournal(journalFile);
+    rememberInstalledImage(session.handle(), args.resource, verdict, board ? board->flashId : 0);
 
     uint32_t now = 0;
     const int32_t readStatus =
@@ -343,6 +344,12 @@ void runFirmware(FirmwareArgs args) {
         std::cout << "The controller has started it";
         if (readStatus >= 0) std::cout << "; it reports firmware version " << hex8(now);
         std::cout << ".\n";
+        // A controller tells the version its firmware carries; the header's
+        // Version is the image maker's word for it.
+        if (readStatus >= 0 && now != verdict.header.version) {
+            std::cout << "The firmware it runs carries another version than the image's header ("
+                      << hex8(verdict.header.version) << "); firmware-read names the image's.\n";
+        }
     } else {
         std::cout << "It takes effect when the board is next powered on";
         if (readStatus >= 0) std::cout << "; until then version " << hex8(now) << " keeps running";

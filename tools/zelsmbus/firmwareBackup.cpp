@@ -1,19 +1,93 @@
 #include "firmwareBackup.h"
 
-#include <optional>
-#include <vector>
-
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <optional>
+#include <sstream>
+#include <vector>
 
 #include "boardPinOut.h"
 #include "confirm.h"
 #include "failure.h"
-#include "flashWriterLock.h"
 #include "firmware/firmwareImageText.h"
+#include "firmwareImage.h"
+#include "firmwareJournal.h"
+#include "flashWriterLock.h"
 #include "options.h"
 #include "progress.h"
 
 namespace zelsmbus_tool {
+namespace {
+
+// The record of the image last installed on a board: the board (as a
+// journal names it) and what a reading of its region gives back.
+struct InstalledRecord {
+    FirmwareJournal board;
+    uint32_t version = 0;
+    size_t length = 0;
+    uint32_t crc = 0;
+};
+
+std::optional<InstalledRecord> readRecord(const std::string &path) {
+    std::ifstream file(path);
+    if (!file) return std::nullopt;
+    InstalledRecord record;
+    bool complete = false;
+    std::string line;
+    while (std::getline(file, line)) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+        const unsigned long number = std::strtoul(value.c_str(), nullptr, 0);
+        if (key == "pci") record.board.pciLocation = value;
+        else if (key == "world") record.board.world = value;
+        else if (key == "subsystem") record.board.subsystemId = uint32_t(number);
+        else if (key == "flash") record.board.flashId = uint16_t(number);
+        else if (key == "version") record.version = uint32_t(number), complete = true;
+        else if (key == "length") record.length = size_t(number);
+        else if (key == "crc") record.crc = uint32_t(number);
+    }
+    if (!complete) return std::nullopt;
+    return record;
+}
+
+bool sameBoard(const FirmwareJournal &a, const FirmwareJournal &b) {
+    return a.pciLocation == b.pciLocation && a.world == b.world && a.subsystemId == b.subsystemId &&
+           a.flashId == b.flashId;
+}
+
+std::string showVersion(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+}  // namespace
+
+void rememberInstalledImage(tSMBusHandle *handle, const std::string &resource,
+                            const FirmwareCheck &image, uint16_t flashId) {
+    FirmwareJournal board;
+    board.flashId = flashId;
+    recordBoard(board, handle, resource, image.header.pinOutAddress);
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "# zelsmbus: the firmware image last installed on this board\n"
+                  "pci=%s\nworld=%s\nsubsystem=0x%04x\nflash=0x%04x\n"
+                  "version=0x%08x\nlength=%zu\ncrc=0x%08x\n",
+                  board.pciLocation.c_str(), board.world.c_str(), board.subsystemId, board.flashId,
+                  image.header.version, image.installedLength, image.installedCrc);
+    writeFileAtomically(installedRecordPath(resource), text);
+}
+
+std::string versionOrigin(const InstalledImage &image) {
+    if (image.versionOfImage) {
+        return "the version of the image zelsmbus installed, whose bytes the flash holds";
+    }
+    return "the version the controller reports running (" + showVersion(image.running) +
+           "); an image installed since the board started may differ";
+}
 
 InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resource,
                                   uint32_t pinOutAddress, uint32_t offset) {
@@ -21,8 +95,9 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
     uint16_t subsystem = 0;
     check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_SUBSYSTEM_ID, &subsystem),
           "cannot read the subsystem of " + resource);
-    check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed.version),
+    check(ZELSMBusGetAttribute(handle, ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed.running),
           "cannot read the firmware version of " + resource);
+    installed.version = installed.running;
     installed.subsystemId = subsystem;
     const std::string again = "check the connection to the board and run the command again";
     // One lock over the pin-out word and both readings: no other writer's
@@ -76,6 +151,19 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
                         "if an update was cut short, run it again (zelsmbus firmware RESOURCE IMAGE)");
     }
     installed.byteCount = bytes.size();
+    // The bytes of the image zelsmbus last installed on this very board carry
+    // that image's version; any other reading only the running one.
+    const std::optional<InstalledRecord> record = readRecord(installedRecordPath(resource));
+    if (record && record->length == bytes.size() &&
+        record->crc == firmwareCrc(bytes.data(), bytes.size())) {
+        FirmwareJournal here;
+        here.flashId = board->flashId;
+        recordBoard(here, handle, resource, pinOutAddress);
+        if (sameBoard(record->board, here)) {
+            installed.version = record->version;
+            installed.versionOfImage = true;
+        }
+    }
     nZELSMBUS000::tFirmwareImageFields fields;
     fields.subsystemId = subsystem;
     fields.pinOutAddress = pinOutAddress;

@@ -133,6 +133,10 @@ std::string journalPath(const std::string &resource) {
     return firmwareStateDirectory() + "/" + fileNameOf(resource) + ".journal";
 }
 
+std::string installedRecordPath(const std::string &resource) {
+    return firmwareStateDirectory() + "/" + fileNameOf(resource) + ".installed";
+}
+
 std::string defaultBackupPath(const std::string &resource) {
     return firmwareStateDirectory() + "/" + fileNameOf(resource) + ".backup.img";
 }

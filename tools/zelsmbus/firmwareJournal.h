@@ -58,6 +58,7 @@ std::optional<FirmwareJournal> readJournalOfBoard(const std::string &path,
 // The file names of one controller's journal and default backup.
 std::string journalPath(const std::string &resource);
 std::string defaultBackupPath(const std::string &resource);
+std::string installedRecordPath(const std::string &resource);
 
 std::optional<FirmwareJournal> readJournal(const std::string &path);
 void writeJournal(const std::string &path, const FirmwareJournal &journal);
