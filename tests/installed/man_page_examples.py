@@ -28,8 +28,12 @@ import tempfile
 COMMANDS = ("zelsim", "zelsmbus", "zelsmbus-mkimage", "cc", "./app", "man")
 # Pages of commands for a machine with the driver: run in a started world.
 ON_THE_DRIVER = ("zelsmbus.1", "zelsmbus-mkimage.1", "libzelsmbus.3")
+# Pages whose programs run as if the library were installed where the loader
+# finds it (as in /usr): the prefix's library folder on LD_LIBRARY_PATH.
+ON_THE_LOADER_PATH = ("zelsim.3",)
 # Pages that must show at least one runnable example.
-EXPECTED = ("zelsmbus.1", "zelsmbus-mkimage.1", "zelsim.1", "zelsim-world.5", "libzelsmbus.3")
+EXPECTED = ("zelsmbus.1", "zelsmbus-mkimage.1", "zelsim.1", "zelsim-world.5", "libzelsmbus.3",
+            "zelsim.3")
 
 ESCAPES = [("\\(dq", '"'), ("\\(aq", "'"), ("\\-", "-"), ("\\&", ""), ("\\e", "\\"),
            ("\\fB", ""), ("\\fI", ""), ("\\fR", ""), ("\\fP", ""), ("\\fC", "")]
@@ -113,6 +117,8 @@ def prepare(folder, source, env):
                    cwd=folder, env=env, check=True, capture_output=True)
     shutil.copy(os.path.join(source, "examples", "list-ports", "main.c"),
                 os.path.join(folder, "app.c"))
+    shutil.copy(os.path.join(source, "examples", "fault-injection", "main.c"),
+                os.path.join(folder, "fault-injection.c"))
     for program in ("my-application", "my-fault-test"):
         path = os.path.join(folder, program)
         with open(path, "w") as f:
@@ -172,6 +178,10 @@ def main():
                 with open(os.path.join(folder, "chassis.toml"), "w") as f:
                     f.write(world_text + "\n")
             started = name in ON_THE_DRIVER
+            page_env = env
+            if name in ON_THE_LOADER_PATH:
+                libraries = [os.path.dirname(p) for p in pkgconfig]
+                page_env = dict(env, LD_LIBRARY_PATH=":".join(libraries))
             if started:
                 subprocess.run(["zelsim", "start"], env=env, check=True, timeout=60)
             try:
@@ -188,13 +198,13 @@ def main():
                             script_name = "example-%d.sh" % number
                             with open(os.path.join(folder, script_name), "w") as f:
                                 f.write(line + "\n")
-                            result = run("zelsim -- bash -e " + script_name, folder, env)
+                            result = run("zelsim -- bash -e " + script_name, folder, page_env)
                             if result.returncode != 0:
                                 failures.append(failure(name, line, result))
                         continue
                     else:
                         script = block
-                    result = run(script, folder, env)
+                    result = run(script, folder, page_env)
                     if result.returncode != 0:
                         failures.append(failure(name, block, result))
             finally:

@@ -308,7 +308,10 @@ void runFirmware(FirmwareArgs args) {
     double seconds = 0;
     {
         HeldSignals held;
-        Progress elapsed("Updating firmware (Ctrl-C is held)", errorIsTerminal());
+        // Measured against the last update of this flash device, when known.
+        Progress elapsed("Updating firmware (Ctrl-C is held)", errorIsTerminal(),
+                         lastUpdateSeconds(args.resource, board ? board->flashId : 0),
+                         verdict.decodedLength);
         status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
                                        args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
         seconds = elapsed.stop();
@@ -328,7 +331,8 @@ void runFirmware(FirmwareArgs args) {
     }
     check(status, "the firmware update of " + args.resource + " failed");
     removeJournal(journalFile);
-    rememberInstalledImage(session.handle(), args.resource, verdict, board ? board->flashId : 0);
+    rememberInstalledImage(session.handle(), args.resource, verdict, board ? board->flashId : 0,
+                           seconds);
 
     uint32_t now = 0;
     const int32_t readStatus =

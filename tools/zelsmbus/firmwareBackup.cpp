@@ -28,6 +28,7 @@ struct InstalledRecord {
     uint32_t version = 0;
     size_t length = 0;
     uint32_t crc = 0;
+    double seconds = 0;  // how long the update took
 };
 
 std::optional<InstalledRecord> readRecord(const std::string &path) {
@@ -48,6 +49,7 @@ std::optional<InstalledRecord> readRecord(const std::string &path) {
         else if (key == "version") record.version = uint32_t(number), complete = true;
         else if (key == "length") record.length = size_t(number);
         else if (key == "crc") record.crc = uint32_t(number);
+        else if (key == "seconds") record.seconds = std::strtod(value.c_str(), nullptr);
     }
     if (!complete) return std::nullopt;
     return record;
@@ -67,7 +69,7 @@ std::string showVersion(uint32_t value) {
 }  // namespace
 
 void rememberInstalledImage(tSMBusHandle *handle, const std::string &resource,
-                            const FirmwareCheck &image, uint16_t flashId) {
+                            const FirmwareCheck &image, uint16_t flashId, double seconds) {
     FirmwareJournal board;
     board.flashId = flashId;
     recordBoard(board, handle, resource, image.header.pinOutAddress);
@@ -75,10 +77,15 @@ void rememberInstalledImage(tSMBusHandle *handle, const std::string &resource,
     std::snprintf(text, sizeof text,
                   "# zelsmbus: the firmware image last installed on this board\n"
                   "pci=%s\nworld=%s\nsubsystem=0x%04x\nflash=0x%04x\n"
-                  "version=0x%08x\nlength=%zu\ncrc=0x%08x\n",
+                  "version=0x%08x\nlength=%zu\ncrc=0x%08x\nseconds=%.1f\n",
                   board.pciLocation.c_str(), board.world.c_str(), board.subsystemId, board.flashId,
-                  image.header.version, image.installedLength, image.installedCrc);
+                  image.header.version, image.installedLength, image.installedCrc, seconds);
     writeFileAtomically(installedRecordPath(resource), text);
+}
+
+double lastUpdateSeconds(const std::string &resource, uint16_t flashId) {
+    const std::optional<InstalledRecord> record = readRecord(installedRecordPath(resource));
+    return record && record->board.flashId == flashId ? record->seconds : 0;
 }
 
 std::string versionOrigin(const InstalledImage &image) {

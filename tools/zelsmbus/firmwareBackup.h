@@ -38,7 +38,10 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
 // version rather than the one the controller runs.
 struct FirmwareCheck;
 void rememberInstalledImage(tSMBusHandle *handle, const std::string &resource,
-                            const FirmwareCheck &image, uint16_t flashId);
+                            const FirmwareCheck &image, uint16_t flashId, double seconds);
+// How long the last update of this resource's flash device took (0: not known),
+// for the progress of the next.
+double lastUpdateSeconds(const std::string &resource, uint16_t flashId);
 
 // How a reading's Version came about, for the user: "the version of the image
 // zelsmbus installed, whose bytes the flash holds" or "the version the
