@@ -211,8 +211,8 @@ def main():
                 if started:
                     subprocess.run(["zelsim", "stop"], env=env, timeout=60)
             print("%s: %d example block(s) run" % (name, len(blocks)))
-    for failure in failures:
-        print(failure)
+    for problem in failures:
+        print(problem)
     return 1 if failures else 0
 
 

@@ -70,17 +70,25 @@ std::string showVersion(uint32_t value) {
 
 void rememberInstalledImage(tSMBusHandle *handle, const std::string &resource,
                             const FirmwareCheck &image, uint16_t flashId, double seconds) {
-    FirmwareJournal board;
-    board.flashId = flashId;
-    recordBoard(board, handle, resource, image.header.pinOutAddress);
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "# zelsmbus: the firmware image last installed on this board\n"
-                  "pci=%s\nworld=%s\nsubsystem=0x%04x\nflash=0x%04x\n"
-                  "version=0x%08x\nlength=%zu\ncrc=0x%08x\nseconds=%.1f\n",
-                  board.pciLocation.c_str(), board.world.c_str(), board.subsystemId, board.flashId,
-                  image.header.version, image.installedLength, image.installedCrc, seconds);
-    writeFileAtomically(installedRecordPath(resource), text);
+    // The update is done whatever happens here: a record that cannot be
+    // written only costs a later reading the image's version.
+    try {
+        FirmwareJournal board;
+        board.flashId = flashId;
+        recordBoard(board, handle, resource, image.header.pinOutAddress);
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "# zelsmbus: the firmware image last installed on this board\n"
+                      "pci=%s\nworld=%s\nsubsystem=0x%04x\nflash=0x%04x\n"
+                      "version=0x%08x\nlength=%zu\ncrc=0x%08x\nseconds=%.1f\n",
+                      board.pciLocation.c_str(), board.world.c_str(), board.subsystemId,
+                      board.flashId, image.header.version, image.installedLength,
+                      image.installedCrc, seconds);
+        writeFileAtomically(installedRecordPath(resource), text);
+    } catch (const ToolError &error) {
+        std::cerr << "zelsmbus: warning: the installed image is not recorded: " << error.what()
+                  << '\n';
+    }
 }
 
 double lastUpdateSeconds(const std::string &resource, uint16_t flashId) {
