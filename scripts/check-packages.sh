@@ -166,6 +166,18 @@ mkdir -p "$HOME/sim" && cd "$HOME/sim"
 cc /usr/share/doc/zelsim/examples/fault-injection/main.c \
    $(pkg-config --cflags --libs zelsmbus zelsim) -o fault-injection
 expect "read answers -52031" "$(zelsim --in-process -- ./fault-injection)"
+# The same with find_package(zelsim) in CMake.
+cp /usr/share/doc/zelsim/examples/fault-injection/main.c fault-injection.c
+cat >CMakeLists.txt <<"CMAKE"
+cmake_minimum_required(VERSION 3.25)
+project(fault_injection C)
+find_package(zelsmbus 2 REQUIRED)
+find_package(zelsim 2 REQUIRED)
+add_executable(fault-injection fault-injection.c)
+target_link_libraries(fault-injection PRIVATE zelsmbus::zelsmbus zelsim::zelsim)
+CMAKE
+cmake -S . -B build -G Ninja >/dev/null && cmake --build build >/dev/null
+expect "read answers -52031" "$(zelsim --in-process -- build/fault-injection)"
 
 cd "$HOME/pc"
 cc list-ports.c $(pkg-config --cflags --libs zelsmbus) -o list-ports
