@@ -148,9 +148,9 @@ for example in /usr/share/doc/libzelsmbus-dev/examples/list-ports/main.c \
 done
 ls /usr/share/doc/python3-zelsmbus/examples/*.py >/dev/null || fail "no Python example installed"
 
-# The hardware's state folder is the tools package's; a simulated update
+# The state folder of the hardware belongs to the tools package; a simulated update
 # (as root, whose folder it is) keeps its backup with its world, not there.
-dpkg -S /var/lib/zelsmbus | grep -q "^zelsmbus-tools: " || fail "/var/lib/zelsmbus is not the tools package's"
+dpkg -S /var/lib/zelsmbus | grep -q "^zelsmbus-tools: " || fail "/var/lib/zelsmbus does not belong to zelsmbus-tools"
 head -c 1024 /dev/urandom >"$HOME/firmware.bin"
 zelsmbus-mkimage "$HOME/firmware.bin" -o "$HOME/firmware.img" --subsystem-id 0x7A51 \
   --pinout-addr 0x20000 --pinout-ver 3 --firmware-version 0x02000200
@@ -205,7 +205,7 @@ expect "zelsmbus" "$(man -P cat zelsmbus 2>/dev/null)"
 expect "resourceName" "$(man -P cat ZELSMBusOpen 2>/dev/null)"
 expect "zelsim" "$(man -P cat zelsim 2>/dev/null)"
 expect "zelsim_hold_bus" "$(man -P cat 3 zelsim 2>/dev/null)"
-# The section-3 pages resolve and say what their function's family does.
+# The section-3 pages resolve and say what the family of each function does.
 expect "ZELSMBusAttribute" "$(man -P cat 3 ZELSMBusAttribute 2>/dev/null)"
 lexgrog /usr/share/man/man3/ZELSMBusOpen.3* | grep -q "ZELSMBusOpen - Opening and closing sessions" ||
   fail "the whatis line of ZELSMBusOpen: $(lexgrog /usr/share/man/man3/ZELSMBusOpen.3* 2>&1)"
