@@ -21,7 +21,9 @@
  * an int answers -1, a pointer NULL, a count 0, and a void function does
  * nothing; zelsim_last_error() says so. zelsim_last_error,
  * zelsim_default_world_text, zelsim_command_info, zelsim_set_smbios_path,
- * zelsim_use_server and zelsim_tree_root (the server's tree) work in both.
+ * zelsim_use_server, zelsim_tree_root (the server's tree) and the chassis
+ * functions (the world file's chassis, which the stand-in chassis-query
+ * library reads in every process) work in both.
  * The shell controls a shared world: zelsim fault, zelsim snapshot,
  * zelsim reset (zelsim(1)).
  *

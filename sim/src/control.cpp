@@ -493,14 +493,16 @@ int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value) {
 }
 
 size_t zelsim_chassis_count(void) {
-    if (refusedInSharedWorld(__func__)) return 0;
+    // The stand-in chassis-query library reads the chassis here in every
+    // process: the world file's, which the shared world was made from too.
     Sim &s = sim();
     Lock lock(s.mutex);
     return s.world.chassis.size();
 }
 
 int zelsim_chassis_info(size_t index, struct zelsim_chassis *info) {
-    if (refusedInSharedWorld(__func__)) return -1;
+    // The stand-in chassis-query library reads the chassis here in every
+    // process: the world file's, which the shared world was made from too.
     Sim &s = sim();
     Lock lock(s.mutex);
     if (info == nullptr || index >= s.world.chassis.size()) return -1;
