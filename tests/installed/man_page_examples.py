@@ -12,8 +12,11 @@ name (a firmware payload and image, a world file, a program); a world file
 block (TOML) is loaded with zelsim and listed; anything else is sample output.
 
 The pages written for a machine with the driver (zelsmbus(1),
-zelsmbus-mkimage(1), libzelsmbus(3)) run in a started simulated world, their
-commands as printed; zelsim(1)'s examples start their own worlds. Fails when a
+zelsmbus-mkimage(1), libzelsmbus(3)) run their commands as printed, each in a
+simulated world of its own (zelsim --in-process: a firmware update of the
+3 MiB region takes seconds there, minutes in a shared world), with one state
+folder for the page, so that --restore finds the backup the update before
+saved; zelsim(1)'s examples start their own worlds. Fails when a
 block exits with an error, or a page that should have examples has none.
 """
 import glob
@@ -26,7 +29,7 @@ import sys
 import tempfile
 
 COMMANDS = ("zelsim", "zelsmbus", "zelsmbus-mkimage", "cc", "./app", "man")
-# Pages of commands for a machine with the driver: run in a started world.
+# Pages of commands for a machine with the driver: each command in a simulated world.
 ON_THE_DRIVER = ("zelsmbus.1", "zelsmbus-mkimage.1", "libzelsmbus.3")
 # Pages whose programs run as if the library were installed where the loader
 # finds it (as in /usr): the prefix's library folder on LD_LIBRARY_PATH.
@@ -177,39 +180,34 @@ def main():
             if world_text:
                 with open(os.path.join(folder, "chassis.toml"), "w") as f:
                     f.write(world_text + "\n")
-            started = name in ON_THE_DRIVER
-            page_env = env
+            on_the_driver = name in ON_THE_DRIVER
+            page_env = dict(env, ZELSIM_STATE_DIR=os.path.join(folder, "state"))
             if name in ON_THE_LOADER_PATH:
                 libraries = [os.path.dirname(p) for p in pkgconfig]
-                page_env = dict(env, LD_LIBRARY_PATH=":".join(libraries))
-            if started:
-                subprocess.run(["zelsim", "start"], env=env, check=True, timeout=60)
-            try:
-                for kind, block in blocks:
-                    if kind == "world":
-                        with open(os.path.join(folder, "world.toml"), "w") as f:
-                            f.write(block + "\n")
-                        script = "zelsim --world world.toml -- zelsmbus list -v"
-                    elif started:
-                        # One command at a time, each with its own answer on
-                        # its standard input (a program reads ahead of what it
-                        # takes from a pipe).
-                        for number, line in enumerate(logical_lines(block)):
-                            script_name = "example-%d.sh" % number
-                            with open(os.path.join(folder, script_name), "w") as f:
-                                f.write(line + "\n")
-                            result = run("zelsim -- bash -e " + script_name, folder, page_env)
-                            if result.returncode != 0:
-                                failures.append(failure(name, line, result))
-                        continue
-                    else:
-                        script = block
-                    result = run(script, folder, page_env)
-                    if result.returncode != 0:
-                        failures.append(failure(name, block, result))
-            finally:
-                if started:
-                    subprocess.run(["zelsim", "stop"], env=env, timeout=60)
+                page_env["LD_LIBRARY_PATH"] = ":".join(libraries)
+            for kind, block in blocks:
+                if kind == "world":
+                    with open(os.path.join(folder, "world.toml"), "w") as f:
+                        f.write(block + "\n")
+                    script = "zelsim --world world.toml -- zelsmbus list -v"
+                elif on_the_driver:
+                    # One command at a time, each with its own answer on
+                    # its standard input (a program reads ahead of what it
+                    # takes from a pipe).
+                    for number, line in enumerate(logical_lines(block)):
+                        script_name = "example-%d.sh" % number
+                        with open(os.path.join(folder, script_name), "w") as f:
+                            f.write(line + "\n")
+                        result = run("zelsim --in-process -- bash -e " + script_name, folder,
+                                     page_env)
+                        if result.returncode != 0:
+                            failures.append(failure(name, line, result))
+                    continue
+                else:
+                    script = block
+                result = run(script, folder, page_env)
+                if result.returncode != 0:
+                    failures.append(failure(name, block, result))
             print("%s: %d example block(s) run" % (name, len(blocks)))
     for problem in failures:
         print(problem)
