@@ -140,9 +140,10 @@
  * Separate handles are independent, also on the same port: calls on them may
  * run at the same time from any threads. Each opens its own connection to the
  * driver node. One handle may be shared by threads for transactions, EEPROM
- * reads and attribute reads (a handle holds no lock and, apart from the
- * session's `ZELSMBUS_ATTR_UNRESTRICTED` flag, nothing that changes after
- * opening), with three limits:
+ * reads and attribute reads (apart from the session's
+ * `ZELSMBUS_ATTR_UNRESTRICTED` flag, a handle holds nothing that changes after
+ * opening; the only lock a call takes on its own is the flash writer lock of
+ * the flash calls below, released before the call returns), with three limits:
  * - ZELSMBusClose() must not overlap any other call on the handle, nor precede
  *   one;
  * - setting `ZELSMBUS_ATTR_UNRESTRICTED` while another thread uses the handle
@@ -272,8 +273,7 @@ static inline const char *ZELSMBusStatusName(int32_t status) {
 }
 
 /**
- * \brief The one-line meaning of a status code, such as "no such resource,
- *        controller or handle".
+ * \brief A status code's one-line meaning ("no such resource, controller or handle" for -52006).
  *
  * An inline function of this header, like ZELSMBusStatusName().
  *
@@ -854,11 +854,12 @@ ZELSMBUS_API int32_t ZELSMBusResetBus(tSMBusHandle *handle);
  *         identifier is unknown.
  * \retval ZELSMBUS_ERROR_PROTECTED (-26983) a full-access attribute or a
  *         register on a restricted session.
- * \retval ZELSMBUS_ERROR_NOT_SUPPORTED (-52002) attribute 1006 on a controller
- *         whose flash is not of type 0x1010. Getting attribute 1006 sends the
- *         flash nothing but identifications and reads, and writes nothing to
- *         any device; a flag word that reads all ones is read a second time,
- *         which stands.
+ * \retval ZELSMBUS_ERROR_NOT_SUPPORTED (-52002) attribute 302 on a controller
+ *         whose device text is empty (the driver gives none), or attribute
+ *         1006 on a controller whose flash is not of type 0x1010. Getting
+ *         attribute 1006 sends the flash nothing but identifications and
+ *         reads, and writes nothing to any device; a flag word that reads all
+ *         ones is read a second time, which stands.
  * \retval ZELSMBUS_ERROR_TIMEOUT (-52007) attribute 1006: the flash interface
  *         did not become ready.
  * \retval ZELSMBUS_ERROR_OUT_OF_MEMORY (-52000) attribute 1006: no memory for

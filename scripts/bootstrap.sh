@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-pytest python3-pip python3-venv python3-mypy
   doxygen
-  scdoc man-db
+  scdoc man-db bash-completion
   debhelper dh-python python3-all pybuild-plugin-pyproject lintian
 )
 

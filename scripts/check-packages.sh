@@ -36,12 +36,15 @@ for p in "${packages[@]}"; do
   fi
 done
 
-# The README's two commands; this script runs the same build and installs the
-# same five packages.
-for line in 'dpkg-buildpackage -b -us -uc' \
+# The README's three commands; this script runs the same build and installs
+# the same five packages, and the build dependencies resolve (nothing to
+# install once bootstrap.sh ran).
+for line in 'sudo apt-get build-dep ./' 'dpkg-buildpackage -b -us -uc' \
             "sudo apt-get install ../{$(IFS=,; echo "${packages[*]}")}_*.deb"; do
   grep -qxF -- "$line" README.md || fail "README.md no longer shows: $line"
 done
+
+apt-get build-dep -s ./ >/dev/null 2>&1 || fail "apt-get build-dep ./ does not resolve the build dependencies"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelsmbus-packages.XXXXXX")
 installed=0
@@ -67,9 +70,17 @@ version=$(sed -n 's/^project(zelsmbus VERSION \([0-9.]*\).*/\1/p' "$source_dir/C
 [[ -n $version ]] || fail "no project(zelsmbus VERSION ...) in CMakeLists.txt"
 
 step "dpkg-buildpackage (version $version)"
-# A plain system PATH: pybuild must find Debian's Python, not one a user put first.
+# The system PATH behind a folder of python3 commands that fail, as a pyenv
+# or virtual environment interpreter without the build modules would: the
+# build must use Debian's Python by its full path.
+mkdir "$work/other-python"
+for name in python3 python3.{9..14}; do
+  printf '#!/bin/sh\necho "not the Python of the package build" >&2\nexit 1\n' >"$work/other-python/$name"
+  chmod +x "$work/other-python/$name"
+done
 if ! (cd "$work/src" &&
-      env PATH=/usr/sbin:/usr/bin:/sbin:/bin DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
+      env PATH="$work/other-python:/usr/sbin:/usr/bin:/sbin:/bin" \
+          DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
           DEB_BUILD_PROFILES=nocheck dpkg-buildpackage -b -us -uc >"$work/build.log" 2>&1); then
   tail -n 60 "$work/build.log" >&2
   fail "dpkg-buildpackage failed (log above)"
@@ -124,7 +135,50 @@ libdir=/usr/lib/$triplet
 # The stand-in chassis library is not on the default path; the simulator is in its own folder.
 ldconfig -p | grep -q libzelqpxi && fail "libzelqpxi is in the loader cache"
 [ -f "$libdir/zelsim/libzelqpxi.so.1" ] && [ -f "$libdir/zelsim/libzelsim.so" ] || fail "zelsim libraries missing"
-[ -f /usr/share/bash-completion/completions/zelsmbus ] || fail "no bash completion"
+for program in zelsmbus zelsmbus-mkimage zelsim; do
+  [ -f /usr/share/bash-completion/completions/$program ] || fail "no bash completion of $program"
+done
+# The READMEs and the examples each package names.
+ls /usr/share/doc/zelsim/README.md* /usr/share/doc/python3-zelsmbus/README.md* >/dev/null ||
+  fail "a README is not installed"
+for example in /usr/share/doc/libzelsmbus-dev/examples/list-ports/main.c \
+               /usr/share/doc/libzelsmbus-dev/examples/eeprom-dump/main.c \
+               /usr/share/doc/zelsim/examples/fault-injection/main.c; do
+  [ -f "$example" ] || fail "$example is not installed"
+done
+ls /usr/share/doc/python3-zelsmbus/examples/*.py >/dev/null || fail "no Python example installed"
+
+# The state folder of the hardware belongs to the tools package; a simulated update
+# (as root, whose folder it is) keeps its backup with its world, not there.
+dpkg -S /var/lib/zelsmbus | grep -q "^zelsmbus-tools: " || fail "/var/lib/zelsmbus does not belong to zelsmbus-tools"
+head -c 1024 /dev/urandom >"$HOME/firmware.bin"
+# (The host controller of the default world: a 64 KiB region, quick in a shared world.)
+zelsmbus-mkimage "$HOME/firmware.bin" -o "$HOME/firmware.img" --subsystem-id 0x7270 \
+  --pinout-addr 0x10004 --pinout-ver 90 --firmware-version 0x01020200
+expect "updated and verified" "$(zelsim -- zelsmbus firmware -y ZELSMBUS::SYSTEM::0::0 "$HOME/firmware.img")"
+[ -z "$(ls -A /var/lib/zelsmbus)" ] || fail "a simulated update wrote into /var/lib/zelsmbus: $(ls -A /var/lib/zelsmbus)"
+
+# No driver and no world: an empty list, and the way to the simulator.
+output=$(zelsmbus list 2>&1) || fail "zelsmbus list without a driver exited $?"
+expect "zelsim -- zelsmbus list" "$output"
+
+# A program of zelsim.h, from the installed example, built with zelsim.pc.
+mkdir -p "$HOME/sim" && cd "$HOME/sim"
+cc /usr/share/doc/zelsim/examples/fault-injection/main.c \
+   $(pkg-config --cflags --libs zelsmbus zelsim) -o fault-injection
+expect "read answers -52031" "$(zelsim --in-process -- ./fault-injection)"
+# The same with find_package(zelsim) in CMake.
+cp /usr/share/doc/zelsim/examples/fault-injection/main.c fault-injection.c
+cat >CMakeLists.txt <<"CMAKE"
+cmake_minimum_required(VERSION 3.25)
+project(fault_injection C)
+find_package(zelsmbus 2 REQUIRED)
+find_package(zelsim 2 REQUIRED)
+add_executable(fault-injection fault-injection.c)
+target_link_libraries(fault-injection PRIVATE zelsmbus::zelsmbus zelsim::zelsim)
+CMAKE
+cmake -S . -B build -G Ninja >/dev/null && cmake --build build >/dev/null
+expect "read answers -52031" "$(zelsim --in-process -- build/fault-injection)"
 
 cd "$HOME/pc"
 cc list-ports.c $(pkg-config --cflags --libs zelsmbus) -o list-ports
@@ -151,6 +205,15 @@ expect "ZELSMBUS::SYSTEM::0::0" "$(zelsim -- python3 -c "import zelsmbus; print(
 expect "zelsmbus" "$(man -P cat zelsmbus 2>/dev/null)"
 expect "resourceName" "$(man -P cat ZELSMBusOpen 2>/dev/null)"
 expect "zelsim" "$(man -P cat zelsim 2>/dev/null)"
+expect "control interface of the simulated SMBus driver" "$(man -P cat 3 zelsim 2>/dev/null)"
+# The section-3 pages resolve and say what the family of each function does.
+expect "ZELSMBusAttribute" "$(man -P cat 3 ZELSMBusAttribute 2>/dev/null)"
+lexgrog /usr/share/man/man3/ZELSMBusOpen.3* | grep -q "ZELSMBusOpen - Opening and closing sessions" ||
+  fail "the whatis line of ZELSMBusOpen: $(lexgrog /usr/share/man/man3/ZELSMBusOpen.3* 2>&1)"
 echo "installed packages: all checks passed"
 '
+step "purging the packages"
+installed=0
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
+[ ! -e /var/lib/zelsmbus ] || fail "/var/lib/zelsmbus outlives the purge"
 step "done"

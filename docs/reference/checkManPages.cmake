@@ -25,6 +25,27 @@ endif()
 # The installed pages point only to what is installed, never into the source tree.
 file(GLOB pages ${MAN_DIR}/*.3)
 foreach(page IN LISTS pages)
+  get_filename_component(name ${page} NAME_WE)
+  file(READ ${page} text)
+  # A link page leads to a page that exists, and the family's NAME line names
+  # the function, so that whatis tells what it does.
+  if(text MATCHES "^\\.so man3/([^\n]*)")
+    set(target ${CMAKE_MATCH_1})
+    if(NOT EXISTS ${MAN_DIR}/${target})
+      message(FATAL_ERROR "${name}.3 links to man3/${target}, which does not exist")
+    endif()
+    file(STRINGS ${MAN_DIR}/${target} name_line LIMIT_COUNT 1 REGEX "^zelsmbus_[a-z_]+,.* \\\\- ")
+    if(target MATCHES "^zelsmbus_" AND NOT name_line MATCHES "[ ,]${name}[ ,]")
+      message(FATAL_ERROR "the NAME line of ${target} does not name ${name}: ${name_line}")
+    endif()
+  endif()
+  # A double quote of the header's examples stays one (a single-quoted
+  # $(...) is not expanded by the shell).
+  if(text MATCHES "'\\$\\(")
+    message(FATAL_ERROR "${name}.3 single-quotes a command substitution")
+  endif()
+endforeach()
+foreach(page IN LISTS pages)
   file(STRINGS ${page} source_paths REGEX "source tree|docs/|sim/README|README")
   if(source_paths)
     message(FATAL_ERROR "${page} points into the source tree: ${source_paths}")

@@ -13,6 +13,23 @@
  * library passes them; bit 0 is ignored when a target is looked up.
  * Functions returning int answer 0 on success and -1 when the node, port,
  * target or command does not exist (or the world text is invalid).
+ *
+ * The functions act on the world inside the calling process: run the program
+ * under `zelsim --in-process` (or link it with libzelsim.so before the C
+ * library). In a process that uses a shared world (under `zelsim` without
+ * --in-process, or after zelsim_use_server) they cannot reach it and refuse:
+ * an int answers -1, a pointer NULL, a count 0, and a void function does
+ * nothing; zelsim_last_error() says so. zelsim_last_error,
+ * zelsim_default_world_text, zelsim_command_info, zelsim_set_smbios_path,
+ * zelsim_use_server, zelsim_tree_root (the server's tree) and the chassis
+ * functions (the world file's chassis, which the stand-in chassis-query
+ * library reads in every process) work in both.
+ * The shell controls a shared world: zelsim fault, zelsim snapshot,
+ * zelsim reset (zelsim(1)).
+ *
+ * Build with `pkg-config --cflags --libs zelsim`; the reference is zelsim(3),
+ * the simulated driver's behaviour the README in /usr/share/doc/zelsim/ (in
+ * the source tree sim/README.md).
  */
 #ifndef ZELSIM_H
 #define ZELSIM_H
@@ -30,7 +47,7 @@
 extern "C" {
 #endif
 
-/* Driver status words the simulator answers on its own (see sim/README.md). */
+/* Driver status words the simulator answers on its own (see the README). */
 #define ZELSIM_STATUS_NACK (-52024)      /* the addressed device did not acknowledge */
 #define ZELSIM_STATUS_BUSY (-52031)      /* the bus lock is held by another descriptor */
 #define ZELSIM_STATUS_BAD_PORT (-52005)  /* port index beyond the node's ports */
@@ -240,7 +257,7 @@ ZELSIM_API int zelsim_chassis_info(size_t index, struct zelsim_chassis *info);
 /* On (the default): nanosleep returns at once and adds the requested time to
  * the virtual clock. Off: nanosleep sleeps for real (still counted). */
 ZELSIM_API void zelsim_set_virtual_time(int on);
-ZELSIM_API int zelsim_virtual_time(void);
+ZELSIM_API int zelsim_virtual_time(void); /* 1 on, 0 off, -1 in a shared world */
 /* Virtual nanoseconds slept so far and nanosleep calls made (both counted
  * since the last reset). */
 ZELSIM_API uint64_t zelsim_virtual_ns(void);
@@ -259,8 +276,9 @@ ZELSIM_API void zelsim_set_smbios_path(const char *path);
  * nanosleep and the /proc/driver/zel/ tree to the world server listening on
  * `socket_path` (what ZELSIM_SERVER names under the launcher), or back to
  * the in-process world with NULL. Nodes opened before stay with the world
- * they were opened in. The rest of this interface always works on the
- * in-process world. Returns 0, or -1 when the server cannot be reached. */
+ * they were opened in. While a server is used, the rest of this interface
+ * refuses (see the top of this file). Returns 0, or -1 when the server cannot
+ * be reached. */
 ZELSIM_API int zelsim_use_server(const char *socket_path);
 
 /* ---- command table ---------------------------------------------------------- */
@@ -286,7 +304,7 @@ struct zelsim_command {
  * without a command. */
 ZELSIM_API int zelsim_command_info(unsigned number, struct zelsim_command *info);
 
-/* ---- controller flash (flash model, see sim/README.md "Flash") ------------
+/* ---- controller flash (flash model, see the README's "Flash") --------------
  * Every node's registers 0, 4, 64-76 and 0x2000-0x2014 are served by a model
  * of its flash device (world key flash_id). These calls reach its array and
  * faults directly; -1 when the node does not exist. */

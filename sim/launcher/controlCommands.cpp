@@ -76,6 +76,10 @@ int usage() {
 int faultCommand(const std::string &directory, int argc, char **argv) {
     if (argc < 1) return usage();
     const std::string kind = argv[0];
+    if (argc == 1 && (kind == "--help" || kind == "-h")) {
+        std::fputs(kFaultUsage, stdout);
+        return 0;
+    }
     ControlRequest request{};
     long long node = 0, port = 0, address = 0, number = 1;
     // NODE PORT [ADDRESS] from argv[1] on.

@@ -38,7 +38,7 @@ void usage(FILE *to) {
     std::fprintf(to,
                  "usage: zelsim [--world FILE] [--in-process] [--] COMMAND [ARGUMENT...]\n"
                  "       zelsim start [--world FILE]\n"
-                 "       zelsim stop | reset | status | snapshot\n"
+                 "       zelsim stop [--keep-state DIR] | reset | status | snapshot\n"
                  "       zelsim fault nack|corrupt|errno|status|lock|clear ...\n"
                  "       zelsim record -o TRACE [--world FILE | --driver] [--] COMMAND...\n"
                  "       zelsim replay TRACE [--strict | --keyed] [--volatile N:R:M] [--] COMMAND...\n"
@@ -53,6 +53,9 @@ void usage(FILE *to) {
                  "  start         start a world that stays running (in $ZELSIM_RUNTIME_DIR,\n"
                  "                else $XDG_RUNTIME_DIR/zelsim, else /tmp/zelsim-UID)\n"
                  "  stop          stop the running world (nothing of it is left behind)\n"
+                 "  --keep-state DIR\n"
+                 "                with stop: first copy what programs kept for the world\n"
+                 "                (zelsmbus's firmware backups and journals) into DIR\n"
                  "  reset         put the running world back to its starting state\n"
                  "  status        print the running world's file, socket and server pid\n"
                  "  snapshot      print the running world's state as a world file\n"
@@ -92,6 +95,17 @@ bool absoluteWorld(const char *world, std::string &resolved) {
 [[noreturn]] void runCommand(const Layout &layout, const std::string &socket,
                              const std::string &world, char **command) {
     setenv("ZELSIM_SERVER", socket.c_str(), 1);
+    // What the programs keep for this world (zelsmbus's firmware backups and
+    // journals) lives in the world's folder and goes with it, unless the
+    // caller names a folder of its own; the identity tells one world from
+    // the next.
+    const std::string directory = socket.substr(0, socket.rfind('/'));
+    setenv("ZELSIM_STATE_DIR", stateFolder(directory).c_str(), 0);
+    const std::string identity = worldIdentity(directory);
+    if (identity.empty())
+        unsetenv("ZELSIM_WORLD_ID");
+    else
+        setenv("ZELSIM_WORLD_ID", identity.c_str(), 1);
     if (world.empty())
         unsetenv("ZELSIM_WORLD");
     else
@@ -186,6 +200,9 @@ int runInProcess(const Layout &layout, const std::string &world, char **command)
         unsetenv("ZELSIM_WORLD");
     }
     unsetenv("ZELSIM_SERVER");
+    // Every process a world of its own: no world's identity or state folder
+    // is theirs (a state folder the caller names stays).
+    unsetenv("ZELSIM_WORLD_ID");
     prependPath("LD_PRELOAD", layout.simulatorLibrary);
     prependPath("LD_LIBRARY_PATH", layout.chassisDirectory);
     execvp(command[0], command);
@@ -193,7 +210,7 @@ int runInProcess(const Layout &layout, const std::string &world, char **command)
     return 127;
 }
 
-int control(const std::string &verb) {
+int control(const std::string &verb, const char *keepStateIn) {
     std::string directory = runtimeDirectory();
     if (!ownDirectory(directory, false)) return 2;
     if (!running(directory)) {
@@ -205,6 +222,7 @@ int control(const std::string &verb) {
         return 1;
     }
     if (verb == "stop") {
+        if (keepStateIn != nullptr && !keepState(directory, keepStateIn)) return 1;
         if (stopServer(directory)) return 0;
         std::fprintf(stderr, "zelsim stop: the world in %s did not stop\n", directory.c_str());
         return 1;
@@ -248,6 +266,11 @@ int main(int argc, char **argv) {
     }
     if (argc == 2 && std::strcmp(argv[1], "snapshot") == 0)
         return snapshotCommand(runtimeDirectory());
+    if (argc == 3 && std::strcmp(argv[1], "snapshot") == 0 &&
+        (std::strcmp(argv[2], "--help") == 0 || std::strcmp(argv[2], "-h") == 0)) {
+        usage(stdout);
+        return 0;
+    }
     std::string verb;
     int i = 1;
     if (i < argc && (std::strcmp(argv[i], "start") == 0 || std::strcmp(argv[i], "stop") == 0 ||
@@ -255,6 +278,7 @@ int main(int argc, char **argv) {
         verb = argv[i++];
     }
     const char *world = nullptr;
+    const char *keepStateIn = nullptr;
     bool inProcess = false;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) {
@@ -265,6 +289,8 @@ int main(int argc, char **argv) {
             world = argv[++i];
         } else if (std::strncmp(argv[i], "--world=", 8) == 0) {
             world = argv[i] + 8;
+        } else if (std::strcmp(argv[i], "--keep-state") == 0 && verb == "stop" && i + 1 < argc) {
+            keepStateIn = argv[++i];
         } else if (std::strcmp(argv[i], "--in-process") == 0 && verb.empty()) {
             inProcess = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -295,7 +321,7 @@ int main(int argc, char **argv) {
             usage(stderr);
             return 2;
         }
-        return control(verb);
+        return control(verb, keepStateIn);
     }
     if (i >= argc) {
         usage(stderr);

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "messages.h"
 #include "remoteProtocol.h"
@@ -99,7 +102,52 @@ bool makePrivateDirectory(const std::string &path) {
     return ownDirectory(path, false);
 }
 
+std::string identityPath(const std::string &directory) { return directory + "/zelsim.id"; }
+
+// A new identity for the world about to start in `directory`.
+void writeIdentity(const std::string &directory) {
+    unsigned char bytes[16] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        const uint64_t fallback = uint64_t(::getpid()) << 32 ^ uint64_t(::time(nullptr));
+        std::memcpy(bytes, &fallback, sizeof fallback);
+    }
+    char text[2 * sizeof bytes + 2];
+    for (size_t i = 0; i < sizeof bytes; ++i) std::snprintf(text + 2 * i, 3, "%02x", bytes[i]);
+    std::ofstream(identityPath(directory)) << text << '\n';
+}
+
 }  // namespace
+
+std::string stateFolder(const std::string &directory) { return directory + "/zelsim.state"; }
+
+std::string worldIdentity(const std::string &directory) {
+    std::ifstream file(identityPath(directory));
+    std::string identity;
+    std::getline(file, identity);
+    return identity;
+}
+
+bool keepState(const std::string &directory, const std::string &destination) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path from = stateFolder(directory);
+    if (!fs::exists(from, error)) {
+        std::fprintf(stderr, "zelsim stop: the world kept no state (%s is empty)\n",
+                     from.c_str());
+        return true;
+    }
+    fs::create_directories(destination, error);
+    if (!error) {
+        fs::copy(from, destination,
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
+    }
+    if (error) {
+        std::fprintf(stderr, "zelsim stop: cannot keep the world's state in %s: %s\n",
+                     destination.c_str(), error.message().c_str());
+        return false;
+    }
+    return true;
+}
 
 Layout findLayout() {
     Layout layout;
@@ -161,6 +209,7 @@ pid_t startServer(const Layout &layout, const std::string &directory, const std:
         return -1;
     }
     removeLeftovers(directory);
+    writeIdentity(directory);
     ::close(lock);  // the server takes it again for as long as it lives
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0) return -1;
@@ -268,6 +317,9 @@ int serve(const std::string &directory, const std::string &world, int readyFd) {
     auto entry = reinterpret_cast<Serve>(::dlsym(RTLD_DEFAULT, "zelsim_serve"));
     if (entry == nullptr) return fail("libzelsim.so is not loaded (LD_PRELOAD)");
     int status = entry(directory.c_str(), world.c_str(), readyFd);
+    // What the world's programs kept goes with it.
+    ::nftw(stateFolder(directory).c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    ::unlink(identityPath(directory).c_str());
     ::unlink(lockPath(directory).c_str());
     ::rmdir(directory.c_str());
     return status;

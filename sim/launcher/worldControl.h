@@ -46,6 +46,18 @@ bool stopServer(const std::string &directory);
 // the directory itself.
 void removeWorldDirectory(const std::string &directory);
 
+// The folder of `directory` in which the programs run in its world keep what
+// belongs to that world (zelsmbus keeps its firmware backups and journals
+// there): the launcher names it to them in ZELSIM_STATE_DIR, and it goes with
+// the world.
+std::string stateFolder(const std::string &directory);
+// The world's identity, new at every start (ZELSIM_WORLD_ID); empty when the
+// directory has none.
+std::string worldIdentity(const std::string &directory);
+// Copies the world's state folder to `destination` (made when missing), so
+// that it outlives the world; false, with the reason printed, on failure.
+bool keepState(const std::string &directory, const std::string &destination);
+
 // Runs the server in this process (the launcher's internal "__serve" mode).
 int serve(const std::string &directory, const std::string &world, int readyFd);
 

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "client.h"
 #include "commands.h"
 #include "sim.h"
 #include "vtime.h"
@@ -66,9 +67,25 @@ void copyText(char *destination, const std::string &text) {
 
 }  // namespace
 
+// A process that uses a shared world (zelsim without --in-process) keeps no
+// world of its own: what these functions read or change is the server's,
+// which 'zelsim fault', 'zelsim snapshot' and 'zelsim reset' reach. They
+// refuse and say so rather than act on a world no command uses.
+bool zelsim::refusedInSharedWorld(const char *function) {
+    if (!client::active()) return false;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.lastError = std::string(function) +
+                  ": this process uses a shared world, which zelsim.h does not reach; run it "
+                  "under 'zelsim --in-process', or control the shared world with 'zelsim fault', "
+                  "'zelsim snapshot' and 'zelsim reset'";
+    return true;
+}
+
 extern "C" {
 
 int zelsim_load_world_file(const char *path) {
+    if (refusedInSharedWorld(__func__)) return -1;
     std::string text, error;
     if (!readWorldFile(path, text, error)) {
         Sim &s = sim();
@@ -80,6 +97,7 @@ int zelsim_load_world_file(const char *path) {
 }
 
 int zelsim_load_world_text(const char *toml_text) {
+    if (refusedInSharedWorld(__func__)) return -1;
     return toml_text == nullptr ? -1 : loadText(toml_text);
 }
 
@@ -94,6 +112,7 @@ const char *zelsim_last_error(void) {
 void zelsim_reset(void) { zelsim_reset_to_file(nullptr); }
 
 int zelsim_reset_to_file(const char *path) {
+    if (refusedInSharedWorld(__func__)) return -1;
     std::string text = defaultWorldText(), error;
     World world;
     bool ok =
@@ -118,6 +137,7 @@ int zelsim_reset_to_file(const char *path) {
 }
 
 void zelsim_clear_faults(void) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     clearFaults(s);
@@ -125,15 +145,25 @@ void zelsim_clear_faults(void) {
 
 const char *zelsim_default_world_text(void) { return defaultWorldText(); }
 
-const char *zelsim_tree_root(void) { return sim().root.c_str(); }
+const char *zelsim_tree_root(void) {
+    // In a shared world the tree is the server's.
+    if (client::active()) {
+        thread_local std::string root;
+        root = client::treeRoot();
+        return root.c_str();
+    }
+    return sim().root.c_str();
+}
 
 unsigned zelsim_node_count(void) {
+    if (refusedInSharedWorld(__func__)) return 0;
     Sim &s = sim();
     Lock lock(s.mutex);
     return static_cast<unsigned>(s.world.devices.size());
 }
 
 unsigned zelsim_port_count(unsigned node) {
+    if (refusedInSharedWorld(__func__)) return 0;
     Sim &s = sim();
     Lock lock(s.mutex);
     return node < s.world.devices.size() ? static_cast<unsigned>(s.world.devices[node].ports.size())
@@ -141,6 +171,7 @@ unsigned zelsim_port_count(unsigned node) {
 }
 
 const char *zelsim_node_path(unsigned node) {
+    if (refusedInSharedWorld(__func__)) return nullptr;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.files.size()) return nullptr;
@@ -150,6 +181,7 @@ const char *zelsim_node_path(unsigned node) {
 }
 
 int zelsim_node_of_fd(int fd) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     auto it = s.openNodes.find(fd);
@@ -159,6 +191,7 @@ int zelsim_node_of_fd(int fd) {
 }
 
 void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count) {
+    if (refusedInSharedWorld(__func__)) return;
     if (kind < 0 || kind >= ZELSIM_CALL_KIND_COUNT) return;
     Sim &s = sim();
     Lock lock(s.mutex);
@@ -166,24 +199,28 @@ void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count) {
 }
 
 void zelsim_fail_command(unsigned command, int err, unsigned count) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     s.faults.commandErrno[command] = Countdown{err, count};
 }
 
 void zelsim_set_driver_status(unsigned command, int32_t word, unsigned count) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     s.faults.driverWord[command] = Countdown{word, count};
 }
 
 void zelsim_fail_glob(int result, unsigned count) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     s.faults.glob = Countdown{result, count};
 }
 
 int zelsim_make_unopenable(unsigned node, const char *file, int err) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.files.size() || file == nullptr) return -1;
@@ -192,6 +229,7 @@ int zelsim_make_unopenable(unsigned node, const char *file, int err) {
 }
 
 unsigned zelsim_fopen_attempts(unsigned node, const char *file) {
+    if (refusedInSharedWorld(__func__)) return 0;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.files.size() || file == nullptr) return 0;
@@ -200,6 +238,7 @@ unsigned zelsim_fopen_attempts(unsigned node, const char *file) {
 }
 
 int zelsim_refuse_device_string(unsigned node, int err, int32_t word) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.world.devices.size()) return -1;
@@ -209,6 +248,7 @@ int zelsim_refuse_device_string(unsigned node, int err, int32_t word) {
 }
 
 int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.files.size() || (bytes == nullptr && length != 0)) return -1;
@@ -218,6 +258,7 @@ int zelsim_set_interface_path(unsigned node, const void *bytes, size_t length) {
 }
 
 int zelsim_set_property(unsigned node, const char *name, const void *bytes, size_t length) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.files.size() || name == nullptr || *name == '\0' ||
@@ -230,18 +271,21 @@ int zelsim_set_property(unsigned node, const char *name, const void *bytes, size
 }
 
 void zelsim_set_tree_present(int present) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     s.treePresent = present != 0;
 }
 
 size_t zelsim_log_count(void) {
+    if (refusedInSharedWorld(__func__)) return 0;
     Sim &s = sim();
     Lock lock(s.mutex);
     return s.log.size();
 }
 
 int zelsim_log_entry(size_t index, struct zelsim_log_record *entry) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (entry == nullptr || index >= s.log.size()) return -1;
@@ -250,12 +294,14 @@ int zelsim_log_entry(size_t index, struct zelsim_log_record *entry) {
 }
 
 void zelsim_log_clear(void) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     s.log.clear();
 }
 
 unsigned long zelsim_call_count(enum zelsim_call kind) {
+    if (refusedInSharedWorld(__func__)) return 0;
     if (kind < 0 || kind >= ZELSIM_CALL_KIND_COUNT) return 0;
     Sim &s = sim();
     Lock lock(s.mutex);
@@ -263,6 +309,7 @@ unsigned long zelsim_call_count(enum zelsim_call kind) {
 }
 
 void zelsim_clear_call_counts(void) {
+    if (refusedInSharedWorld(__func__)) return;
     Sim &s = sim();
     Lock lock(s.mutex);
     s.counts.fill(0);
@@ -270,6 +317,7 @@ void zelsim_clear_call_counts(void) {
 
 int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned offset,
                        void *buffer, size_t length) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Eeprom);
@@ -282,6 +330,7 @@ int zelsim_eeprom_read(unsigned node, unsigned port, unsigned address, unsigned 
 
 int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned offset,
                         const void *buffer, size_t length) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Eeprom);
@@ -294,6 +343,7 @@ int zelsim_eeprom_write(unsigned node, unsigned port, unsigned address, unsigned
 
 int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                        uint8_t *value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
@@ -304,6 +354,7 @@ int zelsim_target_byte(unsigned node, unsigned port, unsigned address, unsigned 
 
 int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsigned command,
                            uint8_t value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
@@ -314,6 +365,7 @@ int zelsim_set_target_byte(unsigned node, unsigned port, unsigned address, unsig
 
 int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
                        uint16_t *value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
@@ -325,6 +377,7 @@ int zelsim_target_word(unsigned node, unsigned port, unsigned address, unsigned 
 
 int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsigned command,
                            uint16_t value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
@@ -337,6 +390,7 @@ int zelsim_set_target_word(unsigned node, unsigned port, unsigned address, unsig
 
 int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
                         uint8_t data[32], uint8_t *count) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
@@ -351,6 +405,7 @@ int zelsim_target_block(unsigned node, unsigned port, unsigned address, unsigned
 
 int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsigned command,
                             const uint8_t *data, uint8_t count) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Target *t = targetOf(s, node, port, address, TargetKind::Registers);
@@ -363,6 +418,7 @@ int zelsim_set_target_block(unsigned node, unsigned port, unsigned address, unsi
 
 int zelsim_fault_target(unsigned node, unsigned port, unsigned address, int silent,
                         uint8_t corrupt_mask) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
@@ -374,6 +430,7 @@ int zelsim_fault_target(unsigned node, unsigned port, unsigned address, int sile
 }
 
 int zelsim_hold_bus(unsigned node, unsigned port) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
@@ -383,6 +440,7 @@ int zelsim_hold_bus(unsigned node, unsigned port) {
 }
 
 int zelsim_last_pec(unsigned node, unsigned port) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
@@ -390,6 +448,7 @@ int zelsim_last_pec(unsigned node, unsigned port) {
 }
 
 int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t *value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
@@ -398,6 +457,7 @@ int zelsim_port_attribute(unsigned node, unsigned port, unsigned attribute, uint
 }
 
 int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, uint32_t value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
@@ -409,6 +469,7 @@ int zelsim_set_port_attribute(unsigned node, unsigned port, unsigned attribute, 
 }
 
 int zelsim_lock_owner(unsigned node, unsigned port) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
@@ -416,6 +477,7 @@ int zelsim_lock_owner(unsigned node, unsigned port) {
 }
 
 int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.world.devices.size() || value == nullptr) return -1;
@@ -423,6 +485,7 @@ int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value) {
 }
 
 int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     if (node >= s.world.devices.size()) return -1;
@@ -430,12 +493,16 @@ int zelsim_register_write(unsigned node, uint32_t offset, uint32_t value) {
 }
 
 size_t zelsim_chassis_count(void) {
+    // The stand-in chassis-query library reads the chassis here in every
+    // process: the world file's, which the shared world was made from too.
     Sim &s = sim();
     Lock lock(s.mutex);
     return s.world.chassis.size();
 }
 
 int zelsim_chassis_info(size_t index, struct zelsim_chassis *info) {
+    // The stand-in chassis-query library reads the chassis here in every
+    // process: the world file's, which the shared world was made from too.
     Sim &s = sim();
     Lock lock(s.mutex);
     if (info == nullptr || index >= s.world.chassis.size()) return -1;
@@ -448,11 +515,26 @@ int zelsim_chassis_info(size_t index, struct zelsim_chassis *info) {
     return 0;
 }
 
-void zelsim_set_virtual_time(int on) { setVirtualTime(on != 0); }
-int zelsim_virtual_time(void) { return virtualTime() ? 1 : 0; }
-uint64_t zelsim_virtual_ns(void) { return virtualNow(); }
-uint64_t zelsim_nanosleep_calls(void) { return nanosleepCalls(); }
-void zelsim_reset_virtual_clock(void) { resetVirtualClock(); }
+void zelsim_set_virtual_time(int on) {
+    if (refusedInSharedWorld(__func__)) return;
+    setVirtualTime(on != 0);
+}
+int zelsim_virtual_time(void) {
+    if (refusedInSharedWorld(__func__)) return -1;
+    return virtualTime() ? 1 : 0;
+}
+uint64_t zelsim_virtual_ns(void) {
+    if (refusedInSharedWorld(__func__)) return 0;
+    return virtualNow();
+}
+uint64_t zelsim_nanosleep_calls(void) {
+    if (refusedInSharedWorld(__func__)) return 0;
+    return nanosleepCalls();
+}
+void zelsim_reset_virtual_clock(void) {
+    if (refusedInSharedWorld(__func__)) return;
+    resetVirtualClock();
+}
 
 void zelsim_set_smbios_path(const char *path) {
     Sim &s = sim();

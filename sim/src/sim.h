@@ -84,6 +84,11 @@ extern std::atomic<int> gOpenNodeCount;
 // The state, created on first use: the world of ZELSIM_WORLD (or the default
 // one) with its tree written. Never destroyed, so late calls stay safe.
 Sim &sim();
+
+// True, with the reason in zelsim_last_error(), when this process uses a
+// shared world: the control functions of zelsim.h act only on a world inside
+// the process, so they refuse there (named by `function`).
+bool refusedInSharedWorld(const char *function);
 // Makes fork take the state's mutex first (interpose.cpp), so that a child
 // never inherits it held by a thread it does not have.
 void protectAcrossFork(Sim &s);

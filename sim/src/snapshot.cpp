@@ -126,6 +126,7 @@ void writeFlash(std::ostringstream &out, const Device &device) {
 using namespace zelsim;
 
 extern "C" __attribute__((visibility("default"))) char *zelsim_world_snapshot(void) {
+    if (refusedInSharedWorld(__func__)) return nullptr;
     std::ostringstream out;
     Sim &s = sim();
     {

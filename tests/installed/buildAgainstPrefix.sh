@@ -52,6 +52,18 @@ status=0
 output=$(eval "$library_path \"\$launcher\" -- ./app") || fail "list-ports with LD_LIBRARY_PATH exited $?"
 check_output "device 0x90 register 0x00 = 0x19" "$output"
 
+# A program of the simulator's control interface: zelsim.pc gives its flags;
+# the installed launcher finds libzelsim.so in its private folder.
+cp "$source_dir/examples/fault-injection/main.c" app.c
+cc app.c $(pkg-config --cflags --libs zelsmbus zelsim) \
+   -Wl,-rpath,"$(pkg-config --variable=libdir zelsmbus)" -o app
+output=$("$prefix/bin/zelsim" --in-process -- ./app) || fail "fault-injection exited $?"
+check_output "read answers -52031" "$output"
+status=0
+output=$("$prefix/bin/zelsim" -- ./app 2>&1) || status=$?
+[ "$status" -eq 2 ] || fail "fault-injection in a shared world: exit $status, expected 2"
+check_output "uses a shared world" "$output"
+
 # The reference's manual pages: one per export, found through MANPATH.
 if [ "$man_pages" = 1 ]; then
   [ -f "$prefix/share/man/man3/ZELSMBusOpen.3" ] || fail "man3 pages not installed"

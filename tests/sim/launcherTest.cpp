@@ -52,4 +52,32 @@ TEST(Launcher, RefusesAMissingCommandOrWorld) {
     EXPECT_NE(system((launcher + " --world /nonexistent.toml -- true >/dev/null 2>&1").c_str()), 0);
 }
 
+// Every verb answers --help with its usage on the standard output and status 0,
+// without a world running.
+TEST(Launcher, EveryVerbHasItsHelp) {
+    std::string launcher = buildDirectory() + "/sim/zelsim";
+    if (access(launcher.c_str(), X_OK) != 0) GTEST_SKIP() << "launcher not built: " << launcher;
+    const struct {
+        const char *arguments;
+        const char *usageLine;
+    } cases[] = {
+        {"--help", "usage: zelsim [--world FILE]"},
+        {"start --help", "usage: zelsim [--world FILE]"},
+        {"fault --help", "usage: zelsim fault nack"},
+        {"fault -h", "usage: zelsim fault nack"},
+        {"snapshot --help", "usage: zelsim [--world FILE]"},
+    };
+    for (const auto &c : cases) {
+        const std::string command = "ZELSIM_RUNTIME_DIR=/nonexistent-zelsim-runtime " + launcher +
+                                    " " + c.arguments + " 2>/dev/null";
+        FILE *pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[4096] = {};
+        const size_t n = fread(buffer, 1, sizeof buffer - 1, pipe);
+        const int status = pclose(pipe);
+        EXPECT_EQ(status, 0) << c.arguments;
+        EXPECT_NE(std::string(buffer, n).find(c.usageLine), std::string::npos) << c.arguments;
+    }
+}
+
 }  // namespace

@@ -38,8 +38,8 @@ def section(text, title):
             inside = True
         elif inside and line and not line.startswith(" "):
             break
-        elif inside and line.strip():
-            lines.append(line)
+        elif inside and line.strip() and not line.startswith("   "):
+            lines.append(line)   # an entry; a folded description's lines start further in
     return lines
 
 
@@ -87,8 +87,14 @@ def main():
     completed_commands = re.search(r'local commands="([^"]*)"', completion).group(1).split()
 
     missing = launcher_gaps(args.launcher)
-    commands = [line.split()[0] for line in section(help_text(args.launcher, args.tool, []),
-                                                     "Subcommands:")]
+    tool_help = help_text(args.launcher, args.tool, [])
+    commands = [line.split()[0] for line in section(tool_help, "Subcommands:")]
+    # The help fits a terminal of 80 columns.
+    for command in [None] + commands:
+        text = tool_help if command is None else help_text(args.launcher, args.tool, [command])
+        missing += ["zelsmbus %s--help has a line of %d columns: %s"
+                    % (command + " " if command else "", len(line), line)
+                    for line in text.splitlines() if len(line) > 79]
     if not commands:
         missing.append("zelsmbus --help lists no commands")
     for command in commands:

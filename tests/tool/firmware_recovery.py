@@ -60,7 +60,10 @@ class Setup:
     def __init__(self, args, folder, device, pin_out_erased=False):
         self.args, self.folder, self.device = args, folder, device
         self.env = dict(os.environ)
-        self.env["XDG_STATE_HOME"] = os.path.join(folder, "state")
+        # The world's state kept in a folder of the case's own; the state
+        # folder of the hardware must stay empty.
+        self.env["ZELSIM_STATE_DIR"] = os.path.join(folder, "state")
+        self.env["XDG_STATE_HOME"] = os.path.join(folder, "hardware-state")
         self.env["ZELSIM_RUNTIME_DIR"] = os.path.join(folder, "runtime")
         self.env.pop("ZELSMBUS_INTERACTIVE", None)
         self.old = payload(device, 1)
@@ -142,6 +145,9 @@ class Setup:
             found.extend(os.path.join(root, name) for name in files)
         return found
 
+    def journals(self):
+        return [path for path in self.state_files() if path.endswith(".journal")]
+
 
 def wait_for_line(process, text):
     """Reads the tool's output up to the line that holds text."""
@@ -198,8 +204,129 @@ def kill_sweep(setup):
     if device != "9d17":
         expect(setup.installed() == setup.new, "%s: after the kills and repeats, "
                "firmware-read does not give the new image back" % device)
-    expect(not setup.state_files(), "%s: a journal is left behind: %s"
-           % (device, setup.state_files()))
+    expect(not setup.journals(), "%s: a journal is left behind: %s"
+           % (device, setup.journals()))
+
+
+def simulated_state_apart(setup):
+    """Under zelsim the tool keeps backups and journals in the world's own
+    folder, never in the hardware's: they go with 'zelsim stop' unless
+    --keep-state copies them, and a journal is resumed only by the world and
+    the board it was written for."""
+    env = dict(setup.env)
+    del env["ZELSIM_STATE_DIR"]
+    world_state = os.path.join(setup.folder, "runtime", "zelsim.state", "zelsmbus")
+    hardware_state = os.path.join(setup.folder, "hardware-state")
+    journal_name = "ZELSMBUS__SYSTEM__0__0.journal"
+
+    def tool(*arguments, environment=env):
+        return subprocess.run(setup.command(list(arguments)), env=environment, cwd=setup.folder,
+                              capture_output=True, text=True, timeout=600)
+
+    update = tool("firmware", "-y", RESOURCE, "new.img")
+    expect(update.returncode == 0 and world_state in update.stdout,
+           "the backup is not saved in the world's folder", update)
+    expect(os.path.exists(os.path.join(world_state, "ZELSMBUS__SYSTEM__0__0.backup.img")),
+           "no backup in the world's folder")
+    # An update killed while it writes leaves its journal in the world's folder.
+    setup.reset()
+    process = subprocess.Popen(setup.command(["firmware", "-y", "--no-backup", RESOURCE,
+                                              "new.img"]),
+                               env=env, cwd=setup.folder, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               start_new_session=True)
+    wait_for_line(process, "Writing the firmware")
+    os.killpg(process.pid, signal.SIGKILL)
+    process.communicate()
+    expect(os.path.exists(os.path.join(world_state, journal_name)), "no journal after the kill")
+    with open(os.path.join(world_state, journal_name)) as f:
+        journal = f.read()
+    for field in ("pci=00:00.0", "subsystem=0x1010", "flash=0x1010",
+                  "installed-version=0x", "world=simulated "):
+        expect(field in journal, "the journal does not record %r:\n%s" % (field, journal))
+    # Stopped with --keep-state, the world leaves its state where asked, and
+    # nothing of it in its own folder.
+    kept = os.path.join(setup.folder, "kept")
+    stop = subprocess.run([setup.args.launcher, "stop", "--keep-state", kept], env=env,
+                          capture_output=True, text=True)
+    expect(stop.returncode == 0, "zelsim stop --keep-state failed", stop)
+    expect(os.path.exists(os.path.join(kept, "zelsmbus", journal_name)),
+           "--keep-state did not keep the journal")
+    expect(not os.path.exists(os.path.join(setup.folder, "runtime", "zelsim.state")),
+           "the world's state outlived 'zelsim stop'")
+    # A new world with the kept state: the journal is another world's, and is
+    # set aside, not resumed; the update runs as a fresh one.
+    setup.start()
+    again = tool("firmware", "-y", "--no-backup", RESOURCE, "new.img",
+                 environment=dict(env, ZELSIM_STATE_DIR=kept))
+    expect(again.returncode == 0 and "written for another board or world (world" in again.stdout
+           and "did not finish" not in again.stdout,
+           "the journal of another world was not set aside", again)
+    expect(os.path.exists(os.path.join(kept, "zelsmbus", journal_name + ".other")),
+           "the other world's journal is not kept aside")
+    # A journal of this world for a board at another PCI location: set aside too.
+    world = re.search(r"world=(.*)", journal).group(1)
+    identity = subprocess.run(setup.command(["-c", "echo $ZELSIM_WORLD_ID"], "sh"), env=env,
+                              capture_output=True, text=True).stdout.strip()
+    expect(identity and identity not in world, "the new world has the old world's identity")
+    with open(os.path.join(kept, "zelsmbus", journal_name), "w") as f:
+        f.write(journal.replace("pci=00:00.0", "pci=05:00.0").replace(world, "simulated " +
+                                                                       identity))
+    other = tool("firmware", "-y", "--force", "--no-backup", RESOURCE, "new.img",
+                 environment=dict(env, ZELSIM_STATE_DIR=kept))
+    expect(other.returncode == 0 and "PCI location 05:00.0 there, 00:00.0 here" in other.stdout,
+           "the journal of another board was not set aside", other)
+    # Nothing ever reached the hardware's state folder.
+    expect(not os.path.exists(hardware_state), "the simulated world wrote %s" % hardware_state)
+    stop = subprocess.run([setup.args.launcher, "stop"], env=env, capture_output=True, text=True)
+
+
+def versions_explained(setup):
+    """The version the tool reports after an update and a restore, and the
+    Version a firmware-read image carries: the image's own where the flash
+    holds the bytes zelsmbus installed, the running one otherwise; on 0x1010
+    the controller keeps running the old version until it is powered on."""
+    address, offset, _ = DEVICES[setup.device]
+
+    def read_version():
+        run = setup.tool("firmware-read", "--pinout-addr", hex(address), RESOURCE, "read.img")
+        expect(run.returncode == 0, "firmware-read failed", run)
+        with open(os.path.join(setup.folder, "read.img"), "rb") as f:
+            header = f.read().split(b"\r\n\r\n", 1)[0].decode()
+        return int(re.search(r"^Version::(\d+)", header, re.M).group(1)), run.stdout
+
+    def running():
+        run = setup.tool("attr", RESOURCE, "firmware-version")
+        expect(run.returncode == 0, "attr firmware-version failed", run)
+        return int(run.stdout.split()[-1], 16)
+
+    before = running()
+    version, said = read_version()
+    expect(version == before and "reports running" in said,
+           "firmware-read of firmware zelsmbus did not install: Version %d, running %d"
+           % (version, before), None)
+    update = setup.tool("firmware", "-y", RESOURCE, "new.img")
+    expect(update.returncode == 0 and "image version 0x00000002 is installed" in update.stdout
+           and "next powered on; until then version 0x%08x keeps running" % before
+           in update.stdout, "the update's report", update)
+    expect(running() == before, "the running version changed before a power-on")
+    version, said = read_version()
+    expect(version == 2 and "the image zelsmbus installed" in said,
+           "firmware-read after the update: Version %d\n%s" % (version, said))
+    restore = setup.tool("firmware", "-y", "--restore", RESOURCE)
+    expect(restore.returncode == 0 and "image version 0x%08x is installed" % before
+           in restore.stdout, "the restore's report", restore)
+    version, said = read_version()
+    expect(version == before and "the image zelsmbus installed" in said,
+           "firmware-read after the restore: Version %d\n%s" % (version, said))
+    # Other bytes in the flash than those zelsmbus installed: the running version.
+    setup.reset()
+    update = setup.tool("firmware", "-y", "--no-backup", RESOURCE, "new.img")
+    expect(update.returncode == 0, "update", update)
+    setup.reset()
+    version, said = read_version()
+    expect(version == before and "reports running" in said,
+           "firmware-read of other bytes: Version %d\n%s" % (version, said))
 
 
 def backup_restore(setup):
@@ -256,7 +383,7 @@ def journal_resume(setup):
                  "writing it back", "updated and verified"):
         expect(text in run.stdout, "the resumed update does not say %r" % text, run)
     expect(setup.installed() == setup.new, "the resumed update did not install the image")
-    expect(not setup.state_files(), "the journal stays after the update")
+    expect(not setup.journals(), "the journal stays after the update")
     # With no journal, an erased word is refused with the code for it.
     setup.reset()
     refused = setup.tool("firmware", "-y", RESOURCE, "new.img")
@@ -351,6 +478,8 @@ CASES = {
     "kill_sweep_1010": ("1010", False, kill_sweep),
     "kill_sweep_bf8e": ("bf8e", False, kill_sweep),
     "kill_sweep_9d17": ("9d17", False, kill_sweep),
+    "simulated_state_apart": ("1010", False, simulated_state_apart),
+    "versions_explained": ("1010", False, versions_explained),
     "backup_restore": ("1010", False, backup_restore),
     "dry_run": ("1010", False, dry_run),
     "journal_resume": ("bf8e", True, journal_resume),

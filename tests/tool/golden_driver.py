@@ -73,13 +73,29 @@ flash_id = 0x1010
 """ % (toml_bytes(odd_chassis_eeprom()),
        toml_bytes(b"\x1b[2J\x1b]0;title\x07Z\xc3\xbcrich\x9b"))
 
+# The example world of zelsim-world(5): a device that gives no device text.
+NO_DEVICE_TEXT_WORLD = """
+[[device]]
+vendor_id = 0x8086
+  [[device.port]]
+  text = "HOST::SMBUS0"
+    [[device.port.target]]
+    address7 = 0x48
+    kind = "registers"
+    layout = "words_msb_first"
+    words = [0x1900, 0x0000, 0x4B00, 0x5000]
+"""
+
 # name: (arguments, options). Options: stdin (text fed to the tool),
 # interactive ("1"/"0": the tool's terminal decision), files (written files to
 # show as hex), needs ("mkimage"), setup (files made before, in the case's
 # folder), world (world text for the launcher's --world), lock_held (another
 # process, the bus client, holds the bus lock of the host controller's port 0
-# for the whole run, in one world shared with the tool). Every line the tool
-# writes with --json must be a JSON document (checked).
+# for the whole run, in one world shared with the tool), no_driver (the tool
+# runs without the launcher, as on a machine with neither the driver nor the
+# simulator), world_running (with no_driver: a world started with 'zelsim
+# start' runs meanwhile). Every line the tool writes with --json must be a
+# JSON document (checked).
 CASES = {
     # Tool and command help, version.
     "help": (["--help"], {}),
@@ -235,6 +251,10 @@ CASES = {
     "odd_chassis_eeprom_json": (["chassis-eeprom", "--json", ODD], {"world": ODD_TEXTS_WORLD}),
     "odd_eeprom": (["eeprom", ODD, "0x50", "--length", "32"], {"world": ODD_TEXTS_WORLD}),
     "odd_dump": (["dump", "-r", "0-0x1f", ODD, "0x50"], {"world": ODD_TEXTS_WORLD}),
+    # A device without a device text: its text reads empty.
+    "no_device_text_list": (["list", "-v"], {"world": NO_DEVICE_TEXT_WORLD}),
+    "no_device_text_attr": (["attr", "--json", "HOST::SMBUS0", "device-string"],
+                            {"world": NO_DEVICE_TEXT_WORLD}),
     # Firmware images the tool refuses before the update.
     # The remote controller's pin-out word reads erased (as after an update cut short).
     "firmware_pinout_mismatch": (["firmware", "-y", REMOTE, "pinout.img"],
@@ -245,12 +265,23 @@ CASES = {
                                      {"needs": "mkimage", "setup": "host-pinout-90"}),
     "firmware_subsystem_mismatch": (["firmware", "-y", REMOTE, "host-pinout-90.img"],
                                     {"needs": "mkimage", "setup": "host-pinout-90"}),
+    # The installed firmware as an image: in a fresh world zelsmbus installed
+    # none, so its Version is the running one, and it says so.
+    "firmware_read": (["firmware-read", REMOTE, "installed.img"], {}),
     "error_image_missing": (["firmware", "-y", REMOTE, "missing.img"], {}),
     "error_image_device": (["firmware", "-y", REMOTE, "/dev/zero"], {}),
     "error_image_too_large": (["firmware", "-y", REMOTE, "large.img"], {"setup": "large"}),
     # A payload of no bytes whose header agrees (ByteCount 0, the CRC of nothing).
     "firmware_empty": (["firmware", "-y", REMOTE, "empty.img"],
                        {"needs": "mkimage", "setup": "empty"}),
+    # No driver, no simulator: an empty list (exit 0) with what is missing and
+    # the simulator's form; a named resource says the driver is missing.
+    "no_driver_list": (["list"], {"no_driver": True}),
+    "no_driver_list_json": (["list", "-v", "--json"], {"no_driver": True}),
+    "no_driver_list_world_running": (["list", "-v"], {"no_driver": True, "world_running": True}),
+    "no_driver_detect": (["detect", HOST, "0x48", "0x50"], {"no_driver": True}),
+    "no_driver_chassis_eeprom": (["chassis-eeprom", BACKPLANE],
+                                 {"no_driver": True, "world_running": True}),
 }
 
 
@@ -352,8 +383,9 @@ def run_case(name, launcher, tool, mkimage, bus_client):
             make_images(options["setup"], mkimage, folder)
         env = dict(os.environ)
         env.pop("ZELSMBUS_INTERACTIVE", None)
-        # Firmware backups and journals go to the case's folder, never the user's.
-        env["XDG_STATE_HOME"] = os.path.join(folder, "state")
+        # Firmware backups and journals go to the case's folder, never the user's:
+        # the state folder of the case's simulated world.
+        env["ZELSIM_STATE_DIR"] = os.path.join(folder, "state")
         if "interactive" in options:
             env["ZELSMBUS_INTERACTIVE"] = options["interactive"]
         world = []
@@ -364,15 +396,29 @@ def run_case(name, launcher, tool, mkimage, bus_client):
         # In-process: each case a fresh world of its own, and a firmware update
         # (millions of driver commands) at in-process speed.
         command = [launcher, "--in-process"] + world + ["--", tool] + arguments
+        if options.get("no_driver"):
+            for name in ("LD_PRELOAD", "ZELSIM_SERVER", "ZELSIM_WORLD"):
+                env.pop(name, None)
+            env["ZELSIM_RUNTIME_DIR"] = os.path.join(folder, "runtime")
+            command = [tool] + arguments
+            if os.path.exists("/proc/driver/zel"):
+                print("this machine has the driver: the case cannot run here")
+                return "skipped\n"
+            if options.get("world_running"):
+                subprocess.run([launcher, "start"], env=env, check=True, timeout=60)
         if options.get("lock_held"):
             # One world for the holder and the tool: a world of the case's own
             # (a world the user started elsewhere is left alone).
             env["ZELSIM_RUNTIME_DIR"] = folder
             command = [launcher] + world + ["--", sys.executable, "-c", HOLD_LOCK, bus_client,
                                             tool] + arguments
-        result = subprocess.run(command, cwd=folder, env=env,
-                                input=options.get("stdin", "").encode(), capture_output=True,
-                                timeout=120)
+        try:
+            result = subprocess.run(command, cwd=folder, env=env,
+                                    input=options.get("stdin", "").encode(), capture_output=True,
+                                    timeout=120)
+        finally:
+            if options.get("world_running"):
+                subprocess.run([launcher, "stop"], env=env, timeout=60)
         text = ["$ zelsmbus " + " ".join(arguments)]
         if "stdin" in options:
             text.append("--- stdin")

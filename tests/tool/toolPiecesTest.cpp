@@ -1,5 +1,6 @@
 // The tool's pieces that need no bus: image checks, numbers, attribute names, JSON text.
 #include <gtest/gtest.h>
+#include <zelsmbus.h>
 
 #include <sstream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "firmwareImage.h"
 #include "jsonWriter.h"
 #include "options.h"
+#include "progress.h"
 #include "statusText.h"
 #include "utf8Text.h"
 
@@ -194,6 +196,59 @@ TEST(StatusText, ComesFromTheHeaderTable) {
     EXPECT_EQ(formatStatus(-1234),
               "-1234 (0xfffffb2e): error reported by the driver or the "
               "chassis-query library");
+}
+
+// The failures a user can act on carry the next step as a hint.
+TEST(StatusText, FailuresWithANextStepCarryIt) {
+    const struct {
+        int32_t status;
+        const char *hintPart;  // nullptr: no hint
+    } cases[] = {
+        {ZELSMBUS_ERROR_ACCESS_DENIED, "/proc/driver/zel/ are not open to this user"},
+        {ZELSMBUS_ERROR_BUSY, "the lock is free once that program"},
+        {ZELSMBUS_ERROR_IO, nullptr},
+    };
+    for (const auto &c : cases) {
+        try {
+            check(c.status, "cannot read");
+            ADD_FAILURE() << c.status << " passed";
+        } catch (const ToolError &e) {
+            EXPECT_EQ(e.code(), c.status);
+            if (c.hintPart) {
+                EXPECT_NE(e.hint().find(c.hintPart), std::string::npos) << e.hint();
+            } else {
+                EXPECT_EQ(e.hint(), "");
+            }
+        }
+    }
+}
+
+// The progress line: the seconds passed while the length of a step is not
+// known; a bar with the share, the rate and the time left once it is.
+TEST(ProgressLine, ShowsWhatIsKnown) {
+    const struct {
+        double elapsed, expected;
+        uint64_t bytes;
+        size_t width;
+        const char *line;
+    } cases[] = {
+        {12.4, 0, 4096, 80, "Reading... 12 s"},
+        {0.25, 0, 0, 80, "Reading... 0.2 s"},
+        {5, 10, 10 * 1024 * 1024, 80,
+         "Reading [###############...............] 50 %, 1.0 MiB/s, 5.0 s left"},
+        {30, 150, 0, 80, "Reading [######........................] 20 %, 2 min 00 s left"},
+        {1, 4, 4096, 80, "Reading [#######.......................] 25 %, 1 KiB/s, 3.0 s left"},
+        // Longer than the step it is measured by: not done before it returns.
+        {12, 10, 0, 80, "Reading [#############################.] 99 %, any moment"},
+        // A narrow terminal keeps the numbers and drops the bar.
+        {5, 10, 0, 30, "Reading 50 %, 5.0 s left"},
+    };
+    for (const auto &c : cases) {
+        const std::string line = progressLine("Reading", c.elapsed, c.expected, c.bytes, c.width);
+        EXPECT_EQ(line, c.line) << c.elapsed << " of " << c.expected;
+        EXPECT_LE(line.size(), c.width);
+    }
+    EXPECT_EQ(showDuration(75.4), "1 min 15 s");
 }
 
 TEST(JsonWriter, SeparatesMembersAndEscapesText) {

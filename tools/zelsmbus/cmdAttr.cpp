@@ -39,6 +39,11 @@ AttrReading readAttribute(const Session &session, const AttributeInfo &info) {
     AttrReading reading;
     uint64_t raw = 0;  // every width fits; the library writes only the attribute's width
     reading.status = ZELSMBusGetAttribute(session.handle(), info.id, &raw);
+    if (reading.status == ZELSMBUS_ERROR_NOT_SUPPORTED && info.id == ZELSMBUS_ATTR_DEVICE_STRING) {
+        reading.status = 0;  // the driver gives no device text: it is empty
+        reading.value = std::string();
+        return reading;
+    }
     if (reading.status < 0) return reading;
     if (info.id == ZELSMBUS_ATTR_PORT_STRING || info.id == ZELSMBUS_ATTR_DEVICE_STRING) {
         // The text's address is of no use outside this process: show the text.

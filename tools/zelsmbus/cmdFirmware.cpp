@@ -26,6 +26,7 @@
 #include "flashWriterLock.h"
 #include "heldSignals.h"
 #include "options.h"
+#include "progress.h"
 #include "session.h"
 #include "utf8Text.h"
 
@@ -84,47 +85,6 @@ void printHeader(const std::string &path, const FirmwareCheck &check) {
               << "  flash offset:     " << hex8(h.offset) << '\n'
               << "  size:             " << h.byteCount << " bytes, CRC " << hex8(h.crc) << '\n';
 }
-
-// Shows the seconds passed on the terminal while the update runs.
-class ElapsedTime {
-public:
-    explicit ElapsedTime(bool show) : start_(std::chrono::steady_clock::now()) {
-        if (show) thread_ = std::thread([this] { run(); });
-    }
-    ~ElapsedTime() { stop(); }
-
-    void stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-        std::cerr << "\r\033[K" << std::flush;
-    }
-
-    double seconds() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    }
-
-private:
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!done_) {
-            char text[64];
-            std::snprintf(text, sizeof text, "\rUpdating firmware... %.0f s", seconds());
-            std::cerr << text << std::flush;
-            wake_.wait_for(lock, std::chrono::milliseconds(500));
-        }
-    }
-
-    std::chrono::steady_clock::time_point start_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-};
 
 // What the journal of an update that did not finish says, in words.
 void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
@@ -237,7 +197,7 @@ void restorePinOutFromJournal(const FlashWriterLock &held, const FirmwareArgs &a
 
 void runFirmware(FirmwareArgs args) {
     const std::string journalFile = journalPath(args.resource);
-    std::optional<FirmwareJournal> unfinished = readJournal(journalFile);
+    std::optional<FirmwareJournal> unfinished = readJournalOfBoard(journalFile, args.resource);
     if (args.restore) {
         if (args.image.empty()) {
             args.image = unfinished && !unfinished->backup.empty()
@@ -325,6 +285,7 @@ void runFirmware(FirmwareArgs args) {
     journal.resource = args.resource;
     journal.subsystemId = subsystem;
     journal.flashId = board ? board->flashId : 0;
+    recordBoard(journal, session.handle(), args.resource, verdict.header.pinOutAddress);
     journal.pinOutAddress = verdict.header.pinOutAddress;
     journal.pinOutKnown = board.has_value() && !board->erased;
     journal.pinOutWord = journal.pinOutKnown ? board->word : 0;
@@ -344,11 +305,13 @@ void runFirmware(FirmwareArgs args) {
     double seconds = 0;
     {
         HeldSignals held;
-        ElapsedTime elapsed(errorIsTerminal());
+        // Measured against the last update of this flash device, when known.
+        Progress elapsed("Updating firmware (Ctrl-C is held)", errorIsTerminal(),
+                         lastUpdateSeconds(args.resource, board ? board->flashId : 0),
+                         verdict.decodedLength);
         status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
                                        args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
-        elapsed.stop();
-        seconds = elapsed.seconds();
+        seconds = elapsed.stop();
     }
     if (HeldSignals::received() != 0) {
         std::cerr << "zelsmbus: " << strsignal(HeldSignals::received())
@@ -365,6 +328,8 @@ void runFirmware(FirmwareArgs args) {
     }
     check(status, "the firmware update of " + args.resource + " failed");
     removeJournal(journalFile);
+    rememberInstalledImage(session.handle(), args.resource, verdict, board ? board->flashId : 0,
+                           seconds);
 
     uint32_t now = 0;
     const int32_t readStatus =
@@ -380,6 +345,12 @@ void runFirmware(FirmwareArgs args) {
         std::cout << "The controller has started it";
         if (readStatus >= 0) std::cout << "; it reports firmware version " << hex8(now);
         std::cout << ".\n";
+        // A controller tells the version its firmware carries; the header's
+        // Version is the image maker's word for it.
+        if (readStatus >= 0 && now != verdict.header.version) {
+            std::cout << "The firmware it runs carries another version than the image's header ("
+                      << hex8(verdict.header.version) << "); firmware-read names the image's.\n";
+        }
     } else {
         std::cout << "It takes effect when the board is next powered on";
         if (readStatus >= 0) std::cout << "; until then version " << hex8(now) << " keeps running";

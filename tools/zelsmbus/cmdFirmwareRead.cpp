@@ -32,7 +32,8 @@ void runFirmwareRead(const FirmwareReadArgs &args) {
                   image.version, image.subsystemId, image.pinOutVersion, pinOutAddress,
                   image.flashId, image.byteCount);
     std::cout << "Wrote the firmware of " << args.resource << " to " << args.file << " (" << text
-              << ").\n`zelsmbus firmware --force " << args.resource << " " << args.file
+              << ").\nIts Version is " << versionOrigin(image)
+              << ".\n`zelsmbus firmware --force " << args.resource << " " << args.file
               << "` writes it back.\n";
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "driverPresence.h"
 #include "failure.h"
 #include "jsonWriter.h"
 #include "options.h"
@@ -28,9 +29,32 @@ struct PortDetails {
     std::vector<uint8_t> protectedAddresses;
 };
 
+// Every resource name. Without a driver and without the chassis-query library
+// there is nothing to list: an empty list, as the I2C tools show no adapter,
+// with a note on the standard error stream of what is missing and how to try
+// the tools on the simulated driver.
 std::vector<std::string> resourceNames() {
     char *list = ZELSMBusGetResourceNameList();
     if (!list) {
+        const DriverPresence presence = probeDriverPresence();
+        const std::string hint = simulatorHint(presence, commonOptions().commandLine);
+        if (presence.nothing()) {
+            std::cerr << "zelsmbus: " << missingDriverText(presence) << '\n'
+                      << "zelsmbus: " << hint << '\n';
+            return {};
+        }
+        if (presence.noDriver()) {
+            throw ToolError("cannot list the resources: " + missingDriverText(presence),
+                            std::nullopt, hint);
+        }
+        if (!presence.chassisLibrary) {
+            throw ToolError(
+                "cannot list the resources: the chassis-query library (libzelqpxi.so.1) "
+                "cannot be loaded",
+                std::nullopt,
+                "install the chassis-query library of the driver's installation, or put its "
+                "folder on LD_LIBRARY_PATH");
+        }
         throw ToolError(
             "cannot list the resources: the driver or the chassis-query library "
             "(libzelqpxi.so.1) did not answer");

@@ -76,6 +76,10 @@ FirmwareCheck checkFirmwareImage(const std::string &image) {
     payload.resize(nZELSMBUS000::decodePayload(parsed.payload, parsed.payloadLength, payload.data()));
     result.decodedLength = payload.size();
     result.computedCrc = firmwareCrc(payload.data(), payload.size());
+    size_t used = payload.size();
+    while (used > 1 && payload[used - 1] == 0xFF) --used;
+    result.installedLength = used;
+    result.installedCrc = firmwareCrc(payload.data(), used);
     if (payload.size() != h.byteCount) {
         result.problems.push_back("the payload holds " + std::to_string(payload.size()) +
                                   " bytes, the header says " + std::to_string(h.byteCount));

@@ -18,6 +18,10 @@ struct FirmwareCheck {
     std::vector<std::string> problems;  // empty when the image is sound
     size_t decodedLength = 0;
     uint32_t computedCrc = 0;
+    // The payload as firmware-read gives it back once installed: without its
+    // trailing 0xFF bytes (the rest of the region reads erased).
+    size_t installedLength = 0;
+    uint32_t installedCrc = 0;
 };
 
 // Reads the keyed header and decodes the Base64 payload, as the library will;

@@ -29,6 +29,50 @@ public:
         if (found == usages.end()) return CLI::Formatter::make_usage(app, name);
         return "Usage: " + found->second + "\n";
     }
+
+    // CLI11 writes each description on one line, however long: the help is
+    // folded to the width of a terminal, descriptions under their column.
+    std::string make_help(const CLI::App *app, std::string name,
+                          CLI::AppFormatMode mode) const override {
+        const std::string help = CLI::Formatter::make_help(app, std::move(name), mode);
+        std::string folded;
+        for (size_t start = 0; start < help.size();) {
+            size_t end = help.find('\n', start);
+            if (end == std::string::npos) end = help.size();
+            folded += fold(help.substr(start, end - start));
+            if (end < help.size()) folded += '\n';
+            start = end + 1;
+        }
+        return folded;
+    }
+
+private:
+    static constexpr size_t kWidth = 79;
+
+    // One line of help folded at blanks; continuation lines start at the
+    // column of the line's description (after the two blanks that end an
+    // option or command name) or at its own indentation.
+    static std::string fold(const std::string &line) {
+        if (line.size() <= kWidth) return line;
+        size_t indent = line.find_first_not_of(' ');
+        if (indent == std::string::npos) return line;
+        const size_t gap = line.find("  ", indent);
+        if (indent > 0 && gap != std::string::npos) {
+            const size_t column = line.find_first_not_of(' ', gap);
+            if (column != std::string::npos && column < kWidth / 2) indent = column;
+        }
+        std::string out;
+        std::string rest = line;
+        while (rest.size() > kWidth) {
+            size_t cut = rest.rfind(' ', kWidth);
+            if (cut == std::string::npos || cut <= indent) cut = rest.find(' ', kWidth);
+            if (cut == std::string::npos) break;
+            out += rest.substr(0, cut) + '\n';
+            const size_t next = rest.find_first_not_of(' ', cut);
+            rest = std::string(indent, ' ') + (next == std::string::npos ? "" : rest.substr(next));
+        }
+        return out + rest;
+    }
 };
 
 constexpr const char *kToolUsage = "zelsmbus [OPTIONS] COMMAND [ARGS...]";
@@ -91,6 +135,18 @@ std::string unexpectedArguments(const std::vector<std::string> &arguments) {
     return text;
 }
 
+// A word of the command line as a shell would take it back, for hints that
+// repeat the command.
+std::string shellWord(const std::string &word) {
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                "0123456789_-+=:,./@%") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 // A script that asks for JSON gets its error as JSON even when the command line
 // could not be read.
 bool jsonRequested(int argc, char **argv) {
@@ -126,9 +182,16 @@ int main(int argc, char **argv) {
         commandNames += (commandNames.empty() ? "" : ", ") + command.app->get_name();
     }
     tool.footer(std::string(kAddressFooter) +
-                " Run 'zelsmbus COMMAND --help' for a command's arguments.");
+                " Run 'zelsmbus COMMAND --help' for a command's arguments.\n\n"
+                "Without the hardware, try the tools on the simulated driver: 'zelsim -- "
+                "zelsmbus list' runs a command in a simulated world of its own; 'zelsim start' "
+                "keeps one running for the commands that follow ('zelsim -- zelsmbus ...' "
+                "each), 'zelsim stop' ends it. See zelsim(1).");
 
     const bool asJson = jsonRequested(argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        commonOptions().commandLine += (i > 1 ? " " : "") + shellWord(argv[i]);
+    }
     if (argc < 2) return report(usageFailure("no command given", kToolUsage), asJson);
     // The tool's own options take no values: the first other word names the command.
     for (int i = 1; i < argc; ++i) {

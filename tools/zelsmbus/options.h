@@ -16,6 +16,7 @@ struct CommonOptions {
     bool unrestricted = false;  // open protected addresses (attribute 1001)
     bool allAddresses = false;  // -a: allow 0x00-0x07 and 0x78-0x7f
     bool yes = false;           // -y: do not ask
+    std::string commandLine;    // the words after "zelsmbus", as typed, for hints
 };
 
 CommonOptions &commonOptions();

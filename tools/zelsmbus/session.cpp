@@ -5,7 +5,9 @@
 #include <cstring>
 #include <iostream>
 
+#include "driverPresence.h"
 #include "failure.h"
+#include "options.h"
 #include "statusText.h"
 
 namespace zelsmbus_tool {
@@ -68,6 +70,14 @@ std::string backplaneChassis(const std::string &resource) {
 
 Session::Session(const std::string &resource, bool unrestricted) : resource_(resource) {
     const int32_t opened = ZELSMBusOpen(resource.c_str(), &handle_);
+    if (opened == ZELSMBUS_ERROR_NOT_FOUND || opened == ZELSMBUS_ERROR_INVALID_PARAMETER) {
+        // No name opens without a driver: say so rather than blame the name.
+        const DriverPresence presence = probeDriverPresence();
+        if (presence.noDriver()) {
+            throw ToolError("cannot open " + resource + ": " + missingDriverText(presence), opened,
+                            simulatorHint(presence, commonOptions().commandLine));
+        }
+    }
     const std::string chassis = backplaneChassis(resource);
     if (opened < 0 && !chassis.empty()) failBackplaneOpen(resource, chassis, opened);
     if (opened == ZELSMBUS_ERROR_NOT_FOUND || opened == ZELSMBUS_ERROR_INVALID_PARAMETER) {
@@ -118,8 +128,11 @@ bool Session::refuses(uint8_t address7) const {
 
 std::string Session::text(uint32_t attribute) const {
     uint64_t address = 0;
-    check(ZELSMBusGetAttribute(handle_, attribute, &address),
-          "cannot read attribute " + std::to_string(attribute) + " of " + resource_);
+    const int32_t status = ZELSMBusGetAttribute(handle_, attribute, &address);
+    // A driver that gives no device text has the library answer "not
+    // supported" for it: the text is empty, not a failure of the port.
+    if (status == ZELSMBUS_ERROR_NOT_SUPPORTED && attribute == ZELSMBUS_ATTR_DEVICE_STRING) return {};
+    check(status, "cannot read attribute " + std::to_string(attribute) + " of " + resource_);
     const char *text = reinterpret_cast<const char *>(static_cast<uintptr_t>(address));
     return text ? std::string(text) : std::string();
 }

@@ -57,6 +57,11 @@ void check(int32_t status, const std::string &what) {
                         "try again when it has finished: the lock is free once that program "
                         "unlocks the bus, closes its session or ends");
     }
+    if (status == ZELSMBUS_ERROR_ACCESS_DENIED) {
+        throw ToolError(what, status,
+                        "the driver's nodes under /proc/driver/zel/ are not open to this user: "
+                        "run as root, or ask the administrator for access to them");
+    }
     if (status < 0) throw ToolError(what, status);
     // 50254 is how an I2C transfer or block process call reports success; any
     // other warning is worth a line, but the operation did its work.

@@ -42,6 +42,23 @@ def test_resource_names_all_open(sim):
             assert bus.port_string
 
 
+def test_a_device_without_text_reads_as_empty(sim):
+    # The example world of zelsim-world(5): no device_string.
+    world = b"""
+[[device]]
+vendor_id = 0x8086
+  [[device.port]]
+  text = "HOST::SMBUS0"
+"""
+    assert sim.lib.zelsim_load_world_text(world) == 0
+    with zelsmbus.Session(SYSTEM_PORT) as bus:
+        assert bus.device_string == ""
+        assert bus.port_string == "HOST::SMBUS0"
+        with pytest.raises(zelsmbus.ZELSMBusError) as raised:
+            bus.get_attribute("DEVICE_STRING")  # the library's own answer stays
+        assert raised.value.name == "ZELSMBUS_ERROR_NOT_SUPPORTED"
+
+
 def test_open_all_gives_one_session_per_port(sim):
     port_names = [n for n in zelsmbus.resource_names() if not n.endswith("::BACKPLANE")]
     sessions = zelsmbus.open_all()

@@ -4,7 +4,9 @@
     with SMBus("ZELSMBUS::SYSTEM::0::0") as bus:
         value = bus.read_byte_data(0x50, 0x00)   # 7-bit address, as in smbus2
 
-See README.md for the differences from smbus2.
+See the README (in /usr/share/doc/python3-zelsmbus/ when installed from the Debian
+package, bindings/python/README.md in the source) for the differences from smbus2;
+the examples beside it are two short programs.
 """
 
 from ._codes import *  # noqa: F401,F403  status codes, attribute identifiers, limits

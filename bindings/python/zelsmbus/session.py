@@ -416,7 +416,14 @@ class Session:
 
     @property
     def device_string(self) -> str:
-        return str(self.get_attribute("DEVICE_STRING"))
+        """The device's text; empty when the driver gives none (the library
+        then answers ZELSMBUS_ERROR_NOT_SUPPORTED for the attribute)."""
+        try:
+            return str(self.get_attribute("DEVICE_STRING"))
+        except ZELSMBusError as error:
+            if error.code == _codes.ZELSMBUS_ERROR_NOT_SUPPORTED:
+                return ""
+            raise
 
     @property
     def firmware_version(self) -> int:
