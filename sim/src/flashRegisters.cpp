@@ -69,6 +69,7 @@ using namespace zelsim;
 extern "C" {
 
 ZELSIM_API size_t zelsim_flash_size(unsigned node) {
+    if (refusedInSharedWorld(__func__)) return 0;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -76,6 +77,7 @@ ZELSIM_API size_t zelsim_flash_size(unsigned node) {
 }
 
 ZELSIM_API int zelsim_flash_read(unsigned node, uint32_t address, void *buffer, size_t length) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -86,6 +88,7 @@ ZELSIM_API int zelsim_flash_read(unsigned node, uint32_t address, void *buffer, 
 
 ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *buffer,
                                   size_t length) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -95,6 +98,7 @@ ZELSIM_API int zelsim_flash_write(unsigned node, uint32_t address, const void *b
 }
 
 ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, uint32_t value) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -128,6 +132,7 @@ ZELSIM_API int zelsim_flash_fault(unsigned node, enum zelsim_flash_fault fault, 
 }
 
 ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint32_t signature) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -137,6 +142,7 @@ ZELSIM_API int zelsim_flash_set_identity(unsigned node, uint16_t flash_id, uint3
 }
 
 ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -146,6 +152,7 @@ ZELSIM_API int zelsim_flash_set_version(unsigned node, uint32_t version) {
 }
 
 ZELSIM_API int zelsim_flash_device_state(unsigned node, struct zelsim_flash_state *state) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -166,6 +173,7 @@ ZELSIM_API int zelsim_flash_device_state(unsigned node, struct zelsim_flash_stat
 }
 
 ZELSIM_API int zelsim_flash_instructions(unsigned node, uint8_t seen[32], int clear) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
@@ -176,6 +184,7 @@ ZELSIM_API int zelsim_flash_instructions(unsigned node, uint8_t seen[32], int cl
 }
 
 ZELSIM_API int zelsim_flash_activations(unsigned node, unsigned *count) {
+    if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
     FlashModel *flash = flashOf(s, node);
