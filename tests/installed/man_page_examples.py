@@ -106,6 +106,9 @@ def kind_of(block):
             words = words[1:]
         if not words or words[0] not in COMMANDS:
             return "output"
+        # A message of ours ("zelsim replay: FILE: line 7: ...") is output.
+        if len(words) > 1 and words[1].endswith(":"):
+            return "output"
     return "commands"
 
 
@@ -122,6 +125,10 @@ def prepare(folder, source, env):
                 os.path.join(folder, "app.c"))
     shutil.copy(os.path.join(source, "examples", "fault-injection", "main.c"),
                 os.path.join(folder, "fault-injection.c"))
+    # A driver trace for the decoder's examples, recorded from a simulated world.
+    subprocess.run(["zelsim", "record", "-o", "trace.jsonl", "--", "zelsmbus", "get",
+                    "ZELSMBUS::SYSTEM::0::0", "0x48", "0"],
+                   cwd=folder, env=env, check=True, capture_output=True)
     for program in ("my-application", "my-fault-test"):
         path = os.path.join(folder, program)
         with open(path, "w") as f:
