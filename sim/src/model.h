@@ -136,6 +136,9 @@ bool readWorldFile(const char *path, std::string &text, std::string &error);
 // Parses a world from TOML text; on failure returns false with a message.
 // Files the world names are found beside worldFile (the working folder when
 // the text comes from no file).
+// The version of the world-file format this simulator reads and writes.
+constexpr int64_t kWorldFormatVersion = 1;
+
 bool parseWorld(const std::string &text, World &world, std::string &error,
                 const std::string &worldFile = {});
 // Fills the chassis EEPROMs (0xA4) of every port that belongs to a chassis.

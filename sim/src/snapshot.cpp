@@ -133,7 +133,8 @@ extern "C" __attribute__((visibility("default"))) char *zelsim_world_snapshot(vo
         // One view of the world: nothing changes while it is written.
         std::lock_guard<std::mutex> lock(s.mutex);
         const World &w = s.world;
-        out << "# written by zelsim snapshot\n[simulator]\nlock_timeout_ms = " << w.lockTimeoutMs
+        out << "# written by zelsim snapshot\nformat_version = " << kWorldFormatVersion
+            << "\n\n[simulator]\nlock_timeout_ms = " << w.lockTimeoutMs
             << "\nvirtual_time = " << (virtualTime() ? "true" : "false") << "\n";
         for (Device &d : s.world.devices) {
             uint32_t version = d.identity.firmwareVersion;

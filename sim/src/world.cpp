@@ -448,7 +448,16 @@ bool parseWorld(const std::string &source, World &world, std::string &error,
                 const std::string &worldFile) {
     try {
         toml::table root = toml::parse(source);
-        onlyKeys(root, {"simulator", "device", "chassis"});
+        onlyKeys(root, {"format_version", "simulator", "device", "chassis"});
+        // The format's version, written by the programs that make world files
+        // (zelsim snapshot, zelsmbus capture); a file without it is version 1.
+        if (const toml::node *version = root.get("format_version")) {
+            const auto value = version->value<int64_t>();
+            if (!version->is_integer() || !value || *value != kWorldFormatVersion)
+                fail(*version, "format_version",
+                     "must be " + std::to_string(kWorldFormatVersion) +
+                         ", the version this zelsim reads");
+        }
         World result;
         if (const toml::node *node = root.get("simulator")) {
             const toml::table *sim = node->as_table();

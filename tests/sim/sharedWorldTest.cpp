@@ -145,6 +145,7 @@ TEST_F(SharedWorld, BadWorldFilesAreRefusedNamingFileLineAndKey) {
         {"[[device]]\n  [[device.port]]\n    [[device.port.target]]\n    address = 0x90\n"
          "    kind = \"registers\"\n    byts = [1]\n",
          6, "byts"},
+        {"format_version = 2\n[[device]]\n", 1, "format_version"},
         {"[[device]]\n  [[device.port]]\n  attributes = { 10001 = -1 }\n", 3, "attributes.10001"},
     };
     for (const Case &c : cases) {

@@ -690,7 +690,7 @@ std::string Capture::world() const {
             out << "#   " << line << '\n';
         }
     }
-    out << '\n';
+    out << "format_version = 1  # the world-file format (zelsim-world(5))\n\n";
     unsigned instance = 0;
     for (const Device &device : devices_) {
         const Port &first = device.ports.front();
