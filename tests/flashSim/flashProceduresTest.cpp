@@ -35,18 +35,7 @@ namespace {
 
 using namespace flashsim;
 
-// The instructions each device's procedures use on it, and so all that may
-// reach its serial port.
-std::set<unsigned> instructionsOf(const Device &d) {
-    switch (d.flashId) {
-        case 0x1010:
-            return {0xAB, 0x03, 0x05, 0x06, 0x04, 0x02, 0xD8};
-        case 0xBF8E:
-            return {0xAB, 0x03, 0x06, 0x04, 0x50, 0x01, 0xD8, 0xAD, 0x70, 0x80};
-        default:
-            return {0xAB};
-    }
-}
+std::set<unsigned> instructionsOf(const Device &d) { return flashworld::instructionsOf(d.flashId); }
 
 class FlashProcedures : public FlashSim {
 protected:

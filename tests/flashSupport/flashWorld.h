@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 namespace flashworld {
 
@@ -21,6 +22,19 @@ struct tFlashDevice {
 inline constexpr tFlashDevice k1010{"FLASH::1010", 0, 0x1010, 0, 0x10000, 0, 0x20};
 inline constexpr tFlashDevice kBF8E{"FLASH::BF8E", 1, 0xBF8E, 0x80000, 0x80000, 0x80000, 0x20};
 inline constexpr tFlashDevice k9D17{"FLASH::9D17", 2, 0x9D17, 0x300000, 0x300000, 0, 0x20000};
+
+// The serial instructions each device's procedures use on it: all that may
+// reach its serial port (0x9D17's port only identifies).
+inline std::set<unsigned> instructionsOf(uint16_t flashId) {
+    switch (flashId) {
+        case 0x1010:
+            return {0xAB, 0x03, 0x05, 0x06, 0x04, 0x02, 0xD8};
+        case 0xBF8E:
+            return {0xAB, 0x03, 0x06, 0x04, 0x50, 0x01, 0xD8, 0xAD, 0x70, 0x80};
+        default:
+            return {0xAB};
+    }
+}
 
 // 0x1010's configuration block 2, beyond its firmware region.
 inline constexpr uint32_t kBlock2 = 0x10000;

@@ -18,16 +18,7 @@ namespace {
 
 using namespace flashsim;
 
-std::set<unsigned> instructionsOf(uint16_t flashId) {
-    switch (flashId) {
-        case 0x1010:
-            return {0xAB, 0x03, 0x05, 0x06, 0x04, 0x02, 0xD8};
-        case 0xBF8E:
-            return {0xAB, 0x03, 0x06, 0x04, 0x50, 0x01, 0xD8, 0xAD, 0x70, 0x80};
-        default:
-            return {0xAB};
-    }
-}
+using flashworld::instructionsOf;
 
 class BoardFlash : public FlashSim, public ::testing::WithParamInterface<const Device *> {
 protected:
