@@ -315,6 +315,7 @@ std::string treeRoot() {
 }
 
 int openNode(const char *path, int flags) {
+    const int savedErrno = errno;  // a kernel call that succeeds leaves errno alone
     size_t length = std::strlen(path);
     if (length > kMaxData) return fail(ENAMETOOLONG);
     reap();
@@ -345,6 +346,7 @@ int openNode(const char *path, int flags) {
     }
     Channel *channel = mapChannel(memory);
     if (channel != nullptr) remember(inodeOf(fd), channel);
+    errno = savedErrno;
     return fd;
 }
 
@@ -357,6 +359,9 @@ Node *findNode(int fd) {
 }
 
 int ioctl(int fd, Node *node, unsigned long request, void *argument) {
+    // A request that succeeds leaves errno as it was, as the kernel does:
+    // the exchange with the server may retry calls that set it.
+    const int savedErrno = errno;
     // Only the driver's own requests reach it; anything else (a terminal's or
     // a socket's request, say) is refused without touching the argument.
     const Command *command = findCommand(static_cast<unsigned>(request & 0xFF));
@@ -388,10 +393,12 @@ int ioctl(int fd, Node *node, unsigned long request, void *argument) {
     if (reply.ret != 0) return fail(reply.err);
     if (out != nullptr) std::memcpy(out, reply.data, std::min(reply.dataLength, r.outSize));
     envelope::store(static_cast<uint8_t *>(argument), envelope::kResult, reply.word);
+    errno = savedErrno;
     return 0;
 }
 
 int flock(int fd, Node *node, int operation) {
+    const int savedErrno = errno;
     Request r{};
     r.op = Op::Flock;
     r.request = static_cast<uint32_t>(operation);
@@ -399,7 +406,9 @@ int flock(int fd, Node *node, int operation) {
     // A blocking lock waits as long as its holder keeps it.
     const int timeoutMs = (operation & LOCK_NB) != 0 ? kCommandTimeoutMs : kNoTimeout;
     if (!roundTrip(fd, *node, r, 0, reply, timeoutMs)) return -1;
-    return reply.ret < 0 ? fail(reply.err) : 0;
+    if (reply.ret < 0) return fail(reply.err);
+    errno = savedErrno;
+    return 0;
 }
 
 bool sleep(uint64_t nanoseconds) {
