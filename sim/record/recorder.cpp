@@ -35,7 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../src/envelope.h"
+#include "envelope.h"  // the simulator's own layout of the request envelope
 #include "traceWriter.h"
 
 namespace {

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "../src/envelope.h"
+#include "envelope.h"  // the simulator's own layout of the request envelope
 #include "replayState.h"
 #include "traceFormat.h"
 

@@ -23,9 +23,9 @@ offered() {
     [[ $COMP_LINE == *" " ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMPREPLY=()
-    local spec function
-    spec=$(complete -p "${COMP_WORDS[0]}") || return
-    function=${spec#*-F }
+    local registration function
+    registration=$(complete -p "${COMP_WORDS[0]}") || return
+    function=${registration#*-F }
     function=${function%% *}
     "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
     echo "${COMPREPLY[*]}"
