@@ -36,6 +36,7 @@
 #include <cstring>
 
 #include "envelope.h"  // the simulator's own layout of the request envelope
+#include "pathHooks.h"
 #include "traceWriter.h"
 
 namespace {
@@ -49,16 +50,12 @@ constexpr uint32_t kBytesCap = 1024; // bytes of one buffer written to the trace
 
 using OpenFn = int (*)(const char *, int, ...);
 using OpenAtFn = int (*)(int, const char *, int, ...);
-using Open2Fn = int (*)(const char *, int);
-using OpenAt2Fn = int (*)(int, const char *, int);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
 
 struct Next {
-    OpenFn open, open64;
-    Open2Fn open2, open64_2;
-    OpenAtFn openat, openat64;
-    OpenAt2Fn openat2, openat64_2;
+    OpenFn open;
+    OpenAtFn openat;
     CloseFn close;
     IoctlFn ioctl;
 } gNext;
@@ -138,7 +135,7 @@ uint64_t nowNs() {
 void remember(int fd, const char *path) {
     if (fd < 0 || fd >= kSlots) return;
     struct stat st;
-    if (::fstat(fd, &st) != 0) return;
+    if (zelsim::paths::rawFstat(fd, st) != 0) return;
     Slot &slot = gSlots[fd];
     slot.inode.store(0, std::memory_order_release);
     size_t n = std::strlen(path);
@@ -161,7 +158,7 @@ const Slot *nodeSlot(int fd) {
     uint64_t inode = slot.inode.load(std::memory_order_acquire);
     if (inode == 0) return nullptr;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_ino) != inode ||
+    if (zelsim::paths::rawFstat(fd, st) != 0 || static_cast<uint64_t>(st.st_ino) != inode ||
         st.st_dev != slot.device) {
         return nullptr;
     }
@@ -174,14 +171,14 @@ int traceFd() {
     int fd = gTraceFd.load(std::memory_order_acquire);
     if (fd >= 0) {
         struct stat st;
-        if (::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_ino) == gTraceInode.load())
+        if (zelsim::paths::rawFstat(fd, st) == 0 && static_cast<uint64_t>(st.st_ino) == gTraceInode.load())
             return fd;
     }
     if (gTracePath[0] == '\0') return -1;
     int fresh = rawOpen(gTracePath, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fresh < 0) return -1;
     struct stat st;
-    if (::fstat(fresh, &st) != 0) {
+    if (zelsim::paths::rawFstat(fresh, st) != 0) {
         rawClose(fresh);
         return -1;
     }
@@ -269,13 +266,7 @@ void loadCommandNames(const char *table) {
 
 __attribute__((constructor)) void prepare() {
     gNext.open = reinterpret_cast<OpenFn>(next("open"));
-    gNext.open64 = reinterpret_cast<OpenFn>(next("open64"));
-    gNext.open2 = reinterpret_cast<Open2Fn>(next("__open_2"));
-    gNext.open64_2 = reinterpret_cast<Open2Fn>(next("__open64_2"));
     gNext.openat = reinterpret_cast<OpenAtFn>(next("openat"));
-    gNext.openat64 = reinterpret_cast<OpenAtFn>(next("openat64"));
-    gNext.openat2 = reinterpret_cast<OpenAt2Fn>(next("__openat_2"));
-    gNext.openat64_2 = reinterpret_cast<OpenAt2Fn>(next("__openat64_2"));
     gNext.close = reinterpret_cast<CloseFn>(next("close"));
     gNext.ioctl = reinterpret_cast<IoctlFn>(next("ioctl"));
     int savedErrno = errno;
@@ -294,11 +285,6 @@ __attribute__((constructor)) void prepare() {
     errno = savedErrno;
 }
 
-mode_t modeOf(int flags, va_list args) {
-    bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
-}
-
 // After a successful open of a node path: remember it, keeping errno.
 int opened(int fd, const char *path) {
     if (fd >= 0) {
@@ -313,59 +299,28 @@ int opened(int fd, const char *path) {
     return fd;
 }
 
-int openedAt(int fd, int dirfd, const char *path) {
-    if (path != nullptr && path[0] == '/') return opened(fd, path);
-    (void)dirfd;
+}  // namespace
+
+// ---- the open hooks (openWrappers.inc) ---------------------------------------
+
+namespace zelsim::paths {
+
+int openPath(const char *path, int flags, mode_t mode) {
+    return opened(gNext.open(path, flags, mode), path);
+}
+
+int openRelative(int dirfd, const char *path, int flags, mode_t mode) {
+    int fd = gNext.openat(dirfd, path, flags, mode);
     if (fd >= 0) forget(fd);
     return fd;
 }
 
-}  // namespace
+}  // namespace zelsim::paths
+
+#include "openWrappers.inc"
 
 #pragma GCC visibility push(default)
 extern "C" {
-
-int open(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return opened(gNext.open(path, flags, mode), path);
-}
-
-int open64(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return opened(gNext.open64(path, flags, mode), path);
-}
-
-int __open_2(const char *path, int flags) { return opened(gNext.open2(path, flags), path); }
-int __open64_2(const char *path, int flags) { return opened(gNext.open64_2(path, flags), path); }
-
-int openat(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return openedAt(gNext.openat(dirfd, path, flags, mode), dirfd, path);
-}
-
-int openat64(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return openedAt(gNext.openat64(dirfd, path, flags, mode), dirfd, path);
-}
-
-int __openat_2(int dirfd, const char *path, int flags) {
-    return openedAt(gNext.openat2(dirfd, path, flags), dirfd, path);
-}
-int __openat64_2(int dirfd, const char *path, int flags) {
-    return openedAt(gNext.openat64_2(dirfd, path, flags), dirfd, path);
-}
 
 int close(int fd) {
     forget(fd);

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "envelope.h"  // the simulator's own layout of the request envelope
+#include "pathHooks.h"
 #include "replayState.h"
 #include "traceFormat.h"
 
@@ -41,7 +42,6 @@ using zelsim::trace::Record;
 
 namespace {
 
-constexpr const char *kProcPrefix = "/proc/driver/zel/";
 constexpr unsigned kDriverType = 0x2E;
 constexpr int kSlots = 4096;
 constexpr int kDivergedErrno = EPROTO;
@@ -51,8 +51,6 @@ using OpenAtFn = int (*)(int, const char *, int, ...);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
 using FopenFn = FILE *(*)(const char *, const char *);
-using GlobFn = int (*)(const char *, int, int (*)(const char *, int), glob_t *);
-using GlobfreeFn = void (*)(glob_t *);
 
 struct Next {
     OpenFn open;
@@ -60,8 +58,6 @@ struct Next {
     CloseFn close;
     IoctlFn ioctl;
     FopenFn fopen;
-    GlobFn glob;
-    GlobfreeFn globfree;
 } gNext;
 
 void *next(const char *name) {
@@ -87,10 +83,6 @@ struct Slot {
     const std::string *path = nullptr;
 };
 Slot gSlots[kSlots];
-
-bool startsWith(const char *text, const char *prefix) {
-    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 void complain(const char *what) {
     std::fprintf(stderr, "zelsim replay: %s\n", what);
@@ -255,7 +247,8 @@ const Slot *nodeSlot(int fd) {
     uint64_t inode = slot.inode.load(std::memory_order_acquire);
     if (inode == 0) return nullptr;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_ino) != inode) return nullptr;
+    if (zelsim::paths::rawFstat(fd, st) != 0 || static_cast<uint64_t>(st.st_ino) != inode)
+        return nullptr;
     return &slot;
 }
 
@@ -268,7 +261,7 @@ int openNode(const std::string &path, int flags) {
                                         (flags & O_CLOEXEC) != 0 ? MFD_CLOEXEC : 0));
     if (fd < 0) return -1;
     struct stat st;
-    if (fd >= kSlots || ::fstat(fd, &st) != 0) {
+    if (fd >= kSlots || zelsim::paths::rawFstat(fd, st) != 0) {
         ::syscall(SYS_close, fd);
         errno = EMFILE;
         return -1;
@@ -276,66 +269,6 @@ int openNode(const std::string &path, int flags) {
     gSlots[fd].path = &*gNodePaths->find(path);
     gSlots[fd].inode.store(st.st_ino, std::memory_order_release);
     return fd;
-}
-
-int openAny(const char *path, int flags, mode_t mode) {
-    if (path != nullptr && gNodePaths->count(path) != 0) return openNode(path, flags);
-    int fd;
-    if (startsWith(path, kProcPrefix)) {
-        fd = gNext.open((gTreeRoot + path).c_str(), flags, mode);
-    } else {
-        fd = gNext.open(path, flags, mode);
-    }
-    if (fd >= 0) forget(fd);
-    return fd;
-}
-
-int openAt(int dirfd, const char *path, int flags, mode_t mode) {
-    if (path != nullptr && path[0] == '/') return openAny(path, flags, mode);
-    int fd = gNext.openat(dirfd, path, flags, mode);
-    if (fd >= 0) forget(fd);
-    return fd;
-}
-
-std::mutex gGlobMutex;
-std::set<char **> *gOurGlobs = new std::set<char **>;
-
-int globAny(const char *pattern, int flags, int (*errfunc)(const char *, int), glob_t *result) {
-    if (!startsWith(pattern, kProcPrefix)) return gNext.glob(pattern, flags, errfunc, result);
-    size_t offs = (flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
-    std::string redirected = gTreeRoot + pattern;
-    glob_t found{};
-    int answer = gNext.glob(redirected.c_str(), flags & ~(GLOB_DOOFFS | GLOB_APPEND), errfunc, &found);
-    std::vector<std::string> paths;
-    for (size_t i = 0; answer == 0 && i < found.gl_pathc; ++i)
-        paths.emplace_back(found.gl_pathv[i] + gTreeRoot.size());
-    gNext.globfree(&found);
-    result->gl_pathc = 0;
-    result->gl_pathv = nullptr;
-    result->gl_flags = flags;
-    if (answer != 0) return answer;
-    char **vector = static_cast<char **>(std::calloc(offs + paths.size() + 1, sizeof(char *)));
-    if (vector == nullptr) return GLOB_NOSPACE;
-    for (size_t i = 0; i < paths.size(); ++i) vector[offs + i] = strdup(paths[i].c_str());
-    result->gl_pathc = paths.size();
-    result->gl_pathv = vector;
-    std::lock_guard<std::mutex> lock(gGlobMutex);
-    gOurGlobs->insert(vector);
-    return 0;
-}
-
-bool freeOurGlob(glob_t *result) {
-    if (result == nullptr || result->gl_pathv == nullptr) return false;
-    {
-        std::lock_guard<std::mutex> lock(gGlobMutex);
-        if (gOurGlobs->erase(result->gl_pathv) == 0) return false;
-    }
-    size_t offs = (result->gl_flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
-    for (size_t i = 0; i < result->gl_pathc; ++i) std::free(result->gl_pathv[offs + i]);
-    std::free(result->gl_pathv);
-    result->gl_pathv = nullptr;
-    result->gl_pathc = 0;
-    return true;
 }
 
 void loadVolatile(const char *text) {
@@ -375,8 +308,6 @@ void prepare() {
     gNext.close = reinterpret_cast<CloseFn>(next("close"));
     gNext.ioctl = reinterpret_cast<IoctlFn>(next("ioctl"));
     gNext.fopen = reinterpret_cast<FopenFn>(next("fopen"));
-    gNext.glob = reinterpret_cast<GlobFn>(next("glob"));
-    gNext.globfree = reinterpret_cast<GlobfreeFn>(next("globfree"));
     int savedErrno = errno;
     const char *tracePath = std::getenv("ZELSIM_REPLAY_TRACE");
     const char *statePath = std::getenv("ZELSIM_REPLAY_STATE");
@@ -418,76 +349,57 @@ struct Prepare {
     Prepare() { prepare(); }
 } gPrepare;
 
-mode_t modeOf(int flags, va_list args) {
-    bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
-}
-
 }  // namespace
 
-static_assert(sizeof(glob_t) == sizeof(glob64_t), "glob64_t must share glob_t's layout");
+// ---- the path hooks (pathWrappers.inc, openWrappers.inc) --------------------
+
+namespace zelsim::paths {
+
+int openPath(const char *path, int flags, mode_t mode) {
+    if (path != nullptr && gNodePaths->count(path) != 0) return openNode(path, flags);
+    int fd = gNext.open(inTree(path) ? (gTreeRoot + path).c_str() : path, flags, mode);
+    if (fd >= 0) forget(fd);
+    return fd;
+}
+
+int openRelative(int dirfd, const char *path, int flags, mode_t mode) {
+    int fd = gNext.openat(dirfd, path, flags, mode);
+    if (fd >= 0) forget(fd);
+    return fd;
+}
+
+Where where(const char *path, std::string &target, int &node) {
+    if (path != nullptr && gNodePaths->count(path) != 0) {
+        node = static_cast<int>(std::distance(gNodePaths->begin(), gNodePaths->find(path)));
+        return Where::Node;
+    }
+    if (!inTree(path)) return Where::Real;
+    target = gTreeRoot + path;
+    return Where::Redirected;
+}
+
+int nodeOf(int fd) {
+    const Slot *slot = nodeSlot(fd);
+    if (slot == nullptr) return -1;
+    return static_cast<int>(std::distance(gNodePaths->begin(), gNodePaths->find(*slot->path)));
+}
+
+FILE *fopenPath(const char *path, const char *mode) {
+    return gNext.fopen(inTree(path) ? (gTreeRoot + path).c_str() : path, mode);
+}
+
+int globRoot(const char *, std::string &root) {
+    root = gTreeRoot;
+    return 0;
+}
+
+}  // namespace zelsim::paths
+
+#include "openWrappers.inc"
+#include "pathWrappers.inc"
 
 #pragma GCC visibility push(default)
 extern "C" {
-
-int open(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return openAny(path, flags, mode);
-}
-
-int open64(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return openAny(path, flags, mode);
-}
-
-int __open_2(const char *path, int flags) { return openAny(path, flags, 0); }
-int __open64_2(const char *path, int flags) { return openAny(path, flags, 0); }
-
-int openat(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return openAt(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
-    return openAt(dirfd, path, flags, mode);
-}
-
-int __openat_2(int dirfd, const char *path, int flags) { return openAt(dirfd, path, flags, 0); }
-int __openat64_2(int dirfd, const char *path, int flags) { return openAt(dirfd, path, flags, 0); }
-
-FILE *fopen(const char *path, const char *mode) {
-    if (startsWith(path, kProcPrefix)) return gNext.fopen((gTreeRoot + path).c_str(), mode);
-    return gNext.fopen(path, mode);
-}
-FILE *fopen64(const char *path, const char *mode) { return fopen(path, mode); }
-
-int glob(const char *pattern, int flags, int (*errfunc)(const char *, int), glob_t *result) __THROW {
-    return globAny(pattern, flags, errfunc, result);
-}
-int glob64(const char *pattern, int flags, int (*errfunc)(const char *, int),
-           glob64_t *result) __THROW {
-    return globAny(pattern, flags, errfunc, reinterpret_cast<glob_t *>(result));
-}
-void globfree(glob_t *result) __THROW {
-    if (!freeOurGlob(result)) gNext.globfree(result);
-}
-void globfree64(glob64_t *result) __THROW {
-    if (!freeOurGlob(reinterpret_cast<glob_t *>(result)))
-        gNext.globfree(reinterpret_cast<glob_t *>(result));
-}
 
 int close(int fd) {
     forget(fd);

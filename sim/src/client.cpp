@@ -27,6 +27,7 @@
 #include "commands.h"
 #include "envelope.h"
 #include "messages.h"
+#include "pathHooks.h"
 #include "real.h"
 #include "remoteProtocol.h"
 #include "zelsim.h"
@@ -37,6 +38,7 @@ using namespace zelsim::remote;
 
 struct Node {
     std::atomic<uint64_t> inode{0};
+    std::atomic<int> number{0};  // n of /dev/zelsmbus<n>, when opened here
     std::atomic<Channel *> channel{nullptr};
     SpinBudget budget{20};
 };
@@ -124,7 +126,7 @@ Node gUncached;  // a node whose channel could not be kept: requests go over its
 
 uint64_t inodeOf(int fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) return 0;
+    if (paths::rawFstat(fd, info) != 0 || !S_ISSOCK(info.st_mode)) return 0;
     return static_cast<uint64_t>(info.st_ino);
 }
 
@@ -152,6 +154,7 @@ Node *remember(uint64_t inode, Channel *channel) {
                 !node.channel.compare_exchange_strong(none, channel))
                 continue;
             node.budget.now.store(node.budget.most, std::memory_order_relaxed);
+            node.number.store(0, std::memory_order_relaxed);
             node.inode.store(inode, std::memory_order_release);
             return &node;
         }
@@ -345,7 +348,11 @@ int openNode(const char *path, int flags) {
         return fail(n < static_cast<ssize_t>(kReplyHeader) ? ENXIO : err);
     }
     Channel *channel = mapChannel(memory);
-    if (channel != nullptr) remember(inodeOf(fd), channel);
+    if (channel != nullptr) {
+        Node *node = remember(inodeOf(fd), channel);
+        node->number.store(static_cast<int>(std::strtol(path + std::strlen("/dev/zelsmbus"), nullptr, 10)),
+                           std::memory_order_relaxed);
+    }
     errno = savedErrno;
     return fd;
 }
@@ -356,6 +363,11 @@ Node *findNode(int fd) {
     if (inode == 0) return nullptr;
     Node *node = cached(inode);
     return node != nullptr ? node : recognise(fd, inode);
+}
+
+int nodeNumber(int fd) {
+    Node *node = findNode(fd);
+    return node == nullptr ? -1 : node == &gUncached ? 0 : node->number.load(std::memory_order_relaxed);
 }
 
 int ioctl(int fd, Node *node, unsigned long request, void *argument) {

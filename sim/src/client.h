@@ -24,6 +24,9 @@ int openNode(const char *path, int flags);
 // no node (recognised by its kernel object, never by its number).
 struct Node;
 Node *findNode(int fd);
+// The number of the node `fd` stands for (its /dev/zelsmbus<n>), or -1 for
+// any other descriptor; 0 for a node this process did not open itself.
+int nodeNumber(int fd);
 // One ioctl on the node `fd` stands for.
 int ioctl(int fd, Node *node, unsigned long request, void *argument);
 // flock() of the node: the lock of the server's own open file for it, so it

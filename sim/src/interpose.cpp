@@ -28,6 +28,7 @@
 
 #include "client.h"
 #include "nodeLock.h"
+#include "pathHooks.h"
 #include "real.h"
 #include "sim.h"
 #include "vtime.h"
@@ -40,11 +41,6 @@ namespace {
 
 bool startsWith(const char *text, const char *prefix) {
     return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-bool simulatedPath(const char *path) {
-    return startsWith(path, kProcPrefix) || startsWith(path, kNodePrefix) ||
-           (path != nullptr && std::strcmp(path, kSmbiosDumpPath) == 0);
 }
 
 // Counts a call of `kind` and tells whether a pending fault fails it.
@@ -138,44 +134,32 @@ int openNode(const char *path, int flags) {
     return fail(ENOENT);
 }
 
-int openSimulated(const char *path, int flags, mode_t mode) {
+}  // namespace
+
+// ---- the path hooks (pathWrappers.inc, openWrappers.inc) --------------------
+
+namespace paths {
+
+int openPath(const char *path, int flags, mode_t mode) {
     if (startsWith(path, kNodePrefix)) return openNode(path, flags);
     std::string target;
-    if (client::active()) {
-        target = startsWith(path, kProcPrefix) ? client::treeRoot() : std::string();
-        if (target.empty()) return fail(ENOENT);
-        int fd = real::open((target + path).c_str(), flags, mode);
-        forgetReused(fd);
-        return fd;
-    }
-    Sim &s = sim();
-    {
-        Inside inside;
-        if (inside.reentered()) return fail(EDEADLK);
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
-        if (startsWith(path, kProcPrefix)) {
-            if (!s.treePresent) return fail(ENOENT);
-            target = treePath(s, path);
-        } else {
-            if (s.smbiosPath.empty()) return fail(ENOENT);
-            target = s.smbiosPath;
-        }
+    int node = -1;
+    switch (where(path, target, node)) {
+        case Where::Real:
+            target = path;
+            break;
+        case Where::Redirected:
+            break;
+        case Where::Node:  // the node prefix was handled above
+        case Where::Refused:
+            return -1;
     }
     int fd = real::open(target.c_str(), flags, mode);
     forgetReused(fd);
     return fd;
 }
 
-int openAny(const char *path, int flags, mode_t mode) {
-    if (simulatedPath(path)) return openSimulated(path, flags, mode);
-    int fd = real::open(path, flags, mode);
-    forgetReused(fd);
-    return fd;
-}
-
-int openAt(int dirfd, const char *path, int flags, mode_t mode) {
-    if (path != nullptr && path[0] == '/') return openAny(path, flags, mode);
+int openRelative(int dirfd, const char *path, int flags, mode_t mode) {
     using OpenAt = int (*)(int, const char *, int, ...);
     static OpenAt realOpenAt = reinterpret_cast<OpenAt>(real::next("openat"));
     int fd = realOpenAt(dirfd, path, flags, mode);
@@ -183,13 +167,94 @@ int openAt(int dirfd, const char *path, int flags, mode_t mode) {
     return fd;
 }
 
-FILE *fopenAny(const char *path, const char *mode) {
-    if (!startsWith(path, kProcPrefix) &&
-        (path == nullptr || std::strcmp(path, kSmbiosDumpPath) != 0)) {
+// The number a node path ends in, or -1.
+int nodeNumber(const char *path) {
+    const char *digits = path + std::strlen(kNodePrefix);
+    if (*digits == '\0') return -1;
+    int number = 0;
+    for (const char *c = digits; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || number > 100000) return -1;
+        number = number * 10 + (*c - '0');
+    }
+    return number;
+}
+
+// Whether a tree under `root` publishes `nodePath` in one of its
+// interfacePath files.
+bool treeNamesNode(const std::string &root, const char *nodePath) {
+    glob_t found{};
+    const std::string pattern = root + kProcPrefix + "*/deviceInterfaces/*/interfacePath";
+    bool named = false;
+    if (real::glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+        for (size_t i = 0; !named && i < found.gl_pathc; ++i) {
+            int fd = real::open(found.gl_pathv[i], O_RDONLY | O_CLOEXEC, 0);
+            if (fd < 0) continue;
+            char text[256];
+            ssize_t n = real::read(fd, text, sizeof text - 1);
+            real::close(fd);
+            if (n <= 0) continue;
+            while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\0')) --n;
+            text[n] = '\0';
+            named = std::strcmp(text, nodePath) == 0;
+        }
+    }
+    real::globfree(&found);
+    return named;
+}
+
+Where where(const char *path, std::string &target, int &node) {
+    const bool tree = inTree(path);
+    const bool smbios = path != nullptr && std::strcmp(path, kSmbiosDumpPath) == 0;
+    const bool nodePath = !tree && !smbios && startsWith(path, kNodePrefix);
+    if (!tree && !smbios && !nodePath) return Where::Real;
+    if (client::active()) {
+        std::string root = tree || nodePath ? client::treeRoot() : std::string();
+        if (root.empty()) return errno = ENOENT, Where::Refused;
+        if (nodePath) {
+            node = nodeNumber(path);
+            return node >= 0 && treeNamesNode(root, path) ? Where::Node
+                                                            : (errno = ENOENT, Where::Refused);
+        }
+        target = root + path;
+        return Where::Redirected;
+    }
+    Inside inside;
+    if (inside.reentered()) return errno = EDEADLK, Where::Refused;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (nodePath) {
+        for (size_t n = 0; s.treePresent && n < s.files.size(); ++n) {
+            if (s.files[n].nodePath == path) return node = static_cast<int>(n), Where::Node;
+        }
+        return errno = ENOENT, Where::Refused;
+    }
+    if (tree) {
+        if (!s.treePresent) return errno = ENOENT, Where::Refused;
+        target = treePath(s, path);
+    } else {
+        if (s.smbiosPath.empty()) return errno = ENOENT, Where::Refused;
+        target = s.smbiosPath;
+    }
+    return Where::Redirected;
+}
+
+int nodeOf(int fd) {
+    if (client::active()) return client::nodeNumber(fd);
+    if (!isNode(fd)) return -1;
+    Inside inside;
+    if (inside.reentered()) return 0;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto it = s.openNodes.find(fd);
+    return it == s.openNodes.end() ? -1 : static_cast<int>(it->second.node);
+}
+
+FILE *fopenPath(const char *path, const char *mode) {
+    if (!inTree(path) && (path == nullptr || std::strcmp(path, kSmbiosDumpPath) != 0)) {
         return real::fopen(path, mode);
     }
     if (client::active()) {
-        std::string root = startsWith(path, kProcPrefix) ? client::treeRoot() : std::string();
+        std::string root = inTree(path) ? client::treeRoot() : std::string();
         if (root.empty()) {
             errno = ENOENT;
             return nullptr;
@@ -199,8 +264,13 @@ FILE *fopenAny(const char *path, const char *mode) {
     Sim &s = sim();
     std::string target;
     {
+        Inside inside;
+        if (inside.reentered()) {
+            errno = EDEADLK;
+            return nullptr;
+        }
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (startsWith(path, kProcPrefix)) {
+        if (inTree(path)) {
             unsigned node = 0;
             std::string file;
             bool known = findNodeFile(s, path, node, file);
@@ -230,82 +300,29 @@ FILE *fopenAny(const char *path, const char *mode) {
     return real::fopen(target.c_str(), mode);
 }
 
-// glob results made by the simulator (their path arrays), freed by globfree.
-std::mutex gGlobMutex;
-std::set<char **> *gOurGlobs = new std::set<char **>;
-
-// Runs a /proc/driver/zel/ pattern against the tree under `root`.
-int globTree(const std::string &root, const char *pattern, int flags,
-             int (*errfunc)(const char *, int), std::vector<std::string> &paths) {
-    std::string redirected = root + pattern;
-    glob_t found{};
-    int answer =
-        real::glob(redirected.c_str(), flags & ~(GLOB_DOOFFS | GLOB_APPEND), errfunc, &found);
-    for (size_t i = 0; answer == 0 && i < found.gl_pathc; ++i) {
-        paths.emplace_back(found.gl_pathv[i] + root.size());
-    }
-    real::globfree(&found);
-    return answer;
-}
-
-int globSimulated(const char *pattern, int flags, int (*errfunc)(const char *, int),
-                  glob_t *result) {
-    size_t offs = (flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
-    std::vector<std::string> paths;
-    int answer = 0;
+int globRoot(const char *, std::string &root) {
     if (client::active()) {
-        std::string root = client::treeRoot();
-        answer = root.empty() ? GLOB_NOMATCH : globTree(root, pattern, flags, errfunc, paths);
-    } else {
-        Sim &s = sim();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        ++s.counts[ZELSIM_CALL_GLOB];
-        if (s.faults.calls[ZELSIM_CALL_GLOB].take()) {
-            errno = s.faults.calls[ZELSIM_CALL_GLOB].value;
-            answer = GLOB_ABORTED;
-        } else if (s.faults.glob.take()) {
-            answer = s.faults.glob.value;
-        } else if (!s.treePresent || s.root.empty()) {
-            answer = GLOB_NOMATCH;
-        } else {
-            answer = globTree(s.root, pattern, flags, errfunc, paths);
-        }
+        root = client::treeRoot();
+        return root.empty() ? GLOB_NOMATCH : 0;
     }
-    result->gl_pathc = 0;
-    result->gl_pathv = nullptr;
-    if (answer != 0) return answer;
-    char **vector = static_cast<char **>(std::calloc(offs + paths.size() + 1, sizeof(char *)));
-    if (vector == nullptr) return GLOB_NOSPACE;
-    for (size_t i = 0; i < paths.size(); ++i) vector[offs + i] = strdup(paths[i].c_str());
-    result->gl_pathc = paths.size();
-    result->gl_pathv = vector;
-    std::lock_guard<std::mutex> lock(gGlobMutex);
-    gOurGlobs->insert(vector);
+    Inside inside;
+    if (inside.reentered()) return GLOB_ABORTED;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.counts[ZELSIM_CALL_GLOB];
+    if (s.faults.calls[ZELSIM_CALL_GLOB].take()) {
+        errno = s.faults.calls[ZELSIM_CALL_GLOB].value;
+        return GLOB_ABORTED;
+    }
+    if (s.faults.glob.take()) return s.faults.glob.value;
+    if (!s.treePresent || s.root.empty()) return GLOB_NOMATCH;
+    root = s.root;
     return 0;
 }
 
-bool freeOurGlob(glob_t *result) {
-    if (result == nullptr || result->gl_pathv == nullptr) return false;
-    {
-        std::lock_guard<std::mutex> lock(gGlobMutex);
-        if (gOurGlobs->erase(result->gl_pathv) == 0) return false;
-    }
-    size_t offs = (result->gl_flags & GLOB_DOOFFS) != 0 ? result->gl_offs : 0;
-    for (size_t i = 0; i < result->gl_pathc; ++i) std::free(result->gl_pathv[offs + i]);
-    std::free(result->gl_pathv);
-    result->gl_pathv = nullptr;
-    result->gl_pathc = 0;
-    return true;
-}
+}  // namespace paths
 
-int globAny(const char *pattern, int flags, int (*errfunc)(const char *, int), glob_t *result) {
-    if (startsWith(pattern, kProcPrefix)) {
-        int answer = globSimulated(pattern, flags, errfunc, result);
-        result->gl_flags = flags;
-        return answer;
-    }
-    return real::glob(pattern, flags, errfunc, result);
-}
+namespace {
 
 // mmap is called by a sanitizer runtime while it starts, before it can
 // follow instrumented code: the wrapper's first steps are not instrumented.
@@ -331,15 +348,13 @@ ZELSIM_BEFORE_SANITIZERS void *passMmap(void *address, size_t length, int protec
     return reinterpret_cast<void *>(result);
 }
 
-// A fork takes the in-process state's mutex (and the glob list's) first,
+// A fork takes the in-process state's mutex first,
 // so that the child never starts with one held by a thread it does not have.
 std::atomic<Sim *> gForkState{nullptr};
 void beforeFork() {
     if (Sim *s = gForkState.load()) s->mutex.lock();
-    gGlobMutex.lock();
 }
 void afterFork() {
-    gGlobMutex.unlock();
     if (Sim *s = gForkState.load()) s->mutex.unlock();
 }
 
@@ -352,11 +367,6 @@ __attribute__((constructor)) void prepareWrappers() {
     __atomic_store_n(&gLibraryReady, true, __ATOMIC_RELEASE);
 }
 
-mode_t modeArgument(int flags, va_list args) {
-    bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    return needsMode ? static_cast<mode_t>(va_arg(args, int)) : 0;
-}
-
 }  // namespace
 
 void protectAcrossFork(Sim &s) { gForkState.store(&s); }
@@ -365,76 +375,8 @@ void protectAcrossFork(Sim &s) { gForkState.store(&s); }
 
 using namespace zelsim;
 
-static_assert(sizeof(glob_t) == sizeof(glob64_t), "glob64_t must share glob_t's layout");
-
 #pragma GCC visibility push(default)
 extern "C" {
-
-int open(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    return openAny(path, flags, mode);
-}
-
-int open64(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    return openAny(path, flags, mode);
-}
-
-int __open_2(const char *path, int flags) { return openAny(path, flags, 0); }
-int __open64_2(const char *path, int flags) { return openAny(path, flags, 0); }
-
-int openat(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    return openAt(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    return openAt(dirfd, path, flags, mode);
-}
-
-int __openat_2(int dirfd, const char *path, int flags) { return openAt(dirfd, path, flags, 0); }
-int __openat64_2(int dirfd, const char *path, int flags) { return openAt(dirfd, path, flags, 0); }
-
-FILE *fopen(const char *path, const char *mode) { return fopenAny(path, mode); }
-FILE *fopen64(const char *path, const char *mode) { return fopenAny(path, mode); }
-
-int fclose(FILE *stream) {
-    using Fclose = int (*)(FILE *);
-    static Fclose realFclose = reinterpret_cast<Fclose>(real::next("fclose"));
-    return realFclose(stream);
-}
-
-int glob(const char *pattern, int flags, int (*errfunc)(const char *, int),
-         glob_t *result) __THROW {
-    return globAny(pattern, flags, errfunc, result);
-}
-
-int glob64(const char *pattern, int flags, int (*errfunc)(const char *, int),
-           glob64_t *result) __THROW {
-    return globAny(pattern, flags, errfunc, reinterpret_cast<glob_t *>(result));
-}
-
-void globfree(glob_t *result) __THROW {
-    if (!freeOurGlob(result)) real::globfree(result);
-}
-
-void globfree64(glob64_t *result) __THROW {
-    if (!freeOurGlob(reinterpret_cast<glob_t *>(result)))
-        real::globfree(reinterpret_cast<glob_t *>(result));
-}
 
 int ioctl(int fd, unsigned long request, ...) __THROW {
     va_list args;
@@ -539,3 +481,6 @@ ZELSIM_BEFORE_SANITIZERS void *mmap64(void *address, size_t length, int protecti
 
 }  // extern "C"
 #pragma GCC visibility pop
+
+#include "openWrappers.inc"
+#include "pathWrappers.inc"

@@ -25,6 +25,26 @@ TEST_F(SharedWorld, TwoProcessesOfOneRunShareAValue) {
     EXPECT_EQ(parseRead(next.out).value, 75u) << next.out;
 }
 
+// Programs that look at the tree before opening it (a shell's test and glob,
+// ls, Python's os module) see what a machine with the driver shows, in a
+// started world as in a world of their own; a node is a character device.
+TEST_F(SharedWorld, ShellsAndScriptsSeeTheTreeAndItsNodes) {
+    const std::string look =
+        " -- sh -c 'test -d /proc/driver/zel && test -c /dev/zelsmbus0 && ! test -e /dev/zelsmbus1"
+        " && ls /proc/driver/zel/zel0/deviceInterfaces/*/ && for d in /proc/driver/zel/*; do echo $d;"
+        " done && /usr/bin/python3 -c \"import os; print(os.listdir(\\\"/proc/driver/zel\\\"),"
+        " os.path.exists(\\\"/dev/zelsmbus0\\\"))\"'";
+    const std::string expected =
+        "interfacePath\nproperties\n/proc/driver/zel/zel0\n['zel0'] True\n";
+    Result own = shell(kLauncher + " --in-process --world " + world_ + look);
+    EXPECT_EQ(own.status, 0) << own.out;
+    EXPECT_EQ(own.out, expected);
+    ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
+    Result started = shell(kLauncher + look);
+    EXPECT_EQ(started.status, 0) << started.out;
+    EXPECT_EQ(started.out, expected);
+}
+
 TEST_F(SharedWorld, ALockHeldByOneProcessMakesAnotherWaitThenBusyUntilReleased) {
     ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
     Child holder({kLauncher, "--", kClient, "hold"});

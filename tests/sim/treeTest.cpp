@@ -1,9 +1,16 @@
 // The driver tree as the library walks it: glob, fopen of the node files,
 // open of the node path, and the faults that break each step.
+#include <dirent.h>
 #include <glob.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -81,6 +88,85 @@ TEST_F(Tree, EveryOpenVariantReachesTheNode) {
         fopen64("/proc/driver/zel/zel0/deviceInterfaces/zelsmbus_zelsmbus\\1/interfacePath", "re");
     ASSERT_NE(file, nullptr);
     std::fclose(file);
+}
+
+// The path calls a shell, ls or Python makes find the tree where the driver
+// publishes it, and a node is a character device by path and by descriptor.
+TEST_F(Tree, PathCallsSeeTheTreeAndNodesAreCharacterDevices) {
+    const std::string dir = "/proc/driver/zel/zel0/deviceInterfaces/zelsmbus_zelsmbus\\1";
+    struct stat status {};
+    ASSERT_EQ(::stat("/proc/driver/zel", &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    ASSERT_EQ(::lstat((dir + "/interfacePath").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(::access((dir + "/properties/numPorts").c_str(), R_OK), 0);
+    EXPECT_EQ(::faccessat(AT_FDCWD, dir.c_str(), X_OK, 0), 0);
+
+    std::vector<std::string> names;
+    DIR *listing = ::opendir(dir.c_str());
+    ASSERT_NE(listing, nullptr);
+    while (dirent *entry = ::readdir(listing)) names.push_back(entry->d_name);
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "interfacePath", "properties"}));
+    dirent **scanned = nullptr;
+    int count = ::scandir("/proc/driver/zel/zel0/deviceInterfaces", &scanned, nullptr, alphasort);
+    EXPECT_EQ(count, 4);  // ".", "..", and the two nodes
+    for (int i = 0; i < count; ++i) std::free(scanned[i]);
+    std::free(scanned);
+
+    for (int node : {0, 1}) {
+        ASSERT_EQ(::stat(zelsim_node_path(static_cast<unsigned>(node)), &status), 0);
+        EXPECT_TRUE(S_ISCHR(status.st_mode));
+        EXPECT_EQ(minor(status.st_rdev), static_cast<unsigned>(node));
+        EXPECT_EQ(::access(zelsim_node_path(static_cast<unsigned>(node)), R_OK | W_OK), 0);
+        char attribute[64];
+        EXPECT_EQ(::lgetxattr(zelsim_node_path(static_cast<unsigned>(node)), "user.x", attribute,
+                              sizeof attribute),
+                  -1);
+        EXPECT_EQ(errno, ENODATA);
+    }
+    simtest::Node node(1);
+    struct stat byDescriptor {};
+    ASSERT_EQ(::fstat(node.fd(), &byDescriptor), 0);
+    EXPECT_TRUE(S_ISCHR(byDescriptor.st_mode));
+    EXPECT_EQ(byDescriptor.st_rdev, status.st_rdev);
+    struct statx extended {};
+    ASSERT_EQ(::statx(node.fd(), "", AT_EMPTY_PATH, STATX_TYPE, &extended), 0);
+    EXPECT_TRUE(S_ISCHR(extended.stx_mode));
+    ASSERT_EQ(::statx(AT_FDCWD, zelsim_node_path(0), 0, STATX_TYPE, &extended), 0);
+    EXPECT_TRUE(S_ISCHR(extended.stx_mode));
+
+    // What the machine does not publish is not there, and without the tree nothing is.
+    EXPECT_EQ(::stat("/dev/zelsmbus9", &status), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(::opendir((dir + "/nothing").c_str()), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    zelsim_set_tree_present(0);
+    EXPECT_EQ(::access("/proc/driver/zel", F_OK), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(::stat(zelsim_node_path(0), &status), -1);
+}
+
+// A spawned child's open action of a tree file opens the tree's file.
+TEST_F(Tree, SpawnedChildrenOpenTreeFilesGivenAsFileActions) {
+    posix_spawn_file_actions_t actions;
+    ASSERT_EQ(posix_spawn_file_actions_init(&actions), 0);
+    ASSERT_EQ(posix_spawn_file_actions_addopen(
+                  &actions, 0, "/proc/driver/zel/zel0/deviceInterfaces/zelsmbus_zelsmbus\\0/interfacePath",
+                  O_RDONLY, 0),
+              0);
+    char shell[] = "/bin/sh";
+    char dashC[] = "-c";
+    char script[] = "read -r line; test \"$line\" = /dev/zelsmbus0";
+    char *argv[] = {shell, dashC, script, nullptr};
+    char *environment[] = {nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, "/bin/sh", &actions, nullptr, argv, environment), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(Tree, OpenOfAnUnpublishedNodePathFails) {
