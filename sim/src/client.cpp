@@ -30,6 +30,8 @@
 #include "pathHooks.h"
 #include "real.h"
 #include "remoteProtocol.h"
+#include "userMemory.h"
+#include "vtime.h"
 #include "zelsim.h"
 
 namespace zelsim::client {
@@ -387,7 +389,11 @@ int ioctl(int fd, Node *node, unsigned long request, void *argument) {
     if (argument == nullptr) {
         r.flags = kArgumentNull;
     } else {
-        const envelope::View view = envelope::read(static_cast<const uint8_t *>(argument));
+        // The caller's memory is read and written as the driver does: a bad
+        // address is EFAULT, never a crash.
+        uint8_t raw[envelope::kSize];
+        if (!copyFromUser(raw, argument, sizeof raw)) return fail(EFAULT);
+        const envelope::View view = envelope::read(raw);
         const uint8_t *in = view.in;
         out = view.out;
         r.inSize = view.inSize;
@@ -397,14 +403,17 @@ int ioctl(int fd, Node *node, unsigned long request, void *argument) {
         // Only a buffer whose size the command confirms is read, as the driver would.
         if (in != nullptr && r.inSize == command->inSize && r.inSize <= kMaxData) {
             length = r.inSize;
-            std::memcpy(r.data, in, length);
+            if (!copyFromUser(r.data, in, length)) return fail(EFAULT);
         }
     }
     Reply reply{};
+    noteDeviceCall();
     if (!roundTrip(fd, *node, r, length, reply)) return -1;
     if (reply.ret != 0) return fail(reply.err);
-    if (out != nullptr) std::memcpy(out, reply.data, std::min(reply.dataLength, r.outSize));
-    envelope::store(static_cast<uint8_t *>(argument), envelope::kResult, reply.word);
+    if ((out != nullptr && !copyToUser(out, reply.data, std::min(reply.dataLength, r.outSize))) ||
+        !copyToUser(static_cast<uint8_t *>(argument) + envelope::kResult, &reply.word,
+                    sizeof reply.word))
+        return fail(EFAULT);
     errno = savedErrno;
     return 0;
 }

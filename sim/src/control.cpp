@@ -4,6 +4,7 @@
 
 #include "client.h"
 #include "commands.h"
+#include "nodeFiles.h"
 #include "sim.h"
 #include "vtime.h"
 
@@ -51,7 +52,8 @@ void clearFaults(Sim &s) {
                 target.corruptMask = 0;
             }
             if (port.lockOwner == kLockHeldByFault) {
-                port.lockOwner = -1;
+                port.lockOwner = 0;
+                port.lockOwnerDescriptor = -1;
                 released = true;
             }
         }
@@ -184,10 +186,8 @@ int zelsim_node_of_fd(int fd) {
     if (refusedInSharedWorld(__func__)) return -1;
     Sim &s = sim();
     Lock lock(s.mutex);
-    auto it = s.openNodes.find(fd);
-    return it == s.openNodes.end() || it->second.generation != s.generation
-               ? -1
-               : static_cast<int>(it->second.node);
+    NodeRef ref;
+    return lookupNode(s, fd, ref) == NodeLookup::Current ? static_cast<int>(ref.node) : -1;
 }
 
 void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count) {
@@ -436,6 +436,7 @@ int zelsim_hold_bus(unsigned node, unsigned port) {
     Port *p = portOf(s, node, port);
     if (p == nullptr) return -1;
     p->lockOwner = kLockHeldByFault;
+    p->lockOwnerDescriptor = kLockHeldByFaultDescriptor;
     return 0;
 }
 
@@ -473,7 +474,9 @@ int zelsim_lock_owner(unsigned node, unsigned port) {
     Sim &s = sim();
     Lock lock(s.mutex);
     Port *p = portOf(s, node, port);
-    return p == nullptr ? -1 : p->lockOwner;
+    if (p == nullptr || p->lockOwner == 0) return -1;
+    if (p->lockOwner != kLockHeldByFault && !openFileAlive(s, node, p->lockOwner)) return -1;
+    return p->lockOwnerDescriptor;
 }
 
 int zelsim_register_read(unsigned node, uint32_t offset, uint32_t *value) {

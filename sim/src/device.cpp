@@ -8,8 +8,11 @@
 #include "commands.h"
 #include "handlers.h"
 #include "lock.h"
+#include "nodeFiles.h"
 #include "sim.h"
 #include "statusWords.h"
+#include "userMemory.h"
+#include "vtime.h"
 
 namespace zelsim {
 namespace {
@@ -21,15 +24,15 @@ void putText(uint8_t *out, const std::string &text) {
 // Runs a command that passed the envelope checks. A bus command may wait for
 // the bus lock (releasing the mutex); returns the driver status word, or
 // sets `err`.
-int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Command &command,
-                Fields &f, int &err) {
-    Device *device = deviceOf(s, fd);
+int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const NodeRef &ref,
+                const Command &command, Fields &f, int &err) {
+    Device *device = deviceOf(s, ref.node);
     Port *port = nullptr;
     if (command.scope != Scope::Node) {
         const unsigned portIndex = static_cast<unsigned>(f.get("port"));
         if (portIndex >= device->ports.size()) return kStatusBadPort;
         if (command.scope == Scope::Bus) {
-            switch (waitForBus(s, lock, fd, portIndex)) {
+            switch (waitForBus(s, lock, fd, ref, portIndex)) {
                 case BusWait::Stale:
                     err = ENODEV;
                     return 0;
@@ -38,11 +41,11 @@ int32_t execute(Sim &s, std::unique_lock<std::mutex> &lock, int fd, const Comman
                 case BusWait::Free:
                     break;
             }
-            device = deviceOf(s, fd);  // the world may have been replaced meanwhile
+            device = deviceOf(s, ref.node);  // the world may have been replaced meanwhile
         }
         port = &device->ports[portIndex];
     }
-    Call call{s, fd, *device, port, f};
+    Call call{s, fd, ref.openId, *device, port, f};
     const int32_t word = command.run(call);
     err = call.err;
     return word;
@@ -97,15 +100,19 @@ int32_t protectedAddresses(Call &c) {
 }
 
 int32_t lock(Call &c) {
-    c.port->lockOwner = c.fd;
+    c.port->lockOwner = c.openId;
+    c.port->lockOwnerDescriptor = c.fd;
     return 0;
 }
 
 int32_t unlock(Call &c) {
-    if (c.port->lockOwner == c.fd) {
-        c.port->lockOwner = -1;
+    // The bus wait before the command found the lock ours or free (a
+    // holder that closed its node no longer holds it).
+    if (c.port->lockOwner == c.openId) {
+        c.port->lockOwner = 0;
+        c.port->lockOwnerDescriptor = -1;
         c.sim.busReleased.notify_all();
-    } else if (c.port->lockOwner != -1) {
+    } else if (c.port->lockOwner != 0) {
         return kStatusBusy;  // someone else's lock is not ours to release
     }
     return 0;
@@ -126,19 +133,21 @@ int32_t writeRegister(Call &c) {
 
 }  // namespace handlers
 
-int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
+int deviceIoctl(int fd, unsigned long requestArgument, void *argument, bool &node) {
     // The kernel takes the request code as 32 bits; a sign-extended code is the same request.
     const uint32_t request = static_cast<uint32_t>(requestArgument);
     Sim &s = sim();
     std::unique_lock<std::mutex> lock(s.mutex);
+    NodeRef ref;
+    const NodeLookup found = lookupNode(s, fd, ref);
+    node = found != NodeLookup::None;
+    if (!node) return 0;
+    noteDeviceCall();
     ++s.counts[ZELSIM_CALL_IOCTL];
 
     zelsim_log_record entry{};
     entry.fd = fd;
-    auto open = s.openNodes.find(fd);
-    entry.node = open != s.openNodes.end() && open->second.generation == s.generation
-                     ? static_cast<int>(open->second.node)
-                     : -1;
+    entry.node = found == NodeLookup::Current ? static_cast<int>(ref.node) : -1;
     entry.request = request;
     entry.command = static_cast<unsigned>(request & 0xFF);
 
@@ -159,8 +168,10 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     if (request != command->request) return failWith(EINVAL);
     if (argument == nullptr) return failWith(EFAULT);
 
+    // The caller's memory is read and written as the driver does: a bad
+    // address is EFAULT, never a crash.
     uint8_t raw[envelope::kSize];
-    std::memcpy(raw, argument, sizeof raw);
+    if (!copyFromUser(raw, argument, sizeof raw)) return failWith(EFAULT);
     const envelope::View view = envelope::read(raw);
     entry.in_size = view.inSize;
     entry.out_size = view.outSize;
@@ -168,7 +179,7 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     if (entry.in_size != command->inSize || entry.out_size != command->outSize)
         return failWith(EINVAL);
     if (view.in == nullptr || view.out == nullptr) return failWith(EFAULT);
-    std::memcpy(entry.in, view.in, command->inSize);
+    if (!copyFromUser(entry.in, view.in, command->inSize)) return failWith(EFAULT);
 
     auto commandFault = s.faults.commandErrno.find(command->number);
     if (commandFault != s.faults.commandErrno.end() && commandFault->second.take()) {
@@ -179,10 +190,10 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
     // and nothing is written to the caller's output unless the command succeeds.
     uint8_t input[ZELSIM_LOG_BYTES] = {};
     uint8_t output[ZELSIM_LOG_BYTES] = {};
-    std::memcpy(input, view.in, command->inSize);
+    std::memcpy(input, entry.in, command->inSize);
     Fields fields(*command, input, output);
     int err = 0;
-    int32_t word = execute(s, lock, fd, *command, fields, err);
+    int32_t word = execute(s, lock, fd, ref, *command, fields, err);
     if (err != 0) return failWith(err);
 
     auto wordFault = s.faults.driverWord.find(command->number);
@@ -190,8 +201,9 @@ int deviceIoctl(int fd, unsigned long requestArgument, void *argument) {
         word = wordFault->second.value;
     }
     fields.set("status", static_cast<uint32_t>(word));
-    std::memcpy(view.out, output, command->outSize);
-    envelope::store(static_cast<uint8_t *>(argument), envelope::kResult, word);
+    if (!copyToUser(view.out, output, command->outSize) ||
+        !copyToUser(static_cast<uint8_t *>(argument) + envelope::kResult, &word, sizeof word))
+        return failWith(EFAULT);
 
     std::memcpy(entry.out, output, command->outSize);
     entry.out_written = command->outSize;

@@ -18,9 +18,7 @@ namespace {
 // real one.
 uint64_t flashClock() {
     if (virtualTime()) return virtualNow();
-    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
+    return realMonotonicNs();
 }
 
 class FlashRegisters : public RegisterBlock {

@@ -11,7 +11,8 @@ namespace zelsim {
 
 struct Call {
     Sim &sim;
-    int fd;
+    int fd;           // the descriptor the command came through
+    uint64_t openId;  // its open file (nodeFiles.h)
     Device &device;
     Port *port;  // null for node commands
     Fields &fields;

@@ -27,15 +27,14 @@
 #include <set>
 
 #include "client.h"
-#include "nodeLock.h"
+#include "nodeFiles.h"
 #include "pathHooks.h"
 #include "real.h"
+#include "userMemory.h"
 #include "sim.h"
 #include "vtime.h"
 
 namespace zelsim {
-
-std::atomic<int> gOpenNodeCount{0};
 
 namespace {
 
@@ -73,46 +72,45 @@ private:
     bool reentered_;
 };
 
-// In-process node descriptors as bits, read without the mutex; kept beside
-// the state's table under the mutex. Larger numbers are looked up there.
-constexpr int kNodeBits = 1 << 16;
-std::atomic<uint64_t> gNodeBits[kNodeBits / 64];
+// Descriptors this process opened as nodes, as bits read without the mutex:
+// a hint that spares read, write, close and mmap of other descriptors any
+// look at the state. What a descriptor is, the kernel file behind it
+// decides (nodeFiles.h); a node that came across exec or dup is no hint, and
+// its read and write are the kernel's (end of file; the file is read-only).
+constexpr int kHintBits = 1 << 16;
+std::atomic<uint64_t> gNodeHints[kHintBits / 64];
 
-void markNode(int fd, bool node) {
-    if (fd < 0 || fd >= kNodeBits) return;
+void setHint(int fd, bool node) {
+    if (fd < 0 || fd >= kHintBits) return;
     uint64_t bit = uint64_t{1} << (fd % 64);
     if (node)
-        gNodeBits[fd / 64].fetch_or(bit);
+        gNodeHints[fd / 64].fetch_or(bit);
     else
-        gNodeBits[fd / 64].fetch_and(~bit);
+        gNodeHints[fd / 64].fetch_and(~bit);
 }
 
-// Under the mutex: `fd` is no in-process node any more.
-void dropNode(Sim &s, int fd) {
-    if (s.openNodes.erase(fd) != 0) --gOpenNodeCount;
-    markNode(fd, false);
+bool hinted(int fd) {
+    return fd >= 0 && fd < kHintBits && (gNodeHints[fd / 64].load() >> (fd % 64) & 1) != 0;
 }
 
-bool isNode(int fd) {
-    if (fd < 0 || gOpenNodeCount.load() == 0) return false;
-    if (fd < kNodeBits) return (gNodeBits[fd / 64].load() >> (fd % 64) & 1) != 0;
+// A hinted descriptor that still is a node (of this world or a replaced
+// one); clears the hint of one that is not.
+bool hintedNode(int fd) {
+    if (!hinted(fd)) return false;
     Inside inside;
     if (inside.reentered()) return false;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return s.openNodes.count(fd) != 0;
+    NodeRef ref;
+    if (lookupNode(s, fd, ref) != NodeLookup::None) return true;
+    setHint(fd, false);
+    return false;
 }
 
-// A descriptor number the C library hands out again cannot still be an
-// in-process node (it was closed behind our back, e.g. by close_range).
-void forgetReused(int fd) {
-    if (client::active() || !isNode(fd)) return;
-    Inside inside;
-    if (inside.reentered()) return;
-    Sim &s = sim();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    releaseLocks(s, fd);  // its bus locks go with it, not to the next file of that number
-    dropNode(s, fd);
+// A number the C library hands out for another file is no node.
+int clearHint(int fd) {
+    if (hinted(fd)) setHint(fd, false);
+    return fd;
 }
 
 int openNode(const char *path, int flags) {
@@ -124,11 +122,11 @@ int openNode(const char *path, int flags) {
     if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
     for (size_t n = 0; n < s.files.size(); ++n) {
         if (!s.treePresent || s.files[n].nodePath != path) continue;
-        int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
+        const int savedErrno = errno;
+        int fd = openNodeFile(s, static_cast<unsigned>(n), flags);
         if (fd < 0) return -1;
-        if (s.openNodes.count(fd) == 0) ++gOpenNodeCount;
-        s.openNodes[fd] = OpenNode{static_cast<unsigned>(n), s.generation};
-        markNode(fd, true);
+        setHint(fd, true);
+        errno = savedErrno;
         return fd;
     }
     return fail(ENOENT);
@@ -154,17 +152,13 @@ int openPath(const char *path, int flags, mode_t mode) {
         case Where::Refused:
             return -1;
     }
-    int fd = real::open(target.c_str(), flags, mode);
-    forgetReused(fd);
-    return fd;
+    return clearHint(real::open(target.c_str(), flags, mode));
 }
 
 int openRelative(int dirfd, const char *path, int flags, mode_t mode) {
     using OpenAt = int (*)(int, const char *, int, ...);
     static OpenAt realOpenAt = reinterpret_cast<OpenAt>(real::next("openat"));
-    int fd = realOpenAt(dirfd, path, flags, mode);
-    forgetReused(fd);
-    return fd;
+    return clearHint(realOpenAt(dirfd, path, flags, mode));
 }
 
 // The number a node path ends in, or -1.
@@ -240,13 +234,14 @@ Where where(const char *path, std::string &target, int &node) {
 
 int nodeOf(int fd) {
     if (client::active()) return client::nodeNumber(fd);
-    if (!isNode(fd)) return -1;
+    struct stat status {};
+    if (rawFstat(fd, status) != 0 || !S_ISREG(status.st_mode)) return -1;
     Inside inside;
-    if (inside.reentered()) return 0;
+    if (inside.reentered()) return -1;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
-    auto it = s.openNodes.find(fd);
-    return it == s.openNodes.end() ? -1 : static_cast<int>(it->second.node);
+    NodeRef ref;
+    return lookupNode(s, fd, ref) == NodeLookup::Current ? static_cast<int>(ref.node) : -1;
 }
 
 FILE *fopenPath(const char *path, const char *mode) {
@@ -348,14 +343,35 @@ ZELSIM_BEFORE_SANITIZERS void *passMmap(void *address, size_t length, int protec
     return reinterpret_cast<void *>(result);
 }
 
-// A fork takes the in-process state's mutex first,
-// so that the child never starts with one held by a thread it does not have.
+// A fork takes the in-process state's mutex first, so that the child never
+// starts with one held by a thread it does not have. A fork from a signal
+// handler (a crash handler, say) that interrupted this thread inside the
+// mutex goes ahead without it: the thread that holds it is this one, in
+// the child too, and lets it go when the interrupted call ends.
 std::atomic<Sim *> gForkState{nullptr};
+__attribute__((tls_model("initial-exec"))) thread_local bool tForkLocked = false;
 void beforeFork() {
-    if (Sim *s = gForkState.load()) s->mutex.lock();
+    Sim *s = gForkState.load();
+    tForkLocked = s != nullptr && tInside == 0;
+    if (tForkLocked) s->mutex.lock();
 }
-void afterFork() {
-    if (Sim *s = gForkState.load()) s->mutex.unlock();
+void afterForkInParent() {
+    if (tForkLocked) gForkState.load()->mutex.unlock();
+}
+// The child's world is a copy of its own: it holds none of the bus locks the
+// parent's open files hold, which it could not see released.
+void afterForkInChild() {
+    if (!tForkLocked) return;
+    Sim *s = gForkState.load();
+    for (Device &device : s->world.devices) {
+        for (Port &port : device.ports) {
+            if (port.lockOwner != kLockHeldByFault) {
+                port.lockOwner = 0;
+                port.lockOwnerDescriptor = -1;
+            }
+        }
+    }
+    s->mutex.unlock();
 }
 
 using FlockFunction = int (*)(int, int);
@@ -363,7 +379,7 @@ FlockFunction gRealFlock = nullptr;  // found when the library loads, never in a
 
 __attribute__((constructor)) void prepareWrappers() {
     gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
-    pthread_atfork(beforeFork, afterFork, afterFork);
+    pthread_atfork(beforeFork, afterForkInParent, afterForkInChild);
     __atomic_store_n(&gLibraryReady, true, __ATOMIC_RELEASE);
 }
 
@@ -388,28 +404,33 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
         return node != nullptr ? client::ioctl(fd, node, request, argument)
                                : real::ioctl(fd, request, argument);
     }
-    if (!isNode(fd)) return real::ioctl(fd, request, argument);
+    // Only a regular file can be a node's (nodeFiles.h): a terminal's or a
+    // socket's request goes on without a look at the state.
+    struct stat status {};
+    if (paths::rawFstat(fd, status) != 0 || !S_ISREG(status.st_mode))
+        return real::ioctl(fd, request, argument);
     Inside inside;
     if (inside.reentered()) return fail(EDEADLK);
-    return deviceIoctl(fd, request, argument);
+    bool node = true;
+    int result = deviceIoctl(fd, request, argument, node);
+    return node ? result : real::ioctl(fd, request, argument);
 }
 
 int flock(int fd, int operation) __THROW {
     if (client::active()) {
         client::Node *node = client::findNode(fd);
         if (node != nullptr) return client::flock(fd, node, operation);
-    } else if (isNode(fd)) {
-        Inside inside;
-        if (inside.reentered()) return fail(EDEADLK);
-        return nodeFlock(fd, operation);
     }
+    // In-process a node is a kernel file: its lock is the kernel's flock.
     if (gRealFlock == nullptr) gRealFlock = reinterpret_cast<FlockFunction>(real::next("flock"));
     return gRealFlock(fd, operation);
 }
 
 int close(int fd) {
-    // A world server's node is its socket: the kernel's close is all it takes.
-    if (client::active() || !isNode(fd)) return real::close(fd);
+    // A node's locks go with its open file's last descriptor, as the kernel
+    // decides: the close itself is the kernel's. Only a close fault and the
+    // call count are ours.
+    if (client::active() || !hintedNode(fd)) return real::close(clearHint(fd));
     bool failed = false;
     int err = 0;
     {
@@ -419,10 +440,8 @@ int close(int fd) {
         std::lock_guard<std::mutex> lock(s.mutex);
         failed = faulted(s, ZELSIM_CALL_CLOSE);
         err = errno;
-        releaseLocks(s, fd);
-        dropNode(s, fd);
     }
-    real::close(fd);  // the descriptor is gone even when the close "fails"
+    real::close(clearHint(fd));  // the descriptor is gone even when the close "fails"
     if (failed) return fail(err);
     return 0;
 }
@@ -430,7 +449,7 @@ int close(int fd) {
 // A world server's node answers read and write itself: end of file, and
 // whatever is written is discarded by the server.
 ssize_t read(int fd, void *buffer, size_t count) {
-    if (!isNode(fd)) return real::read(fd, buffer, count);
+    if (!hintedNode(fd)) return real::read(fd, buffer, count);
     Inside inside;
     if (inside.reentered()) return fail(EDEADLK);
     Sim &s = sim();
@@ -442,7 +461,7 @@ ssize_t read(int fd, void *buffer, size_t count) {
 ssize_t __read_chk(int fd, void *buffer, size_t count, size_t) { return read(fd, buffer, count); }
 
 ssize_t write(int fd, const void *buffer, size_t count) {
-    if (!isNode(fd)) return real::write(fd, buffer, count);
+    if (!hintedNode(fd)) return real::write(fd, buffer, count);
     Inside inside;
     if (inside.reentered()) return fail(EDEADLK);
     Sim &s = sim();
@@ -460,7 +479,7 @@ ZELSIM_BEFORE_SANITIZERS void *mmap(void *address, size_t length, int protection
     if (client::active()) {
         if (client::findNode(fd) == nullptr)
             return real::mmap(address, length, protection, flags, fd, offset);
-    } else if (!isNode(fd)) {
+    } else if (!hintedNode(fd)) {
         return real::mmap(address, length, protection, flags, fd, offset);
     } else {
         Sim &s = sim();
@@ -470,6 +489,31 @@ ZELSIM_BEFORE_SANITIZERS void *mmap(void *address, size_t length, int protection
     // A window of the node: zero-filled shared memory of the asked length.
     return real::mmap(address, length, protection,
                       (flags & ~MAP_PRIVATE) | MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+}
+
+// Changes to the program's mappings: pages a node call found good before
+// are looked at again (userMemory.h).
+using MunmapFn = int (*)(void *, size_t);
+using MprotectFn = int (*)(void *, size_t, int);
+using MremapFn = void *(*)(void *, size_t, size_t, int, ...);
+
+int munmap(void *address, size_t length) __THROW {
+    userMappingsChanged();
+    return ZELSIM_NEXT(MunmapFn, "munmap")(address, length);
+}
+
+int mprotect(void *address, size_t length, int protection) __THROW {
+    userMappingsChanged();
+    return ZELSIM_NEXT(MprotectFn, "mprotect")(address, length, protection);
+}
+
+void *mremap(void *address, size_t length, size_t newLength, int flags, ...) __THROW {
+    va_list args;
+    va_start(args, flags);
+    void *newAddress = (flags & MREMAP_FIXED) != 0 ? va_arg(args, void *) : nullptr;
+    va_end(args);
+    userMappingsChanged();
+    return ZELSIM_NEXT(MremapFn, "mremap")(address, length, newLength, flags, newAddress);
 }
 
 ZELSIM_BEFORE_SANITIZERS void *mmap64(void *address, size_t length, int protection, int flags,

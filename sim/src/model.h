@@ -88,8 +88,10 @@ void storeAttribute(Field &field, uint64_t value) {
     field = static_cast<Field>(value);
 }
 
-// The lock owner of a bus that a fault keeps locked: no descriptor is it.
-constexpr int kLockHeldByFault = -2;
+// The lock owner of a bus that a fault keeps locked: no open file is it.
+constexpr uint64_t kLockHeldByFault = UINT64_MAX;
+// What zelsim_lock_owner answers for it.
+constexpr int kLockHeldByFaultDescriptor = -2;
 
 struct Port {
     bool chassisEeprom = false;
@@ -99,7 +101,10 @@ struct Port {
     uint32_t chassis = 0;  // 0: belongs to no chassis
     std::vector<Target> targets;
     PortAttributes attributes;
-    int lockOwner = -1;  // descriptor holding the bus lock, or kLockHeldByFault
+    // The open file holding the bus lock (its open id, nodeFiles.h), 0 when
+    // free, or kLockHeldByFault; and the descriptor it was taken through.
+    uint64_t lockOwner = 0;
+    int lockOwnerDescriptor = -1;
     int lastPec = -1;
 
     Target *target(unsigned address);

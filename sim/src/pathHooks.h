@@ -76,7 +76,7 @@ Function nextFunction(std::atomic<void *> &slot, const char *name) {
 #define ZELSIM_NEXT(type, name)                      \
     ([]() {                                          \
         static std::atomic<void *> slot{nullptr};    \
-        return nextFunction<type>(slot, name);       \
+        return ::zelsim::paths::nextFunction<type>(slot, name); \
     }())
 
 // What a driver node reports to stat and fstat: a character device readable

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -39,7 +40,6 @@
 #include "controlProtocol.h"
 #include "envelope.h"
 #include "messages.h"
-#include "nodeLock.h"
 #include "real.h"
 #include "remoteProtocol.h"
 #include "vtime.h"
@@ -144,6 +144,23 @@ struct OpenNode {
     Channel *channel;
 };
 
+// flock() of the node's open file here; a blocking wait looks at the client
+// every 20 ms and gives up (EINTR) once it has gone.
+int flockUntilHungUp(const OpenNode &open, int operation) {
+    const int kind = operation & ~LOCK_NB;
+    if ((operation & LOCK_NB) != 0 || kind == LOCK_UN) return ::flock(open.node, operation);
+    for (;;) {
+        if (::flock(open.node, operation | LOCK_NB) == 0) return 0;
+        if (errno != EWOULDBLOCK) return -1;
+        if (hungUp(open.connection)) {
+            errno = EINTR;
+            return -1;
+        }
+        const timespec pause{0, 20'000'000};
+        real::nanosleep(&pause, nullptr);  // real time: the holder is another program
+    }
+}
+
 // One request of a node's client; `memoryOut` is set when the reply carries the channel.
 void answerNode(const OpenNode &open, const Request &request, Reply &reply, int &memoryOut) {
     clear(reply);
@@ -160,10 +177,7 @@ void answerNode(const OpenNode &open, const Request &request, Reply &reply, int 
             // the node's last descriptor. A blocking wait ends when the
             // client does.
             errno = 0;
-            reply.ret = nodeFlock(
-                open.node, static_cast<int>(request.request),
-                [](const void *connection) { return hungUp(*static_cast<const int *>(connection)); },
-                &open.connection);
+            reply.ret = flockUntilHungUp(open, static_cast<int>(request.request));
             reply.err = reply.ret < 0 ? errno : 0;
             return;
         default:

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,10 @@ struct NodeFiles {
     std::map<std::string, std::string> properties;  // raw content of properties/<name>
     std::map<std::string, int> unopenable;          // file -> errno of every fopen
     std::map<std::string, unsigned> fopenAttempts;  // file -> attempts
-};
-
-struct OpenNode {
-    unsigned node;
-    uint64_t generation;
+    // The kernel file that stands for the node (nodeFiles.h) and its
+    // identity (device, inode).
+    std::string file;
+    std::pair<uint64_t, uint64_t> identity{};
 };
 
 struct Countdown {
@@ -69,17 +69,14 @@ struct Sim {
     std::vector<NodeFiles> files;
     bool treePresent = true;
 
-    std::map<int, OpenNode> openNodes;
+    uint64_t nextOpenId = 1;  // the id of the next open of a node (nodeFiles.h)
+    std::set<std::pair<uint64_t, uint64_t>> retiredNodes;  // node files of replaced worlds
     Faults faults;
     LogRing<zelsim_log_record> log{kLogCapacity};
     std::array<unsigned long, ZELSIM_CALL_KIND_COUNT> counts{};
     std::string smbiosPath;
     std::string lastError;
 };
-
-// Number of simulated descriptors open; lets the wrappers of close, read and
-// write skip the mutex in programs that never open a node.
-extern std::atomic<int> gOpenNodeCount;
 
 // The state, created on first use: the world of ZELSIM_WORLD (or the default
 // one) with its tree written. Never destroyed, so late calls stay safe.
@@ -103,13 +100,12 @@ std::string treePath(const Sim &s, const char *procPath);
 // Finds which node file a /proc path names; false when it names none.
 bool findNodeFile(const Sim &s, const std::string &procPath, unsigned &node, std::string &file);
 
-// Under the mutex: the device and port a descriptor reaches, or nullptr.
-Device *deviceOf(Sim &s, int fd);
+// Under the mutex: the device of the node `node` of the world as it is, or nullptr.
+Device *deviceOf(Sim &s, unsigned node);
 
-// Command handling (device.cpp): runs one ioctl on a simulated descriptor.
-// Returns 0, or -1 with errno set.
-int deviceIoctl(int fd, unsigned long request, void *argument);
-// Releases every bus lock of a descriptor that is being closed (under mutex).
-void releaseLocks(Sim &s, int fd);
+// Command handling (device.cpp): runs one ioctl on a node descriptor.
+// Returns 0, or -1 with errno set; `node` false (and nothing done) when
+// `fd` is no node.
+int deviceIoctl(int fd, unsigned long request, void *argument, bool &node);
 
 }  // namespace zelsim

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "client.h"
+#include "nodeFiles.h"
 #include "real.h"
 #include "server.h"
 #include "sim.h"
@@ -97,6 +98,9 @@ void dropTree() {
 void writeTree(Sim &s) {
     removeTree(s);
     if (s.root.empty()) makeRoot(s);
+    for (const NodeFiles &files : s.files) {
+        if (files.identity.second != 0) s.retiredNodes.insert(files.identity);
+    }
     s.files.clear();
     for (size_t n = 0; n < s.world.devices.size(); ++n) {
         const Device &device = s.world.devices[n];
@@ -110,6 +114,7 @@ void writeTree(Sim &s) {
         s.files.push_back(files);
     }
     if (s.root.empty()) return;
+    makeNodeFiles(s);
     for (size_t n = 0; n < s.files.size(); ++n) {
         const NodeFiles &files = s.files[n];
         makeDirectories(s, files.procDir + "/properties");
@@ -194,11 +199,8 @@ Sim &sim() {
     return *gSim;
 }
 
-Device *deviceOf(Sim &s, int fd) {
-    auto it = s.openNodes.find(fd);
-    if (it == s.openNodes.end() || it->second.generation != s.generation) return nullptr;
-    if (it->second.node >= s.world.devices.size()) return nullptr;
-    return &s.world.devices[it->second.node];
+Device *deviceOf(Sim &s, unsigned node) {
+    return node < s.world.devices.size() ? &s.world.devices[node] : nullptr;
 }
 
 }  // namespace zelsim

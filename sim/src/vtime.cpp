@@ -1,5 +1,9 @@
 #include "vtime.h"
 
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
 
 namespace zelsim {
@@ -7,7 +11,21 @@ namespace {
 std::atomic<bool> gVirtual{true};
 std::atomic<uint64_t> gSlept{0};
 std::atomic<uint64_t> gCalls{0};
+std::atomic<uint64_t> gProcessOffset{0};
 }  // namespace
+
+__attribute__((tls_model("initial-exec"))) thread_local uint64_t tDeviceCalls = 0;
+void noteDeviceCall() { ++tDeviceCalls; }
+uint64_t deviceCallsOfThisThread() { return tDeviceCalls; }
+
+uint64_t processClockOffset() { return gProcessOffset.load(std::memory_order_relaxed); }
+void advanceProcessClock(uint64_t nanoseconds) { gProcessOffset.fetch_add(nanoseconds); }
+
+uint64_t realMonotonicNs() {
+    timespec now{};
+    ::syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
+}
 
 void setVirtualTime(bool on) { gVirtual.store(on); }
 bool virtualTime() { return gVirtual.load(); }

@@ -70,6 +70,25 @@ TEST_F(ClientLifetime, ForkAndSignalHandlersNeverDeadlockInEitherMode) {
     }
 }
 
+// A node is the kernel's file in a world of the program's own: lost behind
+// the library, its number is whatever the program puts there next and its
+// lock is gone; dup copies it; flock is the kernel's. A fork from a handler
+// never hangs, and a child never starts with a lock it cannot release.
+TEST_F(ClientLifetime, InProcessNodesAreKernelFiles) {
+    for (const char *verb : {"reuse", "dup", "flock", "fork-in-handler", "fork-beside-lock"}) {
+        Result run = probe(verb, "--in-process");
+        EXPECT_EQ(run.out, "ok\n") << verb << ": " << run.out;
+    }
+}
+
+// A request whose envelope or buffers are bad answers EFAULT in either mode.
+TEST_F(ClientLifetime, BadAddressesAnswerEFAULT) {
+    for (const char *mode : {"", "--in-process"}) {
+        Result run = probe("bad-pointers", mode);
+        EXPECT_EQ(run.out, "ok\n") << mode << ": " << run.out;
+    }
+}
+
 TEST_F(ClientLifetime, ANodeLostBehindTheLibraryReleasesItsLockAtOnce) {
     ASSERT_EQ(shell(kLauncher + " start --world " + world_).status, 0);
     for (const char *how : {"dup2", "close-range"}) {

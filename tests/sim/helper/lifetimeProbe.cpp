@@ -15,11 +15,19 @@
 //   probe leak               open nodes until refused: "<count> <errno>", wait for input
 //   probe reopen             read, wait for a line, read again: "<status> <value>" twice
 //   probe flood              connect to the server without a word: "flooded", wait for input
+//   probe reuse              lose a locked node three ways, give its number to a pipe: "ok"
+//   probe dup                a node's dup and F_DUPFD copy reach the node: "ok"
+//   probe flock              a node's flock is interruptible and upgrades: "ok"
+//   probe fork-in-handler    fork from handlers that interrupt node calls: "ok"
+//   probe fork-beside-lock   a child forked while a thread holds the bus locks it: "ok"
+//   probe bad-pointers       requests with unmapped or read-only buffers: "ok"
 #include <fcntl.h>
 #include <sched.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/socket.h>
@@ -286,6 +294,196 @@ int replace(const std::string &how) {
     return 0;
 }
 
+// A node lost behind the library (the raw close system call, close_range,
+// dup2 of another file over it) is gone with its lock; a pipe that takes its
+// number is a pipe.
+int reuse() {
+    const char *ways[] = {"close", "close-range", "dup2"};
+    for (const char *way : ways) {
+        int node = openNode();
+        if (node < 0 || lockBus(node) != 0) return std::printf("%s: no lock\n", way), 1;
+        int pipes[2];
+        if (::pipe(pipes) != 0) return 1;
+        const std::string how = way;
+        if (how == "close") {
+            ::syscall(SYS_close, node);
+        } else if (how == "close-range") {
+            ::syscall(SYS_close_range, static_cast<unsigned>(node), static_cast<unsigned>(node), 0u);
+        }
+        if (::dup2(pipes[0], node) != node) return 1;  // "dup2" loses the node here
+        if (::write(pipes[1], "x", 1) != 1) return std::printf("%s: write\n", way), 1;
+        char byte = 0;
+        if (::read(node, &byte, 1) != 1 || byte != 'x')
+            return std::printf("%s: the pipe that took the number is not read\n", way), 1;
+        uint8_t in[8] = {}, out[4] = {};
+        if (command(node, 1, 0x07, in, 8, out, 4) != INT32_MIN || errno != ENOTTY)
+            return std::printf("%s: the pipe answers a driver request\n", way), 1;
+        // The lost node's lock went with it: another open takes it at once.
+        int next = openNode();
+        if (lockBus(next) != 0) return std::printf("%s: the lock outlived its node\n", way), 1;
+        uint8_t unlockIn[8] = {}, unlockOut[4] = {};
+        command(next, 1, 0x08, unlockIn, 8, unlockOut, 4);
+        ::close(next);
+        ::close(node);
+        ::close(pipes[0]);
+        ::close(pipes[1]);
+    }
+    std::puts("ok");
+    return 0;
+}
+
+// A node's copies made with dup and F_DUPFD are the node, and keep it open.
+int dupNode() {
+    int node = openNode();
+    int copy = ::dup(node);
+    int high = ::fcntl(node, F_DUPFD_CLOEXEC, 100);
+    if (copy < 0 || high < 100) return std::printf("dup failed: %s\n", strerrorname_np(errno)), 1;
+    ::close(node);
+    if (readSensor(copy) != 25 || readSensor(high) != 25) return std::puts("a copy is no node"), 1;
+    std::puts("ok");
+    return 0;
+}
+
+extern "C" void interrupted(int) {}
+
+// flock on a node as the kernel's: a blocking wait ends with EINTR when a
+// signal without SA_RESTART comes, and two shared holders that both ask for
+// the lock alone are served in turn.
+int flockNode() {
+    int holder = openNode();
+    int waiter = openNode();
+    if (::flock(holder, LOCK_EX) != 0) return std::puts("first lock failed"), 1;
+    struct sigaction action {};
+    action.sa_handler = interrupted;  // no SA_RESTART
+    sigaction(SIGALRM, &action, nullptr);
+    itimerval shot{};
+    shot.it_value.tv_usec = 200000;
+    setitimer(ITIMER_REAL, &shot, nullptr);  // real time: not the simulator's clock
+    errno = 0;
+    if (::flock(waiter, LOCK_EX) != -1 || errno != EINTR)
+        return std::printf("wait not interrupted: %s\n", strerrorname_np(errno)), 1;
+    ::flock(holder, LOCK_UN);
+    if (::flock(holder, LOCK_SH) != 0 || ::flock(waiter, LOCK_SH) != 0)
+        return std::puts("shared locks refused"), 1;
+    std::atomic<int> upgraded{0};
+    std::thread first([&] {
+        if (::flock(holder, LOCK_EX) == 0) ++upgraded;
+        ::flock(holder, LOCK_UN);
+    });
+    std::thread second([&] {
+        if (::flock(waiter, LOCK_EX) == 0) ++upgraded;
+        ::flock(waiter, LOCK_UN);
+    });
+    first.join();
+    second.join();
+    if (upgraded != 2) return std::puts("an upgrade was not granted"), 1;
+    std::puts("ok");
+    return 0;
+}
+
+std::atomic<int> gForked{0};
+extern "C" void forkHere(int) {
+    const int savedErrno = errno;
+    pid_t child = fork();
+    if (child == 0) {
+        readSensor(gNode);  // answers or refuses; never waits for itself
+        _exit(0);
+    }
+    if (child > 0) ++gForked;
+    errno = savedErrno;
+}
+
+// A handler that forks (as crash handlers do) while the thread it
+// interrupted is inside a node call: neither side may hang.
+int forkInHandler() {
+    gNode = openNode();
+    struct sigaction action {};
+    action.sa_handler = forkHere;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &action, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop) readSensor(gNode);
+    });
+    for (int i = 0; i < 300; ++i) {
+        pthread_kill(busy.native_handle(), SIGUSR1);
+        ::sched_yield();
+    }
+    stop = true;
+    busy.join();
+    int reaped = 0;
+    while (::waitpid(-1, nullptr, 0) > 0) ++reaped;
+    if (reaped != gForked.load() || reaped == 0) return std::printf("%d of %d\n", reaped, gForked.load()), 1;
+    std::puts("ok");
+    return 0;
+}
+
+// A child forked while another thread holds the bus starts without that
+// lock: it could never see it released.
+int forkBesideLock() {
+    std::atomic<int> state{0};
+    std::thread holder([&] {
+        int node = openNode();
+        if (lockBus(node) == 0) state = 1;
+        while (state != 2) ::sched_yield();
+    });
+    while (state == 0) ::sched_yield();
+    pid_t child = fork();
+    if (child == 0) {
+        int node = openNode();
+        _exit(lockBus(node) == 0 ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    state = 2;
+    holder.join();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::puts("the child found the bus locked"), 1;
+    std::puts("ok");
+    return 0;
+}
+
+// Bad addresses in a request answer EFAULT, as the driver does: an envelope,
+// an input or an output that is not mapped, an output that is read-only, and
+// a buffer unmapped after it served a request.
+int badPointers() {
+    int node = openNode();
+    const uint32_t readByte = (2u << 30) | (32u << 16) | (0x2Eu << 8) | 0x0E;
+    auto expectFault = [&](void *argument, const char *what) {
+        errno = 0;
+        if (::ioctl(node, readByte, argument) == 0 || errno != EFAULT)
+            return std::printf("%s: %s\n", what, strerrorname_np(errno)), false;
+        return true;
+    };
+    const long page = sysconf(_SC_PAGESIZE);
+    auto *memory = static_cast<uint8_t *>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    uint8_t *in = memory, *out = memory + page;
+    in[2] = 0x90;
+    uint32_t inSize = 12, outSize = 8;
+    uint8_t envelope[32] = {};
+    auto pack = [&](const void *i, void *o) {
+        std::memcpy(envelope + 0, &i, 8);
+        std::memcpy(envelope + 8, &o, 8);
+        std::memcpy(envelope + 16, &inSize, 4);
+        std::memcpy(envelope + 20, &outSize, 4);
+    };
+    pack(in, out);
+    if (::ioctl(node, readByte, envelope) != 0) return std::puts("a good request failed"), 1;
+    void *unmapped = reinterpret_cast<void *>(uintptr_t{16});
+    if (!expectFault(unmapped, "envelope")) return 1;
+    pack(unmapped, out);
+    if (!expectFault(envelope, "input")) return 1;
+    pack(in, unmapped);
+    if (!expectFault(envelope, "output")) return 1;
+    mprotect(out, page, PROT_READ);
+    pack(in, out);
+    if (!expectFault(envelope, "read-only output")) return 1;
+    munmap(memory, 2 * page);  // both served a request before
+    if (!expectFault(envelope, "unmapped buffers")) return 1;
+    std::puts("ok");
+    return 0;
+}
+
 int leak() {
     std::vector<int> nodes;
     int fd;
@@ -368,5 +566,11 @@ int main(int argc, char **argv) {
     if (verb == "leak") return leak();
     if (verb == "reopen") return reopen();
     if (verb == "flood") return flood();
+    if (verb == "reuse") return reuse();
+    if (verb == "dup") return dupNode();
+    if (verb == "flock") return flockNode();
+    if (verb == "fork-in-handler") return forkInHandler();
+    if (verb == "fork-beside-lock") return forkBesideLock();
+    if (verb == "bad-pointers") return badPointers();
     return 2;
 }
