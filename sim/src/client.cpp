@@ -277,7 +277,8 @@ bool roundTrip(int fd, Node &node, Request &request, size_t length, Reply &reply
         if (exchange(fd, request, length, reply, timeoutMs)) return true;
         warnOnce(errno == ETIMEDOUT ? gWarnedSlow : gWarnedGone,
                  errno == ETIMEDOUT ? "no answer in time" : "gone", errno);
-        errno = errno == ETIMEDOUT ? ETIMEDOUT : ENODEV;
+        // Out of descriptors is the program's own limit, as the kernel says it.
+        if (errno != ETIMEDOUT && errno != EMFILE && errno != ENFILE) errno = ENODEV;
         return false;
     }
     request.dataLength = static_cast<uint32_t>(length);
@@ -328,7 +329,8 @@ int openNode(const char *path, int flags) {
     if (fd < 0) {
         int err = errno;
         warnOnce(gWarnedConnect, "cannot connect", err);
-        return fail(err == EACCES ? EACCES : ENXIO);
+        const bool own = err == EACCES || err == EMFILE || err == ENFILE;
+        return fail(own ? err : ENXIO);
     }
     Request request{};
     request.op = Op::Open;

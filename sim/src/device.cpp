@@ -133,13 +133,14 @@ int32_t writeRegister(Call &c) {
 
 }  // namespace handlers
 
-int deviceIoctl(int fd, unsigned long requestArgument, void *argument, bool &node) {
+int deviceIoctl(int fd, uint64_t openId, unsigned long requestArgument, void *argument,
+                bool &node) {
     // The kernel takes the request code as 32 bits; a sign-extended code is the same request.
     const uint32_t request = static_cast<uint32_t>(requestArgument);
     Sim &s = sim();
     std::unique_lock<std::mutex> lock(s.mutex);
     NodeRef ref;
-    const NodeLookup found = lookupNode(s, fd, ref);
+    const NodeLookup found = lookupOpen(s, openId, ref);
     node = found != NodeLookup::None;
     if (!node) return 0;
     noteDeviceCall();

@@ -234,14 +234,14 @@ Where where(const char *path, std::string &target, int &node) {
 
 int nodeOf(int fd) {
     if (client::active()) return client::nodeNumber(fd);
-    struct stat status {};
-    if (rawFstat(fd, status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    const uint64_t openId = openIdOf(fd);
+    if (openId == 0) return -1;
     Inside inside;
     if (inside.reentered()) return -1;
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     NodeRef ref;
-    return lookupNode(s, fd, ref) == NodeLookup::Current ? static_cast<int>(ref.node) : -1;
+    return lookupOpen(s, openId, ref) == NodeLookup::Current ? static_cast<int>(ref.node) : -1;
 }
 
 FILE *fopenPath(const char *path, const char *mode) {
@@ -359,10 +359,12 @@ void afterForkInParent() {
     if (tForkLocked) gForkState.load()->mutex.unlock();
 }
 // The child's world is a copy of its own: it holds none of the bus locks the
-// parent's open files hold, which it could not see released.
+// parent's open files hold, which it could not see released, and its opens
+// take ids of their own.
 void afterForkInChild() {
     if (!tForkLocked) return;
     Sim *s = gForkState.load();
+    drawNewOpenIds(*s);
     for (Device &device : s->world.devices) {
         for (Port &port : device.ports) {
             if (port.lockOwner != kLockHeldByFault) {
@@ -404,15 +406,14 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
         return node != nullptr ? client::ioctl(fd, node, request, argument)
                                : real::ioctl(fd, request, argument);
     }
-    // Only a regular file can be a node's (nodeFiles.h): a terminal's or a
-    // socket's request goes on without a look at the state.
-    struct stat status {};
-    if (paths::rawFstat(fd, status) != 0 || !S_ISREG(status.st_mode))
-        return real::ioctl(fd, request, argument);
+    // A descriptor without an open id (nodeFiles.h) is no node: a terminal's
+    // or a socket's request goes on without a look at the state.
+    const uint64_t openId = openIdOf(fd);
+    if (openId == 0) return real::ioctl(fd, request, argument);
     Inside inside;
     if (inside.reentered()) return fail(EDEADLK);
     bool node = true;
-    int result = deviceIoctl(fd, request, argument, node);
+    int result = deviceIoctl(fd, openId, request, argument, node);
     return node ? result : real::ioctl(fd, request, argument);
 }
 

@@ -21,7 +21,8 @@
 
 namespace zelsim::remote {
 
-inline ssize_t sendWithDescriptor(int socket, const void *data, size_t length, int fd) {
+inline ssize_t sendWithDescriptor(int socket, const void *data, size_t length, int fd,
+                                  int flags = 0) {
     iovec part{const_cast<void *>(data), length};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};
@@ -38,7 +39,7 @@ inline ssize_t sendWithDescriptor(int socket, const void *data, size_t length, i
     }
     ssize_t n;
     do {
-        n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+        n = ::sendmsg(socket, &message, MSG_NOSIGNAL | flags);
     } while (n < 0 && errno == EINTR);
     return n;
 }

@@ -10,6 +10,11 @@
 // as the open file exists. Whether an open file is still open anywhere is
 // then a question the kernel answers (F_OFD_GETLK), which is how a bus lock
 // held by a program that closed its node, or died, is found free at once.
+//
+// A descriptor is told a node by its offset alone (one lseek, no look at
+// the state without need): ids lie in a range no file of a program reaches
+// by chance (from 2^42, with bits drawn at random for each process), and
+// the table of opens says which node and world an id belongs to.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +38,16 @@ enum class NodeLookup {
 // `flags` kept); the new descriptor, or -1 with errno.
 int openNodeFile(Sim &s, unsigned node, int flags);
 
+// The open id `fd` carries, or 0 for a descriptor that carries none (any
+// other file, pipe, socket or terminal); errno is left as it was.
+uint64_t openIdOf(int fd);
+
+// In a forked child, under the state mutex: its opens take ids of another
+// draw than its parent's (both open the same node files).
+void drawNewOpenIds(Sim &s);
+
+// Under the state mutex: what the open `openId` is (0: none).
+NodeLookup lookupOpen(const Sim &s, uint64_t openId, NodeRef &ref);
 // Under the state mutex: what `fd` is.
 NodeLookup lookupNode(const Sim &s, int fd, NodeRef &ref);
 

@@ -216,7 +216,10 @@ bool drainSocket(const OpenNode &open, Request &request, Reply &reply) {
                 std::min<uint32_t>(request.dataLength, static_cast<uint32_t>(n - kRequestHeader));
             int memory = -1;
             answerNode(open, request, reply, memory);
-            sendWithDescriptor(replyTo, &reply, kReplyHeader + reply.dataLength, memory);
+            // Never waits: a client that does not read its replies must not
+            // keep this thread (and so the node and its locks) past its close.
+            sendWithDescriptor(replyTo, &reply, kReplyHeader + reply.dataLength, memory,
+                               MSG_DONTWAIT);
         }
         ::close(replyTo);
     }

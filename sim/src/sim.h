@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,14 @@ struct NodeFiles {
     std::map<std::string, std::string> properties;  // raw content of properties/<name>
     std::map<std::string, int> unopenable;          // file -> errno of every fopen
     std::map<std::string, unsigned> fopenAttempts;  // file -> attempts
-    // The kernel file that stands for the node (nodeFiles.h) and its
-    // identity (device, inode).
+    // The kernel file that stands for the node (nodeFiles.h).
     std::string file;
-    std::pair<uint64_t, uint64_t> identity{};
+};
+
+// One open of a node (nodeFiles.h): which node, in which world.
+struct OpenRecord {
+    unsigned node = 0;
+    uint64_t generation = 0;
 };
 
 struct Countdown {
@@ -69,8 +74,10 @@ struct Sim {
     std::vector<NodeFiles> files;
     bool treePresent = true;
 
-    uint64_t nextOpenId = 1;  // the id of the next open of a node (nodeFiles.h)
-    std::set<std::pair<uint64_t, uint64_t>> retiredNodes;  // node files of replaced worlds
+    // Opens of nodes by their id (nodeFiles.h), and what makes the next id.
+    std::unordered_map<uint64_t, OpenRecord> opens;
+    uint64_t openSalt = 0, retiredSalt = 0;
+    uint32_t openCounter = 0;
     Faults faults;
     LogRing<zelsim_log_record> log{kLogCapacity};
     std::array<unsigned long, ZELSIM_CALL_KIND_COUNT> counts{};
@@ -103,9 +110,9 @@ bool findNodeFile(const Sim &s, const std::string &procPath, unsigned &node, std
 // Under the mutex: the device of the node `node` of the world as it is, or nullptr.
 Device *deviceOf(Sim &s, unsigned node);
 
-// Command handling (device.cpp): runs one ioctl on a node descriptor.
-// Returns 0, or -1 with errno set; `node` false (and nothing done) when
-// `fd` is no node.
-int deviceIoctl(int fd, unsigned long request, void *argument, bool &node);
+// Command handling (device.cpp): runs one ioctl on a node descriptor `fd`
+// that carries `openId` (nodeFiles.h). Returns 0, or -1 with errno set;
+// `node` false (and nothing done) when the id is no open of a node.
+int deviceIoctl(int fd, uint64_t openId, unsigned long request, void *argument, bool &node);
 
 }  // namespace zelsim

@@ -98,9 +98,6 @@ void dropTree() {
 void writeTree(Sim &s) {
     removeTree(s);
     if (s.root.empty()) makeRoot(s);
-    for (const NodeFiles &files : s.files) {
-        if (files.identity.second != 0) s.retiredNodes.insert(files.identity);
-    }
     s.files.clear();
     for (size_t n = 0; n < s.world.devices.size(); ++n) {
         const Device &device = s.world.devices[n];
