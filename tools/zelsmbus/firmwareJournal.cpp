@@ -22,7 +22,6 @@
 #include "failure.h"
 #include "firmwareImage.h"
 #include "flashWriterLock.h"
-#include "session.h"
 #include "statusText.h"
 
 namespace zelsmbus_tool {
