@@ -72,6 +72,10 @@ std::optional<uint16_t> readFlashIdentifier(const FlashWriterLock &, tSMBusHandl
     return found;
 }
 
+bool restFlash(const FlashWriterLock &, tSMBusHandle *handle) {
+    return onFlash(handle, nZELSMBUS000::tFlashAccess::write, [](auto &, uint16_t, tStatus &) {});
+}
+
 bool bootHeaderIntact(const FlashWriterLock &, tSMBusHandle *handle) {
     bool intact = false;
     const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read,

@@ -36,6 +36,12 @@ std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &held, tSMBusHa
 // reading (nothing else is sent); nullopt when it does not answer.
 std::optional<uint16_t> readFlashIdentifier(const FlashWriterLock &held, tSMBusHandle *handle);
 
+// Brings the flash to rest by its own means, as a writer does first (a
+// writer killed in the middle may have left it busy or programming, when it
+// answers no identification); true when it then identifies itself. Sends the
+// device control instructions: only once the user agreed to write.
+bool restFlash(const FlashWriterLock &held, tSMBusHandle *handle);
+
 // Device 0x9D17: whether the boot header that starts its firmware reads back
 // as a verified update leaves it (an update cut short leaves it erased).
 bool bootHeaderIntact(const FlashWriterLock &held, tSMBusHandle *handle);

@@ -244,7 +244,8 @@ void checkRestoreImage(const FirmwareArgs &args, const std::string &image,
 // update (whose own backup stays). Its path and what it holds; empty when
 // there is none.
 Backup saveBackup(const FirmwareArgs &args, const Session &session, const FirmwareCheck &image,
-                  const BoardIdentity &board, const std::optional<FirmwareJournal> &unfinished) {
+                  const BoardIdentity &board, const std::optional<FirmwareJournal> &unfinished,
+                  bool flashAnswered) {
     if (args.restore) {
         // The backup being written back is the one to come back to.
         return {absolutePath(args.image), factsOf(image)};
@@ -267,6 +268,13 @@ Backup saveBackup(const FirmwareArgs &args, const Session &session, const Firmwa
     std::cout << "Reading the installed firmware for the backup..." << std::endl;
     InstalledImage saved;
     try {
+        // A flash that did not answer the reading before the question may be
+        // held by a writer that was killed: now that writing is agreed, it is
+        // brought to rest first (in a dry run the reading says what it finds).
+        if (!flashAnswered && !args.dryRun) {
+            const FlashWriterLock held(session.handle(), args.resource);
+            restFlash(held, session.handle());
+        }
         saved = readInstalledImage(session.handle(), args.resource, image.header.pinOutAddress,
                                    image.header.offset);
     } catch (const ToolError &error) {
@@ -442,7 +450,8 @@ void runFirmware(FirmwareArgs args) {
     }
     if (pinOutPlan.writeBack && !args.dryRun)
         writePinOutBack(args, session, verdict.header, pinOutPlan, board);
-    const Backup backup = saveBackup(args, session, verdict, boardIdentity, unfinished);
+    const Backup backup =
+        saveBackup(args, session, verdict, boardIdentity, unfinished, board.has_value());
     if (args.dryRun) {
         std::cout << "Dry run: every check passed; nothing was written.\n";
         return;

@@ -137,6 +137,8 @@ void saveBackupFile(const std::string &path, const std::string &text) {
                             std::strerror(errno));
         }
         std::cout << "The earlier backup is kept as " << previous << ".\n";
+        writeFileAtomically(target, text);
+        return;
     }
     writeFileAtomically(path, text);
 }

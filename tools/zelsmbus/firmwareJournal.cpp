@@ -83,6 +83,18 @@ bool simulatedWorld() {
            inProcessWorld();
 }
 
+// A journal of another world: never resumed here, renamed FILE.other (a dry
+// run only says it would be).
+void setAside(const std::string &path, const std::string &then, const std::string &here,
+              bool dryRun) {
+    const std::string aside = path + ".other";
+    if (!dryRun && rename(path.c_str(), aside.c_str()) != 0)
+        throw ToolError("cannot set aside the journal " + path + ": " + std::strerror(errno));
+    std::cout << "The journal " << path << " was written for another board or world (world "
+              << then << " there, " << here << " here): it is not resumed here, and "
+              << (dryRun ? "would be" : "was") << " set aside as " << aside << ".\n";
+}
+
 void removeTree(const std::string &path) {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
@@ -552,12 +564,7 @@ BoardJournal::BoardJournal(const BoardIdentity &board, const std::string &resour
                             "(mv " + path + " " + path + ".broken) and run the command again");
         }
         if (reading.journal->board.world != board.world) {
-            const std::string aside = path + ".other";
-            if (rename(path.c_str(), aside.c_str()) != 0)
-                throw ToolError("cannot set aside the journal " + path + ": " + std::strerror(errno));
-            std::cout << "The journal " << path << " was written for another board or world (world "
-                      << reading.journal->board.world << " there, " << board.world
-                      << " here): it is not resumed here, and was set aside as " << aside << ".\n";
+            setAside(path, reading.journal->board.world, board.world, dryRun);
             continue;
         }
         if (!reading.journal->board.matches(board)) {
@@ -590,12 +597,7 @@ BoardJournal::BoardJournal(const BoardIdentity &board, const std::string &resour
                             "way, " + moveAway);
     }
     if (!old->world.empty() && old->world != board.world) {
-        const std::string aside = legacy + ".other";
-        if (rename(legacy.c_str(), aside.c_str()) != 0)
-            throw ToolError("cannot set aside the journal " + legacy + ": " + std::strerror(errno));
-        std::cout << "The journal " << legacy << " was written for another board or world (world "
-                  << old->world << " there, " << board.world
-                  << " here): it is not resumed here, and was set aside as " << aside << ".\n";
+        setAside(legacy, old->world, board.world, dryRun);
         return;
     }
     const bool sameBoard = !old->world.empty() && old->pci == board.pciLocation &&
