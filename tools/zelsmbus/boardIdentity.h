@@ -26,8 +26,10 @@ struct BoardIdentity {
     // a killed update does not identify itself).
     std::string fileStem() const;
     // The same board: the same world, PCI location and identity, and the same
-    // flash device where both sides know it.
-    bool matches(const BoardIdentity &other) const;
+    // flash device where both sides know it. With anySimulatedWorld, two
+    // simulated worlds count as one (a simulated board's backup may go back
+    // into another world's board of that make; never into the hardware's).
+    bool matches(const BoardIdentity &other, bool anySimulatedWorld = false) const;
     // One line: "world=...;pci=...;ids=...;flash=..." (the form files carry).
     std::string text() const;
     static std::optional<BoardIdentity> fromText(const std::string &text);

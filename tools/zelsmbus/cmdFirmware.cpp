@@ -222,7 +222,7 @@ void checkRestoreImage(const FirmwareArgs &args, const std::string &image,
                         "made by zelsmbus-mkimage, or saved by an older zelsmbus)",
                         std::nullopt, force);
     }
-    if (!saved->matches(board)) {
+    if (!saved->matches(board, true)) {
         throw ToolError(args.image + " was saved from another board (" + saved->describe() +
                             "), not from this one (" + board.describe() + ")",
                         std::nullopt, force);
@@ -297,7 +297,9 @@ Backup saveBackup(const FirmwareArgs &args, const Session &session, const Firmwa
             std::cout << "; the backup " << backup << " stays.\n";
             const std::string text = readFile(backup);
             const FirmwareCheck kept = checkFirmwareImage(text);
-            if (kept.problems.empty() && imageBoard(text) && imageBoard(text)->matches(board)) return {backup, factsOf(kept)};
+            const std::optional<BoardIdentity> keptBoard = imageBoard(text);
+            if (kept.problems.empty() && keptBoard && keptBoard->matches(board))
+                return {backup, factsOf(kept)};
             return {};
         }
         std::cout << ".\n";
@@ -308,7 +310,7 @@ Backup saveBackup(const FirmwareArgs &args, const Session &session, const Firmwa
                   << ") would be saved to " << backup << '\n';
         return {backup, std::nullopt};
     }
-    saveBackupFile(backup, saved.text);
+    saveBackupFile(backup, withBoard(saved.text, board));
     std::cout << "Saved the installed firmware (" << saved.byteCount << " bytes, version "
               << hex8(saved.version) << ") to " << backup << '\n';
     return {backup, ImageFacts{saved.version, uint32_t(saved.byteCount), saved.crc}};

@@ -64,15 +64,14 @@ std::string showVersion(uint32_t value) {
     return text;
 }
 
-// The image's header with the board and the time of the reading added.
+}  // namespace
+
 std::string withBoard(const std::string &image, const BoardIdentity &board) {
     const size_t end = image.find("\r\n\r\n");
     if (end == std::string::npos) return image;
     return image.substr(0, end) + "\r\nBoard::" + board.text() + "\r\nSaved::" + localTimeNow() +
            image.substr(end);
 }
-
-}  // namespace
 
 void rememberInstalledImage(const BoardIdentity &board, const FirmwareCheck &image,
                             double seconds) {
@@ -94,8 +93,12 @@ void rememberInstalledImage(const BoardIdentity &board, const FirmwareCheck &ima
 
 double lastUpdateSeconds(const BoardIdentity &board) {
     try {
+        // The record is this board's by its name; in a simulated world inside
+        // a process the world differs every time, the device does not.
         const std::optional<InstalledRecord> record = readRecord(installedRecordPath(board));
-        return record && record->board == board.text() ? record->seconds : 0;
+        const std::optional<BoardIdentity> then =
+            record ? BoardIdentity::fromText(record->board) : std::nullopt;
+        return then && then->flashId == board.flashId ? record->seconds : 0;
     } catch (const ToolError &) {
         return 0;
     }
@@ -241,8 +244,7 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
     fields.pinOutVersion = board->version;
     fields.offset = board->flashId == 0xBF8E ? offset : 0;
     fields.version = installed.version;
-    installed.text = withBoard(
-        nZELSMBUS000::formatFirmwareImage(fields, bytes.data(), bytes.size()), installed.board);
+    installed.text = nZELSMBUS000::formatFirmwareImage(fields, bytes.data(), bytes.size());
     return installed;
 }
 

@@ -37,13 +37,15 @@ struct InstalledImage {
 
 // Reads the region twice (the readings must agree: a flash that answers all
 // ones or a changing region gives no image) and builds the header from the
-// board's attributes, its pin-out word at pinOutAddress and the region, with
-// two more lines: "Board::" (the board's identity, BoardIdentity::text()) and
-// "Saved::" (the local time). On 0xBF8E the region starts at offset and its
-// two trailer bytes are left out (an update writes them). Throws ToolError
-// with the next step when it cannot.
+// board's attributes, its pin-out word at pinOutAddress and the region. On
+// 0xBF8E the region starts at offset and its two trailer bytes are left out
+// (an update writes them). Throws ToolError with the next step when it cannot.
 InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resource,
                                   uint32_t pinOutAddress, uint32_t offset);
+
+// A backup's image: the image with two more header lines, "Board::" (the
+// board's identity, BoardIdentity::text()) and "Saved::" (the local time).
+std::string withBoard(const std::string &image, const BoardIdentity &board);
 
 // The board an image's "Board::" line names; nullopt when it names none (an
 // image made by zelsmbus-mkimage, or saved by an older zelsmbus).
