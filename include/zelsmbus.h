@@ -1011,7 +1011,9 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  * unless the call answers `ZELSMBUS_ERROR_REGION_DAMAGED`; on the other types
  * it may be erased or partly written: call again with the same image before
  * restarting the board. On every device a pin-out word the update erased is
- * programmed back, so that the same call can be made again. The image format
+ * programmed back, so that the same call can be made again; on 0x9D17, whose
+ * update also erases sector 0 (the boot header's), a pin-out word kept there
+ * is programmed back after a successful update too. The image format
  * and what is checked in which order are described in zelsmbus-image(5);
  * `zelsmbus-mkimage` makes images.
  *
@@ -1036,7 +1038,8 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  *         subsystem identifier differs from the controller's; the image's
  *         pin-out version differs from the low byte of the board's pin-out
  *         word (bits 8 to 15 on 0x9D17; a word read as all ones is read again,
- *         and an erased word is version 255). Nothing was erased.
+ *         and an erased word is version 255); on 0x9D17 the pin-out address
+ *         lies in the boot header (below 0x24). Nothing was erased.
  * \retval ZELSMBUS_ERROR_TOO_LARGE (-52019) the firmware is larger than the
  *         flash region (on 0xBF8E: reaches into its two trailer bytes);
  *         nothing was erased.
@@ -1046,7 +1049,8 @@ ZELSMBUS_API int32_t ZELSMBusGetChassisEEPROM(tSMBusHandle *handle, uint32_t off
  * \retval ZELSMBUS_ERROR_CORRUPT_DATA (-52023) the decoded payload's length or
  *         checksum differs from the header's; nothing was erased.
  * \retval ZELSMBUS_ERROR_VERIFY_FAILED (-52018) the region (or 0x9D17's boot
- *         header) read back differs from what was written; on 0x1010 the
+ *         header, or a pin-out word it keeps in sector 0) read back differs
+ *         from what was written; on 0x1010 the
  *         previous firmware is back in full, elsewhere call again with the
  *         same image before restarting the board.
  * \retval ZELSMBUS_ERROR_REGION_DAMAGED (-52032) 0x1010 only: once its erase

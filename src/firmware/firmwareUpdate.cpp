@@ -127,6 +127,12 @@ void checkImageAgainstController(iSMBusController &controller, iRegisterPort &po
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
         return;
     }
+    // A pin-out word that activation's boot header would overwrite could not
+    // be kept: refused before anything is erased.
+    if (device->activation && header.pinOutAddress < kBootHeaderBytes) {
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_NOT_SUPPORTED);
+        return;
+    }
     // On 0xBF8E an image reaching into the trailer's two bytes could never
     // verify: refused before anything is erased.
     if (firmwareCapacity(flashId) < header.byteCount)
@@ -207,6 +213,20 @@ void restorePinOut(iRegisterPort &port, const tFlashChip &device, const tPinOut 
     programFlashBytes(port, device.id, pinOut.address, pinOut.bytes, pinOut.length, own);
 }
 
+// A device that erases its boot sector along with the region (0x9D17: sector
+// 0, where the boot header lies) also erases a pin-out word kept there,
+// outside the region; a verified update programs it back and reads it back.
+void keepPinOutOfBootSector(iRegisterPort &port, const tFlashChip &device, const tPinOut &pinOut,
+                            tStatus &status) {
+    if (status.isFatal() || !device.activation || pinOut.erased ||
+        pinOut.address >= device.eraseBytes)
+        return;
+    programFlashBytes(port, device.id, pinOut.address, pinOut.bytes, pinOut.length, status);
+    const tPinOut now = readPinOut(port, device, pinOut.address, status);
+    if (!status.isFatal() && std::memcmp(now.bytes, pinOut.bytes, pinOut.length) != 0)
+        ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_VERIFY_FAILED);
+}
+
 // The region holds neither the old firmware nor the new: that outranks
 // whatever failure led here.
 void reportDamaged(tStatus &status) {
@@ -281,6 +301,7 @@ void writeFirmware(iSMBusController &controller, uint32_t length, const char *im
         if (!indirectBootHeaderIntact(port, status) && !status.isFatal())
             ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_VERIFY_FAILED);
     }
+    if (device.activation && verified) keepPinOutOfBootSector(port, device, pinOut, status);
     if (erasing && status.isFatal())
         recover(port, device, header.offset, saved.get(), readBack.get(), pinOut, status);
 }

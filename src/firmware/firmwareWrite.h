@@ -39,6 +39,10 @@ void programFlashBytes(iRegisterPort &port, uint16_t flashId, uint32_t address,
 // ZELSMBUS_ERROR_REGION_DAMAGED).
 bool firmwareRefusedBeforeErase(int32_t code);
 
+// The bytes at flash address 0 that activation writes on 0x9D17 (its boot
+// header, 18 sixteen-bit words); the rest of sector 0 is erased with it.
+inline constexpr uint32_t kBootHeaderBytes = 36;
+
 // Makes device 0x9D17 restart from the freshly written region.
 void activateIndirectFirmware(iRegisterPort &port, tStatus &status);
 // Whether 0x9D17's boot header reads back as activation writes it.

@@ -19,6 +19,7 @@ namespace {
 constexpr uint16_t kBootHeader[18] = {0xAA99, 0x5566, 0x2000, 0x0000, 0x3002, 0x0001,
                                       0x0030, 0x0000, 0x3000, 0x8001, 0x0000, 0x000F,
                                       0x2000, 0x0000, 0x2000, 0x0000, 0x2000, 0x0000};
+static_assert(sizeof kBootHeader == kBootHeaderBytes, "the header's size is known to callers");
 
 // Polls the device after an erase until it is no longer busy, a sleep after
 // each reading; any of its error bits refuses.

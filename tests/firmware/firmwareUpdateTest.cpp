@@ -118,6 +118,33 @@ TEST_F(FirmwareUpdate, BootHeaderIsReadBackOnceTheDeviceIsIdle) {
     EXPECT_GE(polls, 2u) << "the header was read back without asking the device";
 }
 
+// 0x9D17 erases sector 0 (the boot header's) with its region: a pin-out word
+// kept there outlives every update, so that the next one still finds it; a
+// word the boot header itself would overwrite is refused before the erase.
+TEST_F(FirmwareUpdate, PinOutWordInTheBootSectorOutlivesUpdates9D17) {
+    tFlashDevice bootSector = flashworld::k9D17;
+    bootSector.pinOutAddress = 0x100;
+    prepare(bootSector);
+    for (int update = 0; update < 2; ++update) {
+        // The first update's activation has the controller report its version.
+        const std::string text = image(0x1000);
+        EXPECT_EQ(ZELSMBusWriteFirmware(&handle, uint32_t(text.size()), text.data(),
+                                        ZELSMBUS_FIRMWARE_FORCE),
+                  0)
+            << "update " << update;
+        uint8_t word[2] = {};
+        controller->model.readArray(0x100, word, 2);
+        EXPECT_EQ(word[0], kPinOut) << "update " << update;
+        EXPECT_EQ(word[1], kPinOut) << "update " << update;
+    }
+    EXPECT_NE(region(), installed);
+
+    bootSector.pinOutAddress = 0x10;
+    prepare(bootSector);
+    EXPECT_EQ(write(image(0x1000)), -52002);
+    EXPECT_EQ(region(), installed) << "the refused image erased the region";
+}
+
 // What the update has sent so far, as the hooks below count it.
 struct Progress {
     uint32_t command = 0;         // the serial command word last written (register 64)

@@ -60,6 +60,18 @@ TEST_P(BoardFlash, ReadsSendOnlyReadsAndChangeNothing) {
     const auto read = zelsmbus_tool::readFirmwareRegion(held, handle, board->flashId, device.offset);
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(*read, region());
+    EXPECT_EQ(zelsmbus_tool::readFlashIdentifier(held, handle), device.flashId);
+    // The old firmware was installed without a boot header; 0x9D17 tells once it is there.
+    EXPECT_FALSE(zelsmbus_tool::bootHeaderIntact(held, handle));
+    if (device.flashId == 0x9D17) {
+        const uint8_t header[36] = {0xAA, 0x99, 0x55, 0x66, 0x20, 0x00, 0x00, 0x00, 0x30,
+                                    0x02, 0x00, 0x01, 0x00, 0x30, 0x00, 0x00, 0x30, 0x00,
+                                    0x80, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x20, 0x00, 0x00,
+                                    0x00, 0x20, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00};
+        ASSERT_EQ(zelsim_flash_write(device.node, 0, header, sizeof header), 0);
+        EXPECT_TRUE(zelsmbus_tool::bootHeaderIntact(held, handle));
+        zelsim_flash_write(device.node, 0, before.data(), sizeof header);
+    }
 
     EXPECT_TRUE(foreignInstructions({0xAB, 0x03}).empty());
     EXPECT_EQ(wholeArray(), before);

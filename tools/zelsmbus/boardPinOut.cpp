@@ -64,6 +64,28 @@ bool onFlash(tSMBusHandle *handle, nZELSMBUS000::tFlashAccess access, Procedure 
 
 uint32_t firmwareRegionSize(uint16_t flashId) { return nZELSMBUS000::firmwareRegionSize(flashId); }
 
+std::optional<uint16_t> readFlashIdentifier(const FlashWriterLock &, tSMBusHandle *handle) {
+    uint16_t found = 0;
+    const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read,
+                              [&](auto &, uint16_t flashId, tStatus &) { found = flashId; });
+    if (!read) return std::nullopt;
+    return found;
+}
+
+bool restFlash(const FlashWriterLock &, tSMBusHandle *handle) {
+    return onFlash(handle, nZELSMBUS000::tFlashAccess::write, [](auto &, uint16_t, tStatus &) {});
+}
+
+bool bootHeaderIntact(const FlashWriterLock &, tSMBusHandle *handle) {
+    bool intact = false;
+    const bool read = onFlash(handle, nZELSMBUS000::tFlashAccess::read,
+                              [&](auto &port, uint16_t flashId, tStatus &status) {
+                                  if (flashId != nZELSMBUS000::kFlashId9D17) return;
+                                  intact = nZELSMBUS000::indirectBootHeaderIntact(port, status);
+                              });
+    return read && intact;
+}
+
 std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &, tSMBusHandle *handle,
                                            uint32_t pinOutAddress) {
     BoardPinOut board{0, 0, false, 0};

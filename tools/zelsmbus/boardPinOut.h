@@ -32,6 +32,20 @@ struct BoardPinOut {
 std::optional<BoardPinOut> readBoardPinOut(const FlashWriterLock &held, tSMBusHandle *handle,
                                            uint32_t pinOutAddress);
 
+// The flash device's identifier, read as the library reads it before a
+// reading (nothing else is sent); nullopt when it does not answer.
+std::optional<uint16_t> readFlashIdentifier(const FlashWriterLock &held, tSMBusHandle *handle);
+
+// Brings the flash to rest by its own means, as a writer does first (a
+// writer killed in the middle may have left it busy or programming, when it
+// answers no identification); true when it then identifies itself. Sends the
+// device control instructions: only once the user agreed to write.
+bool restFlash(const FlashWriterLock &held, tSMBusHandle *handle);
+
+// Device 0x9D17: whether the boot header that starts its firmware reads back
+// as a verified update leaves it (an update cut short leaves it erased).
+bool bootHeaderIntact(const FlashWriterLock &held, tSMBusHandle *handle);
+
 // The firmware region of the board's flash device (0x1010: 0x10000 bytes at 0;
 // 0xBF8E: 0x80000 bytes at offset; 0x9D17: 0x300000 bytes at 0x300000), read
 // once the device is identified, sending it nothing but reads; nullopt when a

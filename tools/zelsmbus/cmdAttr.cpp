@@ -156,6 +156,15 @@ void listAll(const Session &session) {
 // register or the configuration flag in the controller's flash. The
 // unrestricted flag belongs to the command's own session and ends with it, so
 // setting it writes nothing and does not ask.
+// The configuration flag lives in the flash: its busy answer comes from the
+// controller's flash lock (a firmware update or another set), not the bus lock.
+void checkFlashBusy(const AttributeInfo &info, int32_t status, const std::string &what) {
+    if (info.id != ZELSMBUS_ATTR_CONFIG_FLAG || status != ZELSMBUS_ERROR_BUSY) return;
+    throw ToolError(what + ": another program is writing the controller's flash", status,
+                    "wait until it is done (a firmware update takes minutes), then run the "
+                    "command again");
+}
+
 void confirmSet(const AttributeInfo &info, uint64_t value, const std::string &resource) {
     if (info.id == ZELSMBUS_ATTR_UNRESTRICTED) return;
     std::string danger;
@@ -199,8 +208,9 @@ void runAttr(const AttrArgs &args) {
     const std::string label = info->name + " (" + std::to_string(info->id) + ")";
     if (newValue) {
         confirmSet(*info, *newValue, args.resource);
-        checkTransfer(ZELSMBusSetAttribute(session.handle(), info->id, &*newValue),
-                      "cannot set " + label + " on " + args.resource, kAccessHint);
+        const int32_t status = ZELSMBusSetAttribute(session.handle(), info->id, &*newValue);
+        checkFlashBusy(*info, status, "cannot set " + label + " on " + args.resource);
+        checkTransfer(status, "cannot set " + label + " on " + args.resource, kAccessHint);
         // The unrestricted flag belongs to the session, which ends with this command.
         const bool sessionOnly = info->id == ZELSMBUS_ATTR_UNRESTRICTED;
         if (commonOptions().json) {
@@ -220,6 +230,7 @@ void runAttr(const AttrArgs &args) {
         return;
     }
     const AttrReading reading = readAttribute(session, *info);
+    checkFlashBusy(*info, reading.status, "cannot read " + label + " on " + args.resource);
     checkTransfer(reading.status, "cannot read " + label + " on " + args.resource, kAccessHint);
     if (commonOptions().json) {
         JsonWriter json(std::cout);

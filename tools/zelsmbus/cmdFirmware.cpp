@@ -86,10 +86,16 @@ void printHeader(const std::string &path, const FirmwareCheck &check) {
               << "  size:             " << h.byteCount << " bytes, CRC " << hex8(h.crc) << '\n';
 }
 
+std::string versionOfWord(uint16_t flashId, uint32_t word) {
+    // The version is the word's first byte in the flash.
+    return std::to_string(flashId == 0x9D17 ? (word >> 8) & 0xFFu : word & 0xFFu);
+}
+
 // What the journal of an update that did not finish says, in words.
 void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
-    std::cout << "An earlier update of " << journal.resource << " did not finish: started "
-              << journal.started << " with " << journal.image << ", ";
+    std::cout << "An earlier update of this board (" << journal.board.describe()
+              << ") did not finish: started " << journal.started << " with " << journal.image
+              << ", ";
     if (journal.phase == "writing") {
         std::cout << "it was stopped (killed, or the system lost power) while it wrote the flash.";
     } else {
@@ -98,14 +104,31 @@ void tellUnfinished(const FirmwareJournal &journal, const std::string &path) {
     std::cout << "\n(journal " << path << ")\n";
 }
 
+ImageFacts factsOf(const FirmwareCheck &check) {
+    return ImageFacts{check.header.version, check.header.byteCount, check.header.crc};
+}
+
 // Codes with which the library refuses before it erases anything.
 bool refusedBeforeErase(int32_t status) { return nZELSMBUS000::firmwareRefusedBeforeErase(status); }
 
+// The command that completes what this one started, with the flags it needs.
+std::string sameCommand(const FirmwareArgs &args) {
+    if (args.restore) return "zelsmbus firmware --restore " + args.resource;
+    return std::string("zelsmbus firmware ") + (args.force ? "--force " : "") + args.resource +
+           " " + args.image;
+}
+
 // The failure of the update itself, with what to do next.
 [[noreturn]] void updateFailed(const FirmwareArgs &args, int32_t status, const std::string &journal,
-                               const std::string &backup) {
+                               const std::string &backup, bool resumed) {
     const std::string what = "the firmware update of " + args.resource + " failed";
-    const std::string again = "zelsmbus firmware " + args.resource + " " + args.image;
+    const std::string again = sameCommand(args);
+    if (refusedBeforeErase(status) && resumed) {
+        throw ToolError(what, status,
+                        "nothing was written: the flash is as the update that did not finish "
+                        "left it. Do not restart the board: mend the cause and run `" + again +
+                            "` (the journal " + journal + " stays)");
+    }
     if (status == ZELSMBUS_ERROR_BUSY) {
         throw ToolError(what, status,
                         "another program is writing this controller's flash; wait until it "
@@ -114,79 +137,224 @@ bool refusedBeforeErase(int32_t status) { return nZELSMBUS000::firmwareRefusedBe
     if (status == ZELSMBUS_ERROR_NOT_SUPPORTED) {
         throw ToolError(what, status,
                         "the image does not suit this controller: its header version, flash "
-                        "device, flash offset, subsystem or pin-out version; the flash is "
-                        "unchanged");
+                        "device, flash offset, subsystem or pin-out version (on 0x9D17 a "
+                        "pin-out word the boot header would cover); the flash is unchanged");
     }
     if (refusedBeforeErase(status)) {
         throw ToolError(what, status, "the flash is unchanged; mend the cause and run " + again);
     }
     std::string hint = "do not restart the board: run `" + again + "` again (the journal " +
                        journal + " lets it complete the update)";
-    if (!backup.empty()) {
+    if (!backup.empty() && !args.restore) {
         hint += ", or write the saved firmware back with `zelsmbus firmware --restore " +
                 args.resource + "`";
     }
     throw ToolError(what, status, hint);
 }
 
-// The backup: taken from firmware that is whole, never over an interrupted
-// update (whose own backup stays). Returns its path, empty when there is none.
-std::string saveBackup(const FirmwareArgs &args, const Session &session,
-                       const FirmwareHeader &header,
+// Writes the journal where its failure must not hide the update's own: a
+// full disk costs the journal's newest line, never the report.
+void writeJournalQuietly(BoardJournal &journal, const FirmwareJournal &contents) {
+    try {
+        journal.write(contents);
+    } catch (const ToolError &error) {
+        std::cerr << "zelsmbus: warning: the journal could not be updated: " << error.what()
+                  << '\n';
+    }
+}
+
+void removeJournalQuietly(BoardJournal &journal) {
+    try {
+        journal.remove();
+    } catch (const ToolError &error) {
+        std::cerr << "zelsmbus: warning: " << error.what()
+                  << " (the next update of this board will say that this one did not finish)\n";
+    }
+}
+
+struct Backup {
+    std::string path;
+    std::optional<ImageFacts> facts;
+};
+
+// The image --restore writes: the one named, else the backup the unfinished
+// update took, else this board's own backup. Each must be a sound image that
+// names this board, and the backup an unfinished update took must still be
+// what it was then.
+std::string restoreImage(const FirmwareArgs &args, const BoardIdentity &board,
+                         const std::optional<FirmwareJournal> &unfinished) {
+    if (!args.image.empty()) return args.image;
+    if (unfinished) {
+        if (!unfinished->backup.empty()) return unfinished->backup;
+        throw ToolError("the update of " + args.resource + " that did not finish (started " +
+                            unfinished->started + ") took no backup (--no-backup): no file holds "
+                            "the firmware it replaced",
+                        std::nullopt,
+                        "complete that update (zelsmbus firmware " + args.resource + " " +
+                            unfinished->image + "), or name a backup of this board you trust: "
+                            "zelsmbus firmware --restore " + args.resource + " FILE");
+    }
+    const std::string own = defaultBackupPath(board);
+    if (isRegularFile(own)) return own;
+    const std::string legacy = legacyBackupPath(args.resource);
+    if (isRegularFile(legacy)) {
+        throw ToolError("this board has no backup (" + own + "); " + legacy +
+                            " was saved by an older zelsmbus under the name " + args.resource +
+                            " and does not record which board it came from",
+                        std::nullopt,
+                        "if it is this board's firmware, write it with `zelsmbus firmware --force " +
+                            args.resource + " " + legacy + "`");
+    }
+    throw ToolError("this board (" + board.describe() + ") has no backup: " + own +
+                        " does not exist",
+                    std::nullopt, "name the image to write: zelsmbus firmware --restore " +
+                                      args.resource + " FILE");
+}
+
+void checkRestoreImage(const FirmwareArgs &args, const std::string &image,
+                       const FirmwareCheck &verdict, const BoardIdentity &board,
                        const std::optional<FirmwareJournal> &unfinished) {
+    const std::optional<BoardIdentity> saved = imageBoard(image);
+    const std::string force = "if you are sure it suits this board, write it with `zelsmbus "
+                              "firmware --force " + args.resource + " " + args.image + "`";
+    if (!saved) {
+        throw ToolError(args.image + " does not record the board it was saved from (it was "
+                        "made by zelsmbus-mkimage, or saved by an older zelsmbus)",
+                        std::nullopt, force);
+    }
+    if (!saved->matches(board, true)) {
+        throw ToolError(args.image + " was saved from another board (" + saved->describe() +
+                            "), not from this one (" + board.describe() + ")",
+                        std::nullopt, force);
+    }
+    if (unfinished && unfinished->backupFacts && absolutePath(args.image) == unfinished->backup &&
+        !(*unfinished->backupFacts == factsOf(verdict))) {
+        const ImageFacts &then = *unfinished->backupFacts;
+        throw ToolError(args.image + " is not the backup taken before the update that did not "
+                        "finish: that held version " + hex8(then.version) + ", " +
+                            std::to_string(then.byteCount) + " bytes, CRC " + hex8(then.crc) +
+                            "; the file holds version " + hex8(verdict.header.version) + ", " +
+                            std::to_string(verdict.header.byteCount) + " bytes, CRC " +
+                            hex8(verdict.header.crc),
+                        std::nullopt, force);
+    }
+}
+
+// The backup: taken from firmware that is whole, never over an interrupted
+// update (whose own backup stays). Its path and what it holds; empty when
+// there is none.
+Backup saveBackup(const FirmwareArgs &args, const Session &session, const FirmwareCheck &image,
+                  const BoardIdentity &board, const std::optional<FirmwareJournal> &unfinished,
+                  bool flashAnswered) {
+    if (args.restore) {
+        // The backup being written back is the one to come back to.
+        return {absolutePath(args.image), factsOf(image)};
+    }
     if (unfinished) {
         if (!unfinished->backup.empty())
             std::cout << "The backup taken before that update stays: " << unfinished->backup
                       << '\n';
-        return unfinished->backup;
+        return {unfinished->backup, unfinished->backupFacts};
     }
     if (args.noBackup) return {};
-    const std::string backup =
-        absolutePath(args.backup.empty() ? defaultBackupPath(args.resource) : args.backup);
+    const std::string backup = absolutePath(args.backup.empty() ? defaultBackupPath(board)
+                                                                : args.backup);
+    const std::optional<bool> regular = isRegularFile(backup);
+    if (regular && !*regular) {
+        throw ToolError("the backup " + backup + " would not be a file that can be read back "
+                        "(it names a device, a FIFO, a folder or a link to nothing)",
+                        std::nullopt, "name a file with --backup, or update with --no-backup");
+    }
     std::cout << "Reading the installed firmware for the backup..." << std::endl;
     InstalledImage saved;
     try {
-        saved = readInstalledImage(session.handle(), args.resource, header.pinOutAddress,
-                                   header.offset);
+        // A flash that did not answer the reading before the question may be
+        // held by a writer that was killed: now that writing is agreed, it is
+        // brought to rest first (in a dry run the reading says what it finds).
+        if (!flashAnswered && !args.dryRun) {
+            const FlashWriterLock held(session.handle(), args.resource);
+            restFlash(held, session.handle());
+        }
+        saved = readInstalledImage(session.handle(), args.resource, image.header.pinOutAddress,
+                                   image.header.offset);
     } catch (const ToolError &error) {
         throw ToolError(std::string("no backup: ") + error.what(), error.code(),
                         (error.hint().empty() ? "" : error.hint() + "; or ") +
                             "update without a backup (--no-backup)");
     }
+    if (!saved.versionOfImage && !saved.notVerified.empty()) {
+        throw ToolError("no backup: the firmware region of " + args.resource +
+                            " is not firmware that verified whole (" + saved.notVerified +
+                            "), so it is not saved as a backup",
+                        std::nullopt,
+                        "an update was cut short without a journal of this tool: write the image "
+                        "with --no-backup (the earlier backup, if any, stays)");
+    }
+    if (saved.byteCount == image.installedLength && saved.crc == image.installedCrc) {
+        // A backup of the image itself would replace the firmware it replaced.
+        std::cout << "The flash already holds this image's firmware: no backup is taken";
+        if (isRegularFile(backup).value_or(false)) {
+            std::cout << "; the backup " << backup << " stays.\n";
+            const std::string text = readFile(backup);
+            const FirmwareCheck kept = checkFirmwareImage(text);
+            const std::optional<BoardIdentity> keptBoard = imageBoard(text);
+            if (kept.problems.empty() && keptBoard && keptBoard->matches(board))
+                return {backup, factsOf(kept)};
+            return {};
+        }
+        std::cout << ".\n";
+        return {};
+    }
     if (args.dryRun) {
         std::cout << "The backup (" << saved.byteCount << " bytes, version " << hex8(saved.version)
                   << ") would be saved to " << backup << '\n';
-    } else {
-        writeFileAtomically(backup, saved.text);
-        std::cout << "Saved the installed firmware (" << saved.byteCount << " bytes, version "
-                  << hex8(saved.version) << ") to " << backup << '\n';
+        return {backup, std::nullopt};
     }
-    return backup;
+    saveBackupFile(backup, withBoard(saved.text, board));
+    std::cout << "Saved the installed firmware (" << saved.byteCount << " bytes, version "
+              << hex8(saved.version) << ") to " << backup << '\n';
+    return {backup, ImageFacts{saved.version, uint32_t(saved.byteCount), saved.crc}};
 }
 
-// The journal knows the word an interrupted update erased: it goes back
-// first (in a dry run, the check goes on as if it had).
-void restorePinOutFromJournal(const FlashWriterLock &held, const FirmwareArgs &args,
-                              const Session &session, const FirmwareHeader &header,
-                              const std::optional<FirmwareJournal> &unfinished, uint16_t subsystem,
-                              std::optional<BoardPinOut> &board) {
-    const bool journalKnowsWord = unfinished && unfinished->pinOutKnown && board &&
-                                  unfinished->subsystemId == subsystem &&
-                                  unfinished->flashId == board->flashId &&
-                                  unfinished->pinOutAddress == header.pinOutAddress;
-    if (!board || !board->erased || !journalKnowsWord) return;
+// The journal knows the pin-out word an interrupted update erased; it is
+// checked against the image before anything is written.
+struct PinOutPlan {
+    bool writeBack = false;
+    uint32_t word = 0;
+};
+
+PinOutPlan planPinOut(const FirmwareArgs &args, const FirmwareHeader &header,
+                      const std::optional<FirmwareJournal> &unfinished,
+                      std::optional<BoardPinOut> &board) {
+    if (!board || !board->erased || !unfinished || !unfinished->pinOutKnown ||
+        unfinished->pinOutAddress != header.pinOutAddress)
+        return {};
+    const std::string version = versionOfWord(board->flashId, unfinished->pinOutWord);
     std::cout << "The pin-out word at " << hex8(header.pinOutAddress)
-              << " reads erased; the journal holds it (" << hex8(unfinished->pinOutWord) << ")";
-    if (args.dryRun) {
-        std::cout << ": it would be written back.\n";
-        board->version = unfinished->flashId == 0x9D17 ? (unfinished->pinOutWord >> 8) & 0xFFu
-                                                       : unfinished->pinOutWord & 0xFFu;
-        board->erased = false;
-        return;
+              << " reads erased; the journal holds it (" << hex8(unfinished->pinOutWord)
+              << ", pin-out version " << version << ")";
+    if (version != std::to_string(header.pinOutVersion)) {
+        std::cout << ".\n";
+        throw ToolError("the journal's pin-out word (version " + version +
+                            ") does not suit the image, made for pin-out version " +
+                            std::to_string(header.pinOutVersion) + "; nothing was written",
+                        std::nullopt,
+                        "use an image made for this board's pin-out version " + version);
     }
-    std::cout << ": writing it back.\n";
+    std::cout << (args.dryRun ? ": it would be written back.\n"
+                              : ": it is written back once you confirm.\n");
+    board->version = header.pinOutVersion;
+    board->erased = false;
+    return {true, unfinished->pinOutWord};
+}
+
+void writePinOutBack(const FirmwareArgs &args, const Session &session,
+                     const FirmwareHeader &header, const PinOutPlan &plan,
+                     std::optional<BoardPinOut> &board) {
+    std::cout << "Writing the pin-out word back." << std::endl;
+    const FlashWriterLock held(session.handle(), args.resource);
     if (!restorePinOutWord(held, session.handle(), board->flashId, header.pinOutAddress,
-                           unfinished->pinOutWord)) {
+                           plan.word)) {
         throw ToolError("the pin-out word of " + args.resource + " could not be written back",
                         std::nullopt,
                         "check the connection to the board and run the command again; "
@@ -196,19 +364,26 @@ void restorePinOutFromJournal(const FlashWriterLock &held, const FirmwareArgs &a
 }
 
 void runFirmware(FirmwareArgs args) {
-    const std::string journalFile = journalPath(args.resource);
-    std::optional<FirmwareJournal> unfinished = readJournalOfBoard(journalFile, args.resource);
+    if (args.image.empty() && !args.restore)
+        throw UsageError("IMAGE is required (it may be left out only with --restore)");
+    Session session(args.resource, false);
+    uint16_t subsystem = 0;
+    uint32_t installed = 0;
+    check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_SUBSYSTEM_ID, &subsystem),
+          "cannot read the subsystem of " + args.resource);
+    check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
+          "cannot read the firmware version of " + args.resource);
+    BoardIdentity boardIdentity = identifyBoard(session.handle(), args.resource);
+    BoardJournal journalFile(boardIdentity, args.resource, args.dryRun);
+    const std::optional<FirmwareJournal> unfinished = journalFile.unfinished();
+    // A flash a killed update left busy names itself only once at rest: the
+    // journal knows the device.
+    if (boardIdentity.flashId == 0 && unfinished) boardIdentity.flashId = unfinished->board.flashId;
     if (args.restore) {
-        if (args.image.empty()) {
-            args.image = unfinished && !unfinished->backup.empty()
-                             ? unfinished->backup
-                             : defaultBackupPath(args.resource);
-        }
+        args.image = restoreImage(args, boardIdentity, unfinished);
         args.force = true;     // the saved firmware is the installed version or older
         args.noBackup = true;  // the flash may be damaged: never save over the backup
     }
-    if (args.image.empty())
-        throw UsageError("IMAGE is required (it may be left out only with --restore)");
     const std::string image = readFile(args.image);
     const FirmwareCheck verdict = checkFirmwareImage(image);
     printHeader(args.image, verdict);
@@ -218,15 +393,14 @@ void runFirmware(FirmwareArgs args) {
         throw ToolError("the image " + args.image +
                         " is not a sound firmware image: " + list.substr(2));
     }
+    if (args.restore) checkRestoreImage(args, image, verdict, boardIdentity, unfinished);
+    if (unfinished) tellUnfinished(*unfinished, journalFile.path());
+    // Completing the unfinished update: its image is written whatever version
+    // the board reports by now (it may report the image's own already).
+    const bool completing =
+        unfinished && (unfinished->imageFacts ? *unfinished->imageFacts == factsOf(verdict)
+                                              : unfinished->image == absolutePath(args.image));
 
-    Session session(args.resource, false);
-    uint16_t subsystem = 0;
-    uint32_t installed = 0;
-    check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_SUBSYSTEM_ID, &subsystem),
-          "cannot read the subsystem of " + args.resource);
-    check(ZELSMBusGetAttribute(session.handle(), ZELSMBUS_ATTR_FIRMWARE_VERSION, &installed),
-          "cannot read the firmware version of " + args.resource);
-    if (unfinished) tellUnfinished(*unfinished, journalFile);
     // The pin-out word is read only from a controller the image is made for,
     // under the flash writer lock, which is let go before the question and
     // the update (the library takes it again for the update).
@@ -235,8 +409,8 @@ void runFirmware(FirmwareArgs args) {
     if (subsystemFits) {
         const FlashWriterLock held(session.handle(), args.resource);
         board = readBoardPinOut(held, session.handle(), verdict.header.pinOutAddress);
-        restorePinOutFromJournal(held, args, session, verdict.header, unfinished, subsystem, board);
     }
+    const PinOutPlan pinOutPlan = planPinOut(args, verdict.header, unfinished, board);
     std::cout << "Controller " << args.resource << ": subsystem " << hex4(subsystem)
               << ", firmware version " << hex8(installed);
     if (board) std::cout << ", pin-out version " << board->version;
@@ -262,7 +436,7 @@ void runFirmware(FirmwareArgs args) {
                             hex8(verdict.header.pinOutAddress) + ")",
                         std::nullopt, "use an image made for this board's pin-out version");
     }
-    if (verdict.header.version <= installed && !args.force && !unfinished) {
+    if (verdict.header.version <= installed && !args.force && !completing) {
         throw ToolError("the image's version " + hex8(verdict.header.version) +
                             " is not newer than the installed " + hex8(installed),
                         std::nullopt, "--force installs it anyway");
@@ -271,33 +445,40 @@ void runFirmware(FirmwareArgs args) {
     if (!args.dryRun) {
         std::cout << std::flush;
         confirmWrite(
-            "I will replace the firmware of " + args.resource + " with " + args.image + ".",
+            "I will " + std::string(pinOutPlan.writeBack ? "write the pin-out word back and " : "") +
+                "replace the firmware of " + args.resource + " with " + args.image + ".",
             "DANGER! An interrupted or wrong firmware update can leave the controller "
             "unusable.\nDo not switch the system off while it runs.");
     }
-    const std::string backup = saveBackup(args, session, verdict.header, unfinished);
+    if (pinOutPlan.writeBack && !args.dryRun)
+        writePinOutBack(args, session, verdict.header, pinOutPlan, board);
+    const Backup backup =
+        saveBackup(args, session, verdict, boardIdentity, unfinished, board.has_value());
     if (args.dryRun) {
         std::cout << "Dry run: every check passed; nothing was written.\n";
         return;
     }
 
     FirmwareJournal journal;
+    journal.board = boardIdentity;
     journal.resource = args.resource;
-    journal.subsystemId = subsystem;
-    journal.flashId = board ? board->flashId : 0;
-    recordBoard(journal, session.handle(), args.resource, verdict.header.pinOutAddress);
+    journal.installedVersion = installed;
+    journal.installedVersionKnown = true;
     journal.pinOutAddress = verdict.header.pinOutAddress;
     journal.pinOutKnown = board.has_value() && !board->erased;
     journal.pinOutWord = journal.pinOutKnown ? board->word : 0;
-    if (unfinished && !journal.pinOutKnown) {
+    if (unfinished && !journal.pinOutKnown && unfinished->pinOutAddress == journal.pinOutAddress) {
         journal.pinOutKnown = unfinished->pinOutKnown;
         journal.pinOutWord = unfinished->pinOutWord;
     }
     journal.image = absolutePath(args.image);
-    journal.backup = backup;
+    journal.imageFacts = factsOf(verdict);
+    journal.backup = backup.path;
+    journal.backupFacts = backup.facts;
+    journal.flags = args.force ? "--force" : "";
     journal.started = localTimeNow();
     journal.phase = "writing";
-    writeJournal(journalFile, journal);
+    journalFile.write(journal);
 
     std::cout << "Writing the firmware (erase, program, verify); Ctrl-C is held until it ends."
               << std::endl;
@@ -305,12 +486,11 @@ void runFirmware(FirmwareArgs args) {
     double seconds = 0;
     {
         HeldSignals held;
-        // Measured against the last update of this flash device, when known.
+        // Measured against the last update of this board, when known.
         Progress elapsed("Updating firmware (Ctrl-C is held)", errorIsTerminal(),
-                         lastUpdateSeconds(args.resource, board ? board->flashId : 0),
-                         verdict.decodedLength);
+                         lastUpdateSeconds(boardIdentity), verdict.decodedLength);
         status = ZELSMBusWriteFirmware(session.handle(), uint32_t(image.size()), image.data(),
-                                       args.force ? ZELSMBUS_FIRMWARE_FORCE : 0u);
+                                       args.force || completing ? ZELSMBUS_FIRMWARE_FORCE : 0u);
         seconds = elapsed.stop();
     }
     if (HeldSignals::received() != 0) {
@@ -319,17 +499,18 @@ void runFirmware(FirmwareArgs args) {
     }
     if (status < 0) {
         if (refusedBeforeErase(status)) {
-            removeJournal(journalFile);
+            // Nothing was written: the journal says again what it said before.
+            if (unfinished) writeJournalQuietly(journalFile, *unfinished);
+            else removeJournalQuietly(journalFile);
         } else {
             journal.phase = "failed " + std::to_string(status);
-            writeJournal(journalFile, journal);
+            writeJournalQuietly(journalFile, journal);
         }
-        updateFailed(args, status, journalFile, backup);
+        updateFailed(args, status, journalFile.path(), backup.path, unfinished.has_value());
     }
     check(status, "the firmware update of " + args.resource + " failed");
-    removeJournal(journalFile);
-    rememberInstalledImage(session.handle(), args.resource, verdict, board ? board->flashId : 0,
-                           seconds);
+    removeJournalQuietly(journalFile);
+    rememberInstalledImage(boardIdentity, verdict, seconds);
 
     uint32_t now = 0;
     const int32_t readStatus =
@@ -341,7 +522,7 @@ void runFirmware(FirmwareArgs args) {
         std::cout << text;
     }
     std::cout << ": image version " << hex8(verdict.header.version) << " is installed.\n";
-    if (board && board->flashId == 0x9D17) {
+    if (boardIdentity.flashId == 0x9D17) {
         std::cout << "The controller has started it";
         if (readStatus >= 0) std::cout << "; it reports firmware version " << hex8(now);
         std::cout << ".\n";

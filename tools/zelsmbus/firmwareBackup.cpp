@@ -1,6 +1,11 @@
 #include "firmwareBackup.h"
 
+#include <limits.h>
+#include <stdlib.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -11,6 +16,7 @@
 #include "boardPinOut.h"
 #include "confirm.h"
 #include "failure.h"
+#include "firmware/firmwareChecksums.h"
 #include "firmware/firmwareImageText.h"
 #include "firmwareImage.h"
 #include "firmwareJournal.h"
@@ -21,10 +27,10 @@
 namespace zelsmbus_tool {
 namespace {
 
-// The record of the image last installed on a board: the board (as a
-// journal names it) and what a reading of its region gives back.
+// The record of the image last installed on a board: the board and what a
+// reading of its region gives back.
 struct InstalledRecord {
-    FirmwareJournal board;
+    std::string board;  // BoardIdentity::text()
     uint32_t version = 0;
     size_t length = 0;
     uint32_t crc = 0;
@@ -42,22 +48,14 @@ std::optional<InstalledRecord> readRecord(const std::string &path) {
         if (equals == std::string::npos) continue;
         const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
         const unsigned long number = std::strtoul(value.c_str(), nullptr, 0);
-        if (key == "pci") record.board.pciLocation = value;
-        else if (key == "world") record.board.world = value;
-        else if (key == "subsystem") record.board.subsystemId = uint32_t(number);
-        else if (key == "flash") record.board.flashId = uint16_t(number);
+        if (key == "board") record.board = value;
         else if (key == "version") record.version = uint32_t(number), complete = true;
         else if (key == "length") record.length = size_t(number);
         else if (key == "crc") record.crc = uint32_t(number);
         else if (key == "seconds") record.seconds = std::strtod(value.c_str(), nullptr);
     }
-    if (!complete) return std::nullopt;
+    if (!complete || record.board.empty()) return std::nullopt;
     return record;
-}
-
-bool sameBoard(const FirmwareJournal &a, const FirmwareJournal &b) {
-    return a.pciLocation == b.pciLocation && a.world == b.world && a.subsystemId == b.subsystemId &&
-           a.flashId == b.flashId;
 }
 
 std::string showVersion(uint32_t value) {
@@ -68,32 +66,84 @@ std::string showVersion(uint32_t value) {
 
 }  // namespace
 
-void rememberInstalledImage(tSMBusHandle *handle, const std::string &resource,
-                            const FirmwareCheck &image, uint16_t flashId, double seconds) {
+std::string withBoard(const std::string &image, const BoardIdentity &board) {
+    const size_t end = image.find("\r\n\r\n");
+    if (end == std::string::npos) return image;
+    return image.substr(0, end) + "\r\nBoard::" + board.text() + "\r\nSaved::" + localTimeNow() +
+           image.substr(end);
+}
+
+void rememberInstalledImage(const BoardIdentity &board, const FirmwareCheck &image,
+                            double seconds) {
     // The update is done whatever happens here: a record that cannot be
     // written only costs a later reading the image's version.
     try {
-        FirmwareJournal board;
-        board.flashId = flashId;
-        recordBoard(board, handle, resource, image.header.pinOutAddress);
         char text[512];
         std::snprintf(text, sizeof text,
                       "# zelsmbus: the firmware image last installed on this board\n"
-                      "pci=%s\nworld=%s\nsubsystem=0x%04x\nflash=0x%04x\n"
-                      "version=0x%08x\nlength=%zu\ncrc=0x%08x\nseconds=%.1f\n",
-                      board.pciLocation.c_str(), board.world.c_str(), board.subsystemId,
-                      board.flashId, image.header.version, image.installedLength,
+                      "board=%s\nversion=0x%08x\nlength=%zu\ncrc=0x%08x\nseconds=%.1f\n",
+                      board.text().c_str(), image.header.version, image.installedLength,
                       image.installedCrc, seconds);
-        writeFileAtomically(installedRecordPath(resource), text);
+        writeFileAtomically(installedRecordPath(board), text);
     } catch (const ToolError &error) {
         std::cerr << "zelsmbus: warning: the installed image is not recorded: " << error.what()
                   << '\n';
     }
 }
 
-double lastUpdateSeconds(const std::string &resource, uint16_t flashId) {
-    const std::optional<InstalledRecord> record = readRecord(installedRecordPath(resource));
-    return record && record->board.flashId == flashId ? record->seconds : 0;
+double lastUpdateSeconds(const BoardIdentity &board) {
+    try {
+        // The record is this board's by its name; in a simulated world inside
+        // a process the world differs every time, the device does not.
+        const std::optional<InstalledRecord> record = readRecord(installedRecordPath(board));
+        const std::optional<BoardIdentity> then =
+            record ? BoardIdentity::fromText(record->board) : std::nullopt;
+        return then && then->flashId == board.flashId ? record->seconds : 0;
+    } catch (const ToolError &) {
+        return 0;
+    }
+}
+
+std::optional<BoardIdentity> imageBoard(const std::string &image) {
+    const size_t headerEnd = image.find("\r\n\r\n");
+    const size_t at = image.find("\r\nBoard::");
+    if (at == std::string::npos || headerEnd == std::string::npos || at >= headerEnd)
+        return std::nullopt;
+    const size_t start = at + 9;
+    return BoardIdentity::fromText(image.substr(start, image.find("\r\n", start) - start));
+}
+
+void saveBackupFile(const std::string &path, const std::string &text) {
+    const std::optional<bool> regular = isRegularFile(path);
+    if (regular && !*regular) {
+        throw ToolError("the backup " + path + " would not be a file (it names a device, a FIFO, "
+                        "a folder or a link to nothing)",
+                        std::nullopt, "name a file with --backup, or update with --no-backup");
+    }
+    if (regular) {
+        std::ifstream file(path, std::ios::binary);
+        std::ostringstream old;
+        old << file.rdbuf();
+        // The same firmware of the same board: only the time of reading differs.
+        auto withoutTime = [](const std::string &image) {
+            const size_t at = image.find("\r\nSaved::");
+            return at == std::string::npos ? image
+                                           : image.substr(0, at) + image.substr(image.find("\r\n", at + 2));
+        };
+        if (file && withoutTime(old.str()) == withoutTime(text)) return;
+        // The name's file is the one kept: through a link, the file it names.
+        char resolved[PATH_MAX];
+        const std::string target = realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+        const std::string previous = target + ".previous";
+        if (rename(target.c_str(), previous.c_str()) != 0) {
+            throw ToolError("cannot keep the earlier backup " + path + " as " + previous + ": " +
+                            std::strerror(errno));
+        }
+        std::cout << "The earlier backup is kept as " << previous << ".\n";
+        writeFileAtomically(target, text);
+        return;
+    }
+    writeFileAtomically(path, text);
 }
 
 std::string versionOrigin(const InstalledImage &image) {
@@ -115,6 +165,7 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
     installed.version = installed.running;
     installed.subsystemId = subsystem;
     const std::string again = "check the connection to the board and run the command again";
+    installed.board = boardAttributes(handle, resource);
     // One lock over the pin-out word and both readings: no other writer's
     // update can come between them.
     const FlashWriterLock held(handle, resource);
@@ -132,6 +183,7 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
                         "(the PinOutAddr of its firmware images)");
     }
     installed.flashId = board->flashId;
+    installed.board.flashId = board->flashId;
     installed.pinOutVersion = board->version;
     // Two readings of the same work: the second is shown against the time the
     // first took. Ctrl-C stops a reading at once; nothing is written before
@@ -156,7 +208,16 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
                         std::nullopt, again);
     }
     std::vector<uint8_t> bytes = *first;
-    if (board->flashId == 0xBF8E) bytes.resize(bytes.size() - 2);  // the trailer an update writes
+    if (board->flashId == 0xBF8E) {
+        // The trailer an update writes last, over everything before it.
+        const uint16_t trailer = nZELSMBUS000::regionCrc16(bytes.data(), bytes.size() - 2);
+        if (bytes[bytes.size() - 2] != uint8_t(trailer >> 8) ||
+            bytes[bytes.size() - 1] != uint8_t(trailer))
+            installed.notVerified = "its CRC-16 trailer does not match the region";
+        bytes.resize(bytes.size() - 2);
+    } else if (board->flashId == 0x9D17 && !bootHeaderIntact(held, handle)) {
+        installed.notVerified = "the boot header that starts it is missing";
+    }
     size_t used = bytes.size();
     while (used > 1 && bytes[used - 1] == 0xFF) --used;  // an update fills the rest with 0xFF
     bytes.resize(used);
@@ -166,18 +227,16 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
                         "if an update was cut short, run it again (zelsmbus firmware RESOURCE IMAGE)");
     }
     installed.byteCount = bytes.size();
+    installed.crc = firmwareCrc(bytes.data(), bytes.size());
     // The bytes of the image zelsmbus last installed on this very board carry
-    // that image's version; any other reading only the running one.
-    const std::optional<InstalledRecord> record = readRecord(installedRecordPath(resource));
-    if (record && record->length == bytes.size() &&
-        record->crc == firmwareCrc(bytes.data(), bytes.size())) {
-        FirmwareJournal here;
-        here.flashId = board->flashId;
-        recordBoard(here, handle, resource, pinOutAddress);
-        if (sameBoard(record->board, here)) {
-            installed.version = record->version;
-            installed.versionOfImage = true;
-        }
+    // that image's version (and verified when it was installed); any other
+    // reading only the running one.
+    const std::optional<InstalledRecord> record =
+        readRecord(installedRecordPath(installed.board));
+    if (record && record->length == bytes.size() && record->crc == installed.crc &&
+        record->board == installed.board.text()) {
+        installed.version = record->version;
+        installed.versionOfImage = true;
     }
     nZELSMBUS000::tFirmwareImageFields fields;
     fields.subsystemId = subsystem;

@@ -1,7 +1,8 @@
 // What the firmware command keeps on disk so that an update stopped by a kill
-// or a power cut can be told about and completed: the backup of the installed
-// firmware and a journal of the update under way, one of each per controller,
-// in the state directory. Every file is replaced atomically.
+// or a power cut can be told about and completed: a journal of the update
+// under way, one per board, in the state directory (see stateFiles.h), named
+// after the board (boardIdentity.h). It is replaced atomically and carries a
+// check of its own contents.
 #pragma once
 
 #include <zelsmbus.h>
@@ -10,66 +11,71 @@
 #include <optional>
 #include <string>
 
+#include "boardIdentity.h"
+#include "stateFiles.h"
+
 namespace zelsmbus_tool {
 
+// The payload of a firmware image, as the journal and a backup name it.
+struct ImageFacts {
+    uint32_t version = 0;
+    uint32_t byteCount = 0;
+    uint32_t crc = 0;
+    bool operator==(const ImageFacts &o) const {
+        return version == o.version && byteCount == o.byteCount && crc == o.crc;
+    }
+};
+
 struct FirmwareJournal {
-    std::string resource;           // the controller, as named on the command line
-    // The board it was, and where: an update is resumed only on that board.
-    // Empty or zero where a journal written by an older zelsmbus lacks them.
-    std::string pciLocation;        // "04:00.0"
-    uint32_t subsystemId = 0;
-    uint16_t flashId = 0;
+    BoardIdentity board;
+    std::string resource;           // the name typed, for messages only
     uint32_t installedVersion = 0;  // attribute 303 when the update began
     bool installedVersionKnown = false;
-    std::string world;              // "hardware", or the simulated world's identity
     uint32_t pinOutAddress = 0;     // the pin-out word read before the update
     uint32_t pinOutWord = 0;
     bool pinOutKnown = false;
     std::string image;              // absolute path of the image being written
+    std::optional<ImageFacts> imageFacts;   // unknown in a journal of an older zelsmbus
     std::string backup;             // absolute path of the backup, empty with --no-backup
+    std::optional<ImageFacts> backupFacts;  // what the backup held when it was taken
+    std::string flags;              // options the update was run with ("--force")
     std::string phase;              // "writing", or "failed CODE"
     std::string started;            // local time the update started
 };
 
-// Where backups and journals are kept. On the hardware: $XDG_STATE_HOME/zelsmbus,
-// ~/.local/state/zelsmbus, or /var/lib/zelsmbus for root. Under the simulator
-// never there: in the world's own folder ($ZELSIM_STATE_DIR/zelsmbus, which
-// zelsim names and removes with the world), or, for a world inside this
-// process (zelsim --in-process) without ZELSIM_STATE_DIR, in a temporary
-// folder removed when the command ends. Created, mode 0700, by the first file
-// written into it. Throws ToolError when there is none.
-std::string firmwareStateDirectory();
+// The journal's text and back; readJournalText says why a text is not one.
+std::string journalText(const FirmwareJournal &journal);
+struct JournalReading {
+    std::optional<FirmwareJournal> journal;
+    std::string problem;  // empty when journal is set
+};
+JournalReading readJournalText(const std::string &text);
 
-// The world this command's boards are in: "hardware", or a simulated world's
-// identity.
-std::string currentWorld();
+// The journal of one board, held for the whole command: a lock beside it
+// keeps a second zelsmbus run for the same board from starting (it is told
+// which process is at work), so that no run replaces or removes another's
+// journal. The constructor finds the journal and reads it; one that exists
+// but cannot be read, or one that an older zelsmbus left under the typed name
+// and that does not surely name this board, stops the command (ToolError).
+// One of another world is set aside as FILE.other. A dry run takes no lock
+// and creates nothing.
+class BoardJournal {
+public:
+    BoardJournal(const BoardIdentity &board, const std::string &resource, bool dryRun);
+    ~BoardJournal();
+    BoardJournal(const BoardJournal &) = delete;
+    BoardJournal &operator=(const BoardJournal &) = delete;
 
-// The board the session reaches, as a journal records it (the pin-out word at
-// pinOutAddress names the flash device).
-void recordBoard(FirmwareJournal &journal, tSMBusHandle *handle, const std::string &resource,
-                 uint32_t pinOutAddress);
+    const std::optional<FirmwareJournal> &unfinished() const { return unfinished_; }
+    const std::string &path() const { return path_; }
+    void write(const FirmwareJournal &journal);  // throws ToolError
+    void remove();                               // throws ToolError
 
-// The journal of the update under way on this resource's board, if any. A
-// journal that another board or world wrote (another PCI location,
-// subsystem, flash device, installed version or world) is never resumed: it
-// is renamed to FILE.other and the command says so.
-std::optional<FirmwareJournal> readJournalOfBoard(const std::string &path,
-                                                  const std::string &resource);
-// The file names of one controller's journal and default backup.
-std::string journalPath(const std::string &resource);
-std::string defaultBackupPath(const std::string &resource);
-std::string installedRecordPath(const std::string &resource);
-
-std::optional<FirmwareJournal> readJournal(const std::string &path);
-void writeJournal(const std::string &path, const FirmwareJournal &journal);
-void removeJournal(const std::string &path);
-
-// Writes the file under a temporary name beside it, flushes it to the disk and
-// renames it into place (creating a missing folder), so that the name holds the old or the new contents in
-// full, never a part. Throws ToolError on failure.
-void writeFileAtomically(const std::string &path, const std::string &contents);
-
-std::string absolutePath(const std::string &path);
-std::string localTimeNow();
+private:
+    std::string path_;
+    std::string legacyPath_;  // a journal an older zelsmbus wrote, taken over
+    std::optional<FirmwareJournal> unfinished_;
+    int lock_ = -1;
+};
 
 }  // namespace zelsmbus_tool

@@ -8,7 +8,7 @@
 namespace zelsmbus_tool {
 namespace {
 
-constexpr int kHeld[3] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kHeld[kHeldSignals] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 volatile sig_atomic_t lastSignal = 0;
 
 void note(int signal) {
@@ -33,11 +33,11 @@ HeldSignals::HeldSignals() {
     action.sa_flags = SA_RESTART;  // interrupted calls resume
     sigemptyset(&action.sa_mask);
     for (int signal : kHeld) sigaddset(&action.sa_mask, signal);
-    for (int i = 0; i < 3; ++i) sigaction(kHeld[i], &action, &previous_[i]);
+    for (int i = 0; i < kHeldSignals; ++i) sigaction(kHeld[i], &action, &previous_[i]);
 }
 
 HeldSignals::~HeldSignals() {
-    for (int i = 0; i < 3; ++i) sigaction(kHeld[i], &previous_[i], nullptr);
+    for (int i = 0; i < kHeldSignals; ++i) sigaction(kHeld[i], &previous_[i], nullptr);
 }
 
 int HeldSignals::received() { return lastSignal; }

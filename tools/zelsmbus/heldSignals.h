@@ -1,11 +1,15 @@
-// Holds off SIGINT, SIGTERM and SIGHUP while the flash is erased and written:
-// stopping there would leave the board without firmware. A signal that arrives
+// Holds off SIGINT, SIGTERM, SIGHUP, SIGQUIT (Ctrl-\) and SIGTSTP (Ctrl-Z)
+// while the flash is erased and written: stopping or suspending the tool there
+// would leave the board without firmware (a suspended update also keeps the
+// flash lock from everybody else). A signal that arrives
 // meanwhile is answered with a message that the update continues, and noted.
 #pragma once
 
 #include <csignal>
 
 namespace zelsmbus_tool {
+
+inline constexpr int kHeldSignals = 5;
 
 class HeldSignals {
 public:
@@ -18,7 +22,7 @@ public:
     static int received();
 
 private:
-    struct sigaction previous_[3];
+    struct sigaction previous_[kHeldSignals];
 };
 
 }  // namespace zelsmbus_tool
