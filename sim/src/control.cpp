@@ -4,6 +4,7 @@
 
 #include "client.h"
 #include "commands.h"
+#include "descriptorCache.h"
 #include "nodeFiles.h"
 #include "sim.h"
 #include "vtime.h"
@@ -187,7 +188,9 @@ int zelsim_node_of_fd(int fd) {
     Sim &s = sim();
     Lock lock(s.mutex);
     NodeRef ref;
-    return lookupNode(s, fd, ref) == NodeLookup::Current ? static_cast<int>(ref.node) : -1;
+    return lookupOpen(s, descriptors::openIdOf(fd), ref) == NodeLookup::Current
+               ? static_cast<int>(ref.node)
+               : -1;
 }
 
 void zelsim_fail_call(enum zelsim_call kind, int err, unsigned count) {

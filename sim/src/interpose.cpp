@@ -27,6 +27,7 @@
 #include <set>
 
 #include "client.h"
+#include "descriptorCache.h"
 #include "nodeFiles.h"
 #include "pathHooks.h"
 #include "real.h"
@@ -102,13 +103,14 @@ bool hintedNode(int fd) {
     Sim &s = sim();
     std::lock_guard<std::mutex> lock(s.mutex);
     NodeRef ref;
-    if (lookupNode(s, fd, ref) != NodeLookup::None) return true;
+    if (lookupOpen(s, descriptors::openIdOf(fd), ref) != NodeLookup::None) return true;
     setHint(fd, false);
     return false;
 }
 
 // A number the C library hands out for another file is no node.
 int clearHint(int fd) {
+    descriptors::changed();
     if (hinted(fd)) setHint(fd, false);
     return fd;
 }
@@ -125,6 +127,7 @@ int openNode(const char *path, int flags) {
         const int savedErrno = errno;
         int fd = openNodeFile(s, static_cast<unsigned>(n), flags);
         if (fd < 0) return -1;
+        descriptors::changed();
         setHint(fd, true);
         errno = savedErrno;
         return fd;
@@ -234,7 +237,7 @@ Where where(const char *path, std::string &target, int &node) {
 
 int nodeOf(int fd) {
     if (client::active()) return client::nodeNumber(fd);
-    const uint64_t openId = openIdOf(fd);
+    const uint64_t openId = descriptors::openIdOf(fd);
     if (openId == 0) return -1;
     Inside inside;
     if (inside.reentered()) return -1;
@@ -245,6 +248,7 @@ int nodeOf(int fd) {
 }
 
 FILE *fopenPath(const char *path, const char *mode) {
+    descriptors::changed();  // a stream's descriptor takes a number
     if (!inTree(path) && (path == nullptr || std::strcmp(path, kSmbiosDumpPath) != 0)) {
         return real::fopen(path, mode);
     }
@@ -408,7 +412,7 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     }
     // A descriptor without an open id (nodeFiles.h) is no node: a terminal's
     // or a socket's request goes on without a look at the state.
-    const uint64_t openId = openIdOf(fd);
+    const uint64_t openId = descriptors::openIdOf(fd);
     if (openId == 0) return real::ioctl(fd, request, argument);
     Inside inside;
     if (inside.reentered()) return fail(EDEADLK);
@@ -431,7 +435,11 @@ int close(int fd) {
     // A node's locks go with its open file's last descriptor, as the kernel
     // decides: the close itself is the kernel's. Only a close fault and the
     // call count are ours.
-    if (client::active() || !hintedNode(fd)) return real::close(clearHint(fd));
+    if (client::active() || !hintedNode(fd)) {
+        const int result = real::close(clearHint(fd));
+        descriptors::changed();  // after the close too: a look made meanwhile saw it open
+        return result;
+    }
     bool failed = false;
     int err = 0;
     {
@@ -443,6 +451,7 @@ int close(int fd) {
         err = errno;
     }
     real::close(clearHint(fd));  // the descriptor is gone even when the close "fails"
+    descriptors::changed();
     if (failed) return fail(err);
     return 0;
 }
