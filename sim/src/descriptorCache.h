@@ -16,3 +16,10 @@ void changed();
 uint64_t openIdOf(int fd);
 
 }  // namespace zelsim::descriptors
+
+namespace zelsim {
+// The access mode (O_RDONLY, O_WRONLY, O_RDWR) a program opened the node
+// `fd` stands for with, or -1 for any other descriptor: what fcntl(F_GETFL)
+// reports for it (the file behind a node is opened read-only).
+int nodeAccessMode(int fd);
+}  // namespace zelsim

@@ -3,6 +3,7 @@
 // changed hands, so that a node lost behind the library's back (a raw
 // close, close_range, dup2 over it) is never taken for the pipe, socket or
 // event that gets its number next.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -25,6 +26,19 @@ namespace {
 template <typename Result>
 Result told(Result result) {
     zelsim::descriptors::changed();
+    return result;
+}
+
+// fcntl's answer: a copy takes a number; a node reports the access mode it
+// was opened with.
+int answered(int fd, int command, int result) {
+    if (command == F_DUPFD || command == F_DUPFD_CLOEXEC) zelsim::descriptors::changed();
+    if (command == F_GETFL && result >= 0) {
+        const int savedErrno = errno;
+        const int access = zelsim::nodeAccessMode(fd);
+        if (access >= 0) result = (result & ~O_ACCMODE) | access;
+        errno = savedErrno;
+    }
     return result;
 }
 
@@ -81,8 +95,7 @@ int fcntl(int fd, int command, ...) {
     void *argument = va_arg(args, void *);
     va_end(args);
     int result = ZELSIM_NEXT(FcntlFn, "fcntl")(fd, command, argument);
-    if (command == F_DUPFD || command == F_DUPFD_CLOEXEC) zelsim::descriptors::changed();
-    return result;
+    return answered(fd, command, result);
 }
 int fcntl64(int fd, int command, ...) {
     va_list args;
@@ -90,8 +103,7 @@ int fcntl64(int fd, int command, ...) {
     void *argument = va_arg(args, void *);
     va_end(args);
     int result = ZELSIM_NEXT(FcntlFn, "fcntl64")(fd, command, argument);
-    if (command == F_DUPFD || command == F_DUPFD_CLOEXEC) zelsim::descriptors::changed();
-    return result;
+    return answered(fd, command, result);
 }
 
 int accept(int fd, sockaddr *address, socklen_t *length) {

@@ -108,6 +108,21 @@ bool hintedNode(int fd) {
     return false;
 }
 
+}  // namespace
+
+int nodeAccessMode(int fd) {
+    const uint64_t openId = descriptors::openIdOf(fd);
+    if (openId == 0 || client::active()) return -1;
+    Inside inside;
+    if (inside.reentered()) return -1;
+    Sim &s = sim();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto it = s.opens.find(openId);
+    return it == s.opens.end() ? -1 : it->second.access;
+}
+
+namespace {
+
 // A number the C library hands out for another file is no node.
 int clearHint(int fd) {
     descriptors::changed();
@@ -145,6 +160,16 @@ int openPath(const char *path, int flags, mode_t mode) {
     if (startsWith(path, kNodePrefix)) return openNode(path, flags);
     std::string target;
     int node = -1;
+    const bool simulated = inTree(path) || (path != nullptr && std::strcmp(path, kSmbiosDumpPath) == 0);
+    if (simulated && !client::active()) {
+        // Opens of the tree's files and the SMBIOS dump are counted, and fail
+        // when a fault says so, as opens of nodes are.
+        Inside inside;
+        if (inside.reentered()) return fail(EDEADLK);
+        Sim &s = sim();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (faulted(s, ZELSIM_CALL_OPEN)) return -1;
+    }
     switch (where(path, target, node)) {
         case Where::Real:
             target = path;
@@ -442,16 +467,21 @@ int close(int fd) {
     }
     bool failed = false;
     int err = 0;
+    const uint64_t openId = descriptors::openIdOf(fd);
+    Inside inside;
+    if (inside.reentered()) return fail(EDEADLK);
+    Sim &s = sim();
     {
-        Inside inside;
-        if (inside.reentered()) return fail(EDEADLK);
-        Sim &s = sim();
         std::lock_guard<std::mutex> lock(s.mutex);
         failed = faulted(s, ZELSIM_CALL_CLOSE);
         err = errno;
     }
     real::close(clearHint(fd));  // the descriptor is gone even when the close "fails"
     descriptors::changed();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        forgetIfClosed(s, openId);
+    }
     if (failed) return fail(err);
     return 0;
 }

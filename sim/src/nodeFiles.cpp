@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "real.h"
@@ -35,7 +36,9 @@ bool openFileAliveAt(const std::string &file, uint64_t openId);
 // the largest offset any file system allows a regular file (2^44).
 constexpr uint64_t kIdBase = uint64_t{1} << 42;
 constexpr uint64_t kIdEnd = kIdBase << 1;
-constexpr size_t kPruneAt = 65536;  // opens remembered before dead ones are forgotten
+// Opens remembered before the dead ones are forgotten: at least this many,
+// and twice those alive at the last look (a look per open on average).
+constexpr size_t kPruneAtLeast = 256;
 
 uint64_t newOpenId(Sim &s) {
     while (s.openSalt == 0 || s.openSalt == s.retiredSalt) {
@@ -57,6 +60,7 @@ void prune(Sim &s) {
                           !openFileAlive(s, it->second.node, it->first);
         it = gone ? s.opens.erase(it) : std::next(it);
     }
+    s.pruneAt = std::max(kPruneAtLeast, 2 * s.opens.size());
 }
 
 }  // namespace
@@ -66,7 +70,7 @@ int openNodeFile(Sim &s, unsigned node, int flags) {
         errno = ENODEV;
         return -1;
     }
-    if (s.opens.size() >= kPruneAt) prune(s);
+    if (s.opens.size() >= std::max(kPruneAtLeast, s.pruneAt)) prune(s);
     // Read-only: a write that bypasses our wrappers (a descriptor that came
     // across exec) fails instead of moving the offset the id lives in.
     int fd = real::open(s.files[node].file.c_str(), O_RDONLY | O_NOCTTY | (flags & O_CLOEXEC), 0);
@@ -78,8 +82,15 @@ int openNodeFile(Sim &s, unsigned node, int flags) {
         closeKeepingErrno(fd);
         return -1;
     }
-    s.opens[openId] = OpenRecord{node, s.generation};
+    s.opens[openId] = OpenRecord{node, s.generation, flags & O_ACCMODE};
     return fd;
+}
+
+void forgetIfClosed(Sim &s, uint64_t openId) {
+    auto it = s.opens.find(openId);
+    if (it == s.opens.end()) return;
+    if (it->second.generation != s.generation || !openFileAlive(s, it->second.node, openId))
+        s.opens.erase(it);
 }
 
 void drawNewOpenIds(Sim &s) {

@@ -46,6 +46,10 @@ uint64_t openIdOf(int fd);
 // draw than its parent's (both open the same node files).
 void drawNewOpenIds(Sim &s);
 
+// Under the state mutex, after a descriptor of open `openId` was closed:
+// forgets the open when no descriptor of it is left anywhere.
+void forgetIfClosed(Sim &s, uint64_t openId);
+
 // Under the state mutex: what the open `openId` is (0: none).
 NodeLookup lookupOpen(const Sim &s, uint64_t openId, NodeRef &ref);
 // Under the state mutex: what `fd` is.

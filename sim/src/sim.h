@@ -41,6 +41,7 @@ struct NodeFiles {
 struct OpenRecord {
     unsigned node = 0;
     uint64_t generation = 0;
+    int access = 0;  // O_RDONLY, O_WRONLY or O_RDWR, as the program asked
 };
 
 struct Countdown {
@@ -76,6 +77,7 @@ struct Sim {
 
     // Opens of nodes by their id (nodeFiles.h), and what makes the next id.
     std::unordered_map<uint64_t, OpenRecord> opens;
+    size_t pruneAt = 0;  // the table's size at which closed opens are forgotten
     uint64_t openSalt = 0, retiredSalt = 0;
     uint32_t openCounter = 0;
     Faults faults;
