@@ -4,16 +4,16 @@
 #include <cstdint>
 
 #include "controller/flashLock.h"
+#include "protocol/driverCommands.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
 
-using tBlockData = uint8_t[32];  // SMBus block data area, always moved whole
-using tI2CData = uint8_t[256];   // I2C block / EEPROM data area, always moved whole
-
 // Every operation takes the caller's status last and does nothing when it
 // already holds an error. The declaration order is the slot order and must
-// not change.
+// not change. Most operations are a driver command with the port filled in
+// and take that command's arguments in its order (protocol/driverCommands.h);
+// the block writes keep the order of this interface.
 class iSMBusController {
 public:
     virtual ~iSMBusController() = default;
