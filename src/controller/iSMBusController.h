@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "controller/flashLock.h"
+#include "flash/flashLock.h"
 #include "protocol/driverCommands.h"
 #include "status/tStatus.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "controller/flashLock.h"
 #include "driver/sleep.h"
+#include "flash/flashLock.h"
 #include "status/memory.h"
 #include "zelsmbus.h"
 
