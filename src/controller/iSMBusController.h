@@ -77,7 +77,7 @@ public:
     virtual void setAttribute1004(uint8_t value, tStatus &status) = 0;
     virtual void getAttribute1005(uint32_t &value, tStatus &status) = 0;
     virtual void setAttribute1005(uint32_t value, tStatus &status) = 0;
-    // The flash lock of this controller (controller/flashLock.h): held
+    // The flash lock of this controller (flash/flashLock.h): held
     // exclusively by every procedure that erases or programs its flash, and
     // shared by procedures that only read it. A controller without a driver
     // node has nothing to lock.

@@ -1,7 +1,7 @@
 // The ways a flash device is written, one file each, chosen by the device's
-// row (controller/flashChips.h): writePageProgram.cpp, writeAutoIncrement.cpp,
+// row (flash/flashChips.h): writePageProgram.cpp, writeAutoIncrement.cpp,
 // writeIndirect.cpp. Each ends what it starts on every way out of it (see
-// controller/flashScope.h) and does nothing when the status holds an error.
+// flash/flashScope.h) and does nothing when the status holds an error.
 #pragma once
 
 #include <cstdint>
