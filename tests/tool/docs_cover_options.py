@@ -16,6 +16,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "docs", "man"))
+sys.dont_write_bytecode = True  # no cache folder in the source tree
 from scdoc_from_markdown import convert  # noqa: E402  the page's source as the build writes it
 MARKDOWN = os.path.join(ROOT, "docs", "zelsmbus.md")
 LAUNCHER_MANUAL = os.path.join(ROOT, "docs", "man", "zelsim.1.scd")
