@@ -41,9 +41,15 @@ void driverSet(tHandle &handle, uint64_t value, tStatus &status) {
 
 uint64_t textAddress(const char *text) { return reinterpret_cast<uintptr_t>(text); }
 
-constexpr tAttribute row(uint32_t identifier, uint64_t (*get)(tHandle &, tStatus &),
-                         void (*set)(tHandle &, uint64_t, tStatus &) = nullptr) {
-    return {findAttributeUse(identifier), get, set};
+using tGet = uint64_t (*)(tHandle &, tStatus &);
+using tSet = void (*)(tHandle &, uint64_t, tStatus &);
+
+// A row reads its attribute, and sets it when it is given a setter.
+constexpr tAttribute row(uint32_t identifier, tGet get) {
+    return {findAttributeUse(identifier), get, nullptr, false};
+}
+constexpr tAttribute row(uint32_t identifier, tGet get, tSet set) {
+    return {findAttributeUse(identifier), get, set, true};
 }
 
 constexpr tAttribute kAttributes[] = {
@@ -141,9 +147,7 @@ constexpr bool rowsFollowTheAccessTable() {
         for (const tAttribute &attribute : kAttributes) {
             if (attribute.use != &use) continue;
             ++rows;
-            const bool settable = attribute.set != nullptr;
-            if (attribute.get == nullptr || settable != (use.access == tAttributeAccess::readWrite))
-                return false;
+            if (attribute.settable != (use.access == tAttributeAccess::readWrite)) return false;
         }
         if (rows != 1) return false;
     }

@@ -14,8 +14,9 @@ namespace nZELSMBUS000 {
 struct tAttribute {
     const tAttributeUse *use;
     uint64_t (*get)(tSMBusHandle &handle, tStatus &status);
-    // Null exactly when the attribute is read-only.
+    // Null when the attribute is read-only.
     void (*set)(tSMBusHandle &handle, uint64_t value, tStatus &status);
+    bool settable;  // the row has a setter: exactly the read-write attributes
 };
 
 // The table entry of an identifier outside the register range; null if unknown.
