@@ -6,16 +6,14 @@
 
 #include <cstdint>
 
-#include "controller/iSMBusController.h"
+#include "../tests/controllerSupport/nullController.h"
 #include "zelsmbus.h"
 
 namespace zelfuzz {
 
-class tFakeController : public nZELSMBUS000::iSMBusController {
+class tFakeController : public controllertest::tNullController {
 public:
     using tStatus = nZELSMBUS000::tStatus;
-    using tBlockData = nZELSMBUS000::tBlockData;
-    using tI2CData = nZELSMBUS000::tI2CData;
 
     static constexpr uint16_t kSubsystemId = 0x7A3B;
     static constexpr uint32_t kInstalledVersion = 5;
@@ -85,58 +83,9 @@ public:
         if (offset == 64) lastSerialCommand_ = value;
     }
 
-    // Bus traffic has no part in the firmware path: all of it fails.
-    void lock(tStatus &status) override { refuse(status); }
-    void unlock(tStatus &status) override { refuse(status); }
-    void quickWrite(uint8_t, tStatus &status) override { refuse(status); }
-    void quickRead(uint8_t, tStatus &status) override { refuse(status); }
-    void sendByte(uint8_t, uint8_t, uint8_t, tStatus &status) override { refuse(status); }
-    void receiveByte(uint8_t, uint8_t, uint8_t &, tStatus &status) override { refuse(status); }
-    void writeByte(uint8_t, uint8_t, uint8_t, uint8_t, tStatus &status) override { refuse(status); }
-    void readByte(uint8_t, uint8_t, uint8_t, uint8_t &, tStatus &status) override { refuse(status); }
-    void writeWord(uint8_t, uint8_t, uint16_t, uint8_t, tStatus &status) override { refuse(status); }
-    void readWord(uint8_t, uint8_t, uint8_t, uint16_t &, tStatus &status) override { refuse(status); }
-    void processCall(uint8_t, uint8_t, uint16_t, uint8_t, uint16_t &, tStatus &status) override {
-        refuse(status);
-    }
-    void writeBlock(uint8_t, uint8_t, uint8_t, uint8_t, const tBlockData &, tStatus &status) override {
-        refuse(status);
-    }
-    void readBlock(uint8_t, uint8_t, uint8_t, uint8_t &, tBlockData &, tStatus &status) override {
-        refuse(status);
-    }
-    void blockProcessCall(uint8_t, uint8_t, uint8_t, uint8_t, uint8_t &, const tBlockData &,
-                          tBlockData &, tStatus &status) override {
-        refuse(status);
-    }
-    void writeBlockI2C(uint8_t, uint8_t, uint32_t, const tI2CData &, tStatus &status) override {
-        refuse(status);
-    }
-    void readBlockI2C(uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &status) override {
-        refuse(status);
-    }
-    void readI2CEEPROM(uint8_t, uint8_t, uint32_t, tI2CData &, tStatus &status) override {
-        refuse(status);
-    }
-    void getAttribute10001(uint16_t &, tStatus &status) override { refuse(status); }
-    void setAttribute10001(uint16_t, tStatus &status) override { refuse(status); }
-    void getAttribute2001(uint32_t &, tStatus &status) override { refuse(status); }
-    void setAttribute2001(uint32_t, tStatus &status) override { refuse(status); }
-    void getAttribute10002(uint16_t &, tStatus &status) override { refuse(status); }
-    void setAttribute10002(uint16_t, tStatus &status) override { refuse(status); }
-    void getAttribute10003(uint16_t &, tStatus &status) override { refuse(status); }
-    void setAttribute10003(uint16_t, tStatus &status) override { refuse(status); }
-    void getAttribute10004(uint16_t &, tStatus &status) override { refuse(status); }
-    void getAttribute10005(uint16_t &, tStatus &status) override { refuse(status); }
-    void setAttribute10005(uint16_t, tStatus &status) override { refuse(status); }
-    void getAttribute3001(uint32_t &, tStatus &status) override { refuse(status); }
-    void setAttribute3001(uint32_t, tStatus &status) override { refuse(status); }
-    void getAttribute3002(uint32_t &, tStatus &status) override { refuse(status); }
-    void setAttribute3002(uint32_t, tStatus &status) override { refuse(status); }
-    void getAttribute1004(uint8_t &, tStatus &status) override { refuse(status); }
-    void setAttribute1004(uint8_t, tStatus &status) override { refuse(status); }
-    void getAttribute1005(uint32_t &, tStatus &status) override { refuse(status); }
-    void setAttribute1005(uint32_t, tStatus &status) override { refuse(status); }
+    // Bus traffic and the attributes have no part in the firmware path: all
+    // of it fails.
+    void unanswered(const char *, tStatus &status) override { refuse(status); }
 
 private:
     // The status guard every controller operation keeps, plus a bound on the

@@ -17,12 +17,12 @@
 #include <ctime>
 #include <vector>
 
-#include "firmware/firmwareChecksums.h"
-#include "firmware/firmwareImage.h"
-#include "firmware/firmwarePayload.h"
 #include "api/tSMBusHandle.h"
-#include "controller/flashAccess.h"
 #include "fakeController.h"
+#include "flash/firmwareChecksums.h"
+#include "flash/firmwareImage.h"
+#include "flash/firmwarePayload.h"
+#include "flash/flashAccess.h"
 #include "fuzzInput.h"
 #include "zelsmbus.h"
 

@@ -3,18 +3,20 @@
 
 #include <cstdint>
 
+#include "api/attributeAccess.h"
 #include "api/tSMBusHandle.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
 
+// How a session reads and sets one attribute of the public table; its width
+// and access come from that table and the access table beside it.
 struct tAttribute {
-    uint32_t identifier;
-    uint8_t width;  // bytes of the application's value: 1, 2, 4 or 8
-    bool fullAccess;
-    // Null when the attribute cannot be read or set.
+    const tAttributeUse *use;
     uint64_t (*get)(tSMBusHandle &handle, tStatus &status);
+    // Null when the attribute is read-only.
     void (*set)(tSMBusHandle &handle, uint64_t value, tStatus &status);
+    bool settable;  // the row has a setter: exactly the read-write attributes
 };
 
 // The table entry of an identifier outside the register range; null if unknown.

@@ -83,11 +83,11 @@ const tAttribute *checkCall(tSMBusHandle *handle, uint32_t attribute, const void
         return nullptr;
     }
     const tAttribute *entry = findAttribute(attribute);
-    if (entry == nullptr || (setting ? entry->set == nullptr : entry->get == nullptr)) {
+    if (entry == nullptr || (setting && entry->use->access == tAttributeAccess::readOnly)) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (entry->fullAccess && !handle->unrestricted) {
+    if (entry->use->session == tAttributeSession::unrestricted && !handle->unrestricted) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_PROTECTED);
         return nullptr;
     }
@@ -108,7 +108,7 @@ extern "C" int32_t ZELSMBusGetAttribute(tSMBusHandle *handle, uint32_t attribute
             if (!status.isFatal()) storeValue(result, 4, value);
         } else if (entry != nullptr) {
             const uint64_t result = entry->get(*handle, status);
-            if (!status.isFatal()) storeValue(result, entry->width, value);
+            if (!status.isFatal()) storeValue(result, entry->use->width, value);
         }
     } catch (const std::bad_alloc &) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);
@@ -128,7 +128,7 @@ extern "C" int32_t ZELSMBusSetAttribute(tSMBusHandle *handle, uint32_t attribute
             handle->controller->writeRegister(attribute - kRegisterAttributeFirst,
                                               uint32_t(loadValue(4, value)), status);
         } else if (entry != nullptr) {
-            entry->set(*handle, loadValue(entry->width, value), status);
+            entry->set(*handle, loadValue(entry->use->width, value), status);
         }
     } catch (const std::bad_alloc &) {
         ZELSMBUS_SET_CODE(status, ZELSMBUS_ERROR_OUT_OF_MEMORY);

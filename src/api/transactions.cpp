@@ -19,8 +19,6 @@ using namespace nZELSMBUS000;
 namespace {
 
 constexpr uint8_t kChassisEepromAddress = 0xA4;
-constexpr uint32_t kBlockMax = sizeof(tBlockData);
-constexpr uint32_t kI2CMax = sizeof(tI2CData);
 
 // The checks every transaction makes before its one controller call, in this
 // order: the handle, the caller's pointers and sizes, then the address
@@ -56,7 +54,7 @@ inline int32_t transferDone(tStatus &status) {
 
 // A driver count beyond the 32 bytes it sent is never copied past them.
 inline void copyBlockOut(uint8_t *destination, const tBlockData &received, uint8_t count) {
-    std::memcpy(destination, received, count < kBlockMax ? count : kBlockMax);
+    std::memcpy(destination, received, count < ZELSMBUS_BLOCK_MAX ? count : ZELSMBUS_BLOCK_MAX);
 }
 
 bool portReachesChassisEeprom(iSMBusController &controller) {
@@ -146,7 +144,7 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteBlock(tSMBusHandle *handle, uint8_t ad
                                                 uint8_t command, uint8_t count, const uint8_t *data,
                                                 int32_t pec) {
     tStatus status;
-    if (admit(handle, validInput(data, count, kBlockMax), address, status)) {
+    if (admit(handle, validInput(data, count, ZELSMBUS_BLOCK_MAX), address, status)) {
         tBlockData block;
         if (count != 0) std::memcpy(block, data, count);
         handle->controller->writeBlock(address, command, count, pecFlag(pec), block, status);
@@ -172,8 +170,8 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusBlockProcessCall(tSMBusHandle *handle, uint
                                                       const uint8_t *writeData, int32_t pec,
                                                       uint8_t *readCount, uint8_t *readData) {
     tStatus status;
-    const bool valid =
-        validInput(writeData, writeCount, kBlockMax) && readCount != nullptr && readData != nullptr;
+    const bool valid = validInput(writeData, writeCount, ZELSMBUS_BLOCK_MAX) &&
+                       readCount != nullptr && readData != nullptr;
     if (admit(handle, valid, address, status)) {
         tBlockData written, read;
         if (writeCount != 0) std::memcpy(written, writeData, writeCount);
@@ -188,7 +186,7 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteBlockI2C(tSMBusHandle *handle, uint8_t
                                                    uint8_t command, uint32_t length,
                                                    const uint8_t *data) {
     tStatus status;
-    if (admit(handle, validInput(data, length, kI2CMax), address, status)) {
+    if (admit(handle, validInput(data, length, ZELSMBUS_I2C_MAX), address, status)) {
         tI2CData block;
         if (length != 0) std::memcpy(block, data, length);
         handle->controller->writeBlockI2C(address, command, length, block, status);
@@ -199,7 +197,7 @@ ZELSMBUS_TRANSACTION int32_t ZELSMBusWriteBlockI2C(tSMBusHandle *handle, uint8_t
 ZELSMBUS_TRANSACTION int32_t ZELSMBusReadBlockI2C(tSMBusHandle *handle, uint8_t address,
                                                   uint8_t command, uint32_t length, uint8_t *data) {
     tStatus status;
-    bool go = admit(handle, validInput(data, length, kI2CMax), address, status);
+    bool go = admit(handle, validInput(data, length, ZELSMBUS_I2C_MAX), address, status);
     // A restricted session may still read the chassis EEPROM of a port that reaches it.
     if (!go && status.code == ZELSMBUS_ERROR_PROTECTED && address == kChassisEepromAddress &&
         portReachesChassisEeprom(*handle->controller)) {

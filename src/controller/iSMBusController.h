@@ -3,17 +3,17 @@
 
 #include <cstdint>
 
-#include "controller/flashLock.h"
+#include "flash/flashLock.h"
+#include "protocol/driverCommands.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {
 
-using tBlockData = uint8_t[32];  // SMBus block data area, always moved whole
-using tI2CData = uint8_t[256];   // I2C block / EEPROM data area, always moved whole
-
 // Every operation takes the caller's status last and does nothing when it
 // already holds an error. The declaration order is the slot order and must
-// not change.
+// not change. Most operations are a driver command with the port filled in
+// and take that command's arguments in its order (protocol/driverCommands.h);
+// the block writes keep the order of this interface.
 class iSMBusController {
 public:
     virtual ~iSMBusController() = default;
@@ -77,7 +77,7 @@ public:
     virtual void setAttribute1004(uint8_t value, tStatus &status) = 0;
     virtual void getAttribute1005(uint32_t &value, tStatus &status) = 0;
     virtual void setAttribute1005(uint32_t value, tStatus &status) = 0;
-    // The flash lock of this controller (controller/flashLock.h): held
+    // The flash lock of this controller (flash/flashLock.h): held
     // exclusively by every procedure that erases or programs its flash, and
     // shared by procedures that only read it. A controller without a driver
     // node has nothing to lock.

@@ -1,8 +1,8 @@
 // The register port of one of the library's own controllers.
 #pragma once
 
-#include "controller/iRegisterPort.h"
 #include "controller/iSMBusController.h"
+#include "flash/iRegisterPort.h"
 
 namespace nZELSMBUS000 {
 

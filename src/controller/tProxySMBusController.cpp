@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "controller/flashLock.h"
 #include "driver/sleep.h"
+#include "flash/flashLock.h"
 #include "status/memory.h"
 #include "zelsmbus.h"
 
@@ -156,9 +156,6 @@ void tProxySMBusController::getProtectedAddresses(uint8_t &count, const uint8_t 
     list = protectedList_;
 }
 
-// Every remaining operation is one driver command; the proxy does nothing when
-// the status already holds an error.
-
 void tProxySMBusController::lockFlash(tFlashAccess access, tStatus &status) {
     if (status.isFatal()) return;
     // One deadline for every wait. The mutex waits are timed, not polls with
@@ -203,60 +200,12 @@ void tProxySMBusController::unlockFlash(tFlashAccess access) noexcept {
     flashMutex_.unlock_shared();
 }
 
-void tProxySMBusController::lock(tStatus &status) { proxy_.lock(port_, status); }
-
-void tProxySMBusController::unlock(tStatus &status) { proxy_.unlock(port_, status); }
-
-void tProxySMBusController::quickWrite(uint8_t address, tStatus &status) {
-    proxy_.quickWrite(port_, address, status);
-}
-
-void tProxySMBusController::quickRead(uint8_t address, tStatus &status) {
-    proxy_.quickRead(port_, address, status);
-}
-
-void tProxySMBusController::sendByte(uint8_t address, uint8_t data, uint8_t pec, tStatus &status) {
-    proxy_.sendByte(port_, address, data, pec, status);
-}
-
-void tProxySMBusController::receiveByte(uint8_t address, uint8_t pec, uint8_t &data,
-                                        tStatus &status) {
-    proxy_.receiveByte(port_, address, pec, data, status);
-}
-
-void tProxySMBusController::writeByte(uint8_t address, uint8_t command, uint8_t data, uint8_t pec,
-                                      tStatus &status) {
-    proxy_.writeByte(port_, address, command, data, pec, status);
-}
-
-void tProxySMBusController::readByte(uint8_t address, uint8_t command, uint8_t pec, uint8_t &data,
-                                     tStatus &status) {
-    proxy_.readByte(port_, address, command, pec, data, status);
-}
-
-void tProxySMBusController::writeWord(uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
-                                      tStatus &status) {
-    proxy_.writeWord(port_, address, command, data, pec, status);
-}
-
-void tProxySMBusController::readWord(uint8_t address, uint8_t command, uint8_t pec, uint16_t &data,
-                                     tStatus &status) {
-    proxy_.readWord(port_, address, command, pec, data, status);
-}
-
-void tProxySMBusController::processCall(uint8_t address, uint8_t command, uint16_t data,
-                                        uint8_t pec, uint16_t &reply, tStatus &status) {
-    proxy_.processCall(port_, address, command, data, pec, reply, status);
-}
+// Every remaining operation is one driver command; the proxy does nothing when
+// the status already holds an error.
 
 void tProxySMBusController::writeBlock(uint8_t address, uint8_t command, uint8_t count, uint8_t pec,
                                        const tBlockData &data, tStatus &status) {
     proxy_.writeBlock(port_, address, command, count, data, pec, status);
-}
-
-void tProxySMBusController::readBlock(uint8_t address, uint8_t command, uint8_t pec, uint8_t &count,
-                                      tBlockData &data, tStatus &status) {
-    proxy_.readBlock(port_, address, command, pec, count, data, status);
 }
 
 void tProxySMBusController::blockProcessCall(uint8_t address, uint8_t command, uint8_t writeCount,
@@ -267,85 +216,12 @@ void tProxySMBusController::blockProcessCall(uint8_t address, uint8_t command, u
                             readData, status);
 }
 
-void tProxySMBusController::writeBlockI2C(uint8_t address, uint8_t command, uint32_t length,
-                                          const tI2CData &data, tStatus &status) {
-    proxy_.writeBlockI2C(port_, address, command, length, data, status);
-}
-
-void tProxySMBusController::readBlockI2C(uint8_t address, uint8_t command, uint32_t length,
-                                         tI2CData &data, tStatus &status) {
-    proxy_.readBlockI2C(port_, address, command, length, data, status);
-}
-
-void tProxySMBusController::readI2CEEPROM(uint8_t address, uint8_t startOffset, uint32_t length,
-                                          tI2CData &data, tStatus &status) {
-    proxy_.readI2CEEPROM(port_, address, startOffset, length, data, status);
-}
-
-void tProxySMBusController::readRegister(uint32_t offset, uint32_t &value, tStatus &status) {
-    proxy_.readRegister(port_, offset, value, status);
-}
-
-void tProxySMBusController::writeRegister(uint32_t offset, uint32_t value, tStatus &status) {
-    proxy_.writeRegister(port_, offset, value, status);
-}
-
-void tProxySMBusController::getAttribute10001(uint16_t &value, tStatus &status) {
-    proxy_.getAttribute10001(port_, value, status);
-}
-void tProxySMBusController::setAttribute10001(uint16_t value, tStatus &status) {
-    proxy_.setAttribute10001(port_, value, status);
-}
-void tProxySMBusController::getAttribute2001(uint32_t &value, tStatus &status) {
-    proxy_.getAttribute2001(port_, value, status);
-}
-void tProxySMBusController::setAttribute2001(uint32_t value, tStatus &status) {
-    proxy_.setAttribute2001(port_, value, status);
-}
-void tProxySMBusController::getAttribute10002(uint16_t &value, tStatus &status) {
-    proxy_.getAttribute10002(port_, value, status);
-}
-void tProxySMBusController::setAttribute10002(uint16_t value, tStatus &status) {
-    proxy_.setAttribute10002(port_, value, status);
-}
-void tProxySMBusController::getAttribute10003(uint16_t &value, tStatus &status) {
-    proxy_.getAttribute10003(port_, value, status);
-}
-void tProxySMBusController::setAttribute10003(uint16_t value, tStatus &status) {
-    proxy_.setAttribute10003(port_, value, status);
-}
-void tProxySMBusController::getAttribute10004(uint16_t &value, tStatus &status) {
-    proxy_.getAttribute10004(port_, value, status);
-}
-void tProxySMBusController::getAttribute10005(uint16_t &value, tStatus &status) {
-    proxy_.getAttribute10005(port_, value, status);
-}
-void tProxySMBusController::setAttribute10005(uint16_t value, tStatus &status) {
-    proxy_.setAttribute10005(port_, value, status);
-}
-void tProxySMBusController::getAttribute3001(uint32_t &value, tStatus &status) {
-    proxy_.getAttribute3001(port_, value, status);
-}
-void tProxySMBusController::setAttribute3001(uint32_t value, tStatus &status) {
-    proxy_.setAttribute3001(port_, value, status);
-}
-void tProxySMBusController::getAttribute3002(uint32_t &value, tStatus &status) {
-    proxy_.getAttribute3002(port_, value, status);
-}
-void tProxySMBusController::setAttribute3002(uint32_t value, tStatus &status) {
-    proxy_.setAttribute3002(port_, value, status);
-}
-void tProxySMBusController::getAttribute1004(uint8_t &value, tStatus &status) {
-    proxy_.getAttribute1004(port_, value, status);
-}
-void tProxySMBusController::setAttribute1004(uint8_t value, tStatus &status) {
-    proxy_.setAttribute1004(port_, value, status);
-}
-void tProxySMBusController::getAttribute1005(uint32_t &value, tStatus &status) {
-    proxy_.getAttribute1005(port_, value, status);
-}
-void tProxySMBusController::setAttribute1005(uint32_t value, tStatus &status) {
-    proxy_.setAttribute1005(port_, value, status);
-}
+#define ZELSMBUS_DEFINE_FORWARDER_(method, row, scope, controller, parameters, arguments) \
+    ZELSMBUS_WHEN_FORWARDED(                                                              \
+        controller, void tProxySMBusController::method parameters {                       \
+            proxy_.method(port_, ZELSMBUS_UNPARENTHESISED arguments);                     \
+        })
+ZELSMBUS_DRIVER_COMMANDS(ZELSMBUS_DEFINE_FORWARDER_)
+#undef ZELSMBUS_DEFINE_FORWARDER_
 
 }  // namespace nZELSMBUS000

@@ -43,56 +43,19 @@ public:
                       tStatus &status) override;
     void getPortString(const char *&text, tStatus &status) override;
     void getProtectedAddresses(uint8_t &count, const uint8_t *&list, tStatus &status) override;
-    void lock(tStatus &status) override;
-    void unlock(tStatus &status) override;
-    void quickWrite(uint8_t address, tStatus &status) override;
-    void quickRead(uint8_t address, tStatus &status) override;
-    void sendByte(uint8_t address, uint8_t data, uint8_t pec, tStatus &status) override;
-    void receiveByte(uint8_t address, uint8_t pec, uint8_t &data, tStatus &status) override;
-    void writeByte(uint8_t address, uint8_t command, uint8_t data, uint8_t pec,
-                   tStatus &status) override;
-    void readByte(uint8_t address, uint8_t command, uint8_t pec, uint8_t &data,
-                  tStatus &status) override;
-    void writeWord(uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
-                   tStatus &status) override;
-    void readWord(uint8_t address, uint8_t command, uint8_t pec, uint16_t &data,
-                  tStatus &status) override;
-    void processCall(uint8_t address, uint8_t command, uint16_t data, uint8_t pec, uint16_t &reply,
-                     tStatus &status) override;
+    // The two block writes take their arguments in the interface's order and
+    // pass them on in the command's.
     void writeBlock(uint8_t address, uint8_t command, uint8_t count, uint8_t pec,
                     const tBlockData &data, tStatus &status) override;
-    void readBlock(uint8_t address, uint8_t command, uint8_t pec, uint8_t &count, tBlockData &data,
-                   tStatus &status) override;
     void blockProcessCall(uint8_t address, uint8_t command, uint8_t writeCount, uint8_t pec,
                           uint8_t &readCount, const tBlockData &writeData, tBlockData &readData,
                           tStatus &status) override;
-    void writeBlockI2C(uint8_t address, uint8_t command, uint32_t length, const tI2CData &data,
-                       tStatus &status) override;
-    void readBlockI2C(uint8_t address, uint8_t command, uint32_t length, tI2CData &data,
-                      tStatus &status) override;
-    void readI2CEEPROM(uint8_t address, uint8_t startOffset, uint32_t length, tI2CData &data,
-                       tStatus &status) override;
-    void readRegister(uint32_t offset, uint32_t &value, tStatus &status) override;
-    void writeRegister(uint32_t offset, uint32_t value, tStatus &status) override;
-    void getAttribute10001(uint16_t &value, tStatus &status) override;
-    void setAttribute10001(uint16_t value, tStatus &status) override;
-    void getAttribute2001(uint32_t &value, tStatus &status) override;
-    void setAttribute2001(uint32_t value, tStatus &status) override;
-    void getAttribute10002(uint16_t &value, tStatus &status) override;
-    void setAttribute10002(uint16_t value, tStatus &status) override;
-    void getAttribute10003(uint16_t &value, tStatus &status) override;
-    void setAttribute10003(uint16_t value, tStatus &status) override;
-    void getAttribute10004(uint16_t &value, tStatus &status) override;
-    void getAttribute10005(uint16_t &value, tStatus &status) override;
-    void setAttribute10005(uint16_t value, tStatus &status) override;
-    void getAttribute3001(uint32_t &value, tStatus &status) override;
-    void setAttribute3001(uint32_t value, tStatus &status) override;
-    void getAttribute3002(uint32_t &value, tStatus &status) override;
-    void setAttribute3002(uint32_t value, tStatus &status) override;
-    void getAttribute1004(uint8_t &value, tStatus &status) override;
-    void setAttribute1004(uint8_t value, tStatus &status) override;
-    void getAttribute1005(uint32_t &value, tStatus &status) override;
-    void setAttribute1005(uint32_t value, tStatus &status) override;
+    // Every other operation passes its arguments through to its driver
+    // command with the port in front.
+#define ZELSMBUS_DECLARE_FORWARDER_(method, row, scope, controller, parameters, arguments) \
+    ZELSMBUS_WHEN_FORWARDED(controller, void method parameters override;)
+    ZELSMBUS_DRIVER_COMMANDS(ZELSMBUS_DECLARE_FORWARDER_)
+#undef ZELSMBUS_DECLARE_FORWARDER_
     // Threads sharing this session are kept apart in-process; other sessions
     // and processes by flock() on the node. Readers of this session share
     // one shared flock: the first takes it, the last lets it go.

@@ -3,9 +3,9 @@
 #include <boost/shared_array.hpp>
 #include <cstring>
 
-#include "controller/flashAccess.h"
-#include "controller/flashChips.h"
-#include "controller/flashScope.h"
+#include "flash/flashAccess.h"
+#include "flash/flashChips.h"
+#include "flash/flashScope.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

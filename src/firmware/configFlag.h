@@ -1,7 +1,7 @@
 // Attribute 1006: the configuration flag kept in flash block 2 of device 0x1010.
 #pragma once
 
-#include "controller/iRegisterPort.h"
+#include "flash/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {

@@ -2,14 +2,14 @@
 
 #include <cstring>
 
-#include "controller/flashAccess.h"
-#include "controller/flashBitOrder.h"
-#include "controller/flashScope.h"
 #include "controller/tControllerRegisterPort.h"
-#include "firmware/firmwareChecksums.h"
-#include "firmware/firmwareImage.h"
-#include "firmware/firmwarePayload.h"
-#include "firmware/firmwareWrite.h"
+#include "flash/firmwareChecksums.h"
+#include "flash/firmwareImage.h"
+#include "flash/firmwarePayload.h"
+#include "flash/firmwareWrite.h"
+#include "flash/flashAccess.h"
+#include "flash/flashBitOrder.h"
+#include "flash/flashScope.h"
 #include "status/memory.h"
 #include "zelsmbus.h"
 

@@ -12,9 +12,14 @@ namespace {
 
 using command::tCommand;
 
-template <const tCommand &Command, typename Values, size_t... I>
+// Every argument of a command, inputs first, then outputs, then the status.
+template <typename... Arguments>
+using tArguments = std::tuple<Arguments &...>;
+
+template <size_t First, typename Values, size_t... I>
 constexpr bool widthsMatch(const command::tField *fields, std::index_sequence<I...>) {
-    return ((fields[I].width == sizeof(std::remove_reference_t<std::tuple_element_t<I, Values>>)) &&
+    return ((fields[I].width ==
+             sizeof(std::remove_reference_t<std::tuple_element_t<First + I, Values>>)) &&
             ...);
 }
 
@@ -30,34 +35,37 @@ template <const tCommand &Command, typename Values, size_t... I>
 template <const tCommand &Command, typename Values, size_t... I>
 [[gnu::always_inline]] inline void unpack(const uint8_t *buffer, const Values &values,
                                           std::index_sequence<I...>) {
-    (std::memcpy(&std::get<I>(values), buffer + Command.outputs[I].offset,
+    (std::memcpy(&std::get<Command.inputCount + I>(values), buffer + Command.outputs[I].offset,
                  Command.outputs[I].width),
      ...);
 }
 
 // One driver command: guard, pack (ending with the caller's status word), one
 // ioctl, then either leave the failed system call's code in the caller's
-// status or copy every output and fold in the driver's word.
-template <const tCommand &Command, typename... Inputs, typename... Outputs>
-void runCommand(tInterfaceProxy_zelsmbus &node, std::tuple<Inputs &...> inputs,
-                std::tuple<Outputs &...> outputs, tStatus &status, uint64_t line) {
-    using InputIndexes = std::index_sequence_for<Inputs...>;
-    using OutputIndexes = std::index_sequence_for<Outputs...>;
+// status or copy every output and fold in the driver's word. The arguments
+// come in the list's order: the command's inputs, its outputs, the status.
+template <const tCommand &Command, typename... Arguments>
+void runCommand(tInterfaceProxy_zelsmbus &node, uint64_t line, Arguments &...arguments) {
+    using Values = tArguments<Arguments...>;
+    using InputIndexes = std::make_index_sequence<Command.inputCount>;
+    using OutputIndexes = std::make_index_sequence<Command.outputCount>;
     static_assert(command::isWellFormed(Command), "command layout out of bounds or overlapping");
-    static_assert(sizeof...(Inputs) == Command.inputCount, "one argument per input field");
-    static_assert(sizeof...(Outputs) == Command.outputCount, "one destination per output field");
-    static_assert(widthsMatch<Command, std::tuple<Inputs &...>>(Command.inputs, InputIndexes{}),
+    static_assert(sizeof...(Arguments) == Command.inputCount + Command.outputCount + 1u,
+                  "one argument per input field, one destination per output field, the status");
+    static_assert(widthsMatch<0, Values>(Command.inputs, InputIndexes{}),
                   "input argument width differs from its field");
-    static_assert(widthsMatch<Command, std::tuple<Outputs &...>>(Command.outputs, OutputIndexes{}),
+    static_assert(widthsMatch<Command.inputCount, Values>(Command.outputs, OutputIndexes{}),
                   "output destination width differs from its field");
 
+    const Values values(arguments...);
+    tStatus &status = std::get<sizeof...(Arguments) - 1>(values);
     if (status.isFatal()) {
         return;
     }
     // Pads go out as zeros rather than as stack contents.
     uint8_t input[Command.inputSize] = {};
     uint8_t output[Command.outputSize] = {};
-    pack<Command>(input, inputs, InputIndexes{});
+    pack<Command>(input, values, InputIndexes{});
     const int32_t callerWord = static_cast<int32_t>(status.code);
     std::memcpy(input + Command.inputSize - command::kStatusWordSize, &callerWord,
                 sizeof callerWord);
@@ -70,7 +78,7 @@ void runCommand(tInterfaceProxy_zelsmbus &node, std::tuple<Inputs &...> inputs,
     if (status.isFatal()) {
         return;
     }
-    unpack<Command>(output, outputs, OutputIndexes{});
+    unpack<Command>(output, values, OutputIndexes{});
     int32_t driverWord;
     std::memcpy(&driverWord, output + Command.outputSize - command::kStatusWordSize,
                 sizeof driverWord);
@@ -79,165 +87,13 @@ void runCommand(tInterfaceProxy_zelsmbus &node, std::tuple<Inputs &...> inputs,
 
 }  // namespace
 
-// Each method names its command and its arguments in field order; the line
-// recorded with a driver's status word is the method's own.
-#define ZELSMBUS_EXCHANGE(name, inputs, outputs) \
-    runCommand<command::name>(*this, std::tie inputs, std::tie outputs, status, __LINE__)
-
-void tInterfaceProxy_zelsmbus::getPciIds(uint16_t &vendorId, uint16_t &deviceId,
-                                         uint16_t &subsystemVendorId, uint16_t &subsystemId,
-                                         tStatus &status) {
-    ZELSMBUS_EXCHANGE(kGetPciIds, (), (vendorId, deviceId, subsystemVendorId, subsystemId));
-}
-
-void tInterfaceProxy_zelsmbus::getPciLocation(uint16_t &bus, uint16_t &device, uint16_t &function,
-                                              tStatus &status) {
-    ZELSMBUS_EXCHANGE(kGetPciLocation, (), (bus, device, function));
-}
-
-void tInterfaceProxy_zelsmbus::getPortFlags(uint16_t port, uint8_t &chassisEepromPort,
-                                            uint8_t &extendedProtection, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kGetPortFlags, (port), (chassisEepromPort, extendedProtection));
-}
-
-void tInterfaceProxy_zelsmbus::getPortString(uint16_t port, tText &text, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kGetPortString, (port), (text));
-}
-
-void tInterfaceProxy_zelsmbus::getProtectedAddresses(uint16_t port, uint8_t &count,
-                                                     tBlock &addresses, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kGetProtectedAddresses, (port), (count, addresses));
-}
-
-void tInterfaceProxy_zelsmbus::lock(uint16_t port, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kLock, (port), ());
-}
-
-void tInterfaceProxy_zelsmbus::unlock(uint16_t port, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kUnlock, (port), ());
-}
-
-void tInterfaceProxy_zelsmbus::quickWrite(uint16_t port, uint8_t address, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kQuickWrite, (port, address), ());
-}
-
-void tInterfaceProxy_zelsmbus::quickRead(uint16_t port, uint8_t address, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kQuickRead, (port, address), ());
-}
-
-void tInterfaceProxy_zelsmbus::sendByte(uint16_t port, uint8_t address, uint8_t data, uint8_t pec,
-                                        tStatus &status) {
-    ZELSMBUS_EXCHANGE(kSendByte, (port, address, data, pec), ());
-}
-
-void tInterfaceProxy_zelsmbus::receiveByte(uint16_t port, uint8_t address, uint8_t pec,
-                                           uint8_t &data, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReceiveByte, (port, address, pec), (data));
-}
-
-void tInterfaceProxy_zelsmbus::writeByte(uint16_t port, uint8_t address, uint8_t commandCode,
-                                         uint8_t data, uint8_t pec, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kWriteByte, (port, address, commandCode, data, pec), ());
-}
-
-void tInterfaceProxy_zelsmbus::readByte(uint16_t port, uint8_t address, uint8_t commandCode,
-                                        uint8_t pec, uint8_t &data, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReadByte, (port, address, commandCode, pec), (data));
-}
-
-void tInterfaceProxy_zelsmbus::writeWord(uint16_t port, uint8_t address, uint8_t commandCode,
-                                         uint16_t data, uint8_t pec, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kWriteWord, (port, address, commandCode, data, pec), ());
-}
-
-void tInterfaceProxy_zelsmbus::readWord(uint16_t port, uint8_t address, uint8_t commandCode,
-                                        uint8_t pec, uint16_t &data, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReadWord, (port, address, commandCode, pec), (data));
-}
-
-void tInterfaceProxy_zelsmbus::processCall(uint16_t port, uint8_t address, uint8_t commandCode,
-                                           uint16_t data, uint8_t pec, uint16_t &reply,
-                                           tStatus &status) {
-    ZELSMBUS_EXCHANGE(kProcessCall, (port, address, commandCode, data, pec), (reply));
-}
-
-void tInterfaceProxy_zelsmbus::writeBlock(uint16_t port, uint8_t address, uint8_t commandCode,
-                                          uint8_t count, const tBlock &data, uint8_t pec,
-                                          tStatus &status) {
-    ZELSMBUS_EXCHANGE(kWriteBlock, (port, address, commandCode, count, data, pec), ());
-}
-
-void tInterfaceProxy_zelsmbus::readBlock(uint16_t port, uint8_t address, uint8_t commandCode,
-                                         uint8_t pec, uint8_t &count, tBlock &data,
-                                         tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReadBlock, (port, address, commandCode, pec), (count, data));
-}
-
-void tInterfaceProxy_zelsmbus::blockProcessCall(uint16_t port, uint8_t address, uint8_t commandCode,
-                                                uint8_t writeCount, const tBlock &writeData,
-                                                uint8_t pec, uint8_t &readCount, tBlock &readData,
-                                                tStatus &status) {
-    ZELSMBUS_EXCHANGE(kBlockProcessCall, (port, address, commandCode, writeCount, writeData, pec),
-                      (readCount, readData));
-}
-
-void tInterfaceProxy_zelsmbus::writeBlockI2C(uint16_t port, uint8_t address, uint8_t commandCode,
-                                             uint32_t length, const tI2C &data, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kWriteBlockI2C, (port, address, commandCode, length, data), ());
-}
-
-void tInterfaceProxy_zelsmbus::readBlockI2C(uint16_t port, uint8_t address, uint8_t commandCode,
-                                            uint32_t length, tI2C &data, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReadBlockI2C, (port, address, commandCode, length), (data));
-}
-
-void tInterfaceProxy_zelsmbus::readI2CEEPROM(uint16_t port, uint8_t address, uint8_t startOffset,
-                                             uint32_t length, tI2C &data, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReadI2CEEPROM, (port, address, startOffset, length), (data));
-}
-
-void tInterfaceProxy_zelsmbus::readRegister(uint16_t port, uint32_t offset, uint32_t &value,
-                                            tStatus &status) {
-    ZELSMBUS_EXCHANGE(kReadRegister, (port, offset), (value));
-}
-
-void tInterfaceProxy_zelsmbus::writeRegister(uint16_t port, uint32_t offset, uint32_t value,
-                                             tStatus &status) {
-    ZELSMBUS_EXCHANGE(kWriteRegister, (port, offset, value), ());
-}
-
-// The attribute commands: a get has the value as its one output, a set as its one input.
-#define ZELSMBUS_ATTRIBUTE_GET(id, type)                                                           \
-    void tInterfaceProxy_zelsmbus::getAttribute##id(uint16_t port, type &value, tStatus &status) { \
-        ZELSMBUS_EXCHANGE(kGetAttribute##id, (port), (value));                                     \
+// Each method hands its row and its arguments, in the list's order, to the one
+// exchange above.
+#define ZELSMBUS_DEFINE_COMMAND_(method, row, scope, controller, parameters, arguments)          \
+    void tInterfaceProxy_zelsmbus::method(ZELSMBUS_COMMAND_PARAMETERS(scope, parameters)) {      \
+        runCommand<command::row>(*this, __LINE__, ZELSMBUS_COMMAND_ARGUMENTS(scope, arguments)); \
     }
-#define ZELSMBUS_ATTRIBUTE_SET(id, type)                                                          \
-    void tInterfaceProxy_zelsmbus::setAttribute##id(uint16_t port, type value, tStatus &status) { \
-        ZELSMBUS_EXCHANGE(kSetAttribute##id, (port, value), ());                                  \
-    }
-
-ZELSMBUS_ATTRIBUTE_GET(10001, uint16_t)
-ZELSMBUS_ATTRIBUTE_SET(10001, uint16_t)
-ZELSMBUS_ATTRIBUTE_GET(2001, uint32_t)
-ZELSMBUS_ATTRIBUTE_SET(2001, uint32_t)
-ZELSMBUS_ATTRIBUTE_GET(10002, uint16_t)
-ZELSMBUS_ATTRIBUTE_SET(10002, uint16_t)
-ZELSMBUS_ATTRIBUTE_GET(10003, uint16_t)
-ZELSMBUS_ATTRIBUTE_SET(10003, uint16_t)
-ZELSMBUS_ATTRIBUTE_GET(10004, uint16_t)
-ZELSMBUS_ATTRIBUTE_GET(10005, uint16_t)
-ZELSMBUS_ATTRIBUTE_SET(10005, uint16_t)
-ZELSMBUS_ATTRIBUTE_GET(3001, uint32_t)
-ZELSMBUS_ATTRIBUTE_SET(3001, uint32_t)
-ZELSMBUS_ATTRIBUTE_GET(1004, uint8_t)
-ZELSMBUS_ATTRIBUTE_SET(1004, uint8_t)
-ZELSMBUS_ATTRIBUTE_GET(1005, uint32_t)
-ZELSMBUS_ATTRIBUTE_SET(1005, uint32_t)
-ZELSMBUS_ATTRIBUTE_GET(3002, uint32_t)
-ZELSMBUS_ATTRIBUTE_SET(3002, uint32_t)
-
-void tInterfaceProxy_zelsmbus::getDeviceString(tText &text, tStatus &status) {
-    ZELSMBUS_EXCHANGE(kGetDeviceString, (), (text));
-}
+ZELSMBUS_DRIVER_COMMANDS(ZELSMBUS_DEFINE_COMMAND_)
+#undef ZELSMBUS_DEFINE_COMMAND_
 
 }  // namespace nZELSMBUS000

@@ -2,80 +2,10 @@
 // controller; a test overrides the operations it needs.
 #pragma once
 
-#include "controller/iSMBusController.h"
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include "../controllerSupport/nullController.h"
 
 namespace apitest {
 
-using nZELSMBUS000::tBlockData;
-using nZELSMBUS000::tI2CData;
-using nZELSMBUS000::tStatus;
-
-class StubController : public nZELSMBUS000::iSMBusController {
-public:
-    void getPciIds(uint16_t &vendorId, uint16_t &deviceId, uint16_t &subsystemVendorId,
-                   uint16_t &subsystemId, tStatus &status) override {}
-    void getPciLocation(uint16_t &bus, uint16_t &device, uint16_t &function, uint16_t &port,
-                        tStatus &status) override {}
-    void getDeviceString(const char *&text, tStatus &status) override {}
-    void getPortFlags(uint8_t &chassisEepromPort, uint8_t &extendedProtection,
-                      tStatus &status) override {}
-    void getPortString(const char *&text, tStatus &status) override {}
-    void getProtectedAddresses(uint8_t &count, const uint8_t *&list, tStatus &status) override {}
-    void lock(tStatus &status) override {}
-    void unlock(tStatus &status) override {}
-    void quickWrite(uint8_t address, tStatus &status) override {}
-    void quickRead(uint8_t address, tStatus &status) override {}
-    void sendByte(uint8_t address, uint8_t data, uint8_t pec, tStatus &status) override {}
-    void receiveByte(uint8_t address, uint8_t pec, uint8_t &data, tStatus &status) override {}
-    void writeByte(uint8_t address, uint8_t command, uint8_t data, uint8_t pec,
-                   tStatus &status) override {}
-    void readByte(uint8_t address, uint8_t command, uint8_t pec, uint8_t &data,
-                  tStatus &status) override {}
-    void writeWord(uint8_t address, uint8_t command, uint16_t data, uint8_t pec,
-                   tStatus &status) override {}
-    void readWord(uint8_t address, uint8_t command, uint8_t pec, uint16_t &data,
-                  tStatus &status) override {}
-    void processCall(uint8_t address, uint8_t command, uint16_t data, uint8_t pec, uint16_t &reply,
-                     tStatus &status) override {}
-    void writeBlock(uint8_t address, uint8_t command, uint8_t count, uint8_t pec,
-                    const tBlockData &data, tStatus &status) override {}
-    void readBlock(uint8_t address, uint8_t command, uint8_t pec, uint8_t &count, tBlockData &data,
-                   tStatus &status) override {}
-    void blockProcessCall(uint8_t address, uint8_t command, uint8_t writeCount, uint8_t pec,
-                          uint8_t &readCount, const tBlockData &writeData, tBlockData &readData,
-                          tStatus &status) override {}
-    void writeBlockI2C(uint8_t address, uint8_t command, uint32_t length, const tI2CData &data,
-                       tStatus &status) override {}
-    void readBlockI2C(uint8_t address, uint8_t command, uint32_t length, tI2CData &data,
-                      tStatus &status) override {}
-    void readI2CEEPROM(uint8_t address, uint8_t startOffset, uint32_t length, tI2CData &data,
-                       tStatus &status) override {}
-    void readRegister(uint32_t offset, uint32_t &value, tStatus &status) override {}
-    void writeRegister(uint32_t offset, uint32_t value, tStatus &status) override {}
-    void getAttribute10001(uint16_t &value, tStatus &status) override {}
-    void setAttribute10001(uint16_t value, tStatus &status) override {}
-    void getAttribute2001(uint32_t &value, tStatus &status) override {}
-    void setAttribute2001(uint32_t value, tStatus &status) override {}
-    void getAttribute10002(uint16_t &value, tStatus &status) override {}
-    void setAttribute10002(uint16_t value, tStatus &status) override {}
-    void getAttribute10003(uint16_t &value, tStatus &status) override {}
-    void setAttribute10003(uint16_t value, tStatus &status) override {}
-    void getAttribute10004(uint16_t &value, tStatus &status) override {}
-    void getAttribute10005(uint16_t &value, tStatus &status) override {}
-    void setAttribute10005(uint16_t value, tStatus &status) override {}
-    void getAttribute3001(uint32_t &value, tStatus &status) override {}
-    void setAttribute3001(uint32_t value, tStatus &status) override {}
-    void getAttribute3002(uint32_t &value, tStatus &status) override {}
-    void setAttribute3002(uint32_t value, tStatus &status) override {}
-    void getAttribute1004(uint8_t &value, tStatus &status) override {}
-    void setAttribute1004(uint8_t value, tStatus &status) override {}
-    void getAttribute1005(uint32_t &value, tStatus &status) override {}
-    void setAttribute1005(uint32_t value, tStatus &status) override {}
-};
+using StubController = controllertest::tNullController;
 
 }  // namespace apitest
-
-#pragma GCC diagnostic pop

@@ -7,8 +7,8 @@
 #include "../flashSupport/mockController.h"
 #include "../flashSupport/virtualSleep.inc"
 #include "api/tSMBusHandle.h"
-#include "controller/flashAccess.h"
 #include "failingArrayNew.h"
+#include "flash/flashAccess.h"
 #include "zelsmbus.h"
 
 using namespace nZELSMBUS000;

@@ -1,5 +1,5 @@
 // Image header, numbers, Base64 and checksums as pure functions.
-#include "firmware/firmwareImage.h"
+#include "flash/firmwareImage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmwareChecksums.h"
-#include "firmware/firmwarePayload.h"
+#include "flash/firmwareChecksums.h"
+#include "flash/firmwarePayload.h"
 #include "imageBuilder.h"
 
 using namespace nZELSMBUS000;

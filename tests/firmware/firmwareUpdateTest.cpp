@@ -16,7 +16,7 @@
 #include "../flashSupport/mockController.h"
 #include "../flashSupport/virtualSleep.inc"
 #include "api/tSMBusHandle.h"
-#include "controller/flashAccess.h"
+#include "flash/flashAccess.h"
 #include "imageBuilder.h"
 #include "zelsmbus.h"
 

@@ -9,9 +9,9 @@
 
 #include "../flashSupport/mockController.h"
 #include "../flashSupport/virtualSleep.inc"
-#include "controller/flashAccess.h"
-#include "controller/flashBitOrder.h"
 #include "driver/sleep.h"
+#include "flash/flashAccess.h"
+#include "flash/flashBitOrder.h"
 
 using namespace nZELSMBUS000;
 using flashtest::gClockNs;

@@ -1,7 +1,7 @@
 // Ending what a flash operation started: the release brings each device from
 // the state an interrupted operation leaves back to rest, and a scope runs it
 // only when the operation inside it failed.
-#include "controller/flashScope.h"
+#include "flash/flashScope.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../flashSupport/mockController.h"
-#include "controller/flashAccess.h"
+#include "flash/flashAccess.h"
 
 using namespace nZELSMBUS000;
 using flashtest::gClockNs;

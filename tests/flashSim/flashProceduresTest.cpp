@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmwareWrite.h"
+#include "flash/firmwareWrite.h"
 #include "flashSimFixture.h"
 
 // Allocations of at least this many bytes fail (0: none), for the test of

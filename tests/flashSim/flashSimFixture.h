@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../flashSupport/flashWorld.h"
-#include "firmware/firmwareChecksums.h"
+#include "flash/firmwareChecksums.h"
 #include "imageBuilder.h"
 #include "zelsim.h"
 #include "zelsmbus.h"

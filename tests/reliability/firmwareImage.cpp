@@ -1,6 +1,6 @@
 #include "firmwareImage.h"
 
-#include "firmware/firmwareImageText.h"
+#include "flash/firmwareImageText.h"
 #include "zelsim.h"
 
 namespace zelrel {

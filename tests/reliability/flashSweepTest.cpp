@@ -22,7 +22,7 @@
 
 #include "../flashSupport/flashWorld.h"
 #include "callInterposer.h"
-#include "firmware/firmwareChecksums.h"
+#include "flash/firmwareChecksums.h"
 #include "imageBuilder.h"
 #include "reliabilitySupport.h"
 

@@ -17,10 +17,10 @@
 #include <cstdio>
 #include <string>
 
-#include "controller/flashAccess.h"
-#include "controller/flashScope.h"
-#include "controller/tAttributeRegisterPort.h"
-#include "firmware/firmwareWrite.h"
+#include "flash/firmwareWrite.h"
+#include "flash/flashAccess.h"
+#include "flash/flashScope.h"
+#include "flash/tAttributeRegisterPort.h"
 
 namespace {
 

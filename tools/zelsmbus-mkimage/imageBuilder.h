@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmwareImageText.h"
+#include "flash/firmwareImageText.h"
 
 namespace zelsmbus_mkimage {
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/attributeAccess.h"
 #include "failure.h"
 #include "options.h"
 
@@ -25,12 +26,10 @@ struct AttributeRow {
 constexpr AttributeRow kAttributeRows[] = {ZELSMBUS_ATTRIBUTES(ZELSMBUS_TOOL_ATTRIBUTE_ROW_)};
 #undef ZELSMBUS_TOOL_ATTRIBUTE_ROW_
 
-// The header's table gives no direction: these are the attributes the library
-// reads but refuses to set (identity, texts, firmware version, protected list,
-// port flags, driver value 10004).
+// The library's access table says which attributes it only reads.
 bool isReadOnly(uint32_t id) {
-    return (id >= 101 && id <= 108) || (id >= 301 && id <= 303) || id == 401 || id == 402 ||
-           id == 1002 || id == 1003 || id == 10004;
+    const nZELSMBUS000::tAttributeUse *use = nZELSMBUS000::findAttributeUse(id);
+    return use != nullptr && use->access == nZELSMBUS000::tAttributeAccess::readOnly;
 }
 
 bool equalsIgnoreCase(const std::string &a, const std::string &b) {

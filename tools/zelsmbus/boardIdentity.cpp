@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "boardPinOut.h"
-#include "controller/flashChips.h"
+#include "flash/flashChips.h"
 #include "failure.h"
 #include "flashWriterLock.h"
 #include "options.h"

@@ -2,12 +2,12 @@
 // primitives, over a register port made of the register attributes.
 #include "boardPinOut.h"
 
-#include "controller/flashAccess.h"
-#include "controller/flashChips.h"
-#include "controller/flashLock.h"
-#include "controller/flashScope.h"
-#include "controller/tAttributeRegisterPort.h"
-#include "firmware/firmwareWrite.h"
+#include "flash/firmwareWrite.h"
+#include "flash/flashAccess.h"
+#include "flash/flashChips.h"
+#include "flash/flashLock.h"
+#include "flash/flashScope.h"
+#include "flash/tAttributeRegisterPort.h"
 
 namespace zelsmbus_tool {
 namespace {

@@ -2,9 +2,9 @@
 // and CRC), with the defects it finds put into words for the user.
 #include "firmwareImage.h"
 
-#include "firmware/firmwareChecksums.h"
-#include "firmware/firmwareImage.h"
-#include "firmware/firmwarePayload.h"
+#include "flash/firmwareChecksums.h"
+#include "flash/firmwareImage.h"
+#include "flash/firmwarePayload.h"
 
 namespace zelsmbus_tool {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "controller/flashLock.h"
 #include "driver/tDeviceInterfaceIterator.h"
 #include "failure.h"
+#include "flash/flashLock.h"
 #include "protocol/tInterfaceProxy_zelsmbus.h"
 
 namespace zelsmbus_tool {

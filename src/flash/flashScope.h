@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "controller/iRegisterPort.h"
+#include "flash/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {

@@ -1,13 +1,13 @@
 // The ways a flash device is written, one file each, chosen by the device's
-// row (controller/flashChips.h): writePageProgram.cpp, writeAutoIncrement.cpp,
+// row (flash/flashChips.h): writePageProgram.cpp, writeAutoIncrement.cpp,
 // writeIndirect.cpp. Each ends what it starts on every way out of it (see
-// controller/flashScope.h) and does nothing when the status holds an error.
+// flash/flashScope.h) and does nothing when the status holds an error.
 #pragma once
 
 #include <cstdint>
 
-#include "controller/flashChips.h"
-#include "controller/iRegisterPort.h"
+#include "flash/flashChips.h"
+#include "flash/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {

@@ -1,4 +1,4 @@
-#include "controller/flashLock.h"
+#include "flash/flashLock.h"
 
 #include <sys/file.h>
 

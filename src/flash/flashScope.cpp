@@ -1,8 +1,8 @@
-#include "controller/flashScope.h"
+#include "flash/flashScope.h"
 
-#include "controller/flashAccess.h"
-#include "controller/flashChips.h"
 #include "driver/sleep.h"
+#include "flash/flashAccess.h"
+#include "flash/flashChips.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

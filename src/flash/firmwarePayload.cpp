@@ -1,4 +1,4 @@
-#include "firmware/firmwarePayload.h"
+#include "flash/firmwarePayload.h"
 
 #include <climits>
 

@@ -1,11 +1,11 @@
 // Serial command port: register 64 takes a command word (instruction in the
 // top byte), register 68 a transfer control word, register 72 reports the
 // interface ready, register 76 returns what the flash clocked out.
-#include "controller/flashAccess.h"
-#include "controller/flashBitOrder.h"
-#include "controller/flashChips.h"
-#include "controller/flashScope.h"
 #include "driver/sleep.h"
+#include "flash/flashAccess.h"
+#include "flash/flashBitOrder.h"
+#include "flash/flashChips.h"
+#include "flash/flashScope.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

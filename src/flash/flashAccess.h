@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "controller/flashChips.h"
-#include "controller/iRegisterPort.h"
+#include "flash/flashChips.h"
+#include "flash/iRegisterPort.h"
 #include "status/tStatus.h"
 
 namespace nZELSMBUS000 {

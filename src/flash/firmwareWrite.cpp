@@ -1,12 +1,12 @@
-#include "firmware/firmwareWrite.h"
+#include "flash/firmwareWrite.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "controller/flashAccess.h"
-#include "controller/flashChips.h"
-#include "firmware/firmwareChecksums.h"
-#include "firmware/writeMethods.h"
+#include "flash/firmwareChecksums.h"
+#include "flash/flashAccess.h"
+#include "flash/flashChips.h"
+#include "flash/writeMethods.h"
 #include "status/memory.h"
 #include "zelsmbus.h"
 

@@ -1,4 +1,4 @@
-#include "controller/tAttributeRegisterPort.h"
+#include "flash/tAttributeRegisterPort.h"
 
 namespace nZELSMBUS000 {
 

@@ -1,8 +1,8 @@
 // Devices written by page program over the serial port (0x1010): block
 // erases waited for on the status register, then 256-byte pages.
-#include "controller/flashAccess.h"
-#include "controller/flashScope.h"
-#include "firmware/writeMethods.h"
+#include "flash/flashAccess.h"
+#include "flash/flashScope.h"
+#include "flash/writeMethods.h"
 
 namespace nZELSMBUS000 {
 

@@ -1,11 +1,11 @@
 // Devices written through the indirect port (0x9D17): sector erases polled
 // through the device status, 256-byte transfers, and the boot header that
 // starts the new firmware.
-#include "controller/flashAccess.h"
-#include "controller/flashScope.h"
 #include "driver/sleep.h"
-#include "firmware/firmwareWrite.h"
-#include "firmware/writeMethods.h"
+#include "flash/firmwareWrite.h"
+#include "flash/flashAccess.h"
+#include "flash/flashScope.h"
+#include "flash/writeMethods.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

@@ -1,9 +1,9 @@
-#include "firmware/firmwareImage.h"
+#include "flash/firmwareImage.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "firmware/firmwarePayload.h"
+#include "flash/firmwarePayload.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

@@ -1,9 +1,9 @@
 // Indirect port of device 0x9D17: control/status at 0x2000, sector erase at
 // 0x2004, transfers through 0x2008 (address), 0x200C (read) and 0x2010
 // (write), device commands and status at 0x2014.
-#include "controller/flashAccess.h"
-#include "controller/flashScope.h"
 #include "driver/sleep.h"
+#include "flash/flashAccess.h"
+#include "flash/flashScope.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

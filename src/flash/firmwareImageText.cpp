@@ -1,8 +1,8 @@
-#include "firmware/firmwareImageText.h"
+#include "flash/firmwareImageText.h"
 
 #include <cstdio>
 
-#include "firmware/firmwareChecksums.h"
+#include "flash/firmwareChecksums.h"
 
 namespace nZELSMBUS000 {
 

@@ -9,7 +9,7 @@
 
 #include <zelsmbus.h>
 
-#include "controller/iRegisterPort.h"
+#include "flash/iRegisterPort.h"
 
 namespace nZELSMBUS000 {
 

@@ -1,9 +1,9 @@
 // Configuration blocks of device 0x1010 and whole firmware regions.
 #include <cstring>
 
-#include "controller/flashAccess.h"
-#include "controller/flashBitOrder.h"
-#include "controller/flashScope.h"
+#include "flash/flashAccess.h"
+#include "flash/flashBitOrder.h"
+#include "flash/flashScope.h"
 #include "zelsmbus.h"
 
 namespace nZELSMBUS000 {

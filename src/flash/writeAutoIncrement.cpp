@@ -1,10 +1,10 @@
 // Devices written by auto-increment programming over the serial port
 // (0xBF8E): block erases given their erase time, then two bytes per command.
-#include "controller/flashAccess.h"
-#include "controller/flashBitOrder.h"
-#include "controller/flashScope.h"
 #include "driver/sleep.h"
-#include "firmware/writeMethods.h"
+#include "flash/flashAccess.h"
+#include "flash/flashBitOrder.h"
+#include "flash/flashScope.h"
+#include "flash/writeMethods.h"
 
 namespace nZELSMBUS000 {
 

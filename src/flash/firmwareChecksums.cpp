@@ -1,4 +1,4 @@
-#include "firmware/firmwareChecksums.h"
+#include "flash/firmwareChecksums.h"
 
 #include <array>
 
