@@ -30,6 +30,7 @@
 #include "detectProbe.h"
 #include "failure.h"
 #include "firmwareJournal.h"
+#include "flash/flashChips.h"
 #include "flashWriterLock.h"
 #include "options.h"
 #include "session.h"
@@ -599,9 +600,19 @@ void Capture::readFlash(const std::string &resource, Device &device) {
         }
         flash.flashId = board->flashId;
         flash.read = true;
+        // A board's pin-out reading answers only for a device of the table.
+        const nZELSMBUS000::tFlashChip &device = *nZELSMBUS000::findFlashChip(board->flashId);
         uint32_t base = offset_;
-        if (board->flashId == 0x1010) base = 0;
-        if (board->flashId == 0x9D17) base = 0x300000;
+        switch (device.placement) {
+            case nZELSMBUS000::tRegionPlacement::fixedAtZero:
+                base = 0;
+                break;
+            case nZELSMBUS000::tRegionPlacement::fixedBase:
+                base = device.regionBase;
+                break;
+            case nZELSMBUS000::tRegionPlacement::atOffset:
+                break;
+        }
         progress_.show(resource + ": firmware region (two readings)");
         const auto first = readFirmwareRegion(held, handle, board->flashId, offset_);
         const auto second = readFirmwareRegion(held, handle, board->flashId, offset_);
@@ -615,7 +626,7 @@ void Capture::readFlash(const std::string &resource, Device &device) {
                                   hex(base + uint32_t(first->size()) - 1, 6) +
                                   ": two readings agree");
         }
-        if (board->flashId == 0x1010) {
+        if (device.configBlocks) {
             progress_.show(resource + ": configuration blocks 2-3 (two readings)");
             const auto blocks = readConfigBlocks(held, handle, 2, 2);
             const auto again = readConfigBlocks(held, handle, 2, 2);
@@ -630,7 +641,7 @@ void Capture::readFlash(const std::string &resource, Device &device) {
             }
         }
         std::vector<uint8_t> word;
-        if (board->flashId == 0x9D17) {
+        if (device.pinOutBytes == 2) {  // a 16-bit indirect word, most significant byte first
             word = {uint8_t(board->word >> 8), uint8_t(board->word)};
         } else {
             word = {uint8_t(board->word), uint8_t(board->word >> 8), uint8_t(board->word >> 16),

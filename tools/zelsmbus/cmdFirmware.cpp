@@ -23,6 +23,7 @@
 #include "firmwareImage.h"
 #include "firmwareJournal.h"
 #include "flash/firmwareWrite.h"
+#include "flash/flashChips.h"
 #include "flashWriterLock.h"
 #include "heldSignals.h"
 #include "options.h"
@@ -87,8 +88,11 @@ void printHeader(const std::string &path, const FirmwareCheck &check) {
 }
 
 std::string versionOfWord(uint16_t flashId, uint32_t word) {
-    // The version is the word's first byte in the flash.
-    return std::to_string(flashId == 0x9D17 ? (word >> 8) & 0xFFu : word & 0xFFu);
+    // The version is the word's first byte in the flash: bits 8-15 of a
+    // 16-bit indirect word, the low byte of a serial one.
+    const nZELSMBUS000::tFlashChip *device = nZELSMBUS000::findFlashChip(flashId);
+    const bool sixteenBits = device != nullptr && device->pinOutBytes == 2;
+    return std::to_string(sixteenBits ? (word >> 8) & 0xFFu : word & 0xFFu);
 }
 
 // What the journal of an update that did not finish says, in words.
@@ -522,7 +526,8 @@ void runFirmware(FirmwareArgs args) {
         std::cout << text;
     }
     std::cout << ": image version " << hex8(verdict.header.version) << " is installed.\n";
-    if (boardIdentity.flashId == 0x9D17) {
+    const nZELSMBUS000::tFlashChip *device = nZELSMBUS000::findFlashChip(boardIdentity.flashId);
+    if (device != nullptr && device->activation) {
         std::cout << "The controller has started it";
         if (readStatus >= 0) std::cout << "; it reports firmware version " << hex8(now);
         std::cout << ".\n";

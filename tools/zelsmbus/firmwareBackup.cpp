@@ -19,6 +19,7 @@
 #include "firmwareImage.h"
 #include "firmwareJournal.h"
 #include "flash/firmwareChecksums.h"
+#include "flash/flashChips.h"
 #include "flash/firmwareImageText.h"
 #include "flashWriterLock.h"
 #include "options.h"
@@ -208,14 +209,15 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
                         std::nullopt, again);
     }
     std::vector<uint8_t> bytes = *first;
-    if (board->flashId == 0xBF8E) {
-        // The trailer an update writes last, over everything before it.
-        const uint16_t trailer = nZELSMBUS000::regionCrc16(bytes.data(), bytes.size() - 2);
-        if (bytes[bytes.size() - 2] != uint8_t(trailer >> 8) ||
-            bytes[bytes.size() - 1] != uint8_t(trailer))
+    const nZELSMBUS000::tFlashChip *device = nZELSMBUS000::findFlashChip(board->flashId);
+    if (device != nullptr && device->trailerBytes != 0) {
+        // The CRC-16 trailer an update writes last, over everything before it.
+        const size_t body = bytes.size() - device->trailerBytes;
+        const uint16_t trailer = nZELSMBUS000::regionCrc16(bytes.data(), body);
+        if (bytes[body] != uint8_t(trailer >> 8) || bytes[body + 1] != uint8_t(trailer))
             installed.notVerified = "its CRC-16 trailer does not match the region";
-        bytes.resize(bytes.size() - 2);
-    } else if (board->flashId == 0x9D17 && !bootHeaderIntact(held, handle)) {
+        bytes.resize(body);
+    } else if (device != nullptr && device->activation && !bootHeaderIntact(held, handle)) {
         installed.notVerified = "the boot header that starts it is missing";
     }
     size_t used = bytes.size();
@@ -242,7 +244,9 @@ InstalledImage readInstalledImage(tSMBusHandle *handle, const std::string &resou
     fields.subsystemId = subsystem;
     fields.pinOutAddress = pinOutAddress;
     fields.pinOutVersion = board->version;
-    fields.offset = board->flashId == 0xBF8E ? offset : 0;
+    fields.offset =
+        device != nullptr && device->placement == nZELSMBUS000::tRegionPlacement::atOffset ? offset
+                                                                                          : 0;
     fields.version = installed.version;
     installed.text = nZELSMBUS000::formatFirmwareImage(fields, bytes.data(), bytes.size());
     return installed;
