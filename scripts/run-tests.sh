@@ -37,13 +37,19 @@ fuzz/run.sh -t 15 -j "$jobs" -b build-fuzz || status=1
 
 # Under ThreadSanitizer: the library's thread tests, and the shared world
 # (launcher, world server and the clients preloaded with the simulator, the
-# lifetime probe's forks, signal handlers and closed nodes among them).
+# lifetime probe's forks, signal handlers and closed nodes among them). The
+# test that runs ls and Python under the simulator is left out: an
+# instrumented preload library cannot serve a program whose libraries call
+# it (libselinux's constructor opens a file) before the thread sanitizer's
+# runtime has started in that uninstrumented program.
 echo "==> [${SECONDS}s] threads build-tsan"
 cmake -S . -B build-tsan -DZELSMBUS_WERROR=ON -DZELSMBUS_TSAN=ON -DZELSMBUS_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan --target test_reliability test_sim -j"$jobs"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
 build-tsan/tests/reliability/test_reliability --gtest_filter='tThreads.*' || status=1
-build-tsan/tests/test_sim --gtest_filter='SharedWorld.*:ClientLifetime.*:WorldControl.*' || status=1
+build-tsan/tests/test_sim \
+  --gtest_filter='SharedWorld.*:ClientLifetime.*:WorldControl.*:-SharedWorld.ShellsAndScriptsSeeTheTreeAndItsNodes' \
+  || status=1
 
 # The Debian packages: built once (no tests, no benchmarks), checked by
 # lintian, installed, used and removed. It installs on this machine, so it
