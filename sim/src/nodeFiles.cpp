@@ -117,10 +117,6 @@ NodeLookup lookupOpen(const Sim &s, uint64_t openId, NodeRef &ref) {
                : NodeLookup::Stale;
 }
 
-NodeLookup lookupNode(const Sim &s, int fd, NodeRef &ref) {
-    return lookupOpen(s, openIdOf(fd), ref);
-}
-
 bool openFileAlive(int fdOfNode, uint64_t openId) {
     // A write lock would conflict with the open's read lock, unless the
     // asking open file is that open itself (its own locks never conflict).

@@ -52,8 +52,6 @@ void forgetIfClosed(Sim &s, uint64_t openId);
 
 // Under the state mutex: what the open `openId` is (0: none).
 NodeLookup lookupOpen(const Sim &s, uint64_t openId, NodeRef &ref);
-// Under the state mutex: what `fd` is.
-NodeLookup lookupNode(const Sim &s, int fd, NodeRef &ref);
 
 // Whether the open file `openId` of the node whose file `fdOfNode` is open
 // on (any descriptor of the same node) is still open anywhere.
